@@ -1,0 +1,33 @@
+#pragma once
+// engine/contrast_map.h: per-pixel importance (contrast map) and error-diffusion strength (dither
+// map) from local second differences, widened, blurred and shrunk by 3-pixel filters. Maps are
+// width * height floats row by row (see float_map.h).
+
+#include <cstdint>
+
+#include "engine/float_map.h"
+#include "engine/reduce_settings.h"
+
+namespace tessaline {
+
+/// Both maps or neither: never one without the other.
+struct ContrastMaps
+{
+    FloatMap contrast;
+    FloatMap dither;
+};
+
+/// Builds both maps from 8-bit RGBA rows; adds `settings.userWeights` when present.
+/// The caller guarantees width >= 4 and height >= 4. Throws std::bad_alloc.
+ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_t* const* rows,
+                               std::uint32_t width, std::uint32_t height, float gamma);
+
+/// Largest of the pixel and its four edge neighbours (clamped at the borders). source != destination.
+void MaxFilter3(const float* source, float* destination, std::uint32_t width, std::uint32_t height);
+/// Smallest of the same five values.
+void MinFilter3(const float* source, float* destination, std::uint32_t width, std::uint32_t height);
+/// Six-wide running mean along each row (columns x-2..x+3, clamped), written transposed: destination
+/// holds `width` rows of `height` values.
+void TransposingBoxBlur(const float* source, float* destination, std::uint32_t width, std::uint32_t height);
+
+} // namespace tessaline

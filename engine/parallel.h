@@ -1,0 +1,20 @@
+#pragma once
+// engine/parallel.h: the one file that includes <omp.h>. Parallel loops run only above
+// ParallelThreshold items, with a static schedule and one accumulator row per thread.
+
+#include <cstdint>
+
+#include <omp.h>
+
+namespace tessaline {
+
+/// Loops over more than this many items or pixels run in parallel.
+inline constexpr std::int64_t ParallelThreshold = 3000;
+
+/// Rows of per-thread accumulators to allocate before a parallel loop.
+inline int MaxThreads() { return omp_get_max_threads(); }
+
+/// The calling thread's row inside a parallel loop (0 outside one).
+inline int ThreadIndex() { return omp_get_thread_num(); }
+
+} // namespace tessaline

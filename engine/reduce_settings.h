@@ -1,0 +1,38 @@
+#pragma once
+// engine/reduce_settings.h: one reduction job and its result codes. Defaults are those the reduce
+// thread gives a fresh job; fields the job builder always writes start at the panel's defaults.
+
+#include <cstdint>
+#include <memory>
+
+namespace tessaline {
+
+class ProgressUIInterface;
+
+enum ReduceResult : int
+{
+    ReduceOk = 0,
+    ReduceOutOfMemory = 17,
+    ReduceQualityTooLow = 99
+};
+
+struct ReduceSettings
+{
+    double targetError = 0.0;         ///< target palette error for median cut
+    double maxError = 1e20;           ///< above it the result is ReduceQualityTooLow
+    float minOpacity = 1.0f;          ///< opacity threshold, 0 to 1
+    std::uint32_t maxColours = 256;   ///< palette entries wanted, 2 to 256 from the panel
+    std::uint8_t dither = 1;          ///< remap with Floyd-Steinberg error diffusion
+    std::uint8_t lastIndexTransparent = 0; ///< put the transparent entry last in the palette
+    std::uint8_t contrastMapLevel = 0; ///< maps are built only below 8
+    std::uint8_t useDitherMap = 1;    ///< let the dither map steer the error diffusion
+    std::uint8_t fastHistogram = 0;   ///< histogram starts with one ignored bit per channel
+    std::uint32_t maxHistogramEntries = (10u << 18) + (1u << 17); ///< coarsen colours above this
+    std::int32_t feedbackTrials = 49; ///< median-cut feedback trials
+    std::int32_t voronoiIterations = 7; ///< base n of the refinement passes; negative counts as 0
+    std::int32_t convergenceDenominator = 1 << 22; ///< refinement stops on a change below 1/this
+    std::unique_ptr<float[]> userWeights; ///< width * height floats row by row, or null; owned by the job
+    ProgressUIInterface* progress = nullptr; ///< borrowed receiver of stage numbers, or null
+};
+
+} // namespace tessaline

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running Tessaline need.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    libpng-dev zlib1g-dev
+    libgtest-dev libbenchmark-dev
+    qt6-base-dev qt6-image-formats-plugins libgl-dev
+    pngcheck xvfb xauth fonts-noto-cjk
+    clang libclang-rt-dev libomp-dev valgrind
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+    SUDO=()
+else
+    SUDO=(sudo)
+fi
+echo "bootstrap: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
