@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+
 namespace tessaline {
 namespace {
 
@@ -94,6 +98,29 @@ TEST(BitmapBridgeTest, OpaqueFormatsLoadWithFullAlpha)
               (std::vector<std::uint8_t>{200, 100, 50, 255}));
     for (std::size_t i = 3; i < image.pixels.size(); i += 4)
         EXPECT_EQ(image.pixels[i], 255);
+}
+
+TEST(BitmapBridgeTest, DecodedTwentyFourBitFileLoadsOpaque)
+{
+    // A 24-bit BMP through the platform decoder, as a dropped non-PNG file would arrive.
+    QImage drawn(3, 2, QImage::Format_RGB888);
+    drawn.fill(QColor(1, 2, 3));
+    drawn.setPixel(1, 1, qRgb(250, 0, 128));
+    QBuffer file;
+    file.open(QIODevice::ReadWrite);
+    ASSERT_TRUE(QImageWriter(&file, "bmp").write(drawn));
+    file.seek(0);
+    QImageReader reader(&file, "bmp");
+    const QImage decoded = reader.read();
+    ASSERT_FALSE(decoded.isNull()) << reader.errorString().toStdString();
+    EXPECT_FALSE(decoded.hasAlphaChannel());
+    RgbaImage image;
+    ASSERT_TRUE(LoadFromBitmap(image, decoded));
+    ASSERT_EQ(image.width, 3u);
+    ASSERT_EQ(image.height, 2u);
+    EXPECT_EQ(std::vector<std::uint8_t>(image.rows[1] + 4, image.rows[1] + 8),
+              (std::vector<std::uint8_t>{250, 0, 128, 255}));
+    EXPECT_EQ(std::vector<std::uint8_t>(image.rows[0], image.rows[0] + 4), (std::vector<std::uint8_t>{1, 2, 3, 255}));
 }
 
 TEST(BitmapBridgeTest, PaletteAndPremultipliedFormatsAreConverted)
