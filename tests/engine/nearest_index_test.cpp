@@ -240,6 +240,25 @@ TEST(NearestIndexTest, EqualScoresGoToTheEarlierCandidate)
     });
 }
 
+TEST(NearestIndexTest, AmongManyEqualEntriesTheFirstWins)
+{
+    ForBothPaths([] {
+        // Sixteen copies of one colour: every head holds ties in every block of four candidates.
+        Palette palette = CreatePalette(16);
+        for (std::uint32_t i = 0; i < palette.count; ++i)
+            palette[i].colour = FloatPixel{1.0f, 0.25f, 0.5f, 0.75f};
+        palette[5].colour = FloatPixel{1.0f, 0.9f, 0.1f, 0.1f};
+        NearestIndex index = BuildNearestIndex(palette);
+        float difference = -1.0f;
+        EXPECT_EQ(FindNearest(index, palette[0].colour, 1.0f, &difference), 0u);
+        EXPECT_EQ(difference, 0.0f);
+        const FloatPixel elsewhere{1.0f, 0.3f, 0.5f, 0.7f};
+        EXPECT_EQ(FindNearest(index, elsewhere, 1.0f, &difference), 0u);
+        EXPECT_EQ(FindNearest(index, palette[5].colour, 1.0f, &difference), 5u);
+        ExpectHeadRule(index, palette, elsewhere, 1.0f);
+    });
+}
+
 TEST(NearestIndexTest, AnswersFollowTheHeadRuleAndMostlyMatchAnExhaustiveSearch)
 {
     ForBothPaths([] {
