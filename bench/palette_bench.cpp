@@ -35,7 +35,10 @@ Histogram RandomHistogram(std::uint32_t size, std::uint32_t seed)
     return histogram;
 }
 
-void SelectPath(bool sse2) { ProcessorHasSse2 = sse2 && ProcessorSupportsSse2(); }
+void SelectPath(bool sse2)
+{
+    ProcessorHasSse2 = sse2 && ProcessorSupportsSse2();
+}
 
 void BM_MedianCutWithFeedback(benchmark::State& state)
 {

@@ -17,10 +17,14 @@ constexpr float NearlyOpaque = 0.99609375f; // 255/256
 inline float Channel(const FloatPixel& colour, int channel)
 {
     switch (channel) {
-    case 0: return colour.a;
-    case 1: return colour.r;
-    case 2: return colour.g;
-    default: return colour.b;
+    case 0:
+        return colour.a;
+    case 1:
+        return colour.r;
+    case 2:
+        return colour.g;
+    default:
+        return colour.b;
     }
 }
 
@@ -36,7 +40,10 @@ inline std::uint32_t SortUnits(double value)
     return static_cast<std::uint32_t>(scaled);
 }
 
-inline bool RanksBefore(const HistogramItem& x, const HistogramItem& y) { return x.sortValue > y.sortValue; }
+inline bool RanksBefore(const HistogramItem& x, const HistogramItem& y)
+{
+    return x.sortValue > y.sortValue;
+}
 
 // The key of a three-way partition pivot for items[0, count).
 std::uint32_t PivotKey(const HistogramItem* items, std::uint32_t count)
@@ -192,8 +199,8 @@ int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
         const ColourBox& box = boxes[i];
         if (box.itemCount <= 1)
             continue;
-        const float spread = std::max(std::max(box.variance[0], box.variance[1]),
-                                      std::max(box.variance[2], box.variance[3]));
+        const float spread =
+            std::max(std::max(box.variance[0], box.variance[1]), std::max(box.variance[2], box.variance[3]));
         const double score = box.totalWeight * spread;
         // Strictly greater: the first of equal scores wins, and a score of 0 (or NaN) never does.
         if (score > bestScore) {
@@ -204,7 +211,8 @@ int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
     return best;
 }
 
-std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram, float minOpacity)
+std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram,
+                       float minOpacity)
 {
     ColourBox& box = boxes[k];
     HistogramItem* const allItems = histogram.items.get();
@@ -347,8 +355,8 @@ void FeedbackReweight(HistogramItem& item, float difference)
     item.adjustedWeight = sqrtf(difference + 1.0f) * (item.adjustedWeight + item.perceptualWeight);
 }
 
-Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, float minOpacity, double targetError,
-                              int feedbackTrials, double* error)
+Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, float minOpacity,
+                              double targetError, int feedbackTrials, double* error)
 {
     Palette best;
     bool haveBest = false;
@@ -362,8 +370,9 @@ Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, fl
         // Least popular first: the nearest index tries its heads in this order.
         if (palette.subset) {
             Palette& subset = *palette.subset;
-            std::stable_sort(subset.entries.get(), subset.entries.get() + subset.count,
-                             [](const PaletteEntry& x, const PaletteEntry& y) { return x.popularity < y.popularity; });
+            std::stable_sort(
+                subset.entries.get(), subset.entries.get() + subset.count,
+                [](const PaletteEntry& x, const PaletteEntry& y) { return x.popularity < y.popularity; });
         }
         if (trialsLeft <= 0)
             return palette; // no trials asked for: one unscored cut
@@ -373,7 +382,8 @@ Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, fl
         const double trialError = VoronoiIteration(histogram, palette, minOpacity, hook);
 
         if (haveBest) {
-            const bool better = bestError > trialError || (trialError <= targetError && palette.count < colours);
+            const bool better =
+                bestError > trialError || (trialError <= targetError && palette.count < colours);
             if (!better) {
                 // A rejected trial is expensive, and a much worse one more so: the loop ends soon
                 // once reweighting stops paying off.

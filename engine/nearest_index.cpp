@@ -23,8 +23,9 @@ struct Distance
 
 // Fills `head` with up to `budget` unclaimed entries nearest to `centre` and claims those well inside
 // its radius. Returns the number of candidates it got.
-std::uint32_t BuildHead(NearestHead& head, const FloatPixel& centre, std::uint32_t budget, const Palette& palette,
-                        std::vector<std::uint8_t>& used, std::uint32_t& usedCount, std::vector<Distance>& scratch)
+std::uint32_t BuildHead(NearestHead& head, const FloatPixel& centre, std::uint32_t budget,
+                        const Palette& palette, std::vector<std::uint8_t>& used, std::uint32_t& usedCount,
+                        std::vector<Distance>& scratch)
 {
     scratch.clear();
     for (std::uint32_t j = 0; j < palette.count; ++j) {
@@ -40,9 +41,10 @@ std::uint32_t BuildHead(NearestHead& head, const FloatPixel& centre, std::uint32
     }
     // Only the kept prefix needs to be in order. Ties go to the lower palette index, so a build is
     // repeatable.
-    std::partial_sort(scratch.begin(), scratch.begin() + kept, scratch.end(), [](const Distance& x, const Distance& y) {
-        return x.difference < y.difference || (x.difference == y.difference && x.entry < y.entry);
-    });
+    std::partial_sort(
+        scratch.begin(), scratch.begin() + kept, scratch.end(), [](const Distance& x, const Distance& y) {
+            return x.difference < y.difference || (x.difference == y.difference && x.entry < y.entry);
+        });
     head.candidates = std::make_unique<NearestCandidate[]>(kept);
     head.radius = scratch[kept - 1].difference * 0.25f;
     // An entry this close to the centre is served by this head for every query the head accepts, so
@@ -166,16 +168,18 @@ inline __m128 FourDifferences(const QueryLanes& q, const float* c0, const float*
 std::uint32_t FindNearestSse2(const NearestIndex& index, const FloatPixel& colour, bool opaqueQuery,
                               float* difference)
 {
-    const QueryLanes q{_mm_set1_ps(colour.a), _mm_set1_ps(colour.r), _mm_set1_ps(colour.g), _mm_set1_ps(colour.b)};
+    const QueryLanes q{_mm_set1_ps(colour.a), _mm_set1_ps(colour.r), _mm_set1_ps(colour.g),
+                       _mm_set1_ps(colour.b)};
     const NearestHead* heads = index.heads.get();
     const std::uint32_t headCount = index.headCount;
     std::uint32_t h = 0;
     bool accepted = false;
     __m128 unused;
     for (; h + 4 <= headCount; h += 4) {
-        const __m128 d = FourDifferences(q, &heads[h].centre.a, &heads[h + 1].centre.a, &heads[h + 2].centre.a,
-                                         &heads[h + 3].centre.a, unused);
-        const __m128 radii = _mm_setr_ps(heads[h].radius, heads[h + 1].radius, heads[h + 2].radius, heads[h + 3].radius);
+        const __m128 d = FourDifferences(q, &heads[h].centre.a, &heads[h + 1].centre.a,
+                                         &heads[h + 2].centre.a, &heads[h + 3].centre.a, unused);
+        const __m128 radii =
+            _mm_setr_ps(heads[h].radius, heads[h + 1].radius, heads[h + 2].radius, heads[h + 3].radius);
         const int inside = _mm_movemask_ps(_mm_cmple_ps(d, radii));
         if (inside) {
             h += static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(inside)));
@@ -234,7 +238,8 @@ std::uint32_t FindNearestSse2(const NearestIndex& index, const FloatPixel& colou
 
 } // namespace
 
-std::uint32_t FindNearest(const NearestIndex& index, const FloatPixel& colour, float minOpacity, float* difference)
+std::uint32_t FindNearest(const NearestIndex& index, const FloatPixel& colour, float minOpacity,
+                          float* difference)
 {
     const bool opaqueQuery = colour.a > minOpacity;
 #if defined(__SSE2__)

@@ -40,7 +40,8 @@ const NearestHead* AcceptingHead(const NearestIndex& index, const FloatPixel& qu
 
 // Checks the answer is a best-scoring candidate of the accepting head, the earliest of equals, and
 // that the reported difference is its score. Returns the chosen score.
-float ExpectHeadRule(const NearestIndex& index, const Palette& palette, const FloatPixel& query, float minOpacity)
+float ExpectHeadRule(const NearestIndex& index, const Palette& palette, const FloatPixel& query,
+                     float minOpacity)
 {
     float difference = -1.0f;
     const std::uint32_t chosen = FindNearest(index, query, minOpacity, &difference);
@@ -66,8 +67,7 @@ float ExpectHeadRule(const NearestIndex& index, const Palette& palette, const Fl
     return chosenScore;
 }
 
-template <typename Check>
-void ForBothPaths(Check check)
+template <typename Check> void ForBothPaths(Check check)
 {
     for (bool sse2 : {false, true}) {
         SCOPED_TRACE(sse2 ? "SSE2" : "scalar");
@@ -160,7 +160,8 @@ TEST(NearestIndexTest, HeadsAreSortedAndClaimedEntriesAppearInNoLaterHead)
             for (std::uint32_t k = 0; k < head.candidateCount; ++k) {
                 const std::uint32_t entry = head.candidates[k].entryIndex;
                 ASSERT_LT(entry, palette.count);
-                EXPECT_EQ(claimed.count(entry), 0u) << "claimed entry " << entry << " reappears in head " << h;
+                EXPECT_EQ(claimed.count(entry), 0u)
+                    << "claimed entry " << entry << " reappears in head " << h;
                 ++appearances[entry];
                 if (!catchAll) {
                     const float d = ColourDifference(head.centre, head.candidates[k].colour);
