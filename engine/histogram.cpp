@@ -151,26 +151,32 @@ namespace {
 inline bool CountKey(ColourTable& table, Bucket& bucket, std::uint32_t key, float weight,
                      std::uint32_t& colourCount, std::uint32_t maximum)
 {
-    if (bucket.used > 0 && bucket.firstKey == key) {
-        bucket.firstWeight += weight;
+    // A photograph fills most buckets, so the full-bucket case is tested first; the outcome for
+    // every key is the same as testing the slots in order.
+    if (bucket.used >= 2) {
+        if (bucket.firstKey == key) {
+            bucket.firstWeight += weight;
+            return true;
+        }
+        if (bucket.secondKey == key) {
+            bucket.secondWeight += weight;
+            return true;
+        }
+    } else if (bucket.used == 1) {
+        if (bucket.firstKey == key) {
+            bucket.firstWeight += weight;
+        } else {
+            bucket.secondKey = key;
+            bucket.secondWeight = weight;
+            bucket.used = 2;
+            ++colourCount;
+        }
         return true;
-    }
-    if (bucket.used == 0) {
+    } else {
         bucket.firstKey = key;
         bucket.firstWeight = weight;
         bucket.used = 1;
         ++colourCount;
-        return true;
-    }
-    if (bucket.used == 1) {
-        bucket.secondKey = key;
-        bucket.secondWeight = weight;
-        bucket.used = 2;
-        ++colourCount;
-        return true;
-    }
-    if (bucket.secondKey == key) {
-        bucket.secondWeight += weight;
         return true;
     }
     const std::uint32_t overflowUsed = bucket.used - 2;
