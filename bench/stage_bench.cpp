@@ -67,9 +67,8 @@ int main(int argc, char** argv)
             maps = BuildContrastMaps(settings, image.rows.data(), image.width, image.height, gamma);
         });
         Histogram histogram;
-        const double histogramMs = FastestMs(runs, [&] {
-            histogram = BuildHistogram(settings, image, maps.contrast.get());
-        });
+        const double histogramMs =
+            FastestMs(runs, [&] { histogram = BuildHistogram(settings, image, maps.contrast.get()); });
 
         double medianCutMs = -1.0, voronoiMs = -1.0;
 #if defined(TESSALINE_BENCH_PALETTE)
@@ -80,17 +79,16 @@ int main(int argc, char** argv)
             working = CopyHistogram(histogram);
             double error = -1.0;
             medianCutMs = std::min(medianCutMs, FastestMs(1, [&] {
-                palette = MedianCutWithFeedback(working, settings.maxColours, settings.minOpacity,
-                                                settings.targetError, settings.feedbackTrials, &error);
-            }));
+                                       palette = MedianCutWithFeedback(
+                                           working, settings.maxColours, settings.minOpacity,
+                                           settings.targetError, settings.feedbackTrials, &error);
+                                   }));
         }
-        voronoiMs = FastestMs(runs, [&] {
-            VoronoiIteration(working, palette, settings.minOpacity);
-        });
+        voronoiMs = FastestMs(runs, [&] { VoronoiIteration(working, palette, settings.minOpacity); });
 #endif
         std::printf("%-8s %9llu %9u %10.2f %11.2f", size.name,
-                    static_cast<unsigned long long>(std::uint64_t{image.width} * image.height), histogram.size,
-                    mapsMs, histogramMs);
+                    static_cast<unsigned long long>(std::uint64_t{image.width} * image.height),
+                    histogram.size, mapsMs, histogramMs);
         if (medianCutMs >= 0.0)
             std::printf(" %10.2f %10.2f\n", medianCutMs, voronoiMs);
         else
