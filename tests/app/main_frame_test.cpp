@@ -14,6 +14,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -306,8 +307,12 @@ private slots:
             proposed = dialog->selectedFiles().value(0);
             filters = dialog->nameFilters();
             suffix = dialog->defaultSuffix();
-            dialog->selectFile(folder.filePath("chosen"));
-            dialog->accept();
+            // Type the name as a user would; the suffix is left for the dialog to add.
+            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(folder.filePath("chosen"));
+            else
+                dialog->selectFile(folder.filePath("chosen"));
+            QMetaObject::invokeMethod(dialog, "accept"); // a protected slot: reach it as the buttons do
         });
         QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
         QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("dog.png"));
