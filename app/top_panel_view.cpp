@@ -1,5 +1,6 @@
 #include "app/top_panel_view.h"
 
+#include <algorithm>
 #include <array>
 
 #include <QButtonGroup>
@@ -163,7 +164,11 @@ QCheckBox* CTopPanelView::AddCheckBox(const char* id, const QString& text, int x
 {
     auto* box = new QCheckBox(text, this);
     box->setObjectName(QString::fromLatin1(id));
-    box->setGeometry(DialogRect(x, y, width, height));
+    QRect area = DialogRect(x, y, width, height);
+    // Dialog units come from the Latin average width, and full-width captions can need more; the
+    // boxes stand in the panel's right-hand column, so they may grow rightwards without overlap.
+    area.setWidth(std::max(area.width(), box->sizeHint().width()));
+    box->setGeometry(area);
     return box;
 }
 

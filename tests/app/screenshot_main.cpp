@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLinearGradient>
 #include <QMimeData>
 #include <QPainter>
@@ -82,18 +83,22 @@ int main(int argc, char* argv[])
     frame.show();
     bool shown = false;
     QObject::connect(&frame, &tessaline::CMainFrame::resultShown, [&] { shown = true; });
+    int resultCode = -1;
+    QObject::connect(&frame, &tessaline::CMainFrame::reductionFinished, [&](int code) { resultCode = code; });
 
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(sample)});
+    QDragEnterEvent enter(QPoint(40, 400), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&frame, &enter);
     QDropEvent drop(QPointF(40, 400), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&frame, &drop);
 
     QElapsedTimer clock;
     clock.start();
-    while ((!shown || frame.Reducing()) && clock.elapsed() < 120000)
+    while (resultCode < 0 && clock.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     if (!shown) {
-        std::fprintf(stderr, "tessaline-screenshot: no result within two minutes\n");
+        std::fprintf(stderr, "tessaline-screenshot: no result (reduction code %d)\n", resultCode);
         return 1;
     }
     // Let the views paint the result before the picture is taken.
