@@ -47,6 +47,7 @@ struct ReductionProbe
     bool holding = false;
     bool sawWeights = false;
     std::vector<float> weights;
+    int forcedCode = -1; ///< when 0 or more: report this code without reducing
 };
 ReductionProbe probe;
 
@@ -67,6 +68,8 @@ int ProbedReduce(const ReduceSettings& settings, RgbaImage& input, IndexedImage&
             probe.changed.wait(guard, [] { return !probe.hold; });
             probe.holding = false;
         }
+        if (probe.forcedCode >= 0)
+            return probe.forcedCode;
     }
     ReduceSettings quiet; // the real run, without a second set of progress reports
     quiet.maxColours = settings.maxColours;
@@ -150,6 +153,7 @@ private slots:
         probe.hold = false;
         probe.sawWeights = false;
         probe.weights.clear();
+        probe.forcedCode = -1;
         QDir(folder.path()).removeRecursively();
         QDir().mkpath(folder.path());
     }
@@ -375,6 +379,52 @@ private slots:
         Control<QCheckBox>(frame, "1024")->setChecked(true);
         QTest::mouseClick(Control<QPushButton>(frame, "1039"), Qt::LeftButton);
         QCOMPARE(qAlpha(frame.SourceView()->WeightMap().pixel(20, 20)), 0);
+    }
+
+    void OutputNamesReplaceTheLastExtension()
+    {
+        const std::filesystem::path pics = ToPath(folder.filePath("pics"));
+        QCOMPARE(ToQString(AutoSavePath(pics / "cat.PNG")), ToQString(pics / "OUTPUT" / "cat.png"));
+        QCOMPARE(ToQString(AutoSavePath(pics / "a.b.bmp")), ToQString(pics / "OUTPUT" / "a.b.png"));
+        QCOMPARE(ToQString(AutoSavePath(pics / "noext")), ToQString(pics / "OUTPUT" / "noext.png"));
+        QCOMPARE(ToQString(DefaultSavePath(pics / "dog.jpg")), ToQString(pics / "dog.png"));
+        QCOMPARE(ToQString(DefaultSavePath(pics / "same.png")), ToQString(pics / "same.png"));
+        const QString japanese = QStringLiteral("/写真/猫 の 絵.jpeg");
+        QCOMPARE(ToQString(ToPath(japanese)), japanese);
+    }
+
+    void LaterRelativeNamesJoinTheFirstNamesFolder()
+    {
+        CMainFrame frame(&ProbedReduce);
+        Control<QCheckBox>(frame, "1021")->setChecked(true);
+        const QString first = Write("head.png", TestCard(12, 12));
+        Write("tail.png", TestCard(13, 12));
+        frame.OnDropFiles({first, QStringLiteral("tail.png")});
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(frame.Source().width, 13u);
+        QVERIFY(QFile::exists(folder.filePath("OUTPUT/tail.png")));
+    }
+
+    void QualityTooLowKeepsTheEarlierResultAndSavesNothing()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        Drop(frame, {Write("fine.png", TestCard(16, 16))});
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(frame.ResultView()->Bitmap().size(), QSize(16, 16));
+        Control<QCheckBox>(frame, "1021")->setChecked(true);
+        probe.forcedCode = 99;
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        QTest::mouseClick(Control<QPushButton>(frame, "1022"), Qt::LeftButton);
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.front().front().toInt(), 99);
+        QVERIFY(frame.statusBar()->currentMessage().startsWith(QStringLiteral("処理時間 : ")));
+        QCOMPARE(frame.ResultView()->Bitmap().size(), QSize(16, 16)); // the earlier result stays on show
+        QVERIFY(frame.Result().pixels.empty());
+        QVERIFY(!QDir(folder.filePath("OUTPUT")).exists());
+        QVERIFY(frame.ProgressBar()->isHidden());
+        QVERIFY(frame.centralWidget()->isEnabled());
     }
 
     void CloseDuringAReductionIsRefusedAndAfterwardsQuits()
