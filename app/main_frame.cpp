@@ -164,7 +164,6 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
         std::filesystem::path name = ToPath(paths[i]);
         if (i > 0 && !name.is_absolute())
             name = prefix / name;
-        currentPath = name;
         pendingFiles.push_back(name);
         if (!batch)
             break;
@@ -180,7 +179,6 @@ void CMainFrame::LoadNextPending()
     while (!pendingFiles.empty()) {
         std::filesystem::path path = std::move(pendingFiles.front());
         pendingFiles.pop_front();
-        currentPath = path;
         if (LoadFile(path))
             return;
     }

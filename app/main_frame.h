@@ -99,8 +99,9 @@ private:
     QProgressBar* progressBar = nullptr;
     RgbaImage source;
     IndexedImage result;
-    std::filesystem::path currentPath; ///< the file most recently taken for loading
-    std::filesystem::path sourcePath;  ///< the file `source` and so the result came from
+    /// The file `source`, and so the result, came from: it names the saved files. A later drop
+    /// that fails to load leaves it alone, so a save never proposes the failed file's name.
+    std::filesystem::path sourcePath;
     std::unique_ptr<ReduceThread> reduceThread;
     std::deque<std::filesystem::path> pendingFiles;
     bool reducing = false;

@@ -271,6 +271,17 @@ private slots:
         QVERIFY(!frame.Reducing());
         QTest::qWait(50);
         QCOMPARE(finished.count(), 1);
+
+        // The result still on hand is offered under the name of the file it came from.
+        QString proposed;
+        QTimer::singleShot(50, this, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                proposed = dialog->selectedFiles().value(0);
+                dialog->reject();
+            }
+        });
+        QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
+        QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("good.png"));
     }
 
     void PreviewWithoutSourceAndSaveWithoutResultDoNothing()
