@@ -86,6 +86,8 @@ int main(int argc, char* argv[])
     int resultCode = -1;
     QObject::connect(&frame, &tessaline::CMainFrame::reductionFinished, [&](int code) { resultCode = code; });
 
+    // Enter first, then drop, as a file manager does: the window takes a drop only after it has
+    // accepted the drag's entry.
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(sample)});
     QDragEnterEvent enter(QPoint(40, 400), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -95,8 +97,10 @@ int main(int argc, char* argv[])
 
     QElapsedTimer clock;
     clock.start();
-    while (resultCode < 0 && clock.elapsed() < 120000)
+    while (resultCode < 0 && clock.elapsed() < 120000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10); // processEvents returns at once when idle: do not spin
+    }
     if (!shown) {
         std::fprintf(stderr, "tessaline-screenshot: no result (reduction code %d)\n", resultCode);
         return 1;
