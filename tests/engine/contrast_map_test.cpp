@@ -224,6 +224,30 @@ TEST(ContrastMapTest, MatchesStepByStepReference)
     }
 }
 
+TEST(ContrastMapTest, VectorAndScalarPassesGiveIdenticalMaps)
+{
+    const bool saved = ProcessorHasSse2;
+    std::uint32_t seed = 300;
+    for (double gamma : {double(InternalGamma), 1.0, 1.0 / 2.2}) {
+        for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{4, 4}, {9, 5}, {57, 31}}) {
+            RgbaImage image = RandomImage(w, h, seed++, seed % 2 == 0);
+            image.gamma = gamma;
+            ReduceSettings settings;
+            settings.userWeights = std::make_unique<float[]>(std::size_t{w} * h);
+            settings.userWeights[w + 1] = 0.25f;
+            ProcessorHasSse2 = false;
+            const ContrastMaps scalar = Build(image, settings);
+            ProcessorHasSse2 = true;
+            const ContrastMaps vector = Build(image, settings);
+            for (std::size_t i = 0; i < std::size_t{w} * h; ++i) {
+                ASSERT_EQ(scalar.contrast[i], vector.contrast[i]) << w << "x" << h << " at " << i;
+                ASSERT_EQ(scalar.dither[i], vector.dither[i]) << w << "x" << h << " at " << i;
+            }
+        }
+    }
+    ProcessorHasSse2 = saved;
+}
+
 TEST(ContrastMapTest, ThinLineLeavesContrastButLowersDither)
 {
     const std::uint32_t w = 20, h = 16, line = 10;
