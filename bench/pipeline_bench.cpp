@@ -59,8 +59,8 @@ struct Timing
     double totalMs = 0.0;
 };
 
-const char* const StageNames[9] = {"alpha", "maps", "histo", "mcut", "voronoi", "alloc+ord", "plain", "bytes",
-                                   "dither"};
+const char* const StageNames[9] = {"alpha",     "maps",  "histo", "mcut",  "voronoi",
+                                   "alloc+ord", "plain", "bytes", "dither"};
 
 ReduceSettings PanelDefaults(bool dither)
 {
@@ -154,8 +154,8 @@ int main(int argc, char** argv)
     ProcessorHasSse2 = ProcessorSupportsSse2();
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string only = argc > 2 ? argv[2] : ""; // run only images whose name contains this
-    std::printf("SSE2 %s, %d OpenMP threads, fastest of %d runs, ms per stage\n", ProcessorHasSse2 ? "on" : "off",
-                MaxThreads(), runs);
+    std::printf("SSE2 %s, %d OpenMP threads, fastest of %d runs, ms per stage\n",
+                ProcessorHasSse2 ? "on" : "off", MaxThreads(), runs);
     PrintHeader();
 
     for (const bench::PhotoLikeSize& size : bench::PhotoLikeSizes) {
@@ -164,7 +164,8 @@ int main(int argc, char** argv)
         const RgbaImage source = bench::MakePhotoLikeImage(size.width, size.height);
         const std::uint64_t pixels = std::uint64_t{size.width} * size.height;
         for (const bool dither : {true, false})
-            PrintRow(std::string("photo-like ") + size.name, pixels, dither, Fastest(runs, source, dither, {}, {}));
+            PrintRow(std::string("photo-like ") + size.name, pixels, dither,
+                     Fastest(runs, source, dither, {}, {}));
     }
 
 #if defined(TESSALINE_BENCH_FILES)
@@ -190,10 +191,11 @@ int main(int argc, char** argv)
         if (ReadPngFile(probe, file) != 0)
             continue;
         const std::uint64_t pixels = std::uint64_t{probe.width} * probe.height;
-        const std::string name = file.stem().string() + " " + std::to_string(probe.width) + "x" +
-                                 std::to_string(probe.height);
+        const std::string name =
+            file.stem().string() + " " + std::to_string(probe.width) + "x" + std::to_string(probe.height);
         for (const bool dither : {true, false}) {
-            const std::filesystem::path outFile = outDir / (file.stem().string() + (dither ? "-fs" : "-plain") + ".png");
+            const std::filesystem::path outFile =
+                outDir / (file.stem().string() + (dither ? "-fs" : "-plain") + ".png");
             PrintRow(name, pixels, dither, Fastest(runs, none, dither, file, outFile));
         }
     }

@@ -29,7 +29,8 @@ public:
 const std::vector<int> AllStages = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
 // Smooth gradients with a little noise and a few sharp shapes, so the maps and the palette have work.
-RgbaImage PhotoLikeImage(std::uint32_t width, std::uint32_t height, std::uint32_t seed, bool translucent = false)
+RgbaImage PhotoLikeImage(std::uint32_t width, std::uint32_t height, std::uint32_t seed,
+                         bool translucent = false)
 {
     std::mt19937 random(seed);
     RgbaImage image = CreateRgbaImage(width, height);
@@ -214,7 +215,8 @@ TEST(ReducePipelineTest, HopelessErrorGivesQualityTooLowWithoutStagesSevenToElev
 TEST(ReducePipelineTest, NarrowImagesGetNoMaps)
 {
     // Building the maps or not must make no difference for an image 3 pixels wide or high.
-    for (const auto& [width, height] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{{3, 40}, {40, 3}}) {
+    for (const auto& [width, height] :
+         std::vector<std::pair<std::uint32_t, std::uint32_t>>{{3, 40}, {40, 3}}) {
         const RgbaImage source = PhotoLikeImage(width, height, width + height);
         ReduceSettings withMaps = PanelSettings(8);
         ReduceSettings withoutMaps = PanelSettings(8);
