@@ -7,6 +7,7 @@
 
 #include "engine/float_pixel_table.h"
 #include "engine/nearest_index.h"
+#include "engine/nearest_lanes.h"
 #include "engine/parallel.h"
 #include "engine/random_source.h"
 #include "engine/voronoi.h"
@@ -16,14 +17,22 @@ namespace {
 
 constexpr float TransparentAlpha = 0.00390625f; // 1/256: below it a pixel is not searched
 
-// The index over a palette and the entry transparent pixels take; released on every exit.
+// The index over a palette, its lane copy for the per-pixel queries, and the entry transparent
+// pixels take; released on every exit.
 struct RemapIndex
 {
     NearestIndex index;
+    NearestLanes lanes;
     std::uint32_t transparentIndex = 0;
 
     RemapIndex(const Palette& palette, float minOpacity) : index(BuildNearestIndex(palette))
     {
+        try {
+            lanes = BuildNearestLanes(index);
+        } catch (...) {
+            ReleaseNearestIndex(index);
+            throw;
+        }
         transparentIndex = FindNearest(index, FloatPixel{}, minOpacity, nullptr);
     }
     ~RemapIndex() { ReleaseNearestIndex(index); }
@@ -109,7 +118,7 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
                 std::memcpy(&word, rgba, 4);
                 RemapCache::Slot& slot = cache.SlotFor(word);
                 if (slot.word != word) {
-                    slot.entry = FindNearest(nearest.index, pixel, minOpacity, &slot.distance);
+                    slot.entry = FindNearestLanes(nearest.lanes, pixel, minOpacity, &slot.distance);
                     slot.word = word;
                 }
                 entry = slot.entry;
@@ -214,7 +223,7 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
                     ColourDifference(palette[plain].colour, key) < keep[plain])
                     choice = plain;
                 else
-                    choice = FindNearest(nearest.index, key, minOpacity, nullptr);
+                    choice = FindNearestLanes(nearest.lanes, key, minOpacity, nullptr);
             }
             target[x] = static_cast<std::uint8_t>(choice);
 
