@@ -74,7 +74,8 @@ inline float ContrastValue(float horiz, float vert)
 // Each step converts the right neighbour and the pixels above and below; the centre and the left
 // neighbour are carried over from the previous step.
 void MeasurePixelsScalar(const std::uint8_t* const* rows, std::uint32_t width, std::uint32_t height,
-                         const FloatPixelTable& table, const float* userWeights, float* contrast, float* dither)
+                         const FloatPixelTable& table, const float* userWeights, float* contrast,
+                         float* dither)
 {
     const std::size_t w = width;
     for (std::uint32_t y = 0; y < height; ++y) {
