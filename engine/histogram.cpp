@@ -250,6 +250,8 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
                 if (i + OverflowAhead < n) {
                     const SlotGroup* ahead = buckets[bucketOf[i + OverflowAhead]].overflow.get();
                     if (ahead) {
+                        // Two cache lines: slots 0 to 15. For an 8-slot array the second address is
+                        // one past its end, which a prefetch may name without reading it.
                         Prefetch(ahead);
                         Prefetch(ahead + 2);
                     }

@@ -1,6 +1,7 @@
 #include "engine/contrast_map.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <random>
