@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/colour_model.h"
 #include "engine/reduce_settings.h"
@@ -35,5 +36,54 @@ Histogram BuildHistogram(const ReduceSettings& settings, const RgbaImage& image,
 
 /// Frees the items and zeroes the record.
 void ReleaseHistogram(Histogram& histogram);
+
+namespace detail {
+
+/// Buckets of the colour table; fixed, never derived from the image.
+inline constexpr std::uint32_t HistogramBucketCount = 16367;
+
+/// Coarsening stops here: at 4 ignored bits at most 16^4 keys remain, and with more bits the key
+/// formula would keep more distinct channel values again.
+inline constexpr unsigned MaxIgnoredBits = 4;
+
+/// The table key of one RGBA word (R in the lowest byte): 0 when the alpha byte is 0, otherwise
+/// the word with the `ignoredBits` (0 to MaxIgnoredBits) low bits of every channel refilled from
+/// that channel's top bits, all four channels in one 32-bit operation.
+inline std::uint32_t HistogramKey(std::uint32_t word, unsigned ignoredBits)
+{
+    if ((word >> 24) == 0)
+        return 0;
+    const std::uint32_t low = 255u >> ignoredBits;
+    const std::uint32_t keepMask = (low << ignoredBits) * 0x01010101u;
+    const std::uint32_t highMask = (low ^ 255u) * 0x01010101u;
+    return (word & keepMask) | ((word & highMask) >> (8 - ignoredBits));
+}
+
+/// One counting attempt's hash table of keys and summed weights; internal to the histogram.
+struct ColourTable;
+struct ColourTableDelete
+{
+    void operator()(ColourTable* table) const noexcept;
+};
+using ColourTablePtr = std::unique_ptr<ColourTable, ColourTableDelete>;
+
+struct CountedColours
+{
+    ColourTablePtr table;
+    std::uint32_t colourCount = 0;
+};
+
+/// Counts the pixels' keys with weight contrastMap[i] + 0.5 (or 1 without a map). Nothing when a
+/// bucket needed a new or larger overflow array after the count had passed `maximum`.
+/// Throws std::bad_alloc.
+std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std::uint32_t width,
+                                           std::uint32_t height, std::uint32_t maximum, unsigned ignoredBits,
+                                           const float* contrastMap);
+
+/// The table's keys as items, in bucket order and within a bucket in order of first arrival.
+/// Throws std::bad_alloc.
+Histogram TableToHistogram(const ColourTable& table, std::uint32_t colourCount, float gamma);
+
+} // namespace detail
 
 } // namespace tessaline

@@ -1,0 +1,39 @@
+#pragma once
+// engine/float_pixel_table.h: ToFloatPixel for one image gamma, with the per-byte division and power
+// looked up instead of computed. The values are bit-identical to ToFloatPixel's; the per-pixel
+// stages that convert millions of pixels (contrast maps, histogram items) use it so that an image
+// whose gamma differs from InternalGamma does not cost three power functions per conversion.
+
+#include <array>
+#include <cstdint>
+
+#include "engine/colour_model.h"
+
+namespace tessaline {
+
+class FloatPixelTable
+{
+public:
+    explicit FloatPixelTable(float gamma)
+    {
+        for (int v = 0; v < 256; ++v) {
+            const std::uint8_t grey[4] = {std::uint8_t(v), std::uint8_t(v), std::uint8_t(v), 255};
+            // Opaque, so the premultiplication by 1.0f leaves the channel exactly as computed.
+            channel[v] = ToFloatPixel(grey, gamma).r;
+            alpha[v] = v / 255.0f;
+        }
+    }
+
+    /// The same FloatPixel as ToFloatPixel(rgba, gamma).
+    FloatPixel Convert(const std::uint8_t* rgba) const
+    {
+        const float a = alpha[rgba[3]];
+        return FloatPixel{a, a * channel[rgba[0]], a * channel[rgba[1]], a * channel[rgba[2]]};
+    }
+
+private:
+    std::array<float, 256> channel{};
+    std::array<float, 256> alpha{};
+};
+
+} // namespace tessaline

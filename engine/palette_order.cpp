@@ -1,0 +1,73 @@
+#include "engine/palette_order.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace tessaline {
+namespace {
+
+// Ascending popularity. A NaN popularity sorts first so that the comparison stays a strict weak
+// order whatever the earlier stages left in the field.
+float SortKey(const PaletteEntry& entry)
+{
+    return std::isnan(entry.popularity) ? -std::numeric_limits<float>::infinity() : entry.popularity;
+}
+
+void SortByPopularity(PaletteEntry* first, PaletteEntry* last)
+{
+    std::sort(first, last,
+              [](const PaletteEntry& x, const PaletteEntry& y) { return SortKey(x) < SortKey(y); });
+}
+
+} // namespace
+
+void OrderPalette(IndexedImage& output, Palette& palette, bool lastIndexTransparent)
+{
+    const std::uint32_t count = palette.count;
+    PaletteEntry* entries = palette.entries.get();
+    output.paletteSize = count;
+
+    if (lastIndexTransparent && count > 0) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (!IsFullyTransparent(entries[i].colour))
+                continue;
+            std::swap(entries[i], entries[count - 1]);
+            SortByPopularity(entries, entries + count - 1);
+            // The transparent entry sits last, so the transparency chunk must cover them all.
+            output.transparentCount = count;
+            return;
+        }
+    }
+
+    std::uint32_t translucent = 0;
+    for (std::uint32_t k = 0; k < count; ++k) {
+        if (!IsTranslucent(entries[k].colour))
+            continue;
+        if (k != translucent)
+            std::swap(entries[k], entries[translucent]);
+        ++translucent;
+    }
+    SortByPopularity(entries, entries + translucent);
+    SortByPopularity(entries + translucent, entries + count);
+    output.transparentCount = translucent;
+}
+
+void StorePaletteBytes(IndexedImage& output, Palette& palette)
+{
+    const float gamma = static_cast<float>(output.gamma);
+    // The tables hold 256 entries; a larger palette breaks the caller's contract, not the tables.
+    const std::uint32_t count = std::min<std::uint32_t>(palette.count, 256);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::array<std::uint8_t, 4> rgba = ToRgba(palette[i].colour, gamma);
+        output.paletteRgb[3 * i] = rgba[0];
+        output.paletteRgb[3 * i + 1] = rgba[1];
+        output.paletteRgb[3 * i + 2] = rgba[2];
+        output.paletteAlpha[i] = rgba[3];
+        // Diffuse later against the colour the file will really hold.
+        palette[i].colour = ToFloatPixel(rgba.data(), gamma);
+    }
+}
+
+} // namespace tessaline

@@ -1,0 +1,51 @@
+#include "worker/reduce_thread.h"
+
+#include <chrono>
+#include <new>
+
+namespace tessaline {
+
+std::uint32_t TimerMs()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+ReduceThread::ReduceThread(ProgressUIInterface* ui, ReduceFunction reduce) : ui(ui), reduce(reduce)
+{
+    ProcessorHasSse2 = ProcessorSupportsSse2();
+}
+
+ReduceThread::~ReduceThread()
+{
+    // Join here, not only in ~CThread: by then job would already be gone under a running Run.
+    Stop();
+}
+
+void ReduceThread::Run()
+{
+    startedEvent.Set();
+    const std::uint32_t start = TimerMs();
+    int code = ReduceOutOfMemory;
+    bool threw = false;
+    try {
+        code = reduce(job, *source, *result);
+    } catch (const std::bad_alloc&) {
+        // A stage ran out of memory.
+        threw = true;
+    } catch (...) {
+        // Anything else escaping the worker would end the process; out of memory is the only
+        // failure the window knows, and it must hear back in any case.
+        threw = true;
+    }
+    const std::uint32_t elapsedMs = TimerMs() - start;
+    if (threw)
+        result->Release();
+    job.userWeights.reset();
+    if (ui)
+        ui->ReportFinished(elapsedMs, code);
+    std::lock_guard<std::recursive_mutex> hold(lock);
+    stopEvent.Set();
+}
+
+} // namespace tessaline
