@@ -6,6 +6,11 @@
 #include <limits>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <xmmintrin.h>
+#endif
+
 #include "engine/float_pixel_table.h"
 
 namespace tessaline {
@@ -14,18 +19,30 @@ namespace detail {
 
 namespace {
 
-struct KeyWeight
+// Overflow slots come in groups of four keys beside their four weights, so that one vector compare
+// tests four keys. Slot i is lane i % 4 of group i / 4. Every capacity (8, then 2 * capacity + 16)
+// is a multiple of four.
+constexpr std::uint32_t SlotsPerGroup = 4;
+
+struct alignas(16) SlotGroup
 {
-    std::uint32_t key = 0;
-    float weight = 0.0f;
+    std::uint32_t keys[SlotsPerGroup] = {};
+    float weights[SlotsPerGroup] = {};
 };
+
+using OverflowArray = std::unique_ptr<SlotGroup[]>;
+
+OverflowArray AllocateOverflow(std::uint32_t capacity)
+{
+    return std::make_unique<SlotGroup[]>(capacity / SlotsPerGroup);
+}
 
 // 32 bytes: the common case (a key among the bucket's first two) touches this and nothing else.
 struct Bucket
 {
     std::uint32_t used = 0;
     std::uint32_t capacity = 0;
-    std::unique_ptr<KeyWeight[]> overflow; ///< keys 3, 4, ... in order of arrival
+    OverflowArray overflow; ///< keys 3, 4, ... in order of arrival
     std::uint32_t firstKey = 0;
     std::uint32_t secondKey = 0;
     float firstWeight = 0.0f;
@@ -49,7 +66,7 @@ struct ColourTable
 {
     std::unique_ptr<Bucket[]> buckets = std::make_unique<Bucket[]>(HistogramBucketCount);
     // Overflow arrays a grown bucket gave up, reused as the next bucket's first overflow array.
-    std::array<std::unique_ptr<KeyWeight[]>, RetiredStackRoom> retired;
+    std::array<OverflowArray, RetiredStackRoom> retired;
     std::uint32_t retiredCount = 0;
 };
 
@@ -70,21 +87,122 @@ void AppendWithNewOverflow(ColourTable& table, Bucket& bucket, std::uint32_t key
             // slots below used - 2 are searched and each is written before it is counted.
             bucket.overflow = std::move(table.retired[--table.retiredCount]);
         } else {
-            bucket.overflow = std::make_unique<KeyWeight[]>(FirstOverflowCapacity);
+            bucket.overflow = AllocateOverflow(FirstOverflowCapacity);
         }
         bucket.capacity = FirstOverflowCapacity;
     } else {
         const std::uint32_t oldCapacity = bucket.capacity;
         const std::uint32_t newCapacity = 2 * oldCapacity + 16;
-        auto grown = std::make_unique<KeyWeight[]>(newCapacity);
-        std::copy(bucket.overflow.get(), bucket.overflow.get() + oldCapacity, grown.get());
+        OverflowArray grown = AllocateOverflow(newCapacity);
+        std::copy(bucket.overflow.get(), bucket.overflow.get() + oldCapacity / SlotsPerGroup, grown.get());
         if (table.retiredCount < RetiredStackLimit)
             table.retired[table.retiredCount++] = std::move(bucket.overflow);
         bucket.overflow = std::move(grown);
         bucket.capacity = newCapacity;
     }
-    bucket.overflow[bucket.used - 2] = KeyWeight{key, weight};
+    const std::uint32_t slot = bucket.used - 2;
+    SlotGroup& group = bucket.overflow[slot / SlotsPerGroup];
+    group.keys[slot % SlotsPerGroup] = key;
+    group.weights[slot % SlotsPerGroup] = weight;
     ++bucket.used;
+}
+
+// The slot among the first `used` that holds `key`, or `used` when none does.
+std::uint32_t FindSlotScalar(const SlotGroup* groups, std::uint32_t used, std::uint32_t key)
+{
+    for (std::uint32_t i = 0; i < used; ++i)
+        if (groups[i / SlotsPerGroup].keys[i % SlotsPerGroup] == key)
+            return i;
+    return used;
+}
+
+#if defined(__SSE2__)
+std::uint32_t FindSlotSse2(const SlotGroup* groups, std::uint32_t used, std::uint32_t key)
+{
+    const __m128i wanted = _mm_set1_epi32(static_cast<int>(key));
+    const std::uint32_t groupCount = (used + SlotsPerGroup - 1) / SlotsPerGroup;
+    for (std::uint32_t g = 0; g < groupCount; ++g) {
+        const __m128i keys = _mm_load_si128(reinterpret_cast<const __m128i*>(groups[g].keys));
+        int hits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(keys, wanted)));
+        // Lanes at or past `used` in the last group hold zeros or a recycled array's stale keys.
+        const std::uint32_t valid = std::min(used - g * SlotsPerGroup, SlotsPerGroup);
+        hits &= (1 << valid) - 1;
+        if (hits)
+            return g * SlotsPerGroup + static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+    }
+    return used;
+}
+#endif
+
+std::uint32_t FindSlot(const SlotGroup* groups, std::uint32_t used, std::uint32_t key)
+{
+#if defined(__SSE2__)
+    if (ProcessorHasSse2)
+        return FindSlotSse2(groups, used, key);
+#endif
+    return FindSlotScalar(groups, used, key);
+}
+
+} // namespace
+
+namespace {
+
+// Adds one pixel's key and weight; false when the table would have to grow past `maximum`.
+inline bool CountKey(ColourTable& table, Bucket& bucket, std::uint32_t key, float weight,
+                     std::uint32_t& colourCount, std::uint32_t maximum)
+{
+    if (bucket.used > 0 && bucket.firstKey == key) {
+        bucket.firstWeight += weight;
+        return true;
+    }
+    if (bucket.used == 0) {
+        bucket.firstKey = key;
+        bucket.firstWeight = weight;
+        bucket.used = 1;
+        ++colourCount;
+        return true;
+    }
+    if (bucket.used == 1) {
+        bucket.secondKey = key;
+        bucket.secondWeight = weight;
+        bucket.used = 2;
+        ++colourCount;
+        return true;
+    }
+    if (bucket.secondKey == key) {
+        bucket.secondWeight += weight;
+        return true;
+    }
+    const std::uint32_t overflowUsed = bucket.used - 2;
+    SlotGroup* groups = bucket.overflow.get();
+    const std::uint32_t slot = FindSlot(groups, overflowUsed, key);
+    if (slot < overflowUsed) {
+        groups[slot / SlotsPerGroup].weights[slot % SlotsPerGroup] += weight;
+        return true;
+    }
+    if (overflowUsed < bucket.capacity) {
+        groups[overflowUsed / SlotsPerGroup].keys[overflowUsed % SlotsPerGroup] = key;
+        groups[overflowUsed / SlotsPerGroup].weights[overflowUsed % SlotsPerGroup] = weight;
+        ++bucket.used;
+        ++colourCount;
+        return true;
+    }
+    // The limit is only checked where memory would grow; keys that fit in place are counted
+    // freely, so a successful table may hold somewhat more than `maximum`.
+    ++colourCount;
+    if (colourCount > maximum)
+        return false;
+    AppendWithNewOverflow(table, bucket, key, weight);
+    return true;
+}
+
+inline void Prefetch(const void* address)
+{
+#if defined(__SSE2__)
+    _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0);
+#else
+    (void)address;
+#endif
 }
 
 } // namespace
@@ -101,59 +219,40 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
     // height may pass 2^32.
     std::size_t mapIndex = 0;
 
-    for (std::uint32_t y = 0; y < height; ++y) {
-        const std::uint8_t* pixel = rows[y];
-        for (std::uint32_t x = 0; x < width; ++x, pixel += 4, ++mapIndex) {
-            const float weight = contrastMap ? contrastMap[mapIndex] + 0.5f : 1.0f;
-            const std::uint32_t key = HistogramKey(PixelWord(pixel), ignoredBits);
-            Bucket& bucket = buckets[key % HistogramBucketCount];
+    // A photograph spreads its keys over most buckets and their overflow arrays, which together
+    // outgrow the cache, so pixels are keyed a stretch at a time and each bucket, then its first
+    // overflow slots, is fetched a few pixels before it is needed. The pixels are still counted
+    // one by one in image order.
+    constexpr std::uint32_t Stretch = 256;
+    constexpr std::uint32_t BucketAhead = 16;
+    constexpr std::uint32_t OverflowAhead = 8;
+    std::uint32_t keys[Stretch];
+    std::uint32_t bucketOf[Stretch];
 
-            if (bucket.used > 0 && bucket.firstKey == key) {
-                bucket.firstWeight += weight;
-                continue;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint8_t* const row = rows[y];
+        for (std::uint32_t x0 = 0; x0 < width; x0 += Stretch) {
+            const std::uint32_t n = std::min(Stretch, width - x0);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                keys[i] = HistogramKey(PixelWord(row + 4 * (std::size_t{x0} + i)), ignoredBits);
+                bucketOf[i] = keys[i] % HistogramBucketCount;
             }
-            if (bucket.used == 0) {
-                bucket.firstKey = key;
-                bucket.firstWeight = weight;
-                bucket.used = 1;
-                ++colourCount;
-                continue;
-            }
-            if (bucket.used == 1) {
-                bucket.secondKey = key;
-                bucket.secondWeight = weight;
-                bucket.used = 2;
-                ++colourCount;
-                continue;
-            }
-            if (bucket.secondKey == key) {
-                bucket.secondWeight += weight;
-                continue;
-            }
-            const std::uint32_t overflowUsed = bucket.used - 2;
-            KeyWeight* slots = bucket.overflow.get();
-            bool found = false;
-            for (std::uint32_t i = 0; i < overflowUsed; ++i) {
-                if (slots[i].key == key) {
-                    slots[i].weight += weight;
-                    found = true;
-                    break;
+            for (std::uint32_t i = 0; i < std::min(n, BucketAhead); ++i)
+                Prefetch(&buckets[bucketOf[i]]);
+            for (std::uint32_t i = 0; i < n; ++i, ++mapIndex) {
+                if (i + BucketAhead < n)
+                    Prefetch(&buckets[bucketOf[i + BucketAhead]]);
+                if (i + OverflowAhead < n) {
+                    const SlotGroup* ahead = buckets[bucketOf[i + OverflowAhead]].overflow.get();
+                    if (ahead) {
+                        Prefetch(ahead);
+                        Prefetch(ahead + 2);
+                    }
                 }
+                const float weight = contrastMap ? contrastMap[mapIndex] + 0.5f : 1.0f;
+                if (!CountKey(table, buckets[bucketOf[i]], keys[i], weight, colourCount, maximum))
+                    return std::nullopt;
             }
-            if (found)
-                continue;
-            if (overflowUsed < bucket.capacity) {
-                slots[overflowUsed] = KeyWeight{key, weight};
-                ++bucket.used;
-                ++colourCount;
-                continue;
-            }
-            // The limit is only checked where memory would grow; keys that fit in place are
-            // counted freely, so a successful table may hold somewhat more than `maximum`.
-            ++colourCount;
-            if (colourCount > maximum)
-                return std::nullopt;
-            AppendWithNewOverflow(table, bucket, key, weight);
         }
     }
     return CountedColours{std::move(owner), colourCount};
@@ -183,8 +282,10 @@ Histogram TableToHistogram(const ColourTable& table, std::uint32_t colourCount, 
             emit(bucket.firstKey, bucket.firstWeight);
         if (bucket.used >= 2)
             emit(bucket.secondKey, bucket.secondWeight);
-        for (std::uint32_t i = 2; i < bucket.used; ++i)
-            emit(bucket.overflow[i - 2].key, bucket.overflow[i - 2].weight);
+        for (std::uint32_t i = 0; i + 2 < bucket.used; ++i) {
+            const SlotGroup& group = bucket.overflow[i / SlotsPerGroup];
+            emit(group.keys[i % SlotsPerGroup], group.weights[i % SlotsPerGroup]);
+        }
     }
     histogram.totalPerceptualWeight = total;
     return histogram;

@@ -20,4 +20,42 @@ Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColou
 /// The feedback hook: adjustedWeight = sqrtf(difference + 1) * (adjustedWeight + perceptualWeight).
 void FeedbackReweight(HistogramItem& item, float difference);
 
+namespace detail {
+
+/// One box of a median cut: a contiguous run of histogram items.
+struct ColourBox
+{
+    FloatPixel colour;                          ///< BoxAverage of the items
+    float variance[4] = {0.0f, 0.0f, 0.0f, 0.0f}; ///< scaled weighted spread per channel a, r, g, b
+    double totalWeight = 0.0;                   ///< sum of adjustedWeight
+    double cachedError = -1.0;                  ///< box error for the stop test; -1 until computed
+    std::uint32_t firstItem = 0;
+    std::uint32_t itemCount = 0;
+};
+
+/// Weighted mean of n items, far-from-grey colours weighing more; alpha snaps to 1 when the mean
+/// reaches minOpacity and some item is (nearly) opaque.
+FloatPixel BoxAverage(const HistogramItem* items, std::uint32_t n, float minOpacity);
+
+/// Weighted spread of the box's items around its colour, not divided by the box weight.
+void BoxVariance(ColourBox& box, const HistogramItem* items);
+
+/// How far the item lies from a box median, scaled by its adjusted weight.
+float ColourWeight(const FloatPixel& median, const HistogramItem& item);
+
+/// The box most worth splitting, or -1 when no box of more than one item has a positive score.
+int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n);
+
+/// Splits box k into box k and a new box n; reorders the box's items so the first part comes first.
+/// Returns the size of the first part (1 to itemCount - 1).
+std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram, float minOpacity);
+
+/// True while the summed box errors stay within targetError * totalPerceptualWeight; caches errors.
+bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, const Histogram& histogram);
+
+/// One entry per box: its colour, popularity the box's perceptual weight.
+Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogram& histogram);
+
+} // namespace detail
+
 } // namespace tessaline

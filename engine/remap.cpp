@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/float_pixel_table.h"
 #include "engine/nearest_index.h"
 #include "engine/parallel.h"
 #include "engine/random_source.h"
@@ -68,7 +69,7 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
     const int threads = MaxThreads();
     PaletteAccumulators cells = CreateAccumulators(threads, palette);
 
-    const float gamma = static_cast<float>(input.gamma);
+    const FloatPixelTable toFloat(static_cast<float>(input.gamma));
     const std::int64_t width = input.width;
     const std::int64_t height = input.height;
     // In 64 bits: a 32-bit product of a huge image's sides wraps and would run it on one thread.
@@ -89,7 +90,7 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
             const std::uint8_t* rgba = source + 4 * x;
             std::uint32_t bytes;
             std::memcpy(&bytes, rgba, 4);
-            const FloatPixel pixel = ToFloatPixel(rgba, gamma);
+            const FloatPixel pixel = toFloat.Convert(rgba);
             std::uint32_t entry = nearest.transparentIndex;
             if (pixel.a >= TransparentAlpha) {
                 if (!havePrevious || bytes != previousBytes) {
@@ -149,7 +150,7 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
     const RemapIndex nearest(palette, minOpacity);
     const std::vector<float> keep = useDitherMap ? KeepDistances(palette) : std::vector<float>();
 
-    const float gamma = static_cast<float>(input.gamma);
+    const FloatPixelTable toFloat(static_cast<float>(input.gamma));
     const std::int64_t width = input.width;
     const std::int64_t height = input.height;
 
@@ -172,7 +173,7 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
         const float* levels = ditherMap ? ditherMap + y * width : nullptr;
         for (std::int64_t step = 0; step < width; ++step) {
             const std::int64_t x = leftToRight ? step : width - 1 - step;
-            const FloatPixel pixel = ToFloatPixel(source + 4 * x, gamma);
+            const FloatPixel pixel = toFloat.Convert(source + 4 * x);
             float level = levels ? levels[x] : 0.9f;
             const FloatPixel& owed = current[x + 1];
 

@@ -1,0 +1,401 @@
+#include "engine/median_cut.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "engine/voronoi.h"
+
+namespace tessaline {
+namespace detail {
+namespace {
+
+// The most opaque item of a box must reach this for its average alpha to snap to 1.
+constexpr float NearlyOpaque = 0.99609375f; // 255/256
+
+inline float Channel(const FloatPixel& colour, int channel)
+{
+    switch (channel) {
+    case 0: return colour.a;
+    case 1: return colour.r;
+    case 2: return colour.g;
+    default: return colour.b;
+    }
+}
+
+// 65535 * value truncated towards zero; defined (saturated) for values outside 0..1 too, which
+// valid premultiplied colours never produce.
+inline std::uint32_t SortUnits(double value)
+{
+    const double scaled = 65535.0 * value;
+    if (!(scaled > 0.0))
+        return 0;
+    if (scaled >= 4294967295.0)
+        return 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(scaled);
+}
+
+inline bool RanksBefore(const HistogramItem& x, const HistogramItem& y) { return x.sortValue > y.sortValue; }
+
+// The key of a three-way partition pivot for items[0, count).
+std::uint32_t PivotKey(const HistogramItem* items, std::uint32_t count)
+{
+    if (count > 31) {
+        std::uint32_t x = items[8].sortValue, y = items[count / 2].sortValue, z = items[count - 1].sortValue;
+        if (x > y)
+            std::swap(x, y);
+        if (y > z)
+            std::swap(y, z);
+        return std::max(x, y);
+    }
+    return items[count > 7 ? count / 2 : 0].sortValue;
+}
+
+// Rearranges items so that those ranking before the split item, and the split item itself, come
+// first, ranking by descending sortValue; the split item is the first after which the running
+// colour weight exceeds `half`. Returns the size of that first part, or `count` when the running
+// weight never exceeds half. A weighted quickselect: each round partitions the open range into
+// greater, equal and smaller keys and keeps only the group the crossing lies in, so a split costs
+// time linear in the box.
+std::uint32_t SelectByWeight(HistogramItem* items, std::uint32_t count, double half)
+{
+    std::uint32_t low = 0, high = count;
+    double before = 0.0; // colour weight of items[0, low), which all rank before items[low, high)
+    while (low < high) {
+        const std::uint32_t pivot = PivotKey(items + low, high - low);
+        std::uint32_t greaterEnd = low, i = low, smallerBegin = high;
+        double greater = 0.0, equal = 0.0;
+        while (i < smallerBegin) {
+            const std::uint32_t key = items[i].sortValue;
+            if (key > pivot) {
+                greater += items[i].colourWeight;
+                std::swap(items[greaterEnd++], items[i++]);
+            } else if (key < pivot) {
+                std::swap(items[i], items[--smallerBegin]);
+            } else {
+                equal += items[i].colourWeight;
+                ++i;
+            }
+        }
+        if (before + greater > half) {
+            high = greaterEnd; // never empty here: the pivot's own group is left out
+            continue;
+        }
+        if (before + greater + equal > half) {
+            // Equal keys have no fixed order among themselves: walk them as they lie.
+            double running = before + greater;
+            for (std::uint32_t j = greaterEnd; j < smallerBegin; ++j) {
+                running += items[j].colourWeight;
+                if (running > half)
+                    return j + 1;
+            }
+            return smallerBegin;
+        }
+        before += greater + equal;
+        low = smallerBegin;
+    }
+    return count;
+}
+
+double AdjustedWeightSum(const HistogramItem* items, std::uint32_t n)
+{
+    double sum = 0.0;
+    for (std::uint32_t i = 0; i < n; ++i)
+        sum += items[i].adjustedWeight;
+    return sum;
+}
+
+void SetUpBox(ColourBox& box, std::uint32_t firstItem, std::uint32_t itemCount, double totalWeight,
+              const HistogramItem* allItems, float minOpacity)
+{
+    box.firstItem = firstItem;
+    box.itemCount = itemCount;
+    box.totalWeight = totalWeight;
+    box.colour = BoxAverage(allItems + firstItem, itemCount, minOpacity);
+    box.cachedError = -1.0;
+    BoxVariance(box, allItems);
+}
+
+double BoxError(const ColourBox& box, const HistogramItem* allItems)
+{
+    double error = 0.0;
+    const HistogramItem* items = allItems + box.firstItem;
+    for (std::uint32_t i = 0; i < box.itemCount; ++i)
+        error += ColourDifference(box.colour, items[i].colour) * items[i].perceptualWeight;
+    return error;
+}
+
+} // namespace
+
+FloatPixel BoxAverage(const HistogramItem* items, std::uint32_t n, float minOpacity)
+{
+    double sumWeight = 0.0, sumA = 0.0, sumR = 0.0, sumG = 0.0, sumB = 0.0;
+    float maxAlpha = 0.0f;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const HistogramItem& item = items[i];
+        const double dr = 0.5f - item.colour.r;
+        const double dg = 0.5f - item.colour.g;
+        const double db = 0.5f - item.colour.b;
+        // Colours far from mid-grey weigh more, so a box's representative keeps its extremes.
+        const double w = item.adjustedWeight * (1.0 + dr * dr + dg * dg + db * db);
+        sumWeight += w;
+        sumA += w * item.colour.a;
+        sumR += w * item.colour.r;
+        sumG += w * item.colour.g;
+        sumB += w * item.colour.b;
+        maxAlpha = std::max(maxAlpha, item.colour.a);
+    }
+    // A weightless box averages to its plain sums (zero) instead of dividing by nothing.
+    const double divisor = (sumWeight > -1e-6 && sumWeight < 1e-6) ? 1.0 : sumWeight;
+    FloatPixel average{static_cast<float>(sumA / divisor), static_cast<float>(sumR / divisor),
+                       static_cast<float>(sumG / divisor), static_cast<float>(sumB / divisor)};
+    if (average.a >= minOpacity && maxAlpha >= NearlyOpaque)
+        average.a = 1.0f;
+    return average;
+}
+
+void BoxVariance(ColourBox& box, const HistogramItem* allItems)
+{
+    // Tiny spreads count half, so a box of near-identical colours is less eager to be split.
+    static constexpr double Tiny[4] = {1.0 / 16384.0, 1.0 / 65536.0, 1.0 / 65536.0, 1.0 / 65536.0};
+    static constexpr double Scale[4] = {0.25, 0.4375, 0.5625, 0.3125};
+    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    const HistogramItem* items = allItems + box.firstItem;
+    for (std::uint32_t i = 0; i < box.itemCount; ++i) {
+        const HistogramItem& item = items[i];
+        for (int c = 0; c < 4; ++c) {
+            const double d = Channel(box.colour, c) - Channel(item.colour, c);
+            double squared = d * d;
+            if (squared < Tiny[c])
+                squared *= 0.5;
+            sums[c] += squared * item.adjustedWeight;
+        }
+    }
+    for (int c = 0; c < 4; ++c)
+        box.variance[c] = static_cast<float>(sums[c] * Scale[c]);
+}
+
+float ColourWeight(const FloatPixel& median, const HistogramItem& item)
+{
+    float difference = ColourDifference(median, item.colour);
+    if (difference < 1.0f / 65536.0f)
+        difference *= 0.5f;
+    return static_cast<float>(std::sqrt(difference) * (std::sqrt(item.adjustedWeight + 1.0) - 1.0));
+}
+
+int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
+{
+    int best = -1;
+    double bestScore = 0.0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const ColourBox& box = boxes[i];
+        if (box.itemCount <= 1)
+            continue;
+        const float spread = std::max(std::max(box.variance[0], box.variance[1]),
+                                      std::max(box.variance[2], box.variance[3]));
+        const double score = box.totalWeight * spread;
+        // Strictly greater: the first of equal scores wins, and a score of 0 (or NaN) never does.
+        if (score > bestScore) {
+            bestScore = score;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
+std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram, float minOpacity)
+{
+    ColourBox& box = boxes[k];
+    HistogramItem* const allItems = histogram.items.get();
+    HistogramItem* const items = allItems + box.firstItem;
+    const std::uint32_t count = box.itemCount;
+
+    // Channels by descending spread; a stable sort keeps ties in channel order, so runs repeat.
+    int order[4] = {0, 1, 2, 3};
+    std::stable_sort(order, order + 4, [&box](int x, int y) { return box.variance[x] > box.variance[y]; });
+
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const FloatPixel& v = items[i].colour;
+        const double major = Channel(v, order[0]);
+        const double minor = 0.5 * Channel(v, order[1]) + Channel(v, order[2]) + 0.25 * Channel(v, order[3]);
+        // The minor term is not clamped to 16 bits: above 65535 it overlaps the major term's low bit.
+        items[i].sortValue = (SortUnits(major) << 16) | SortUnits(minor);
+    }
+
+    // Only the median rank (and its neighbour for an even count) needs to be in place.
+    const std::uint32_t m = (count - 1) / 2;
+    std::nth_element(items, items + m, items + count, RanksBefore);
+    FloatPixel median;
+    if (count % 2 == 1) {
+        median = items[m].colour;
+    } else {
+        std::iter_swap(items + m + 1, std::min_element(items + m + 1, items + count, RanksBefore));
+        median = BoxAverage(items + m, 2, 1.0f);
+    }
+
+    double colourWeightSum = 0.0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        items[i].colourWeight = ColourWeight(median, items[i]);
+        colourWeightSum += items[i].colourWeight;
+    }
+
+    std::uint32_t firstPart = SelectByWeight(items, count, 0.5 * colourWeightSum);
+    if (firstPart >= count) {
+        // The running weight crossed half only at the last rank, or never (every colour weight 0).
+        // Either way the first part is everything but the last-ranked item, so that neither part
+        // is empty.
+        std::iter_swap(items + count - 1, std::max_element(items, items + count, RanksBefore));
+        firstPart = count - 1;
+    }
+
+    const double firstWeight = AdjustedWeightSum(items, firstPart);
+    const double oldTotal = box.totalWeight;
+    const std::uint32_t oldFirst = box.firstItem;
+    SetUpBox(boxes[n], oldFirst + firstPart, count - firstPart, oldTotal - firstWeight, allItems, minOpacity);
+    SetUpBox(boxes[k], oldFirst, firstPart, firstWeight, allItems, minOpacity);
+    return firstPart;
+}
+
+bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, const Histogram& histogram)
+{
+    const double limit = targetError * histogram.totalPerceptualWeight;
+    double sum = 0.0;
+    // Known errors first: they may settle the answer without computing anything.
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (boxes[i].cachedError >= 0.0) {
+            sum += boxes[i].cachedError;
+            if (sum > limit)
+                return false;
+        }
+    }
+    // Only the boxes the last split touched are new.
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (boxes[i].cachedError < 0.0) {
+            boxes[i].cachedError = BoxError(boxes[i], histogram.items.get());
+            sum += boxes[i].cachedError;
+            if (sum > limit)
+                return false;
+        }
+    }
+    return true;
+}
+
+Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogram& histogram)
+{
+    Palette palette = CreatePalette(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const ColourBox& box = boxes[i];
+        const HistogramItem* items = histogram.items.get() + box.firstItem;
+        float popularity = 0.0f;
+        for (std::uint32_t j = 0; j < box.itemCount; ++j)
+            popularity += items[j].perceptualWeight;
+        palette[i].colour = box.colour;
+        palette[i].popularity = popularity;
+    }
+    return palette;
+}
+
+} // namespace detail
+
+using detail::ColourBox;
+
+Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColours, double targetError)
+{
+    if (maxColours < 1)
+        maxColours = 1; // a palette always has at least one entry
+    std::vector<ColourBox> boxes(maxColours);
+    HistogramItem* const items = histogram.items.get();
+    detail::SetUpBox(boxes[0], 0, histogram.size, detail::AdjustedWeightSum(items, histogram.size), items,
+                     minOpacity);
+
+    // The snapshot that places the nearest-index heads: about maxColours^0.7 boxes.
+    const auto snapshotAt = static_cast<std::uint32_t>(std::ceil(powf(static_cast<float>(maxColours), 0.7f)));
+    std::unique_ptr<Palette> snapshot;
+    std::uint32_t n = 1;
+    while (n < maxColours) {
+        if (n == snapshotAt && !snapshot)
+            snapshot = std::make_unique<Palette>(detail::PaletteFromBoxes(boxes.data(), n, histogram));
+        const int k = detail::ChooseBoxToSplit(boxes.data(), n);
+        if (k < 0)
+            break;
+        detail::SplitBox(boxes.data(), static_cast<std::uint32_t>(k), n, histogram, minOpacity);
+        ++n;
+        if (detail::WithinTargetError(boxes.data(), n, targetError, histogram))
+            break;
+    }
+
+    Palette palette = detail::PaletteFromBoxes(boxes.data(), n, histogram);
+    palette.subset = std::move(snapshot);
+
+    // Raise the weight of colours their entry represents badly, so the next cut of the feedback
+    // loop spends more boxes on them.
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const ColourBox& box = boxes[i];
+        HistogramItem* boxItems = items + box.firstItem;
+        for (std::uint32_t j = 0; j < box.itemCount; ++j) {
+            const double difference = ColourDifference(palette[i].colour, boxItems[j].colour);
+            boxItems[j].adjustedWeight =
+                static_cast<float>(boxItems[j].adjustedWeight * std::sqrt(difference * 0.5 + 1.0));
+        }
+    }
+    return palette;
+}
+
+void FeedbackReweight(HistogramItem& item, float difference)
+{
+    item.adjustedWeight = sqrtf(difference + 1.0f) * (item.adjustedWeight + item.perceptualWeight);
+}
+
+Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, float minOpacity, double targetError,
+                              int feedbackTrials, double* error)
+{
+    Palette best;
+    bool haveBest = false;
+    double bestError = 0.0;
+    int trialsLeft = feedbackTrials;
+    std::uint32_t colours = maxColours;
+    double factor = feedbackTrials >= 1 ? 1.05 : 1.0;
+
+    do {
+        Palette palette = MedianCut(histogram, minOpacity, colours, targetError * factor);
+        // Least popular first: the nearest index tries its heads in this order.
+        if (palette.subset) {
+            Palette& subset = *palette.subset;
+            std::stable_sort(subset.entries.get(), subset.entries.get() + subset.count,
+                             [](const PaletteEntry& x, const PaletteEntry& y) { return x.popularity < y.popularity; });
+        }
+        if (trialsLeft <= 0)
+            return palette; // no trials asked for: one unscored cut
+
+        // The first trial with a target error is scored as it is; every later one feeds back.
+        const VoronoiHook hook = (!haveBest && targetError > 0.0) ? nullptr : FeedbackReweight;
+        const double trialError = VoronoiIteration(histogram, palette, minOpacity, hook);
+
+        if (haveBest) {
+            const bool better = bestError > trialError || (trialError <= targetError && palette.count < colours);
+            if (!better) {
+                // A rejected trial is expensive, and a much worse one more so: the loop ends soon
+                // once reweighting stops paying off.
+                trialsLeft -= 6;
+                if (trialError > 4.0 * bestError)
+                    trialsLeft -= 3;
+                factor = 1.0;
+                continue;
+            }
+        }
+        if (trialError > 0.0 && trialError < targetError)
+            factor = std::min(factor * 1.25, targetError / trialError);
+        colours = std::min(colours, palette.count + 1);
+        best = std::move(palette);
+        haveBest = true;
+        bestError = trialError;
+        --trialsLeft;
+    } while (trialsLeft > 0);
+
+    if (error)
+        *error = bestError;
+    return best;
+}
+
+} // namespace tessaline
