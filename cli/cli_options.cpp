@@ -208,4 +208,25 @@ CliParseResult ParseCliOptions(const QStringList& arguments)
     return result;
 }
 
+PanelValues ToPanelValues(const CliOptions& options)
+{
+    PanelValues panel;
+    panel.colours = options.colours;
+    panel.opacity = options.EffectiveOpacity();
+    panel.floydNotChosen = options.noDither;
+    panel.transparentLast = options.transparentLast;
+    panel.contrastMap = options.contrastMap;
+    panel.ditherMap = options.ditherMap;
+    panel.fastHistogram = options.fastHistogram;
+    panel.histogramLimit = PanelValues::HistogramLimit(options.histogram);
+    panel.feedbackTrials = options.feedback;
+    panel.voronoiIterations = options.voronoi;
+    panel.convergenceExponent = options.convergence;
+    // The window offers user weights only while the contrast map is on; parsing refuses the
+    // other combination, and this keeps the rule for options built any other way.
+    panel.useUserWeight = options.UseUserWeight() && options.contrastMap;
+    panel.userWeight = options.userWeight;
+    return panel;
+}
+
 } // namespace tessaline

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "imageio/job_builder.h"
+
 namespace tessaline {
 
 /// Exit codes of tessaline-cli.
@@ -72,5 +74,10 @@ inline constexpr const char* CliProgramName = "tessaline-cli";
 /// and --weights together with --no-contrast-map (the panel disables user weights without the
 /// contrast map, so the window could never run that job).
 CliParseResult ParseCliOptions(const QStringList& arguments);
+
+/// The panel's values for `options`, ready for BuildReduceJob: the opacity held at 238 with
+/// --ie6, "orderd" for --no-dither, the histogram slider turned into its size, and user weights
+/// on only with a weights file and the contrast map (the panel's enabling rule).
+PanelValues ToPanelValues(const CliOptions& options);
 
 } // namespace tessaline
