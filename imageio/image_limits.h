@@ -1,0 +1,55 @@
+#pragma once
+// imageio/image_limits.h: how large an image the file layer accepts, and size arithmetic that
+// cannot overflow. Every buffer an image file asks for is sized here before anything is allocated.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace tessaline {
+
+/// The largest image, in pixels, the readers accept: 2^28 = 268,435,456 pixels (16384 x 16384,
+/// 1 GiB as RGBA). Real photographs, even 150-megapixel medium-format frames and large
+/// panoramas, pass easily; a file whose header asks for more is refused before its pixel buffer
+/// is allocated, because a few hundred bytes of PNG can claim gigabytes.
+inline constexpr std::uint64_t MaxImagePixels = std::uint64_t{1} << 28;
+
+/// The longest side, in pixels, libpng is allowed to accept (its user limit; PNG allows 2^31 - 1).
+inline constexpr std::uint32_t MaxImageSide = 1'000'000;
+
+/// The most memory libpng may allocate for one ancillary chunk. The reader needs only gAMA and
+/// tRNS, which are a few hundred bytes at most.
+inline constexpr std::size_t MaxChunkBytes = 64 * 1024;
+
+/// How much compressed image data the reader takes after the last row is complete. Encoders leave
+/// only the end of the zlib stream there (a few bytes); a stream that goes on would otherwise be
+/// inflated in full, about a thousand output bytes per input byte, however small the image. With
+/// this limit the most inflated past the image is what libpng had already buffered (8 KiB).
+inline constexpr std::uint64_t MaxTrailingImageDataBytes = 1024;
+
+/// How many bytes in all the reader takes after the last row (the end of the image data, IEND and
+/// any chunks in between, which are skipped).
+inline constexpr std::uint64_t MaxTrailingBytes = 1024 * 1024;
+
+/// Bytes of a width x height image at bytesPerPixel; nullopt when it is empty or has more than
+/// maxPixels pixels. Cannot overflow: the pixel count of two 32-bit sides fits in 64 bits, and
+/// a count within maxPixels times a small bytesPerPixel fits in size_t.
+inline std::optional<std::size_t> ImageBytes(std::uint32_t width, std::uint32_t height,
+                                             unsigned bytesPerPixel,
+                                             std::uint64_t maxPixels = MaxImagePixels)
+{
+    const std::uint64_t pixels = std::uint64_t{width} * height; // cannot overflow
+    if (pixels == 0 || pixels > maxPixels || bytesPerPixel == 0)
+        return std::nullopt;
+    if (pixels > SIZE_MAX / bytesPerPixel)
+        return std::nullopt;
+    return static_cast<std::size_t>(pixels * bytesPerPixel);
+}
+
+/// True when a width x height image is within the readers' limits.
+inline bool WithinImageLimits(std::uint32_t width, std::uint32_t height)
+{
+    return width <= MaxImageSide && height <= MaxImageSide && ImageBytes(width, height, 4).has_value();
+}
+
+} // namespace tessaline

@@ -1,0 +1,209 @@
+#include "imageio/png_reader.h"
+
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "imageio/file_stream.h"
+#include "imageio/image_limits.h"
+#include "imageio/png_error.h"
+
+namespace tessaline {
+
+namespace {
+
+/// libpng's 32-bit code for the chunk name "IDAT".
+constexpr png_uint_32 IdatChunkType = 0x49444154;
+
+/// Owns libpng's read and info structures; the destructor frees them on every exit.
+class PngReadGuard
+{
+public:
+    PngReadGuard()
+    {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorToException,
+                                     PngIgnoreWarning);
+        if (png != nullptr)
+            info = png_create_info_struct(png);
+    }
+    ~PngReadGuard()
+    {
+        if (png != nullptr)
+            png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+    }
+    PngReadGuard(const PngReadGuard&) = delete;
+    PngReadGuard& operator=(const PngReadGuard&) = delete;
+
+    bool Valid() const { return png != nullptr && info != nullptr; }
+
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+};
+
+/// Limits that keep a hostile file from making libpng allocate or inflate more than the image
+/// itself needs.
+void LimitLibpng(png_structp png)
+{
+    png_set_user_limits(png, MaxImageSide, MaxImageSide);
+    png_set_chunk_malloc_max(png, MaxChunkBytes);
+    png_set_chunk_cache_max(png, 100);
+    // Only gAMA and tRNS (with the critical chunks) matter here. Every other ancillary chunk is
+    // skipped unread: libpng would otherwise allocate and zero whatever size a text chunk
+    // declares, and inflate zTXt, iTXt and iCCP, before finding the file is short.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    static const png_byte kept[] = {'g', 'A', 'M', 'A', '\0', 't', 'R', 'N', 'S', '\0'};
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kept, 2);
+}
+
+/// Reads the PNG behind `source` into `image`. libpng errors leave as PngError; the guard frees
+/// libpng's structures and the caller releases the image.
+int ReadPng(RgbaImage& image, PngReadSource& source)
+{
+    PngReadGuard guard;
+    if (!guard.Valid())
+        return PngReadOutOfMemory;
+    png_structp png = guard.png;
+    png_infop info = guard.info;
+
+    LimitLibpng(png);
+    png_set_read_fn(png, &source, PngReadCallback);
+    png_read_info(png, info);
+
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colourType = 0;
+    int interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
+
+    // Refuse a huge image before libpng sets up its row buffers or we allocate ours.
+    const auto imageBytes = ImageBytes(width, height, 4);
+    if (!imageBytes)
+        return PngReadOutOfMemory;
+
+    if ((colourType & PNG_COLOR_MASK_ALPHA) == 0) {
+        if (colourType == PNG_COLOR_TYPE_PALETTE)
+            png_set_palette_to_rgb(png);
+        png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
+    }
+    if (bitDepth == 16)
+        png_set_strip_16(png);
+    if ((colourType & PNG_COLOR_MASK_COLOR) == 0)
+        png_set_gray_to_rgb(png);
+
+    double gamma = InternalGamma;
+    png_fixed_point fileGamma = 0;
+    if (png_get_gAMA_fixed(png, info, &fileGamma) != 0)
+        gamma = fileGamma * 0.00001;
+
+    if (interlace != PNG_INTERLACE_NONE)
+        png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != std::size_t{width} * 4)
+        png_error(png, "Unexpected row size after transformations");
+
+    try {
+        image = CreateRgbaImage(width, height);
+    } catch (const std::bad_alloc&) {
+        return PngReadOutOfMemory;
+    }
+    image.gamma = gamma;
+
+    source.interlaced = interlace != PNG_INTERLACE_NONE;
+    source.height = height;
+    source.readingRows = true;
+    try {
+        png_read_image(png, image.rows.data());
+        png_read_end(png, nullptr);
+    } catch (const PngTrailingLimit&) {
+        // Thrown only once the last row is complete: the image is whole, the rest is not read.
+    }
+    image.sourceBytes = source.delivered;
+    return PngReadOk;
+}
+
+int ReadPngSource(RgbaImage& image, PngReadSource& source)
+{
+    image.Release();
+    int result = PngReadFailed;
+    try {
+        result = ReadPng(image, source);
+    } catch (const std::bad_alloc&) {
+        result = PngReadOutOfMemory;
+    } catch (const std::exception&) {
+        result = PngReadFailed;
+    }
+    if (result != PngReadOk)
+        image.Release();
+    return result;
+}
+
+/// True once libpng has delivered the last row. libpng then inflates whatever is left of the zlib
+/// stream (at its first step past the last row, still inside png_read_image), which is where the
+/// trailing limits apply.
+bool RowsComplete(png_structp png, const PngReadSource& source)
+{
+    if (!source.readingRows)
+        return false;
+    // Past the last row libpng's row counter equals the height, or its pass counter passes the
+    // seventh Adam7 pass.
+    return source.interlaced ? png_get_current_pass_number(png) >= 7
+                             : png_get_current_row_number(png) >= source.height;
+}
+
+} // namespace
+
+void PngReadCallback(png_structp png, png_bytep destination, png_size_t length)
+{
+    auto& source = *static_cast<PngReadSource*>(png_get_io_ptr(png));
+    if (RowsComplete(png, source)) {
+        // Counted before reading, so that nothing past the limits reaches zlib.
+        source.trailing += length;
+        if (png_get_io_chunk_type(png) == IdatChunkType && (png_get_io_state(png) & PNG_IO_CHUNK_DATA) != 0)
+            source.trailingImageData += length;
+        if (source.trailing > MaxTrailingBytes || source.trailingImageData > MaxTrailingImageDataBytes)
+            throw PngTrailingLimit{};
+    }
+    bool complete = false;
+    if (source.stream != nullptr) {
+        complete = std::fread(destination, 1, length, source.stream) == length;
+    } else if (source.offset <= source.size && length <= source.size - source.offset) {
+        if (length != 0)
+            std::memcpy(destination, source.data + source.offset, length);
+        source.offset += length;
+        complete = true;
+    }
+    if (!complete)
+        png_error(png, "Read error");
+    source.delivered += length;
+}
+
+int ReadPngStream(RgbaImage& image, std::FILE* stream)
+{
+    PngReadSource source;
+    source.stream = stream;
+    if (stream == nullptr) {
+        image.Release();
+        return PngReadFailed;
+    }
+    return ReadPngSource(image, source);
+}
+
+int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size)
+{
+    PngReadSource source;
+    source.data = data;
+    source.size = data != nullptr ? size : 0;
+    return ReadPngSource(image, source);
+}
+
+int ReadPngFile(RgbaImage& image, const std::filesystem::path& path)
+{
+    image.Release();
+    const FileStream file = OpenFile(path, false);
+    if (!file)
+        return PngReadFailed;
+    return ReadPngStream(image, file.get());
+}
+
+} // namespace tessaline

@@ -1,0 +1,67 @@
+#pragma once
+// imageio/png_reader.h: loads a PNG file of any colour type, bit depth and interlacing into the
+// engine's RgbaImage as 8-bit R, G, B, A. Palette tRNS becomes alpha; a tRNS on grey or truecolour
+// is not applied (those pixels load opaque); 16-bit samples keep their high byte; gAMA becomes the
+// image gamma. The functions return a PngReadResult and never throw. On any failure the image is
+// left empty (released), so no pixels of an earlier image or of a half-read one remain.
+// Images above MaxImagePixels (imageio/image_limits.h) are refused before their buffer exists.
+
+#include "engine/colour_model.h"
+
+#include <png.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+namespace tessaline {
+
+enum PngReadResult : int {
+    PngReadOk = 0,
+    /// The file cannot be opened, is not a PNG file, is damaged or ends early.
+    PngReadFailed = 2,
+    /// libpng's structures or the image buffers cannot be allocated, or the image is larger than
+    /// MaxImagePixels.
+    PngReadOutOfMemory = 24,
+};
+
+/// Empties `image`, opens `path` for reading and reads it with ReadPngStream.
+int ReadPngFile(RgbaImage& image, const std::filesystem::path& path);
+
+/// Reads one PNG from an open stream (left open) into `image`, from the current position.
+int ReadPngStream(RgbaImage& image, std::FILE* stream);
+
+/// Reads one PNG held in memory; the same rules as a file. For tests and fuzzing.
+int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size);
+
+/// Thrown by PngReadCallback when the data after the last row exceeds its limits.
+struct PngTrailingLimit
+{
+};
+
+/// Where libpng's input comes from: a stream, or else a memory block; and how many bytes have
+/// been delivered so far.
+struct PngReadSource
+{
+    std::FILE* stream = nullptr;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t offset = 0;
+    std::uint64_t delivered = 0;
+    /// Set when libpng starts on the rows; once the last row is complete the bytes delivered are
+    /// counted against MaxTrailingImageDataBytes and MaxTrailingBytes.
+    bool readingRows = false;
+    bool interlaced = false;
+    std::uint32_t height = 0;
+    std::uint64_t trailingImageData = 0;
+    std::uint64_t trailing = 0;
+};
+
+/// The read function handed to libpng (its io pointer is a PngReadSource). Delivers exactly
+/// `length` bytes or raises libpng's "Read error": a partly filled buffer is never accepted.
+/// After the last row, once the trailing limits are passed, it stops the reading with
+/// PngTrailingLimit: the image is complete and the rest of the file is not read.
+void PngReadCallback(png_structp png, png_bytep destination, png_size_t length);
+
+} // namespace tessaline

@@ -1,0 +1,39 @@
+#pragma once
+// imageio/png_writer.h: saves the engine's IndexedImage as a palette PNG: colour type 3 with the
+// smallest bit depth that holds the palette (1, 2, 4 or 8), chunks IHDR, gAMA (when gamma > 0),
+// PLTE, tRNS (the first transparentCount alphas, when there are any), IDAT (unfiltered rows, zlib
+// level 9) and IEND, nothing else. The functions return a PngWriteResult and never throw.
+
+#include "engine/colour_model.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace tessaline {
+
+enum PngWriteResult : int {
+    PngWriteOk = 0,
+    /// The file cannot be opened or written, libpng refused the image, or the image is not a
+    /// valid result (no rows, no palette). The target, if it existed, is unchanged.
+    PngWriteFailed = 16,
+    /// libpng cannot create its write or info structure.
+    PngWriteNoLibpng = 35,
+};
+
+/// Writes `image` to `path`. The bytes go to a temporary file beside the target (the target's
+/// name plus ".tmp"), which replaces the target only once it is complete and closed; on any
+/// failure the temporary is removed and an existing target keeps its content. A folder that does
+/// not exist, or a target that is a folder, gives PngWriteFailed and creates nothing.
+int WritePngFile(const IndexedImage& image, const std::filesystem::path& path);
+
+/// Writes `image` to an open stream (left open, not flushed). PngWriteFailed when libpng
+/// reports an error or a write to the stream fails; the stream then holds a partial file.
+int WritePngStream(const IndexedImage& image, std::FILE* stream);
+
+/// The PNG bit depth for a palette of `paletteSize` entries: 1, 2, 4 or 8.
+int PaletteBitDepth(std::uint32_t paletteSize);
+
+/// The temporary file WritePngFile writes before renaming it over `target`.
+std::filesystem::path TemporaryPathFor(const std::filesystem::path& target);
+
+} // namespace tessaline
