@@ -213,6 +213,21 @@ bool SameFile(const fs::path& a, const fs::path& b)
     return !error && same;
 }
 
+bool HasPngSignature(const fs::path& input)
+{
+    static constexpr char Signature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+    std::ifstream stream(input, std::ios::binary);
+    char head[8] = {};
+    return stream.read(head, sizeof head) && std::equal(head, head + 8, Signature);
+}
+
+// Qt's decoders report damaged data as warnings on stderr; the tool's own line says it already.
+void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(message));
+}
+
 // Reads `input` the way the window loads a dropped file. Throws Failure.
 void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& source)
 {
@@ -228,6 +243,13 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
     const int pngCode = ReadPngFile(source, input);
     if (pngCode == PngReadOk)
         return;
+    // Qt's own PNG decoder is libpng too: a PNG our reader refuses would only fail there again,
+    // with libpng's messages on stderr besides our one line.
+    if (HasPngSignature(input)) {
+        if (pngCode == PngReadOutOfMemory)
+            throw Failure{"out of memory (or the image is too large)"};
+        throw Failure{"not a supported image: damaged or incomplete PNG file"};
+    }
 
     // Not a PNG the reader accepts: let Qt's decoders try, as the window lets the platform try.
     QImageReader reader(inputText);
@@ -437,6 +459,7 @@ int main(int argc, char* argv[])
 {
     // QCoreApplication, not QGuiApplication: decoding needs the image plugins, not a display.
     QCoreApplication app(argc, argv);
+    qInstallMessageHandler(DropQtMessages);
     QCoreApplication::setApplicationName(CliProgramName);
     QImageReader::setAllocationLimit(static_cast<int>((MaxBitmapPixels * 4) >> 20)); // in MiB
 
