@@ -18,6 +18,10 @@
 #include <set>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include "engine/colour_model.h"
 #include "imageio/png_reader.h"
 
@@ -333,6 +337,18 @@ TEST_F(CliProcessTest, EachBadFileIsNamedOnceWhileTheOthersGoOn)
     EXPECT_FALSE(QFile::exists(Path("OUTPUT/missing.png")));
     EXPECT_EQ(QDir(Path("OUTPUT")).entryList(QDir::Files).size(), 1);
 }
+
+#if !defined(_WIN32)
+TEST_F(CliProcessTest, APipeIsRefusedWithoutWaitingForAWriter)
+{
+    ASSERT_EQ(mkfifo(QFile::encodeName(Path("pipe.png")).constData(), 0600), 0);
+    const RunResult run = RunCli({Path("pipe.png")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("not a regular file")) << run.err.toStdString();
+    const RunResult weights = RunCli({"--weights", Path("pipe.png"), Path("pipe.png")});
+    EXPECT_EQ(weights.exitCode, 1);
+}
+#endif
 
 TEST_F(CliProcessTest, UnwritableDestinationIsAFailureWithoutAFile)
 {
