@@ -152,7 +152,7 @@ std::filesystem::path ToPath(const QString& text)
 // The result must be a palette PNG that libpng (through our reader) and, when installed,
 // pngcheck accept, with at most `maxColours` entries and a tRNS that covers exactly the
 // translucent entries.
-void ExpectValidResult(const QString& path, int maxColours)
+void ExpectValidResult(const QString& path, int maxColours, bool transparentLast = false)
 {
     SCOPED_TRACE(path.toStdString());
     const QByteArray bytes = ReadAll(path);
@@ -164,8 +164,14 @@ void ExpectValidResult(const QString& path, int maxColours)
     ASSERT_GE(chunks.paletteEntries, 1);
     EXPECT_LE(chunks.paletteEntries, maxColours);
     EXPECT_LE(chunks.trns.size(), chunks.paletteEntries);
-    for (char alpha : chunks.trns)
-        EXPECT_LT(static_cast<unsigned char>(alpha), 255) << "an opaque entry inside the tRNS run";
+    if (transparentLast) {
+        // The fully transparent entry is the last one, so the tRNS run reaches it.
+        ASSERT_EQ(chunks.trns.size(), chunks.paletteEntries);
+        EXPECT_EQ(chunks.trns.back(), '\0');
+    } else {
+        for (char alpha : chunks.trns)
+            EXPECT_LT(static_cast<unsigned char>(alpha), 255) << "an opaque entry inside the tRNS run";
+    }
 
     RgbaImage decoded;
     ASSERT_EQ(ReadPngFile(decoded, ToPath(path)), PngReadOk);
@@ -182,6 +188,21 @@ void ExpectValidResult(const QString& path, int maxColours)
     }
     EXPECT_LE(colours.size(), static_cast<std::size_t>(chunks.paletteEntries));
     EXPECT_LE(translucent.size(), static_cast<std::size_t>(chunks.trns.size()));
+
+    // Qt's decoder is a second reader: it must see exactly the pixels ours sees.
+    const QImage qt = QImage(path).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(qt.isNull());
+    ASSERT_EQ(static_cast<std::uint32_t>(qt.width()), decoded.width);
+    ASSERT_EQ(static_cast<std::uint32_t>(qt.height()), decoded.height);
+    int mismatches = 0;
+    for (int y = 0; y < qt.height(); ++y)
+        for (int x = 0; x < qt.width(); ++x) {
+            const QRgb q = qt.pixel(x, y);
+            const std::uint8_t* p = decoded.rows[static_cast<std::size_t>(y)] + 4 * x;
+            if (qRed(q) != p[0] || qGreen(q) != p[1] || qBlue(q) != p[2] || qAlpha(q) != p[3])
+                ++mismatches;
+        }
+    EXPECT_EQ(mismatches, 0);
 
     const QString pngcheck = QStandardPaths::findExecutable("pngcheck");
     if (!pngcheck.isEmpty()) {
@@ -242,10 +263,33 @@ TEST_F(CliProcessTest, ColourLimitAndSameBytesEveryRun)
         ExpectValidResult(first, colours);
         EXPECT_EQ(ReadAll(first), ReadAll(second));
     }
-    // Settings reach the engine: without dithering the result differs from the dithered one.
+    // Settings reach the engine: each of these changes the result of the translucent picture.
+    for (const QStringList& extra : {QStringList{"--ie6"}, QStringList{"--opacity", "128"},
+                                     QStringList{"--voronoi", "0"}}) {
+        SCOPED_TRACE(extra.join(' ').toStdString());
+        const QString out = Path("variant.png");
+        ASSERT_EQ(RunCli(QStringList{"--colours", "16"} + extra + QStringList{"-o", out, Path("pic.png")}).exitCode, 0);
+        ExpectValidResult(out, 16);
+        EXPECT_NE(ReadAll(out), ReadAll(Path("first16.png")));
+    }
+    // Without dithering the result differs from the dithered one.
     ASSERT_EQ(RunCli({"--colours", "16", "--no-dither", "-o", Path("plain.png"), Path("pic.png")}).exitCode, 0);
     ExpectValidResult(Path("plain.png"), 16);
     EXPECT_NE(ReadAll(Path("plain.png")), ReadAll(Path("first16.png")));
+}
+
+TEST_F(CliProcessTest, TransparentLastMovesTheTransparentEntryToTheEnd)
+{
+    QImage half = OpaquePicture().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < half.height(); ++y)
+        for (int x = 0; x < half.width() / 2; ++x)
+            half.setPixel(x, y, qRgba(0, 0, 0, 0));
+    ASSERT_TRUE(Save(half, Path("half.png")));
+    ASSERT_EQ(RunCli({"--colours", "16", "-o", Path("first.png"), Path("half.png")}).exitCode, 0);
+    ASSERT_EQ(RunCli({"--colours", "16", "--transparent-last", "-o", Path("last.png"), Path("half.png")}).exitCode, 0);
+    ExpectValidResult(Path("first.png"), 16);
+    ExpectValidResult(Path("last.png"), 16, true);
+    EXPECT_EQ(ParseChunks(ReadAll(Path("first.png"))).trns, QByteArray(1, '\0'));
 }
 
 TEST_F(CliProcessTest, AllTransparentInputStaysAllTransparent)
