@@ -31,6 +31,23 @@ struct RemapIndex
     RemapIndex& operator=(const RemapIndex&) = delete;
 };
 
+// The answers for recently seen pixel words. A photograph repeats its colours many times over, and
+// the answer depends on the word alone, so a hit gives exactly what the search would. Word 0 (alpha
+// 0) is never searched, so it marks an empty slot.
+struct RemapCache
+{
+    struct Slot
+    {
+        std::uint32_t word = 0;
+        std::uint32_t entry = 0;
+        float distance = 0.0f;
+    };
+    static constexpr unsigned Bits = 14;
+    std::vector<Slot> slots = std::vector<Slot>(std::size_t{1} << Bits);
+
+    Slot& SlotFor(std::uint32_t word) { return slots[(word * 2654435761u) >> (32 - Bits)]; }
+};
+
 // A quarter of each entry's distance to its nearest other entry: the diffused colour may wander that
 // far from the plain choice before a new search is worth it.
 std::vector<float> KeepDistances(const Palette& palette)
@@ -68,6 +85,7 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
     const RemapIndex nearest(palette, minOpacity);
     const int threads = MaxThreads();
     PaletteAccumulators cells = CreateAccumulators(threads, palette);
+    std::vector<RemapCache> caches(threads);
 
     const FloatPixelTable toFloat(static_cast<float>(input.gamma));
     const std::int64_t width = input.width;
@@ -81,25 +99,21 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
         const int thread = ThreadIndex();
         const std::uint8_t* source = input.rows[y];
         std::uint8_t* target = output.rows[y];
-        // Runs of equal pixels are common (flat areas, transparency): reuse the previous answer.
-        std::uint32_t previousBytes = 0;
-        std::uint32_t previousEntry = 0;
-        float previousDistance = 0.0f;
-        bool havePrevious = false;
+        RemapCache& cache = caches[thread];
         for (std::int64_t x = 0; x < width; ++x) {
             const std::uint8_t* rgba = source + 4 * x;
-            std::uint32_t bytes;
-            std::memcpy(&bytes, rgba, 4);
             const FloatPixel pixel = toFloat.Convert(rgba);
             std::uint32_t entry = nearest.transparentIndex;
             if (pixel.a >= TransparentAlpha) {
-                if (!havePrevious || bytes != previousBytes) {
-                    previousEntry = FindNearest(nearest.index, pixel, minOpacity, &previousDistance);
-                    previousBytes = bytes;
-                    havePrevious = true;
+                std::uint32_t word;
+                std::memcpy(&word, rgba, 4);
+                RemapCache::Slot& slot = cache.SlotFor(word);
+                if (slot.word != word) {
+                    slot.entry = FindNearest(nearest.index, pixel, minOpacity, &slot.distance);
+                    slot.word = word;
                 }
-                entry = previousEntry;
-                distanceSum += previousDistance;
+                entry = slot.entry;
+                distanceSum += slot.distance;
                 ++searched;
             }
             target[x] = static_cast<std::uint8_t>(entry);
