@@ -2,15 +2,24 @@
 
 #include <new>
 
+#include "imageio/image_limits.h"
+
 namespace tessaline {
 
 namespace {
+
+// A bitmap's int sides against the file layer's limits; never negative, empty or too large.
+bool SizeAllowed(int width, int height)
+{
+    return width > 0 && height > 0 &&
+           WithinImageLimits(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
+}
 
 // A new Format_ARGB32 image of the given size, or a null one when the size is refused or Qt
 // cannot allocate it (QImage reports that as a null image, not an exception).
 QImage NewArgbBitmap(std::uint32_t width, std::uint32_t height)
 {
-    if (!BitmapSizeAllowed(width, height))
+    if (!WithinImageLimits(width, height))
         return QImage();
     return QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32);
 }
@@ -19,7 +28,7 @@ QImage NewArgbBitmap(std::uint32_t width, std::uint32_t height)
 template <typename Image>
 bool BuffersCover(const Image& image, std::uint64_t bytesPerPixel)
 {
-    if (!BitmapSizeAllowed(image.width, image.height))
+    if (!WithinImageLimits(image.width, image.height))
         return false;
     if (image.rows.size() < image.height)
         return false;
@@ -28,18 +37,10 @@ bool BuffersCover(const Image& image, std::uint64_t bytesPerPixel)
 
 } // namespace
 
-bool BitmapSizeAllowed(std::uint64_t width, std::uint64_t height)
-{
-    // Each side is capped first so that the product cannot overflow.
-    if (width == 0 || height == 0 || width > MaxBitmapPixels || height > MaxBitmapPixels)
-        return false;
-    return width * height <= MaxBitmapPixels;
-}
-
 bool LoadFromBitmap(RgbaImage& image, const QImage& bitmap)
 {
     image.Release();
-    if (bitmap.isNull() || !BitmapSizeAllowed(bitmap.width(), bitmap.height()))
+    if (bitmap.isNull() || !SizeAllowed(bitmap.width(), bitmap.height()))
         return false;
     QImage argb = bitmap;
     if (bitmap.format() != QImage::Format_ARGB32) {
@@ -76,7 +77,7 @@ QImage CloneToArgb(const QImage& bitmap, int width, int height)
 {
     if (bitmap.isNull() || width <= 0 || height <= 0 || width > bitmap.width() || height > bitmap.height())
         return QImage();
-    if (!BitmapSizeAllowed(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height)))
+    if (!SizeAllowed(width, height))
         return QImage();
     const QImage area =
         (width == bitmap.width() && height == bitmap.height()) ? bitmap : bitmap.copy(0, 0, width, height);

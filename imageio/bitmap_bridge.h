@@ -2,9 +2,8 @@
 // imageio/bitmap_bridge.h: conversions between display bitmaps (QImage, Format_ARGB32: straight
 // alpha, bytes B, G, R, A on little-endian machines) and the engine's images, whose bytes are
 // R, G, B, A. A null QImage stands for "no bitmap": every function here returns one instead of
-// failing any other way, and never allocates before the size has been checked.
-
-#include <cstdint>
+// failing any other way. Sizes are checked against the limits image files have
+// (WithinImageLimits, imageio/image_limits.h) before anything is allocated.
 
 #include <QImage>
 
@@ -12,17 +11,10 @@
 
 namespace tessaline {
 
-/// The most pixels a bitmap converted here may have (1 GiB of 32-bit pixels). Larger sizes are
-/// refused before anything is allocated.
-inline constexpr std::uint64_t MaxBitmapPixels = std::uint64_t{1} << 28;
-
-/// True when a width x height bitmap is neither empty nor above MaxBitmapPixels.
-bool BitmapSizeAllowed(std::uint64_t width, std::uint64_t height);
-
 /// Replaces `image` with the pixels of `bitmap` (converted to Format_ARGB32 first when it is in
 /// another format; opaque formats get alpha 255), gamma InternalGamma, sourceBytes 0. Returns
-/// false, leaving `image` empty with every field zero, when the bitmap is null, too large or
-/// cannot be converted, or memory runs out.
+/// false, leaving `image` empty with every field zero, when the bitmap is null, empty or beyond
+/// the limits, cannot be converted, or memory runs out.
 bool LoadFromBitmap(RgbaImage& image, const QImage& bitmap);
 
 /// A Format_ARGB32 copy of the rectangle (0, 0, width, height) of `bitmap`, or a null image when

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "imageio/bitmap_bridge.h"
+#include "imageio/image_limits.h"
 
 namespace tessaline {
 
@@ -66,7 +66,7 @@ bool BuildReduceJob(ReduceThread& thread, const PanelValues& panel, const QImage
     // The engine reads the weights at the source's size; a map of any other size is refused.
     if (static_cast<std::uint64_t>(weightMap->width()) != source.width ||
         static_cast<std::uint64_t>(weightMap->height()) != source.height ||
-        !BitmapSizeAllowed(source.width, source.height))
+        !WithinImageLimits(source.width, source.height))
         return false;
     job.userWeights = WeightsFromAlpha(*weightMap, panel.userWeight);
     return true;

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "imageio/bitmap_bridge.h"
+#include "imageio/job_builder.h"
+
 namespace tessaline {
 namespace {
 
@@ -207,6 +210,65 @@ TEST_F(ReduceThreadTest, ANullReceiverIsNotCalled)
     EXPECT_TRUE(ui.stages.empty());
     EXPECT_EQ(ui.finishedCalls, 0);
 }
+
+// The real pipeline behind the thread, with a job built from panel values and painted weights.
+struct ReduceThreadPipelineTest : ::testing::TestWithParam<bool>
+{
+    RecordingUi ui;
+    RgbaImage source = CreateRgbaImage(24, 20);
+    IndexedImage result;
+
+    void SetUp() override
+    {
+        for (std::uint32_t y = 0; y < source.height; ++y)
+            for (std::uint32_t x = 0; x < source.width; ++x) {
+                std::uint8_t* p = source.rows[y] + 4 * x;
+                p[0] = static_cast<std::uint8_t>(x * 10);
+                p[1] = static_cast<std::uint8_t>(y * 12);
+                p[2] = static_cast<std::uint8_t>((x * y) & 0xFF);
+                p[3] = x < 3 ? 0 : (x < 6 ? 128 : 255);
+            }
+    }
+};
+
+TEST_P(ReduceThreadPipelineTest, ReducesWithPaintedWeightsAndReportsOnce)
+{
+    ReduceThread thread(&ui);
+    // The colour arithmetic in both forms (the constructor has just probed the processor).
+    ProcessorHasSse2 = GetParam() && ProcessorSupportsSse2();
+    QImage weightMap(24, 20, QImage::Format_ARGB32);
+    weightMap.fill(Qt::transparent);
+    for (int x = 10; x < 20; ++x)
+        weightMap.setPixel(x, 5, qRgba(0, 0, 0, 255));
+    PanelValues panel;
+    panel.colours = 16;
+    panel.useUserWeight = true;
+    panel.userWeight = 100;
+    ASSERT_TRUE(BuildReduceJob(thread, panel, &weightMap, source, result));
+    ASSERT_NE(thread.job.userWeights, nullptr);
+    ASSERT_EQ(thread.Start(), 0);
+    EXPECT_EQ(thread.Stop(), 0);
+
+    EXPECT_EQ(ui.finishedCalls, 1);
+    EXPECT_EQ(ui.lastCode, ReduceOk);
+    EXPECT_EQ(ui.stages, (std::vector<int>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(thread.job.userWeights, nullptr);
+    ASSERT_EQ(result.width, 24u);
+    ASSERT_EQ(result.height, 20u);
+    ASSERT_GE(result.paletteSize, 2u);
+    ASSERT_LE(result.paletteSize, 16u);
+    for (const std::uint8_t index : result.pixels)
+        ASSERT_LT(index, result.paletteSize);
+    const QImage shown = MakeResultBitmap(result);
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown.size(), QSize(24, 20));
+    // The fully transparent columns stay fully transparent on screen.
+    EXPECT_EQ(qAlpha(shown.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(shown.pixel(23, 19)), 255);
+}
+
+INSTANTIATE_TEST_SUITE_P(ColourArithmetic, ReduceThreadPipelineTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Sse2" : "Scalar"; });
 
 } // namespace
 } // namespace tessaline
