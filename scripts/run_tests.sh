@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test. Used by CI and by the README's test command.
+# Sets up, builds and runs every test: once in the optimised build, then again under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Used by CI and by the README's test command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 jobs=$(nproc)
+
+echo "== release build and tests"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
+
+echo "== sanitizer build and tests (ASan + UBSan)"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:${LSAN_OPTIONS:-}"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs" -LE no-sanitizer
