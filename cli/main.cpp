@@ -33,6 +33,7 @@
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
 #include "imageio/bitmap_bridge.h"
+#include "imageio/image_limits.h"
 #include "imageio/job_builder.h"
 #include "imageio/png_reader.h"
 #include "imageio/png_writer.h"
@@ -263,9 +264,9 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
         throw Failure{"not a supported image"};
     }
     const QSize size = reader.size();
-    if (size.isValid() && !BitmapSizeAllowed(static_cast<std::uint64_t>(size.width()),
-                                             static_cast<std::uint64_t>(size.height())))
-        throw Failure{QString("image too large (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
+    if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
+                                             static_cast<std::uint32_t>(size.height())))
+        throw Failure{QString("image size not accepted (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
     QImage bitmap = reader.read();
     if (bitmap.isNull()) {
         if (reader.error() == QImageReader::InvalidDataError || reader.error() == QImageReader::UnknownError)
@@ -464,7 +465,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(DropQtMessages);
     QCoreApplication::setApplicationName(CliProgramName);
-    QImageReader::setAllocationLimit(static_cast<int>((MaxBitmapPixels * 4) >> 20)); // in MiB
+    // Qt's own limit (256 MiB by default) would refuse images the PNG reader accepts.
+    QImageReader::setAllocationLimit(static_cast<int>((MaxImagePixels * 4) >> 20)); // in MiB
 
     const CliParseResult parsed = ParseCliOptions(QCoreApplication::arguments());
     switch (parsed.action) {
