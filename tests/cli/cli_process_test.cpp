@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
 #include <QTemporaryDir>
@@ -35,9 +36,11 @@ struct RunResult
     QString err;
 };
 
-RunResult RunCli(const QStringList& arguments, const QString& workDir = QString())
+RunResult RunCli(const QStringList& arguments, const QString& workDir = QString(),
+                 const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     if (!workDir.isEmpty())
         process.setWorkingDirectory(workDir);
     process.start(TESSALINE_CLI_PATH, arguments);
@@ -314,6 +317,19 @@ TEST_F(CliProcessTest, JpegAndBmpInputsAreDecodedThroughQt)
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     ExpectValidResult(Path("OUTPUT/photo.png"), 32);
     ExpectValidResult(Path("OUTPUT/bitmap.png"), 32);
+}
+
+TEST_F(CliProcessTest, NeedsNoDisplay)
+{
+    ASSERT_TRUE(Save(OpaquePicture(), Path("photo.jpg"), "JPEG"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    // A platform plugin that cannot start here: the tool must not ask for one at all.
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    const RunResult run = RunCli({"-o", Path("out.png"), Path("photo.jpg")}, QString(), environment);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ExpectValidResult(Path("out.png"), 256);
 }
 
 TEST_F(CliProcessTest, BadUsageExitsWithTwoAndWritesNothing)
