@@ -23,6 +23,8 @@
 #include <sys/stat.h>
 #endif
 
+#include <zlib.h>
+
 #include "engine/colour_model.h"
 #include "imageio/png_reader.h"
 
@@ -407,6 +409,83 @@ TEST_F(CliProcessTest, APipeIsRefusedWithoutWaitingForAWriter)
     EXPECT_TRUE(run.err.contains("not a regular file")) << run.err.toStdString();
     const RunResult weights = RunCli({"--weights", Path("pipe.png"), Path("pipe.png")});
     EXPECT_EQ(weights.exitCode, 1);
+}
+#endif
+
+// A PNG of width x height grey pixels, all alike, so the file stays small however large the image.
+QByteArray UniformPng(std::uint32_t width, std::uint32_t height)
+{
+    auto chunk = [](const char* type, const QByteArray& body) {
+        QByteArray out;
+        auto put32 = [&out](std::uint32_t v) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                out.append(static_cast<char>((v >> shift) & 0xff));
+        };
+        put32(static_cast<std::uint32_t>(body.size()));
+        const QByteArray typed = QByteArray(type) + body;
+        out.append(typed);
+        put32(static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), static_cast<uInt>(typed.size()))));
+        return out;
+    };
+    QByteArray header(13, '\0');
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<char>(width >> (24 - 8 * i));
+        header[4 + i] = static_cast<char>(height >> (24 - 8 * i));
+    }
+    header[8] = 8; // bit depth; colour type 0 (grey), no interlace
+    QByteArray row(static_cast<qsizetype>(width) + 1, '\x60');
+    row[0] = 0; // filter: none
+    z_stream stream{};
+    deflateInit(&stream, 6);
+    QByteArray compressed;
+    std::vector<char> buffer(1 << 16);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        stream.next_in = reinterpret_cast<Bytef*>(row.data());
+        stream.avail_in = static_cast<uInt>(row.size());
+        const int flush = y + 1 == height ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
+            stream.avail_out = static_cast<uInt>(buffer.size());
+            deflate(&stream, flush);
+            compressed.append(buffer.data(), static_cast<qsizetype>(buffer.size() - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) +
+           chunk("IEND", QByteArray());
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSALINE_CLI_TEST_ASAN 1
+#endif
+#endif
+// AddressSanitizer reserves terabytes of address space, so it cannot run under an address limit.
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(TESSALINE_CLI_TEST_ASAN)
+TEST_F(CliProcessTest, RunningOutOfMemoryIsAFailureNotACrash)
+{
+    // 144 megapixels: 576 MB as RGBA. Under a 1 GB address-space limit the reduction cannot
+    // get what it needs, whichever allocation fails first.
+    QFile big(Path("big.png"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    big.write(UniformPng(12000, 12000));
+    big.close();
+    ASSERT_TRUE(Save(TestPicture(), Path("small.png")));
+    QProcess shell;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("OMP_NUM_THREADS", "2"); // thread stacks count against the limit too
+    shell.setProcessEnvironment(environment);
+    shell.start("/bin/sh", {"-c", "ulimit -v 1000000 && exec \"$0\" --quiet --output-dir \"$1\" \"$2\" \"$3\"",
+                            TESSALINE_CLI_PATH, Path("out"), Path("big.png"), Path("small.png")});
+    ASSERT_TRUE(shell.waitForFinished(300000));
+    ASSERT_EQ(shell.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromUtf8(shell.readAllStandardError());
+    EXPECT_EQ(shell.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("tessaline-cli: " + Path("big.png") + ": out of memory")) << err.toStdString();
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(Path("out/big.png")));
+    ExpectValidResult(Path("out/small.png"), 256); // the next file still goes through
 }
 #endif
 
