@@ -1,5 +1,6 @@
 #include "imageio/png_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -77,7 +78,7 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
 
     // Refuse a huge image before libpng sets up its row buffers or we allocate ours.
-    const auto imageBytes = ImageBytes(width, height, 4);
+    const auto imageBytes = ImageBytes(width, height, 4, std::min(source.maxPixels, MaxImagePixels));
     if (!imageBytes)
         return PngReadOutOfMemory;
 
@@ -189,9 +190,10 @@ int ReadPngStream(RgbaImage& image, std::FILE* stream)
     return ReadPngSource(image, source);
 }
 
-int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size)
+int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels)
 {
     PngReadSource source;
+    source.maxPixels = maxPixels;
     source.data = data;
     source.size = data != nullptr ? size : 0;
     return ReadPngSource(image, source);

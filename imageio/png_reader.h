@@ -7,6 +7,7 @@
 // Images above MaxImagePixels (imageio/image_limits.h) are refused before their buffer exists.
 
 #include "engine/colour_model.h"
+#include "imageio/image_limits.h"
 
 #include <png.h>
 
@@ -32,8 +33,10 @@ int ReadPngFile(RgbaImage& image, const std::filesystem::path& path);
 /// Reads one PNG from an open stream (left open) into `image`, from the current position.
 int ReadPngStream(RgbaImage& image, std::FILE* stream);
 
-/// Reads one PNG held in memory; the same rules as a file. For tests and fuzzing.
-int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size);
+/// Reads one PNG held in memory; the same rules as a file. `maxPixels` (at most MaxImagePixels)
+/// lets a fuzzer keep its inputs small; callers otherwise leave it.
+int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size,
+                  std::uint64_t maxPixels = MaxImagePixels);
 
 /// Thrown by PngReadCallback when the data after the last row exceeds its limits.
 struct PngTrailingLimit
@@ -49,6 +52,7 @@ struct PngReadSource
     std::size_t size = 0;
     std::size_t offset = 0;
     std::uint64_t delivered = 0;
+    std::uint64_t maxPixels = MaxImagePixels;
     /// Set when libpng starts on the rows; once the last row is complete the bytes delivered are
     /// counted against MaxTrailingImageDataBytes and MaxTrailingBytes.
     bool readingRows = false;
