@@ -33,6 +33,7 @@
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
 #include "imageio/bitmap_bridge.h"
+#include "imageio/image_limits.h"
 #include "imageio/job_builder.h"
 #include "imageio/png_reader.h"
 #include "imageio/png_writer.h"
@@ -260,8 +261,8 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
         throw Failure{"not a supported image"};
     }
     const QSize size = reader.size();
-    if (size.isValid() && !BitmapSizeAllowed(static_cast<std::uint64_t>(size.width()),
-                                             static_cast<std::uint64_t>(size.height())))
+    if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
+                                             static_cast<std::uint32_t>(size.height())))
         throw Failure{QString("image too large (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
     QImage bitmap = reader.read();
     if (bitmap.isNull()) {
@@ -279,8 +280,8 @@ std::optional<QImage> LoadWeights(const QString& path, QString& reason)
     QImageReader reader(path);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
-    if (size.isValid() && !BitmapSizeAllowed(static_cast<std::uint64_t>(size.width()),
-                                             static_cast<std::uint64_t>(size.height()))) {
+    if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
+                                             static_cast<std::uint32_t>(size.height()))) {
         reason = "weights image too large";
         return std::nullopt;
     }
@@ -461,7 +462,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(DropQtMessages);
     QCoreApplication::setApplicationName(CliProgramName);
-    QImageReader::setAllocationLimit(static_cast<int>((MaxBitmapPixels * 4) >> 20)); // in MiB
+    QImageReader::setAllocationLimit(static_cast<int>((MaxImagePixels * 4) >> 20)); // in MiB
 
     const CliParseResult parsed = ParseCliOptions(QCoreApplication::arguments());
     switch (parsed.action) {
