@@ -1,0 +1,46 @@
+#include "imageio/bitmap_decoder.h"
+
+#include <cstdint>
+
+#include <QByteArray>
+#include <QFile>
+#include <QImageReader>
+#include <QSize>
+#include <QString>
+
+#include "imageio/image_limits.h"
+
+namespace tessaline {
+
+bool StartsWithPngSignature(QIODevice& device)
+{
+    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
+    return device.peek(signature.size()) == signature;
+}
+
+QImage DecodeBitmap(QIODevice& device)
+{
+    if (!device.isReadable() || StartsWithPngSignature(device))
+        return QImage();
+    QImageReader reader(&device);
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        return QImage();
+    // The header's size, when the plugin knows it before decoding, is checked before Qt
+    // allocates the bitmap; the decoded bitmap is checked again by the bridge.
+    const QSize size = reader.size();
+    if (size.isValid() && (size.isEmpty() || !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
+                                                                static_cast<std::uint32_t>(size.height()))))
+        return QImage();
+    return reader.read();
+}
+
+QImage DecodeBitmapFile(const std::filesystem::path& path)
+{
+    QFile file(QString::fromStdU16String(path.u16string()));
+    if (!file.open(QIODevice::ReadOnly))
+        return QImage();
+    return DecodeBitmap(file);
+}
+
+} // namespace tessaline
