@@ -1,6 +1,7 @@
 #include "imageio/bitmap_decoder.h"
 
 #include <cstdint>
+#include <new>
 
 #include <QByteArray>
 #include <QFile>
@@ -26,13 +27,24 @@ QImage DecodeBitmap(QIODevice& device)
     reader.setAutoTransform(false);
     if (!reader.canRead())
         return QImage();
+    const QByteArray format = reader.format().toLower();
+    bool known = false;
+    for (const char* name : DecodedFormats)
+        known = known || format == name;
+    if (!known)
+        return QImage();
     // The header's size, when the plugin knows it before decoding, is checked before Qt
     // allocates the bitmap; the decoded bitmap is checked again by the bridge.
     const QSize size = reader.size();
     if (size.isValid() && (size.isEmpty() || !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
                                                                 static_cast<std::uint32_t>(size.height()))))
         return QImage();
-    return reader.read();
+    try {
+        return reader.read();
+    } catch (const std::bad_alloc&) {
+        // Qt reports a failed allocation inside a plugin by throwing; the file is just unreadable.
+        return QImage();
+    }
 }
 
 QImage DecodeBitmapFile(const std::filesystem::path& path)

@@ -16,6 +16,8 @@
 #include <QImage>
 #include <QImageWriter>
 
+#include "imageio/bitmap_decoder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -137,7 +139,7 @@ int MakeDecodeSeeds(const fs::path& folder)
     };
     int count = 0;
     std::set<QByteArray> seen; // "jpg" and "jpeg", "tif" and "tiff" write the same bytes
-    for (const QByteArray& format : QImageWriter::supportedImageFormats()) {
+    for (const char* format : tessaline::DecodedFormats) {
         for (const Variant& variant : variants) {
             QByteArray bytes;
             QBuffer buffer(&bytes);
@@ -145,12 +147,19 @@ int MakeDecodeSeeds(const fs::path& folder)
             QImageWriter writer(&buffer, format);
             if (!writer.write(variant.image) || bytes.isEmpty() || bytes.size() > 8192 || !seen.insert(bytes).second)
                 continue;
-            const fs::path file = folder / (format.toStdString() + "_" + variant.suffix);
+            const fs::path file = folder / (std::string(format) + "_" + variant.suffix);
             if (!WriteFile(file, std::vector<std::uint8_t>(bytes.begin(), bytes.end())))
                 return 1;
             ++count;
         }
     }
+    // Qt writes no GIF: a 2 x 1 one by hand (two-colour table, LZW minimum code size 2).
+    const std::vector<std::uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0,
+                                           0, 0, 0, 255, 255, 255, ',', 0, 0, 0, 0, 2, 0, 1, 0, 0,
+                                           2, 2, 0x4C, 0x01, 0, ';'};
+    if (!WriteFile(folder / "gif_2x1", gif))
+        return 1;
+    ++count;
     std::printf("%d decode seeds in %s\n", count, folder.string().c_str());
     return count > 0 ? 0 : 1;
 }

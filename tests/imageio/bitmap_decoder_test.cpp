@@ -81,6 +81,23 @@ TEST(BitmapDecoderTest, DeclaredGiantBitmapIsRefusedBeforeAllocation)
     EXPECT_TRUE(DecodeBytes(bmp).isNull());
 }
 
+TEST(BitmapDecoderTest, RareFormatsAreNotHandedToQt)
+{
+    // An ICNS file whose entry claims length 0: Qt's ICNS plugin would ask for 8 GB for it.
+    const QByteArray icns = QByteArray::fromBase64(
+        "aWNucwAAAO9UT0MgAAAAEGljcDQAAAAAAAAA7wAAANeJUE5HDQoaCgAAAA1JSERSAAAAEAAAABAIAAAAADqYoL0AAAAJcEhZcwAAD2EA"
+        "AA9hAag/p2kAAACBSURBSERSAAAAEAAAABAIAAAAADqYoL0AAAAycEhZcwAAD2EAAA9hAag/p2kAAACBSURBVBiXZc+pcZoklvJCcts1"
+        "Tax8QClpdrZWeUHJTnO2TXlBSo6zbWNekBQdb+2YFyBF223bXyAtt80fwHLShHkBkJSVOGYuABKyHMf8d/sDI4UDmsM+wdgAAAAASUVO"
+        "RK5CYII=");
+    ASSERT_EQ(icns.size(), 239);
+    EXPECT_TRUE(DecodeBytes(icns).isNull());
+    for (const char* format : {"TGA", "XPM", "ICNS", "WBMP"}) {
+        if (QImageWriter::supportedImageFormats().contains(QByteArray(format).toLower())) {
+            EXPECT_TRUE(DecodeBytes(Encode(Picture(), format)).isNull()) << format;
+        }
+    }
+}
+
 TEST(BitmapDecoderTest, EmptyTextAndMissingFilesGiveNull)
 {
     EXPECT_TRUE(DecodeBytes(QByteArray()).isNull());
