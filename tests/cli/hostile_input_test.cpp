@@ -243,6 +243,22 @@ TEST_F(HostileInputTest, EmptyAndNonImageFilesAreRefused)
     EXPECT_EQ(RunEach(inputs), inputs);
 }
 
+TEST_F(HostileInputTest, RareFormatsAreRefusedUnread)
+{
+    // The ICNS file the decode fuzzer found: Qt's ICNS plugin asks for 8 GB for its empty entry.
+    QFile icns(QStringLiteral(TESSALINE_TEST_DATA_DIR "/../fuzz/corpus/bitmap_decode/regress_icns_zero_length_entry"));
+    ASSERT_TRUE(icns.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(WriteAll(Path("icon.icns"), icns.readAll()));
+    QStringList inputs = {Path("icon.icns")};
+    for (const char* format : {"XPM", "WBMP", "XBM"}) {
+        const QByteArray bytes = Encode(Picture(8, 8), format);
+        const QString name = Path(QString("picture.%1").arg(QString(format).toLower()));
+        ASSERT_TRUE(WriteAll(name, bytes));
+        inputs << name;
+    }
+    EXPECT_EQ(RunEach(inputs), inputs);
+}
+
 TEST_F(HostileInputTest, ExtremeShapesReduceToTheirOwnSize)
 {
     struct Shape
