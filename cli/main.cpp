@@ -270,6 +270,15 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
     if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
                                              static_cast<std::uint32_t>(size.height())))
         throw Failure{QString("image too large (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
+    std::error_code sizeError;
+    const std::uintmax_t fileBytes = fs::file_size(input, sizeError);
+    if (size.isValid() && !sizeError &&
+        !PlausibleForFileSize(static_cast<std::uint32_t>(size.width()), static_cast<std::uint32_t>(size.height()),
+                              fileBytes))
+        throw Failure{QString("damaged file: %1 bytes cannot hold %2 x %3 pixels")
+                          .arg(fileBytes)
+                          .arg(size.width())
+                          .arg(size.height())};
     QImage bitmap = reader.read();
     if (bitmap.isNull()) {
         if (reader.error() == QImageReader::InvalidDataError || reader.error() == QImageReader::UnknownError)

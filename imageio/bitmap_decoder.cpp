@@ -36,9 +36,14 @@ QImage DecodeBitmap(QIODevice& device)
     // The header's size, when the plugin knows it before decoding, is checked before Qt
     // allocates the bitmap; the decoded bitmap is checked again by the bridge.
     const QSize size = reader.size();
-    if (size.isValid() && (size.isEmpty() || !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
-                                                                static_cast<std::uint32_t>(size.height()))))
-        return QImage();
+    if (size.isValid()) {
+        const auto width = static_cast<std::uint32_t>(size.width());
+        const auto height = static_cast<std::uint32_t>(size.height());
+        const qint64 fileBytes = device.isSequential() ? -1 : device.size();
+        if (size.isEmpty() || !WithinImageLimits(width, height) ||
+            (fileBytes >= 0 && !PlausibleForFileSize(width, height, static_cast<std::uint64_t>(fileBytes))))
+            return QImage();
+    }
     try {
         return reader.read();
     } catch (const std::bad_alloc&) {

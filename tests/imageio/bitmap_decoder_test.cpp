@@ -1,6 +1,7 @@
 // DecodeBitmap: Qt's plugins for everything but PNG, and no allocation a header merely declares.
 
 #include "imageio/bitmap_decoder.h"
+#include "imageio/image_limits.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,19 @@ TEST(BitmapDecoderTest, DeclaredGiantBitmapIsRefusedBeforeAllocation)
     PutLe32(bmp, 18, 60000);
     PutLe32(bmp, 22, 60000);
     EXPECT_TRUE(DecodeBytes(bmp).isNull());
+    // 16000 x 16000 is inside the limits, but not in a file of a hundred bytes.
+    PutLe32(bmp, 18, 16000);
+    PutLe32(bmp, 22, 16000);
+    EXPECT_TRUE(DecodeBytes(bmp).isNull());
+}
+
+TEST(BitmapDecoderTest, PlausibleSizesForAFileLength)
+{
+    EXPECT_TRUE(PlausibleForFileSize(4096, 4096, 0)) << "16 megapixels are taken as declared";
+    EXPECT_FALSE(PlausibleForFileSize(4097, 4096, 1000));
+    EXPECT_TRUE(PlausibleForFileSize(16000, 16000, 16000u * 16000 / MaxPixelsPerFileByte));
+    EXPECT_FALSE(PlausibleForFileSize(16000, 16000, 16000u * 16000 / MaxPixelsPerFileByte - 1));
+    EXPECT_FALSE(PlausibleForFileSize(0xFFFFFFFFu, 0xFFFFFFFFu, 1u << 20)) << "no overflow";
 }
 
 TEST(BitmapDecoderTest, RareFormatsAreNotHandedToQt)
