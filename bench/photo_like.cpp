@@ -111,7 +111,8 @@ RgbaImage MakePhotoLikeImage(std::uint32_t width, std::uint32_t height, std::uin
                                    : Mix(groundFar, groundNear, (v - horizon) / (1.0f - horizon));
             for (const Shape& s : shapes) {
                 const float dx = (u - s.cx) / s.rx, dy = (v - s.cy) / s.ry;
-                const bool inside = s.round ? dx * dx + dy * dy <= 1.0f : std::fabs(dx) <= 1.0f && std::fabs(dy) <= 1.0f;
+                const bool inside =
+                    s.round ? dx * dx + dy * dy <= 1.0f : std::fabs(dx) <= 1.0f && std::fabs(dy) <= 1.0f;
                 if (inside)
                     c = Mix(s.near, s.far, std::clamp(0.5f + 0.5f * (dx + dy) * 0.7071f, 0.0f, 1.0f));
             }

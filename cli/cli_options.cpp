@@ -34,7 +34,8 @@ const std::vector<OptionInfo>& Options()
     static const std::vector<OptionInfo> options = {
         {{"colours"}, "N", "Palette entries, 2 to 256 (default 256).", QStringLiteral("色数")},
         {{"opacity"}, "N",
-         "Opacity threshold, 1 to 256 (default 256); alpha at or above N/256 of full becomes opaque.",
+         "Opacity threshold, 1 to 256 (default 256): alpha of N/256 or more becomes opaque, the band below is "
+         "raised.",
          QStringLiteral("不透明度閾値")},
         {{"ie6"}, "", "Hold the opacity threshold at 238.", QStringLiteral("IE6不具合回避")},
         {{"no-dither"}, "", "No error diffusion: map every pixel to its nearest entry (\"orderd\").",

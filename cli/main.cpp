@@ -240,8 +240,11 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
         throw Failure{"cannot read: no such file"};
     if (fs::is_directory(status))
         throw Failure{"cannot read: is a folder"};
+    // A pipe or a device would block the open or never end; only plain files are images here.
+    if (!fs::is_regular_file(status))
+        throw Failure{"cannot read: not a regular file"};
     if (!std::ifstream(input, std::ios::binary).is_open())
-        throw Failure{"cannot read: permission denied or not a regular file"};
+        throw Failure{"cannot read: permission denied"};
 
     const int pngCode = ReadPngFile(source, input);
     if (pngCode == PngReadOk)
@@ -269,7 +272,7 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
     const QSize size = reader.size();
     if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
                                              static_cast<std::uint32_t>(size.height())))
-        throw Failure{QString("image too large (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
+        throw Failure{QString("image size not accepted (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
     std::error_code sizeError;
     const std::uintmax_t fileBytes = fs::file_size(input, sizeError);
     if (size.isValid() && !sizeError &&
@@ -289,23 +292,23 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
         throw Failure{"out of memory"};
 }
 
-// The painted weight: any image whose alpha is the weight. Read once for all files.
+// The painted weight: any image whose alpha is the weight, read as an input is read. Read once
+// for all files; a failure names the weights file.
 std::optional<QImage> LoadWeights(const QString& path, QString& reason)
 {
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    const QSize size = reader.size();
-    if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
-                                             static_cast<std::uint32_t>(size.height()))) {
-        reason = "weights image too large";
+    RgbaImage image;
+    try {
+        LoadImage(ToPath(path), path, image);
+    } catch (const Failure& failure) {
+        reason = "weights image: " + failure.reason;
         return std::nullopt;
     }
-    QImage image = reader.read();
-    if (image.isNull()) {
-        reason = "cannot read the weights image: " + reader.errorString();
+    QImage bitmap = MakeSourceBitmap(image);
+    if (bitmap.isNull()) {
+        reason = "weights image: out of memory";
         return std::nullopt;
     }
-    return image.convertToFormat(QImage::Format_ARGB32);
+    return bitmap;
 }
 
 void PrintTimings(const QString& name, Clock::duration load, const CliProgress& progress, Clock::duration write)
@@ -477,6 +480,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(DropQtMessages);
     QCoreApplication::setApplicationName(CliProgramName);
+    // Qt's own limit (256 MiB by default) would refuse images the PNG reader accepts.
     QImageReader::setAllocationLimit(static_cast<int>((MaxImagePixels * 4) >> 20)); // in MiB
 
     const CliParseResult parsed = ParseCliOptions(QCoreApplication::arguments());

@@ -9,6 +9,10 @@
 
 #include "engine/colour_model.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessaline {
 
 class FloatPixelTable
@@ -30,6 +34,15 @@ public:
         const float a = alpha[rgba[3]];
         return FloatPixel{a, a * channel[rgba[0]], a * channel[rgba[1]], a * channel[rgba[2]]};
     }
+
+#if defined(__SSE2__)
+    /// The same pixel as one vector, alpha in lane 0 (1 * alpha is alpha exactly).
+    __m128 ConvertSse2(const std::uint8_t* rgba) const
+    {
+        const __m128 channels = _mm_set_ps(channel[rgba[2]], channel[rgba[1]], channel[rgba[0]], 1.0f);
+        return _mm_mul_ps(channels, _mm_set1_ps(alpha[rgba[3]]));
+    }
+#endif
 
 private:
     std::array<float, 256> channel{};

@@ -127,8 +127,11 @@ std::uint32_t FindSlotSse2(const SlotGroup* groups, std::uint32_t used, std::uin
         // Lanes at or past `used` in the last group hold zeros or a recycled array's stale keys.
         const std::uint32_t valid = std::min(used - g * SlotsPerGroup, SlotsPerGroup);
         hits &= (1 << valid) - 1;
-        if (hits)
-            return g * SlotsPerGroup + static_cast<std::uint32_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+        if (hits) {
+            // Keys in a bucket are distinct, so one lane at most matches; first lane wins anyway.
+            const std::uint32_t lane = (hits & 1) ? 0 : (hits & 2) ? 1 : (hits & 4) ? 2 : 3;
+            return g * SlotsPerGroup + lane;
+        }
     }
     return used;
 }
@@ -143,34 +146,36 @@ std::uint32_t FindSlot(const SlotGroup* groups, std::uint32_t used, std::uint32_
     return FindSlotScalar(groups, used, key);
 }
 
-} // namespace
-
-namespace {
-
 // Adds one pixel's key and weight; false when the table would have to grow past `maximum`.
 inline bool CountKey(ColourTable& table, Bucket& bucket, std::uint32_t key, float weight,
                      std::uint32_t& colourCount, std::uint32_t maximum)
 {
-    if (bucket.used > 0 && bucket.firstKey == key) {
-        bucket.firstWeight += weight;
+    // A photograph fills most buckets, so the full-bucket case is tested first; the outcome for
+    // every key is the same as testing the slots in order.
+    if (bucket.used >= 2) {
+        if (bucket.firstKey == key) {
+            bucket.firstWeight += weight;
+            return true;
+        }
+        if (bucket.secondKey == key) {
+            bucket.secondWeight += weight;
+            return true;
+        }
+    } else if (bucket.used == 1) {
+        if (bucket.firstKey == key) {
+            bucket.firstWeight += weight;
+        } else {
+            bucket.secondKey = key;
+            bucket.secondWeight = weight;
+            bucket.used = 2;
+            ++colourCount;
+        }
         return true;
-    }
-    if (bucket.used == 0) {
+    } else {
         bucket.firstKey = key;
         bucket.firstWeight = weight;
         bucket.used = 1;
         ++colourCount;
-        return true;
-    }
-    if (bucket.used == 1) {
-        bucket.secondKey = key;
-        bucket.secondWeight = weight;
-        bucket.used = 2;
-        ++colourCount;
-        return true;
-    }
-    if (bucket.secondKey == key) {
-        bucket.secondWeight += weight;
         return true;
     }
     const std::uint32_t overflowUsed = bucket.used - 2;
@@ -245,6 +250,8 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
                 if (i + OverflowAhead < n) {
                     const SlotGroup* ahead = buckets[bucketOf[i + OverflowAhead]].overflow.get();
                     if (ahead) {
+                        // Two cache lines: slots 0 to 15. For an 8-slot array the second address is
+                        // one past its end, which a prefetch may name without reading it.
                         Prefetch(ahead);
                         Prefetch(ahead + 2);
                     }

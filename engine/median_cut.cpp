@@ -1,6 +1,7 @@
 #include "engine/median_cut.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -14,14 +15,27 @@ namespace {
 // The most opaque item of a box must reach this for its average alpha to snap to 1.
 constexpr float NearlyOpaque = 0.99609375f; // 255/256
 
-inline float Channel(const FloatPixel& colour, int channel)
+// The four channels in FloatPixel order a, r, g, b, for picking channels by rank.
+inline std::array<float, 4> Channels(const FloatPixel& colour)
 {
-    switch (channel) {
-    case 0: return colour.a;
-    case 1: return colour.r;
-    case 2: return colour.g;
-    default: return colour.b;
-    }
+    return {colour.a, colour.r, colour.g, colour.b};
+}
+
+// One channel's squared spread; spreads below `tiny` count half, so a box of near-identical
+// colours is less eager to be split.
+inline double Spread(float centre, float value, double tiny)
+{
+    const double d = centre - value;
+    const double squared = d * d;
+    return squared < tiny ? squared * 0.5 : squared;
+}
+
+inline float ColourWeightOf(const FloatPixel& median, const HistogramItem& item)
+{
+    float difference = ColourDifference(median, item.colour);
+    if (difference < 1.0f / 65536.0f)
+        difference *= 0.5f;
+    return static_cast<float>(std::sqrt(difference) * (std::sqrt(item.adjustedWeight + 1.0) - 1.0));
 }
 
 // 65535 * value truncated towards zero; defined (saturated) for values outside 0..1 too, which
@@ -36,7 +50,14 @@ inline std::uint32_t SortUnits(double value)
     return static_cast<std::uint32_t>(scaled);
 }
 
-inline bool RanksBefore(const HistogramItem& x, const HistogramItem& y) { return x.sortValue > y.sortValue; }
+// Descending sortValue; a function object so that the selections inline it.
+struct RanksBefore
+{
+    bool operator()(const HistogramItem& x, const HistogramItem& y) const
+    {
+        return x.sortValue > y.sortValue;
+    }
+};
 
 // The key of a three-way partition pivot for items[0, count).
 std::uint32_t PivotKey(const HistogramItem* items, std::uint32_t count)
@@ -52,16 +73,17 @@ std::uint32_t PivotKey(const HistogramItem* items, std::uint32_t count)
     return items[count > 7 ? count / 2 : 0].sortValue;
 }
 
-// Rearranges items so that those ranking before the split item, and the split item itself, come
-// first, ranking by descending sortValue; the split item is the first after which the running
-// colour weight exceeds `half`. Returns the size of that first part, or `count` when the running
+// Rearranges items[low, count) so that those ranking before the split item, and the split item
+// itself, come first, ranking by descending sortValue; the split item is the first after which the
+// running colour weight exceeds `half`. items[0, low) already rank before the rest and weigh
+// `before`. Returns the size of the first part counted from items[0], or `count` when the running
 // weight never exceeds half. A weighted quickselect: each round partitions the open range into
 // greater, equal and smaller keys and keeps only the group the crossing lies in, so a split costs
 // time linear in the box.
-std::uint32_t SelectByWeight(HistogramItem* items, std::uint32_t count, double half)
+std::uint32_t SelectByWeight(HistogramItem* items, std::uint32_t count, std::uint32_t low, double before,
+                             double half)
 {
-    std::uint32_t low = 0, high = count;
-    double before = 0.0; // colour weight of items[0, low), which all rank before items[low, high)
+    std::uint32_t high = count;
     while (low < high) {
         const std::uint32_t pivot = PivotKey(items + low, high - low);
         std::uint32_t greaterEnd = low, i = low, smallerBegin = high;
@@ -70,7 +92,10 @@ std::uint32_t SelectByWeight(HistogramItem* items, std::uint32_t count, double h
             const std::uint32_t key = items[i].sortValue;
             if (key > pivot) {
                 greater += items[i].colourWeight;
-                std::swap(items[greaterEnd++], items[i++]);
+                if (greaterEnd != i)
+                    std::swap(items[greaterEnd], items[i]);
+                ++greaterEnd;
+                ++i;
             } else if (key < pivot) {
                 std::swap(items[i], items[--smallerBegin]);
             } else {
@@ -157,31 +182,28 @@ FloatPixel BoxAverage(const HistogramItem* items, std::uint32_t n, float minOpac
 
 void BoxVariance(ColourBox& box, const HistogramItem* allItems)
 {
-    // Tiny spreads count half, so a box of near-identical colours is less eager to be split.
-    static constexpr double Tiny[4] = {1.0 / 16384.0, 1.0 / 65536.0, 1.0 / 65536.0, 1.0 / 65536.0};
-    static constexpr double Scale[4] = {0.25, 0.4375, 0.5625, 0.3125};
-    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    constexpr double TinyAlpha = 1.0 / 16384.0;
+    constexpr double TinyColour = 1.0 / 65536.0;
+    double sumA = 0.0, sumR = 0.0, sumG = 0.0, sumB = 0.0;
+    const FloatPixel centre = box.colour;
     const HistogramItem* items = allItems + box.firstItem;
     for (std::uint32_t i = 0; i < box.itemCount; ++i) {
         const HistogramItem& item = items[i];
-        for (int c = 0; c < 4; ++c) {
-            const double d = Channel(box.colour, c) - Channel(item.colour, c);
-            double squared = d * d;
-            if (squared < Tiny[c])
-                squared *= 0.5;
-            sums[c] += squared * item.adjustedWeight;
-        }
+        sumA += Spread(centre.a, item.colour.a, TinyAlpha) * item.adjustedWeight;
+        sumR += Spread(centre.r, item.colour.r, TinyColour) * item.adjustedWeight;
+        sumG += Spread(centre.g, item.colour.g, TinyColour) * item.adjustedWeight;
+        sumB += Spread(centre.b, item.colour.b, TinyColour) * item.adjustedWeight;
     }
-    for (int c = 0; c < 4; ++c)
-        box.variance[c] = static_cast<float>(sums[c] * Scale[c]);
+    // Per-channel scales: green counts most and alpha least.
+    box.variance[0] = static_cast<float>(sumA * 0.25);
+    box.variance[1] = static_cast<float>(sumR * 0.4375);
+    box.variance[2] = static_cast<float>(sumG * 0.5625);
+    box.variance[3] = static_cast<float>(sumB * 0.3125);
 }
 
 float ColourWeight(const FloatPixel& median, const HistogramItem& item)
 {
-    float difference = ColourDifference(median, item.colour);
-    if (difference < 1.0f / 65536.0f)
-        difference *= 0.5f;
-    return static_cast<float>(std::sqrt(difference) * (std::sqrt(item.adjustedWeight + 1.0) - 1.0));
+    return ColourWeightOf(median, item);
 }
 
 int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
@@ -192,8 +214,8 @@ int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
         const ColourBox& box = boxes[i];
         if (box.itemCount <= 1)
             continue;
-        const float spread = std::max(std::max(box.variance[0], box.variance[1]),
-                                      std::max(box.variance[2], box.variance[3]));
+        const float spread =
+            std::max(std::max(box.variance[0], box.variance[1]), std::max(box.variance[2], box.variance[3]));
         const double score = box.totalWeight * spread;
         // Strictly greater: the first of equal scores wins, and a score of 0 (or NaN) never does.
         if (score > bestScore) {
@@ -204,7 +226,8 @@ int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
     return best;
 }
 
-std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram, float minOpacity)
+std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram,
+                       float minOpacity)
 {
     ColourBox& box = boxes[k];
     HistogramItem* const allItems = histogram.items.get();
@@ -216,36 +239,43 @@ std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histo
     std::stable_sort(order, order + 4, [&box](int x, int y) { return box.variance[x] > box.variance[y]; });
 
     for (std::uint32_t i = 0; i < count; ++i) {
-        const FloatPixel& v = items[i].colour;
-        const double major = Channel(v, order[0]);
-        const double minor = 0.5 * Channel(v, order[1]) + Channel(v, order[2]) + 0.25 * Channel(v, order[3]);
+        const std::array<float, 4> v = Channels(items[i].colour);
+        const double major = v[order[0]];
+        const double minor = 0.5 * v[order[1]] + v[order[2]] + 0.25 * v[order[3]];
         // The minor term is not clamped to 16 bits: above 65535 it overlaps the major term's low bit.
         items[i].sortValue = (SortUnits(major) << 16) | SortUnits(minor);
     }
 
     // Only the median rank (and its neighbour for an even count) needs to be in place.
     const std::uint32_t m = (count - 1) / 2;
-    std::nth_element(items, items + m, items + count, RanksBefore);
+    std::nth_element(items, items + m, items + count, RanksBefore());
     FloatPixel median;
     if (count % 2 == 1) {
         median = items[m].colour;
     } else {
-        std::iter_swap(items + m + 1, std::min_element(items + m + 1, items + count, RanksBefore));
+        std::iter_swap(items + m + 1, std::min_element(items + m + 1, items + count, RanksBefore()));
         median = BoxAverage(items + m, 2, 1.0f);
     }
 
-    double colourWeightSum = 0.0;
+    // The median selection already split the box: items[0, front) rank before items[front, count),
+    // so the split point search only needs to look into the half where the crossing lies.
+    const std::uint32_t front = m + 1;
+    double colourWeightSum = 0.0, frontWeight = 0.0;
     for (std::uint32_t i = 0; i < count; ++i) {
-        items[i].colourWeight = ColourWeight(median, items[i]);
+        items[i].colourWeight = ColourWeightOf(median, items[i]);
         colourWeightSum += items[i].colourWeight;
+        if (i + 1 == front)
+            frontWeight = colourWeightSum;
     }
+    const double half = 0.5 * colourWeightSum;
 
-    std::uint32_t firstPart = SelectByWeight(items, count, 0.5 * colourWeightSum);
+    std::uint32_t firstPart = frontWeight > half ? SelectByWeight(items, front, 0, 0.0, half)
+                                                 : SelectByWeight(items, count, front, frontWeight, half);
     if (firstPart >= count) {
         // The running weight crossed half only at the last rank, or never (every colour weight 0).
         // Either way the first part is everything but the last-ranked item, so that neither part
         // is empty.
-        std::iter_swap(items + count - 1, std::max_element(items, items + count, RanksBefore));
+        std::iter_swap(items + count - 1, std::max_element(items, items + count, RanksBefore()));
         firstPart = count - 1;
     }
 
@@ -347,8 +377,8 @@ void FeedbackReweight(HistogramItem& item, float difference)
     item.adjustedWeight = sqrtf(difference + 1.0f) * (item.adjustedWeight + item.perceptualWeight);
 }
 
-Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, float minOpacity, double targetError,
-                              int feedbackTrials, double* error)
+Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, float minOpacity,
+                              double targetError, int feedbackTrials, double* error)
 {
     Palette best;
     bool haveBest = false;
@@ -362,8 +392,9 @@ Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, fl
         // Least popular first: the nearest index tries its heads in this order.
         if (palette.subset) {
             Palette& subset = *palette.subset;
-            std::stable_sort(subset.entries.get(), subset.entries.get() + subset.count,
-                             [](const PaletteEntry& x, const PaletteEntry& y) { return x.popularity < y.popularity; });
+            std::stable_sort(
+                subset.entries.get(), subset.entries.get() + subset.count,
+                [](const PaletteEntry& x, const PaletteEntry& y) { return x.popularity < y.popularity; });
         }
         if (trialsLeft <= 0)
             return palette; // no trials asked for: one unscored cut
@@ -373,7 +404,8 @@ Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, fl
         const double trialError = VoronoiIteration(histogram, palette, minOpacity, hook);
 
         if (haveBest) {
-            const bool better = bestError > trialError || (trialError <= targetError && palette.count < colours);
+            const bool better =
+                bestError > trialError || (trialError <= targetError && palette.count < colours);
             if (!better) {
                 // A rejected trial is expensive, and a much worse one more so: the loop ends soon
                 // once reweighting stops paying off.

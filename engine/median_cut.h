@@ -25,10 +25,10 @@ namespace detail {
 /// One box of a median cut: a contiguous run of histogram items.
 struct ColourBox
 {
-    FloatPixel colour;                          ///< BoxAverage of the items
+    FloatPixel colour;                            ///< BoxAverage of the items
     float variance[4] = {0.0f, 0.0f, 0.0f, 0.0f}; ///< scaled weighted spread per channel a, r, g, b
-    double totalWeight = 0.0;                   ///< sum of adjustedWeight
-    double cachedError = -1.0;                  ///< box error for the stop test; -1 until computed
+    double totalWeight = 0.0;                     ///< sum of adjustedWeight
+    double cachedError = -1.0;                    ///< box error for the stop test; -1 until computed
     std::uint32_t firstItem = 0;
     std::uint32_t itemCount = 0;
 };
@@ -48,7 +48,8 @@ int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n);
 
 /// Splits box k into box k and a new box n; reorders the box's items so the first part comes first.
 /// Returns the size of the first part (1 to itemCount - 1).
-std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram, float minOpacity);
+std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram,
+                       float minOpacity);
 
 /// True while the summed box errors stay within targetError * totalPerceptualWeight; caches errors.
 bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, const Histogram& histogram);

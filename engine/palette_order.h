@@ -8,10 +8,16 @@
 namespace tessaline {
 
 /// True when the entry's alpha byte would be below 255.
-inline bool IsTranslucent(const FloatPixel& colour) { return colour.a * 256.0f < 255.0f; }
+inline bool IsTranslucent(const FloatPixel& colour)
+{
+    return colour.a * 256.0f < 255.0f;
+}
 
 /// True when the entry would be stored as transparent black.
-inline bool IsFullyTransparent(const FloatPixel& colour) { return colour.a < 0.00390625f; }
+inline bool IsFullyTransparent(const FloatPixel& colour)
+{
+    return colour.a < 0.00390625f;
+}
 
 /// Reorders `palette` in place: translucent entries first, each group by ascending popularity
 /// (order among equal popularities undefined). Sets `paletteSize` = count and `transparentCount` =

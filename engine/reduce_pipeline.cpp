@@ -1,7 +1,6 @@
 #include "engine/reduce_pipeline.h"
 
 #include <algorithm>
-#include <cmath>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -12,6 +11,7 @@
 #include "engine/median_cut.h"
 #include "engine/palette_order.h"
 #include "engine/progress_ui_interface.h"
+#include "engine/refinement_loop.h"
 #include "engine/remap.h"
 #include "engine/voronoi.h"
 
@@ -31,36 +31,6 @@ void Report(const ReduceSettings& settings, int stage)
 bool WantsContrastMaps(const ReduceSettings& settings, const RgbaImage& input)
 {
     return settings.contrastMapLevel < 8 && input.width >= 4 && input.height >= 4;
-}
-
-// Runs the Voronoi passes on the median-cut palette and returns the final error (-1 when never
-// measured). n passes become n + n * n / 2 (unsigned 32-bit), extended by one for every pass that ends
-// between 1.5 and 3 times maxError, and cut short on convergence or hopeless error.
-double RefinePalette(const ReduceSettings& settings, Histogram& histogram, Palette& palette, double error)
-{
-    const std::uint32_t n = settings.voronoiIterations > 0 ? std::uint32_t(settings.voronoiIterations) : 0u;
-    std::uint32_t count = n + (n * n) / 2;
-    if (count == 0) {
-        // Without a measured error the quality test would have nothing to test.
-        if (error < 0.0 && settings.maxError < 1e20)
-            count = 1;
-        else
-            return error;
-    }
-    const double threshold = 1.0 / double(settings.convergenceDenominator);
-    double previous = 1e20;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        error = VoronoiIteration(histogram, palette, settings.minOpacity);
-        if (std::abs(previous - error) < threshold)
-            break;
-        if (error > 1.5 * settings.maxError) {
-            if (error > 3.0 * settings.maxError)
-                break;
-            ++count;
-        }
-        previous = error;
-    }
-    return error;
 }
 
 // The output buffers, built beside the image so that a failure leaves it untouched.
@@ -137,7 +107,9 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
                                             settings.feedbackTrials, &error);
     Report(settings, 6);
 
-    error = RefinePalette(settings, histogram, palette, error);
+    error = RunRefinementLoop(settings, error, [&histogram, &palette, &settings] {
+        return VoronoiIteration(histogram, palette, settings.minOpacity);
+    });
     ReleaseHistogram(histogram);
 
     // An error of -1 was never measured and passes.
@@ -168,8 +140,8 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
 
     maps.dither.reset();
     ReleasePalette(palette);
-    commit.Commit();
     Report(settings, 11);
+    commit.Commit();
     return ReduceOk;
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/float_pixel_table.h"
 #include "engine/nearest_index.h"
+#include "engine/nearest_lanes.h"
 #include "engine/parallel.h"
 #include "engine/random_source.h"
 #include "engine/voronoi.h"
@@ -16,19 +17,44 @@ namespace {
 
 constexpr float TransparentAlpha = 0.00390625f; // 1/256: below it a pixel is not searched
 
-// The index over a palette and the entry transparent pixels take; released on every exit.
+// The index over a palette, its lane copy for the per-pixel queries, and the entry transparent
+// pixels take; released on every exit.
 struct RemapIndex
 {
     NearestIndex index;
+    NearestLanes lanes;
     std::uint32_t transparentIndex = 0;
 
     RemapIndex(const Palette& palette, float minOpacity) : index(BuildNearestIndex(palette))
     {
+        try {
+            lanes = BuildNearestLanes(index);
+        } catch (...) {
+            ReleaseNearestIndex(index);
+            throw;
+        }
         transparentIndex = FindNearest(index, FloatPixel{}, minOpacity, nullptr);
     }
     ~RemapIndex() { ReleaseNearestIndex(index); }
     RemapIndex(const RemapIndex&) = delete;
     RemapIndex& operator=(const RemapIndex&) = delete;
+};
+
+// The answers for recently seen pixel words. A photograph repeats its colours many times over, and
+// the answer depends on the word alone, so a hit gives exactly what the search would. Word 0 (alpha
+// 0) is never searched, so it marks an empty slot.
+struct RemapCache
+{
+    struct Slot
+    {
+        std::uint32_t word = 0;
+        std::uint32_t entry = 0;
+        float distance = 0.0f;
+    };
+    static constexpr unsigned Bits = 14;
+    std::vector<Slot> slots = std::vector<Slot>(std::size_t{1} << Bits);
+
+    Slot& SlotFor(std::uint32_t word) { return slots[(word * 2654435761u) >> (32 - Bits)]; }
 };
 
 // A quarter of each entry's distance to its nearest other entry: the diffused colour may wander that
@@ -68,6 +94,7 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
     const RemapIndex nearest(palette, minOpacity);
     const int threads = MaxThreads();
     PaletteAccumulators cells = CreateAccumulators(threads, palette);
+    std::vector<RemapCache> caches(threads);
 
     const FloatPixelTable toFloat(static_cast<float>(input.gamma));
     const std::int64_t width = input.width;
@@ -81,25 +108,21 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
         const int thread = ThreadIndex();
         const std::uint8_t* source = input.rows[y];
         std::uint8_t* target = output.rows[y];
-        // Runs of equal pixels are common (flat areas, transparency): reuse the previous answer.
-        std::uint32_t previousBytes = 0;
-        std::uint32_t previousEntry = 0;
-        float previousDistance = 0.0f;
-        bool havePrevious = false;
+        RemapCache& cache = caches[thread];
         for (std::int64_t x = 0; x < width; ++x) {
             const std::uint8_t* rgba = source + 4 * x;
-            std::uint32_t bytes;
-            std::memcpy(&bytes, rgba, 4);
             const FloatPixel pixel = toFloat.Convert(rgba);
             std::uint32_t entry = nearest.transparentIndex;
             if (pixel.a >= TransparentAlpha) {
-                if (!havePrevious || bytes != previousBytes) {
-                    previousEntry = FindNearest(nearest.index, pixel, minOpacity, &previousDistance);
-                    previousBytes = bytes;
-                    havePrevious = true;
+                std::uint32_t word;
+                std::memcpy(&word, rgba, 4);
+                RemapCache::Slot& slot = cache.SlotFor(word);
+                if (slot.word != word) {
+                    slot.entry = FindNearestLanes(nearest.lanes, pixel, minOpacity, &slot.distance);
+                    slot.word = word;
                 }
-                entry = previousEntry;
-                distanceSum += previousDistance;
+                entry = slot.entry;
+                distanceSum += slot.distance;
                 ++searched;
             }
             target[x] = static_cast<std::uint8_t>(entry);
@@ -200,7 +223,7 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
                     ColourDifference(palette[plain].colour, key) < keep[plain])
                     choice = plain;
                 else
-                    choice = FindNearest(nearest.index, key, minOpacity, nullptr);
+                    choice = FindNearestLanes(nearest.lanes, key, minOpacity, nullptr);
             }
             target[x] = static_cast<std::uint8_t>(choice);
 

@@ -17,7 +17,8 @@ PaletteAccumulators CreateAccumulators(int threads, const Palette& palette)
     return cells;
 }
 
-void Accumulate(PaletteAccumulators& cells, int thread, std::uint32_t entry, const FloatPixel& colour, float weight)
+void Accumulate(PaletteAccumulators& cells, int thread, std::uint32_t entry, const FloatPixel& colour,
+                float weight)
 {
     AccumulatorCell& cell = cells.cells[std::size_t(thread) * cells.count + entry];
     // Products in float like the colours themselves; sums in double, since a cell may absorb

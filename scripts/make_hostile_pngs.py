@@ -66,20 +66,20 @@ def files():
         b"Comment\0" + bytes(200)
     # The same lie in an ancillary chunk libpng does not know.
     out["huge_unknown_chunk.png"] = SIGNATURE + ihdr(16, 16) + struct.pack(">I", 2**31 - 1) + b"teSt" + bytes(200)
-    # Valid image whose zlib stream goes on after the last row with 64 MiB of zeros.
+    # Valid image whose zlib stream goes on after the last row with 16 MiB of zeros.
     rows = grey_rows(16, 16)
     out["idat_bomb_after_rows.png"] = SIGNATURE + ihdr(16, 16) + chunk(
-        b"IDAT", zlib.compress(rows + b"\0" * (64 << 20), 9)) + chunk(b"IEND", b"")
+        b"IDAT", zlib.compress(rows + b"\0" * (16 << 20), 9)) + chunk(b"IEND", b"")
     # Valid image followed by a second zlib stream in more IDAT chunks.
-    extra = bomb(64 << 20)
+    extra = bomb(16 << 20)
     out["extra_idat_after_stream.png"] = SIGNATURE + ihdr(16, 16) + chunk(b"IDAT", idat) + b"".join(
         chunk(b"IDAT", extra[i:i + 8192]) for i in range(0, len(extra), 8192)) + chunk(b"IEND", b"")
-    # zTXt chunks that inflate to 64 MiB, before and after the image data.
-    ztxt = chunk(b"zTXt", b"Comment\0\0" + bomb(64 << 20))
+    # zTXt chunks that inflate to 16 MiB, before and after the image data.
+    ztxt = chunk(b"zTXt", b"Comment\0\0" + bomb(16 << 20))
     out["ztxt_bomb_after_idat.png"] = SIGNATURE + ihdr(16, 16) + chunk(b"IDAT", idat) + ztxt + chunk(b"IEND", b"")
     out["ztxt_bomb_before_idat.png"] = SIGNATURE + ihdr(16, 16) + ztxt + chunk(b"IDAT", idat) + chunk(b"IEND", b"")
-    # An iCCP profile that inflates to 64 MiB.
-    out["iccp_bomb.png"] = SIGNATURE + ihdr(16, 16) + chunk(b"iCCP", b"icc\0\0" + bomb(64 << 20)) + \
+    # An iCCP profile that inflates to 16 MiB.
+    out["iccp_bomb.png"] = SIGNATURE + ihdr(16, 16) + chunk(b"iCCP", b"icc\0\0" + bomb(16 << 20)) + \
         chunk(b"IDAT", idat) + chunk(b"IEND", b"")
     # The image data inflates to far more than the rows need.
     out["idat_longer_than_image.png"] = SIGNATURE + ihdr(16, 16) + chunk(b"IDAT", bomb(16 << 20)) + \
@@ -92,7 +92,7 @@ def files():
     out["plte_too_long.png"] = SIGNATURE + ihdr(16, 16, 8, 3) + chunk(b"PLTE", bytes(3 * 300)) + \
         chunk(b"IDAT", idat) + chunk(b"IEND", b"")
     # Thousands of small text chunks: each would be kept in memory.
-    out["many_text_chunks.png"] = SIGNATURE + ihdr(16, 16) + chunk(b"tEXt", b"k\0v") * 5000 + \
+    out["many_text_chunks.png"] = SIGNATURE + ihdr(16, 16) + chunk(b"tEXt", b"k\0v") * 2000 + \
         chunk(b"IDAT", idat) + chunk(b"IEND", b"")
     return out
 

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
 #include <QTemporaryDir>
@@ -17,6 +18,12 @@
 #include <filesystem>
 #include <set>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+#include <zlib.h>
 
 #include "engine/colour_model.h"
 #include "imageio/png_reader.h"
@@ -31,9 +38,11 @@ struct RunResult
     QString err;
 };
 
-RunResult RunCli(const QStringList& arguments, const QString& workDir = QString())
+RunResult RunCli(const QStringList& arguments, const QString& workDir = QString(),
+                 const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     if (!workDir.isEmpty())
         process.setWorkingDirectory(workDir);
     process.start(TESSALINE_CLI_PATH, arguments);
@@ -148,7 +157,7 @@ std::filesystem::path ToPath(const QString& text)
 // The result must be a palette PNG that libpng (through our reader) and, when installed,
 // pngcheck accept, with at most `maxColours` entries and a tRNS that covers exactly the
 // translucent entries.
-void ExpectValidResult(const QString& path, int maxColours)
+void ExpectValidResult(const QString& path, int maxColours, bool transparentLast = false)
 {
     SCOPED_TRACE(path.toStdString());
     const QByteArray bytes = ReadAll(path);
@@ -160,8 +169,14 @@ void ExpectValidResult(const QString& path, int maxColours)
     ASSERT_GE(chunks.paletteEntries, 1);
     EXPECT_LE(chunks.paletteEntries, maxColours);
     EXPECT_LE(chunks.trns.size(), chunks.paletteEntries);
-    for (char alpha : chunks.trns)
-        EXPECT_LT(static_cast<unsigned char>(alpha), 255) << "an opaque entry inside the tRNS run";
+    if (transparentLast) {
+        // The fully transparent entry is the last one, so the tRNS run reaches it.
+        ASSERT_EQ(chunks.trns.size(), chunks.paletteEntries);
+        EXPECT_EQ(chunks.trns.back(), '\0');
+    } else {
+        for (char alpha : chunks.trns)
+            EXPECT_LT(static_cast<unsigned char>(alpha), 255) << "an opaque entry inside the tRNS run";
+    }
 
     RgbaImage decoded;
     ASSERT_EQ(ReadPngFile(decoded, ToPath(path)), PngReadOk);
@@ -178,6 +193,21 @@ void ExpectValidResult(const QString& path, int maxColours)
     }
     EXPECT_LE(colours.size(), static_cast<std::size_t>(chunks.paletteEntries));
     EXPECT_LE(translucent.size(), static_cast<std::size_t>(chunks.trns.size()));
+
+    // Qt's decoder is a second reader: it must see exactly the pixels ours sees.
+    const QImage qt = QImage(path).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(qt.isNull());
+    ASSERT_EQ(static_cast<std::uint32_t>(qt.width()), decoded.width);
+    ASSERT_EQ(static_cast<std::uint32_t>(qt.height()), decoded.height);
+    int mismatches = 0;
+    for (int y = 0; y < qt.height(); ++y)
+        for (int x = 0; x < qt.width(); ++x) {
+            const QRgb q = qt.pixel(x, y);
+            const std::uint8_t* p = decoded.rows[static_cast<std::size_t>(y)] + 4 * x;
+            if (qRed(q) != p[0] || qGreen(q) != p[1] || qBlue(q) != p[2] || qAlpha(q) != p[3])
+                ++mismatches;
+        }
+    EXPECT_EQ(mismatches, 0);
 
     const QString pngcheck = QStandardPaths::findExecutable("pngcheck");
     if (!pngcheck.isEmpty()) {
@@ -238,10 +268,33 @@ TEST_F(CliProcessTest, ColourLimitAndSameBytesEveryRun)
         ExpectValidResult(first, colours);
         EXPECT_EQ(ReadAll(first), ReadAll(second));
     }
-    // Settings reach the engine: without dithering the result differs from the dithered one.
+    // Settings reach the engine: each of these changes the result of the translucent picture.
+    for (const QStringList& extra : {QStringList{"--ie6"}, QStringList{"--opacity", "128"},
+                                     QStringList{"--voronoi", "0"}}) {
+        SCOPED_TRACE(extra.join(' ').toStdString());
+        const QString out = Path("variant.png");
+        ASSERT_EQ(RunCli(QStringList{"--colours", "16"} + extra + QStringList{"-o", out, Path("pic.png")}).exitCode, 0);
+        ExpectValidResult(out, 16);
+        EXPECT_NE(ReadAll(out), ReadAll(Path("first16.png")));
+    }
+    // Without dithering the result differs from the dithered one.
     ASSERT_EQ(RunCli({"--colours", "16", "--no-dither", "-o", Path("plain.png"), Path("pic.png")}).exitCode, 0);
     ExpectValidResult(Path("plain.png"), 16);
     EXPECT_NE(ReadAll(Path("plain.png")), ReadAll(Path("first16.png")));
+}
+
+TEST_F(CliProcessTest, TransparentLastMovesTheTransparentEntryToTheEnd)
+{
+    QImage half = OpaquePicture().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < half.height(); ++y)
+        for (int x = 0; x < half.width() / 2; ++x)
+            half.setPixel(x, y, qRgba(0, 0, 0, 0));
+    ASSERT_TRUE(Save(half, Path("half.png")));
+    ASSERT_EQ(RunCli({"--colours", "16", "-o", Path("first.png"), Path("half.png")}).exitCode, 0);
+    ASSERT_EQ(RunCli({"--colours", "16", "--transparent-last", "-o", Path("last.png"), Path("half.png")}).exitCode, 0);
+    ExpectValidResult(Path("first.png"), 16);
+    ExpectValidResult(Path("last.png"), 16, true);
+    EXPECT_EQ(ParseChunks(ReadAll(Path("first.png"))).trns, QByteArray(1, '\0'));
 }
 
 TEST_F(CliProcessTest, AllTransparentInputStaysAllTransparent)
@@ -266,6 +319,19 @@ TEST_F(CliProcessTest, JpegAndBmpInputsAreDecodedThroughQt)
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     ExpectValidResult(Path("OUTPUT/photo.png"), 32);
     ExpectValidResult(Path("OUTPUT/bitmap.png"), 32);
+}
+
+TEST_F(CliProcessTest, NeedsNoDisplay)
+{
+    ASSERT_TRUE(Save(OpaquePicture(), Path("photo.jpg"), "JPEG"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    // A platform plugin that cannot start here: the tool must not ask for one at all.
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    const RunResult run = RunCli({"-o", Path("out.png"), Path("photo.jpg")}, QString(), environment);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ExpectValidResult(Path("out.png"), 256);
 }
 
 TEST_F(CliProcessTest, BadUsageExitsWithTwoAndWritesNothing)
@@ -333,6 +399,95 @@ TEST_F(CliProcessTest, EachBadFileIsNamedOnceWhileTheOthersGoOn)
     EXPECT_FALSE(QFile::exists(Path("OUTPUT/missing.png")));
     EXPECT_EQ(QDir(Path("OUTPUT")).entryList(QDir::Files).size(), 1);
 }
+
+#if !defined(_WIN32)
+TEST_F(CliProcessTest, APipeIsRefusedWithoutWaitingForAWriter)
+{
+    ASSERT_EQ(mkfifo(QFile::encodeName(Path("pipe.png")).constData(), 0600), 0);
+    const RunResult run = RunCli({Path("pipe.png")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("not a regular file")) << run.err.toStdString();
+    const RunResult weights = RunCli({"--weights", Path("pipe.png"), Path("pipe.png")});
+    EXPECT_EQ(weights.exitCode, 1);
+}
+#endif
+
+// A PNG of width x height grey pixels, all alike, so the file stays small however large the image.
+QByteArray UniformPng(std::uint32_t width, std::uint32_t height)
+{
+    auto chunk = [](const char* type, const QByteArray& body) {
+        QByteArray out;
+        auto put32 = [&out](std::uint32_t v) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                out.append(static_cast<char>((v >> shift) & 0xff));
+        };
+        put32(static_cast<std::uint32_t>(body.size()));
+        const QByteArray typed = QByteArray(type) + body;
+        out.append(typed);
+        put32(static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), static_cast<uInt>(typed.size()))));
+        return out;
+    };
+    QByteArray header(13, '\0');
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<char>(width >> (24 - 8 * i));
+        header[4 + i] = static_cast<char>(height >> (24 - 8 * i));
+    }
+    header[8] = 8; // bit depth; colour type 0 (grey), no interlace
+    QByteArray row(static_cast<qsizetype>(width) + 1, '\x60');
+    row[0] = 0; // filter: none
+    z_stream stream{};
+    deflateInit(&stream, 6);
+    QByteArray compressed;
+    std::vector<char> buffer(1 << 16);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        stream.next_in = reinterpret_cast<Bytef*>(row.data());
+        stream.avail_in = static_cast<uInt>(row.size());
+        const int flush = y + 1 == height ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
+            stream.avail_out = static_cast<uInt>(buffer.size());
+            deflate(&stream, flush);
+            compressed.append(buffer.data(), static_cast<qsizetype>(buffer.size() - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) +
+           chunk("IEND", QByteArray());
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSALINE_CLI_TEST_ASAN 1
+#endif
+#endif
+// AddressSanitizer reserves terabytes of address space, so it cannot run under an address limit.
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(TESSALINE_CLI_TEST_ASAN)
+TEST_F(CliProcessTest, RunningOutOfMemoryIsAFailureNotACrash)
+{
+    // 144 megapixels: 576 MB as RGBA. Under a 1 GB address-space limit the reduction cannot
+    // get what it needs, whichever allocation fails first.
+    QFile big(Path("big.png"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    big.write(UniformPng(12000, 12000));
+    big.close();
+    ASSERT_TRUE(Save(TestPicture(), Path("small.png")));
+    QProcess shell;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("OMP_NUM_THREADS", "2"); // thread stacks count against the limit too
+    shell.setProcessEnvironment(environment);
+    shell.start("/bin/sh", {"-c", "ulimit -v 1000000 && exec \"$0\" --quiet --output-dir \"$1\" \"$2\" \"$3\"",
+                            TESSALINE_CLI_PATH, Path("out"), Path("big.png"), Path("small.png")});
+    ASSERT_TRUE(shell.waitForFinished(300000));
+    ASSERT_EQ(shell.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromUtf8(shell.readAllStandardError());
+    EXPECT_EQ(shell.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("tessaline-cli: " + Path("big.png") + ": out of memory")) << err.toStdString();
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(Path("out/big.png")));
+    ExpectValidResult(Path("out/small.png"), 256); // the next file still goes through
+}
+#endif
 
 TEST_F(CliProcessTest, UnwritableDestinationIsAFailureWithoutAFile)
 {

@@ -1,6 +1,7 @@
 #include "engine/contrast_map.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -57,14 +58,16 @@ std::size_t Clamp(std::int64_t v, std::uint32_t size)
     return std::size_t(std::clamp<std::int64_t>(v, 0, std::int64_t{size} - 1));
 }
 
-std::vector<float> ReferenceCross(const std::vector<float>& src, std::uint32_t w, std::uint32_t h, bool larger)
+std::vector<float> ReferenceCross(const std::vector<float>& src, std::uint32_t w, std::uint32_t h,
+                                  bool larger)
 {
     std::vector<float> dst(src.size());
     for (std::uint32_t y = 0; y < h; ++y)
         for (std::uint32_t x = 0; x < w; ++x) {
-            const float values[5] = {src[y * std::size_t{w} + x], src[y * std::size_t{w} + Clamp(std::int64_t{x} - 1, w)],
-                                     src[y * std::size_t{w} + Clamp(x + 1, w)],
-                                     src[Clamp(std::int64_t{y} - 1, h) * w + x], src[Clamp(y + 1, h) * w + x]};
+            const float values[5] = {
+                src[y * std::size_t{w} + x], src[y * std::size_t{w} + Clamp(std::int64_t{x} - 1, w)],
+                src[y * std::size_t{w} + Clamp(x + 1, w)], src[Clamp(std::int64_t{y} - 1, h) * w + x],
+                src[Clamp(y + 1, h) * w + x]};
             dst[y * std::size_t{w} + x] =
                 larger ? *std::max_element(values, values + 5) : *std::min_element(values, values + 5);
         }
@@ -140,7 +143,8 @@ ContrastMaps Build(const RgbaImage& image, const ReduceSettings& settings = Redu
 
 TEST(ContrastMapTest, CrossFiltersMatchBruteForce)
 {
-    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {1, 6}, {6, 1}, {2, 2}, {3, 5}, {13, 7}, {64, 33}};
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {1, 6},  {6, 1},  {2, 2},
+                                                             {3, 5}, {13, 7}, {64, 33}};
     std::uint32_t seed = 1;
     for (const auto& [w, h] : sizes) {
         // One float of offset catches any assumption of aligned loads.
@@ -148,15 +152,18 @@ TEST(ContrastMapTest, CrossFiltersMatchBruteForce)
         const std::vector<float> src(buffer.begin() + 1, buffer.end());
         std::vector<float> out(src.size() + 1);
         MaxFilter3(buffer.data() + 1, out.data() + 1, w, h);
-        EXPECT_EQ(std::vector<float>(out.begin() + 1, out.end()), ReferenceCross(src, w, h, true)) << w << "x" << h;
+        EXPECT_EQ(std::vector<float>(out.begin() + 1, out.end()), ReferenceCross(src, w, h, true))
+            << w << "x" << h;
         MinFilter3(buffer.data() + 1, out.data() + 1, w, h);
-        EXPECT_EQ(std::vector<float>(out.begin() + 1, out.end()), ReferenceCross(src, w, h, false)) << w << "x" << h;
+        EXPECT_EQ(std::vector<float>(out.begin() + 1, out.end()), ReferenceCross(src, w, h, false))
+            << w << "x" << h;
     }
 }
 
 TEST(ContrastMapTest, BlurIsSixWideMeanWrittenTransposed)
 {
-    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {1, 4}, {2, 3}, {3, 2}, {7, 7}, {50, 3}, {5, 40}};
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1}, {1, 4},  {2, 3}, {3, 2},
+                                                             {7, 7}, {50, 3}, {5, 40}};
     std::uint32_t seed = 100;
     for (const auto& [w, h] : sizes) {
         const std::vector<float> src = RandomFloats(std::size_t{w} * h, seed++);
@@ -200,8 +207,9 @@ TEST(ContrastMapTest, MatchesStepByStepReference)
         double gamma;
         bool weights;
     };
-    const Case cases[] = {{4, 4, InternalGamma, false}, {6, 10, InternalGamma, false}, {10, 6, 1.0, true},
-                          {7, 7, InternalGamma, false}, {40, 23, 1.0 / 2.2, true}, {64, 64, InternalGamma, false}};
+    const Case cases[] = {{4, 4, InternalGamma, false}, {6, 10, InternalGamma, false},
+                          {10, 6, 1.0, true},           {7, 7, InternalGamma, false},
+                          {40, 23, 1.0 / 2.2, true},    {64, 64, InternalGamma, false}};
     std::uint32_t seed = 7;
     for (const Case& c : cases) {
         RgbaImage image = RandomImage(c.w, c.h, seed++, true);
@@ -222,6 +230,31 @@ TEST(ContrastMapTest, MatchesStepByStepReference)
         const ReferenceMaps other = ReferenceContrastMaps(image, settings.userWeights.get(), !blurred);
         EXPECT_GT(MaxDifference(maps.contrast.get(), other.contrast), 1e-3f) << c.w << "x" << c.h;
     }
+}
+
+TEST(ContrastMapTest, VectorAndScalarPassesGiveIdenticalMaps)
+{
+    const bool saved = ProcessorHasSse2;
+    std::uint32_t seed = 300;
+    for (double gamma : {double(InternalGamma), 1.0, 1.0 / 2.2}) {
+        for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{4, 4}, {9, 5}, {57, 31}}) {
+            const std::uint32_t imageSeed = seed++;
+            RgbaImage image = RandomImage(w, h, imageSeed, imageSeed % 2 != 0);
+            image.gamma = gamma;
+            ReduceSettings settings;
+            settings.userWeights = std::make_unique<float[]>(std::size_t{w} * h);
+            settings.userWeights[w + 1] = 0.25f;
+            ProcessorHasSse2 = false;
+            const ContrastMaps scalar = Build(image, settings);
+            ProcessorHasSse2 = true;
+            const ContrastMaps vector = Build(image, settings);
+            for (std::size_t i = 0; i < std::size_t{w} * h; ++i) {
+                ASSERT_EQ(scalar.contrast[i], vector.contrast[i]) << w << "x" << h << " at " << i;
+                ASSERT_EQ(scalar.dither[i], vector.dither[i]) << w << "x" << h << " at " << i;
+            }
+        }
+    }
+    ProcessorHasSse2 = saved;
 }
 
 TEST(ContrastMapTest, ThinLineLeavesContrastButLowersDither)

@@ -65,7 +65,8 @@ struct ExpectedItem
     float weight;
 };
 
-std::vector<ExpectedItem> ReferenceItems(const std::vector<std::uint32_t>& words, unsigned bits, const float* map)
+std::vector<ExpectedItem> ReferenceItems(const std::vector<std::uint32_t>& words, unsigned bits,
+                                         const float* map)
 {
     std::vector<std::vector<std::uint32_t>> buckets(HistogramBucketCount);
     std::map<std::uint32_t, float> weights;
@@ -163,7 +164,7 @@ TEST(HistogramTest, TinyAndUniformImages)
 TEST(HistogramTest, WeightsComeFromTheContrastMap)
 {
     const std::vector<std::uint32_t> words = {Word(1, 0, 0, 255), Word(2, 0, 0, 255), Word(3, 0, 0, 255),
-                                              Word(1, 0, 0, 255), Word(0, 0, 9, 0), Word(5, 5, 5, 0)};
+                                              Word(1, 0, 0, 255), Word(0, 0, 9, 0),   Word(5, 5, 5, 0)};
     const RgbaImage image = ImageFromWords(words, 3);
     const float map[6] = {0.0f, 1.0f, 0.25f, 2.0f, 0.5f, 0.0f};
     const Histogram histogram = BuildHistogram(Settings(131072), image, map);
@@ -214,7 +215,8 @@ TEST(HistogramTest, FewColoursStayExact)
 std::uint32_t CollidingWord(std::uint32_t bucket, std::uint32_t j)
 {
     const std::uint32_t base = 0x80000000u;
-    const std::uint32_t first = base + (bucket + HistogramBucketCount - base % HistogramBucketCount) % HistogramBucketCount;
+    const std::uint32_t first =
+        base + (bucket + HistogramBucketCount - base % HistogramBucketCount) % HistogramBucketCount;
     return first + j * HistogramBucketCount;
 }
 
@@ -276,7 +278,8 @@ TEST(HistogramTest, CountStopsOnlyWhereAnOverflowArrayWouldGrow)
     EXPECT_FALSE(detail::CountColours(three.rows.data(), 3, 1, 2, 0, nullptr));
     counted = detail::CountColours(three.rows.data(), 3, 1, 3, 0, nullptr);
     ASSERT_TRUE(counted);
-    const Histogram histogram = detail::TableToHistogram(*counted->table, counted->colourCount, InternalGamma);
+    const Histogram histogram =
+        detail::TableToHistogram(*counted->table, counted->colourCount, InternalGamma);
     ASSERT_EQ(histogram.size, 3u);
     for (std::uint32_t j = 0; j < 3; ++j)
         EXPECT_TRUE(SameColour(histogram.items[j].colour, ColourOfKey(CollidingWord(5, j), InternalGamma)));

@@ -206,8 +206,9 @@ TEST(MedianCutTest, SplitMatchesASortedWalkOnLargeBoxes)
 
         // And it ends where a walk over the fully sorted items first passes half.
         std::vector<HistogramItem> sorted(histogram.items.get(), histogram.items.get() + size);
-        std::stable_sort(sorted.begin(), sorted.end(),
-                         [](const HistogramItem& x, const HistogramItem& y) { return x.sortValue > y.sortValue; });
+        std::stable_sort(sorted.begin(), sorted.end(), [](const HistogramItem& x, const HistogramItem& y) {
+            return x.sortValue > y.sortValue;
+        });
         double half = 0.0;
         for (const HistogramItem& item : sorted)
             half += item.colourWeight;
@@ -257,7 +258,8 @@ TEST(MedianCutTest, OneColourGivesTheAverageWithoutSubset)
     EXPECT_EQ(palette.subset, nullptr);
     EXPECT_EQ(palette[0].colour.r, expected.r);
     EXPECT_EQ(palette[0].colour.a, expected.a);
-    EXPECT_NEAR(palette[0].popularity, histogram.totalPerceptualWeight, 1e-3 * histogram.totalPerceptualWeight);
+    EXPECT_NEAR(palette[0].popularity, histogram.totalPerceptualWeight,
+                1e-3 * histogram.totalPerceptualWeight);
     EXPECT_EQ(ItemKeys(histogram), before);
 }
 
@@ -373,8 +375,9 @@ TEST(MedianCutTest, OneTrialIsScoredWithTheHookOnlyWithoutTarget)
 
         Palette expected = MedianCut(copy, 1.0f, 32, target * 1.05);
         if (expected.subset)
-            std::stable_sort(expected.subset->entries.get(), expected.subset->entries.get() + expected.subset->count,
-                             [](const PaletteEntry& x, const PaletteEntry& y) { return x.popularity < y.popularity; });
+            std::stable_sort(
+                expected.subset->entries.get(), expected.subset->entries.get() + expected.subset->count,
+                [](const PaletteEntry& x, const PaletteEntry& y) { return x.popularity < y.popularity; });
         const double expectedError =
             VoronoiIteration(copy, expected, 1.0f, target > 0.0 ? nullptr : FeedbackReweight);
         EXPECT_EQ(error, expectedError);

@@ -40,7 +40,8 @@ const NearestHead* AcceptingHead(const NearestIndex& index, const FloatPixel& qu
 
 // Checks the answer is a best-scoring candidate of the accepting head, the earliest of equals, and
 // that the reported difference is its score. Returns the chosen score.
-float ExpectHeadRule(const NearestIndex& index, const Palette& palette, const FloatPixel& query, float minOpacity)
+float ExpectHeadRule(const NearestIndex& index, const Palette& palette, const FloatPixel& query,
+                     float minOpacity)
 {
     float difference = -1.0f;
     const std::uint32_t chosen = FindNearest(index, query, minOpacity, &difference);
@@ -66,8 +67,7 @@ float ExpectHeadRule(const NearestIndex& index, const Palette& palette, const Fl
     return chosenScore;
 }
 
-template <typename Check>
-void ForBothPaths(Check check)
+template <typename Check> void ForBothPaths(Check check)
 {
     for (bool sse2 : {false, true}) {
         SCOPED_TRACE(sse2 ? "SSE2" : "scalar");
@@ -160,7 +160,8 @@ TEST(NearestIndexTest, HeadsAreSortedAndClaimedEntriesAppearInNoLaterHead)
             for (std::uint32_t k = 0; k < head.candidateCount; ++k) {
                 const std::uint32_t entry = head.candidates[k].entryIndex;
                 ASSERT_LT(entry, palette.count);
-                EXPECT_EQ(claimed.count(entry), 0u) << "claimed entry " << entry << " reappears in head " << h;
+                EXPECT_EQ(claimed.count(entry), 0u)
+                    << "claimed entry " << entry << " reappears in head " << h;
                 ++appearances[entry];
                 if (!catchAll) {
                     const float d = ColourDifference(head.centre, head.candidates[k].colour);
@@ -237,6 +238,25 @@ TEST(NearestIndexTest, EqualScoresGoToTheEarlierCandidate)
         ASSERT_NE(firstOfTie, 0u);
         EXPECT_EQ(FindNearest(index, query, 1.0f, nullptr), firstOfTie);
         ExpectHeadRule(index, palette, query, 1.0f);
+    });
+}
+
+TEST(NearestIndexTest, AmongManyEqualEntriesTheFirstWins)
+{
+    ForBothPaths([] {
+        // Sixteen copies of one colour: every head holds ties in every block of four candidates.
+        Palette palette = CreatePalette(16);
+        for (std::uint32_t i = 0; i < palette.count; ++i)
+            palette[i].colour = FloatPixel{1.0f, 0.25f, 0.5f, 0.75f};
+        palette[5].colour = FloatPixel{1.0f, 0.9f, 0.1f, 0.1f};
+        NearestIndex index = BuildNearestIndex(palette);
+        float difference = -1.0f;
+        EXPECT_EQ(FindNearest(index, palette[0].colour, 1.0f, &difference), 0u);
+        EXPECT_EQ(difference, 0.0f);
+        const FloatPixel elsewhere{1.0f, 0.3f, 0.5f, 0.7f};
+        EXPECT_EQ(FindNearest(index, elsewhere, 1.0f, &difference), 0u);
+        EXPECT_EQ(FindNearest(index, palette[5].colour, 1.0f, &difference), 5u);
+        ExpectHeadRule(index, palette, elsewhere, 1.0f);
     });
 }
 

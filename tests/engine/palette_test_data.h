@@ -28,7 +28,10 @@ private:
 };
 
 /// A premultiplied colour from straight components in 0..1.
-inline FloatPixel Straight(float a, float r, float g, float b) { return FloatPixel{a, a * r, a * g, a * b}; }
+inline FloatPixel Straight(float a, float r, float g, float b)
+{
+    return FloatPixel{a, a * r, a * g, a * b};
+}
 
 /// A random valid colour; about one in `translucentOneIn` is translucent (0 means always opaque).
 inline FloatPixel RandomColour(std::mt19937& random, int translucentOneIn = 4)

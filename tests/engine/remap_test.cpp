@@ -31,7 +31,8 @@ private:
 };
 
 // Random bytes; about one pixel in `transparentOneIn` has alpha 0 and one in four is translucent.
-RgbaImage RandomImage(std::uint32_t width, std::uint32_t height, std::uint32_t seed, int transparentOneIn = 10)
+RgbaImage RandomImage(std::uint32_t width, std::uint32_t height, std::uint32_t seed,
+                      int transparentOneIn = 10)
 {
     std::mt19937 random(seed);
     RgbaImage image = CreateRgbaImage(width, height);
@@ -70,49 +71,56 @@ IndexedImage OutputFor(const RgbaImage& input)
 TEST(RemapTest, PlainRemapAnswersLikeTheIndexAndMovesEntriesToTheirMeans)
 {
     for (const bool sse2 : {false, true}) {
-        const Sse2Scope scope(sse2);
-        RgbaImage input = RandomImage(97, 61, 3);
-        input.gamma = 1.0 / 2.2; // exercises the power path of the conversion
-        Palette palette = RandomPalette(40, 5);
-        const Palette before = testing::CopyEntries(palette);
-        IndexedImage output = OutputFor(input);
-        const float minOpacity = 0.75f;
-        const float meanDistance = RemapPlain(input, output, palette, minOpacity);
+        for (const bool fewColours : {false, true}) {
+            const Sse2Scope scope(sse2);
+            RgbaImage input = RandomImage(97, 61, 3);
+            input.gamma = 1.0 / 2.2; // exercises the power path of the conversion
+            if (fewColours) {
+                // Colours repeated many times over, as in a photograph, so remembered answers are reused.
+                for (std::uint8_t& byte : input.pixels)
+                    byte = std::uint8_t(byte & 0xC0);
+            }
+            Palette palette = RandomPalette(40, 5);
+            const Palette before = testing::CopyEntries(palette);
+            IndexedImage output = OutputFor(input);
+            const float minOpacity = 0.75f;
+            const float meanDistance = RemapPlain(input, output, palette, minOpacity);
 
-        NearestIndex index = BuildNearestIndex(before);
-        const std::uint32_t transparentIndex = FindNearest(index, FloatPixel{}, minOpacity, nullptr);
-        const float gamma = static_cast<float>(input.gamma);
-        std::vector<std::array<double, 5>> sums(palette.count, std::array<double, 5>{});
-        double distanceSum = 0.0;
-        int searched = 0;
-        for (std::uint32_t y = 0; y < input.height; ++y) {
-            for (std::uint32_t x = 0; x < input.width; ++x) {
-                const FloatPixel pixel = ToFloatPixel(input.rows[y] + 4 * x, gamma);
-                std::uint32_t expected = transparentIndex;
-                if (pixel.a >= 1.0f / 256) {
-                    float d = 0.0f;
-                    expected = FindNearest(index, pixel, minOpacity, &d);
-                    distanceSum += d;
-                    ++searched;
+            NearestIndex index = BuildNearestIndex(before);
+            const std::uint32_t transparentIndex = FindNearest(index, FloatPixel{}, minOpacity, nullptr);
+            const float gamma = static_cast<float>(input.gamma);
+            std::vector<std::array<double, 5>> sums(palette.count, std::array<double, 5>{});
+            double distanceSum = 0.0;
+            int searched = 0;
+            for (std::uint32_t y = 0; y < input.height; ++y) {
+                for (std::uint32_t x = 0; x < input.width; ++x) {
+                    const FloatPixel pixel = ToFloatPixel(input.rows[y] + 4 * x, gamma);
+                    std::uint32_t expected = transparentIndex;
+                    if (pixel.a >= 1.0f / 256) {
+                        float d = 0.0f;
+                        expected = FindNearest(index, pixel, minOpacity, &d);
+                        distanceSum += d;
+                        ++searched;
+                    }
+                    ASSERT_EQ(output.rows[y][x], expected) << x << ", " << y;
+                    auto& sum = sums[expected];
+                    sum[0] += pixel.a, sum[1] += pixel.r, sum[2] += pixel.g, sum[3] += pixel.b, sum[4] += 1.0;
                 }
-                ASSERT_EQ(output.rows[y][x], expected) << x << ", " << y;
-                auto& sum = sums[expected];
-                sum[0] += pixel.a, sum[1] += pixel.r, sum[2] += pixel.g, sum[3] += pixel.b, sum[4] += 1.0;
             }
-        }
-        ReleaseNearestIndex(index);
-        EXPECT_NEAR(meanDistance, distanceSum / searched, 1e-5);
-        for (std::uint32_t i = 0; i < palette.count; ++i) {
-            EXPECT_EQ(palette[i].popularity, float(sums[i][4])) << i;
-            if (sums[i][4] == 0.0) {
-                EXPECT_EQ(palette[i].colour.a, before[i].colour.a) << i;
-                EXPECT_EQ(palette[i].colour.r, before[i].colour.r) << i;
-                continue;
+            ReleaseNearestIndex(index);
+            EXPECT_NEAR(meanDistance, distanceSum / searched, 1e-5);
+            for (std::uint32_t i = 0; i < palette.count; ++i) {
+                EXPECT_EQ(palette[i].popularity, float(sums[i][4])) << i;
+                if (sums[i][4] == 0.0) {
+                    EXPECT_EQ(palette[i].colour.a, before[i].colour.a) << i;
+                    EXPECT_EQ(palette[i].colour.r, before[i].colour.r) << i;
+                    continue;
+                }
+                EXPECT_NEAR(palette[i].colour.a, sums[i][0] / sums[i][4], 1e-6) << i;
+                EXPECT_NEAR(palette[i].colour.r, sums[i][1] / sums[i][4], 1e-6) << i;
+                EXPECT_NEAR(palette[i].colour.g, sums[i][2] / sums[i][4], 1e-6) << i;
+                EXPECT_NEAR(palette[i].colour.b, sums[i][3] / sums[i][4], 1e-6) << i;
             }
-            EXPECT_NEAR(palette[i].colour.a, sums[i][0] / sums[i][4], 1e-6) << i;
-            EXPECT_NEAR(palette[i].colour.r, sums[i][1] / sums[i][4], 1e-6) << i;
-            EXPECT_NEAR(palette[i].colour.g, sums[i][2] / sums[i][4], 1e-6) << i;
-            EXPECT_NEAR(palette[i].colour.b, sums[i][3] / sums[i][4], 1e-6) << i;
         }
     }
 }
@@ -120,8 +128,8 @@ TEST(RemapTest, PlainRemapAnswersLikeTheIndexAndMovesEntriesToTheirMeans)
 TEST(RemapTest, PlainIndicesDoNotDependOnTheThreadCount)
 {
     // 3000 pixels stay on one thread, 3001 may split; a tall image splits into many row blocks.
-    for (const auto& [width, height] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
-             {60, 50}, {3001, 1}, {1, 3001}, {129, 211}}) {
+    for (const auto& [width, height] :
+         std::vector<std::pair<std::uint32_t, std::uint32_t>>{{60, 50}, {3001, 1}, {1, 3001}, {129, 211}}) {
         const RgbaImage input = RandomImage(width, height, width * 7 + height);
         Palette one = RandomPalette(64, 9);
         Palette many = testing::CopyEntries(one);

@@ -69,8 +69,9 @@ SerialResult SerialIteration(const Histogram& histogram, const Palette& palette,
     }
     for (std::uint32_t j = 0; j < palette.count; ++j) {
         const double w = result.weights[j];
-        result.means[j] = w != 0.0 ? FloatPixel{float(a[j] / w), float(r[j] / w), float(g[j] / w), float(b[j] / w)}
-                                   : palette[j].colour;
+        result.means[j] = w != 0.0
+                              ? FloatPixel{float(a[j] / w), float(r[j] / w), float(g[j] / w), float(b[j] / w)}
+                              : palette[j].colour;
     }
     result.error = sum / histogram.totalPerceptualWeight;
     return result;

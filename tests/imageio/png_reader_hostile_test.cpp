@@ -132,6 +132,27 @@ TEST(PngReaderHostileTest, GradientRowsSurviveTheBomb)
         }
 }
 
+TEST(PngReaderHostileTest, LargeMetadataAfterTheImageIsNotRead)
+{
+    // 2 MiB of private chunks after IDAT: the image is whole, so the reader stops after the
+    // trailing limit instead of reading (or failing on) all of it.
+    const test::TestPng png = test::MakeTestPng(test::TestPngSpec{});
+    const std::size_t iend = png.file.size() - 12;
+    std::vector<std::uint8_t> file(png.file.begin(), png.file.begin() + iend);
+    const std::vector<std::uint8_t> chunk = [] {
+        std::vector<std::uint8_t> c = {0, 0x01, 0, 0, 'p', 'r', 'V', 't'}; // 65536 bytes of data
+        c.resize(8 + 65536 + 4, 0x33);
+        return c;
+    }();
+    for (int i = 0; i < 32; ++i)
+        file.insert(file.end(), chunk.begin(), chunk.end());
+    file.insert(file.end(), png.file.begin() + iend, png.file.end());
+    RgbaImage image;
+    ASSERT_EQ(ReadPngMemory(image, file.data(), file.size()), PngReadOk);
+    EXPECT_EQ(image.pixels, png.expectedRgba);
+    EXPECT_LE(image.sourceBytes, iend + MaxTrailingBytes);
+}
+
 TEST(PngReaderHostileTest, CorruptedBytesNeverCrash)
 {
     // Every single-byte change of a small file: libpng must refuse or read, never misbehave.

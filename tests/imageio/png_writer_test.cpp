@@ -307,6 +307,27 @@ TEST(PngWriterTest, FileSizeLimitMidWriteKeepsTheOldFile)
     EXPECT_EQ(test::ReadFileBytes(path), old);
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"result.png"});
 }
+
+TEST(PngWriterTest, FailureSeenOnlyWhenFlushingKeepsTheOldFile)
+{
+    // A small file sits in the stream's buffer until it is flushed: only fflush or fclose fail.
+    ScratchFolder folder;
+    const auto path = folder.Path() / "result.png";
+    const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+    test::WriteFileBytes(path, old);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = saved;
+    tiny.rlim_cur = 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    const int code = WritePngFile(MakeIndexed(3, 3, 2, 0), path);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(code, PngWriteFailed);
+    EXPECT_EQ(test::ReadFileBytes(path), old);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"result.png"});
+}
 #endif
 
 } // namespace

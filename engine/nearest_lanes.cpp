@@ -1,0 +1,164 @@
+#include "engine/nearest_lanes.h"
+
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tessaline {
+namespace {
+
+constexpr float OpacityPenalty = 1.0f / 1024.0f; // the search's own penalty for translucent entries
+
+std::size_t RoundUpToFour(std::size_t n)
+{
+    return (n + 3) & ~std::size_t{3};
+}
+
+#if defined(__SSE2__)
+// ColourDifference(query, y) for four y at once, lane for lane the operations of its vector form:
+// black = x - y, white = black + (y.a - x.a), the larger square, then (r + g) + b.
+inline __m128 FourDifferences(const FloatPixel& q, const float* a, const float* r, const float* g,
+                              const float* b)
+{
+    const __m128 ya = _mm_loadu_ps(a);
+    const __m128 alphas = _mm_sub_ps(ya, _mm_set1_ps(q.a));
+    const auto term = [&alphas](float xc, const float* yc) {
+        const __m128 black = _mm_sub_ps(_mm_set1_ps(xc), _mm_loadu_ps(yc));
+        const __m128 white = _mm_add_ps(black, alphas);
+        return _mm_max_ps(_mm_mul_ps(black, black), _mm_mul_ps(white, white));
+    };
+    const __m128 tr = term(q.r, r);
+    const __m128 tg = term(q.g, g);
+    const __m128 tb = term(q.b, b);
+    return _mm_add_ps(_mm_add_ps(tr, tg), tb);
+}
+#endif
+
+} // namespace
+
+NearestLanes BuildNearestLanes(const NearestIndex& index)
+{
+    NearestLanes lanes;
+    lanes.index = &index;
+    const std::size_t heads = RoundUpToFour(index.headCount);
+    // Padding heads: a radius of -1 accepts no difference, not even a NaN one.
+    lanes.headA.assign(heads, 0.0f);
+    lanes.headR.assign(heads, 0.0f);
+    lanes.headG.assign(heads, 0.0f);
+    lanes.headB.assign(heads, 0.0f);
+    lanes.headRadius.assign(heads, -1.0f);
+    lanes.firstCandidate.assign(index.headCount, 0);
+    std::size_t total = 0;
+    for (std::uint32_t h = 0; h < index.headCount; ++h)
+        total += RoundUpToFour(index.heads[h].candidateCount);
+    lanes.candidateA.assign(total, 0.0f);
+    lanes.candidateR.assign(total, 0.0f);
+    lanes.candidateG.assign(total, 0.0f);
+    lanes.candidateB.assign(total, 0.0f);
+    lanes.candidateEntry.assign(total, 0);
+
+    std::size_t next = 0;
+    for (std::uint32_t h = 0; h < index.headCount; ++h) {
+        const NearestHead& head = index.heads[h];
+        lanes.headA[h] = head.centre.a;
+        lanes.headR[h] = head.centre.r;
+        lanes.headG[h] = head.centre.g;
+        lanes.headB[h] = head.centre.b;
+        lanes.headRadius[h] = head.radius;
+        lanes.firstCandidate[h] = static_cast<std::uint32_t>(next);
+        for (std::uint32_t k = 0; k < head.candidateCount; ++k) {
+            const NearestCandidate& candidate = head.candidates[k];
+            lanes.candidateA[next + k] = candidate.colour.a;
+            lanes.candidateR[next + k] = candidate.colour.r;
+            lanes.candidateG[next + k] = candidate.colour.g;
+            lanes.candidateB[next + k] = candidate.colour.b;
+            lanes.candidateEntry[next + k] = candidate.entryIndex;
+        }
+        next += RoundUpToFour(head.candidateCount);
+    }
+    return lanes;
+}
+
+std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
+                               float* difference)
+{
+#if defined(__SSE2__)
+    if (ProcessorHasSse2) {
+        const NearestIndex& index = *lanes.index;
+        const std::size_t heads = lanes.headRadius.size();
+        bool unorderedScores = false;
+        for (std::size_t h = 0; h < heads && !unorderedScores; h += 4) {
+            const __m128 d =
+                FourDifferences(colour, &lanes.headA[h], &lanes.headR[h], &lanes.headG[h], &lanes.headB[h]);
+            const int accepts = _mm_movemask_ps(_mm_cmple_ps(d, _mm_loadu_ps(&lanes.headRadius[h])));
+            if (accepts == 0)
+                continue;
+            const std::uint32_t chosen =
+                static_cast<std::uint32_t>(h) + std::uint32_t(__builtin_ctz(accepts));
+            const std::uint32_t count = index.heads[chosen].candidateCount;
+            if (count == 0)
+                return 0;
+            // Track per lane the first strictly lowest score and where it was; the earliest of the
+            // lanes' minima is then the scan's answer. NaN scores order differently: leave those
+            // to the plain search.
+            const __m128 penalty = _mm_set1_ps(colour.a > minOpacity ? OpacityPenalty : 0.0f);
+            const __m128 one = _mm_set1_ps(1.0f);
+            const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
+            const std::size_t first = lanes.firstCandidate[chosen];
+            __m128 bestScores = infinity;
+            __m128i bestPositions = _mm_setzero_si128();
+            __m128i positions = _mm_setr_epi32(0, 1, 2, 3);
+            __m128 unordered = _mm_setzero_ps();
+            for (std::uint32_t k = 0; k < count; k += 4) {
+                const std::size_t at = first + k;
+                const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(&lanes.candidateA[at]), one);
+                __m128 scores = FourDifferences(colour, &lanes.candidateA[at], &lanes.candidateR[at],
+                                                &lanes.candidateG[at], &lanes.candidateB[at]);
+                scores = _mm_add_ps(scores, _mm_and_ps(translucent, penalty));
+                if (count - k < 4) {
+                    const __m128 used =
+                        _mm_castsi128_ps(_mm_cmplt_epi32(positions, _mm_set1_epi32(static_cast<int>(count))));
+                    scores = _mm_or_ps(_mm_and_ps(used, scores), _mm_andnot_ps(used, infinity));
+                }
+                unordered = _mm_or_ps(unordered, _mm_cmpunord_ps(scores, scores));
+                const __m128 lower = _mm_cmplt_ps(scores, bestScores);
+                bestScores = _mm_or_ps(_mm_and_ps(lower, scores), _mm_andnot_ps(lower, bestScores));
+                const __m128i lowerBits = _mm_castps_si128(lower);
+                bestPositions = _mm_or_si128(_mm_and_si128(lowerBits, positions),
+                                             _mm_andnot_si128(lowerBits, bestPositions));
+                positions = _mm_add_epi32(positions, _mm_set1_epi32(4));
+            }
+            if (_mm_movemask_ps(unordered) != 0) {
+                unorderedScores = true;
+                break;
+            }
+            alignas(16) float laneScores[4];
+            alignas(16) std::uint32_t lanePositions[4];
+            _mm_store_ps(laneScores, bestScores);
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanePositions), bestPositions);
+            float bestScore = laneScores[0];
+            std::uint32_t best = lanePositions[0];
+            for (int l = 1; l < 4; ++l) {
+                if (laneScores[l] < bestScore || (laneScores[l] == bestScore && lanePositions[l] < best)) {
+                    bestScore = laneScores[l];
+                    best = lanePositions[l];
+                }
+            }
+            if (bestScore == std::numeric_limits<float>::infinity()) {
+                // Every score infinite (or only padding): the scan keeps its first candidate.
+                best = 0;
+            }
+            if (difference)
+                *difference = bestScore;
+            return lanes.candidateEntry[first + best];
+        }
+        if (!unorderedScores)
+            return 0;
+    }
+#endif
+    return FindNearest(*lanes.index, colour, minOpacity, difference);
+}
+
+} // namespace tessaline

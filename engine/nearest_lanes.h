@@ -1,0 +1,34 @@
+#pragma once
+// engine/nearest_lanes.h: a copy of a NearestIndex laid out channel by channel, so that four head
+// centres or four candidates are compared with one query in one SSE2 operation. It answers exactly
+// as FindNearest on the index it was built from (the same entry, the same difference, bit for bit):
+// the lanes repeat ColourDifference's vector arithmetic operation for operation, and without SSE2
+// the query goes to FindNearest itself. Read-only once built; any number of threads may query it.
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/colour_model.h"
+#include "engine/nearest_index.h"
+
+namespace tessaline {
+
+struct NearestLanes
+{
+    const NearestIndex* index = nullptr; ///< borrowed; must outlive the lanes
+    /// Head centres and radii, padded to a multiple of four with heads that accept nothing.
+    std::vector<float> headA, headR, headG, headB, headRadius;
+    /// Every head's candidates, each head's run padded to a multiple of four.
+    std::vector<float> candidateA, candidateR, candidateG, candidateB;
+    std::vector<std::uint32_t> candidateEntry;
+    std::vector<std::uint32_t> firstCandidate; ///< per head, into the candidate arrays
+};
+
+/// Lanes over `index`, which must stay alive and unchanged while they are used. Throws std::bad_alloc.
+NearestLanes BuildNearestLanes(const NearestIndex& index);
+
+/// The same answer as FindNearest(*lanes.index, colour, minOpacity, difference).
+std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
+                               float* difference);
+
+} // namespace tessaline

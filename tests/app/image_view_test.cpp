@@ -1,0 +1,223 @@
+// Image view: zoom maths, aligned magnification, checkerboard, scrolling with the partner and the
+// user-weight brush.
+
+#include <cstdlib>
+
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/image_view.h"
+
+using tessaline::CImageView;
+
+namespace {
+
+// A w x h image whose pixel (x, y) has red x, green y, opaque.
+QImage Gradient(int w, int h)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y, qRgba(x, y, 77, 255));
+    return image;
+}
+
+int Alpha(const QImage& map, int x, int y) { return qAlpha(map.pixel(x, y)); }
+
+} // namespace
+
+class ImageViewTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void EmptyViewShowsCheckerboard()
+    {
+        CImageView view;
+        view.resize(100, 100);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QImage shot = view.viewport()->grab().toImage();
+        QCOMPARE(QColor(shot.pixel(0, 0)), QColor(255, 255, 255));
+        QCOMPARE(QColor(shot.pixel(16, 0)), QColor(204, 204, 204));
+        QCOMPARE(QColor(shot.pixel(0, 16)), QColor(204, 204, 204));
+        QCOMPARE(QColor(shot.pixel(17, 17)), QColor(255, 255, 255));
+    }
+
+    void ZoomedPixelsAreWholeBlocksAlignedToTheScroll()
+    {
+        CImageView view;
+        view.resize(120, 120);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.SetZoom(4);
+        view.SetBitmap(Gradient(100, 100));
+        view.horizontalScrollBar()->setValue(6);
+        view.viewport()->repaint();
+        const QImage shot = view.viewport()->grab().toImage();
+        // Document x 6 and 7 belong to image pixel 1, drawn whole from document x 4.
+        QCOMPARE(qRed(shot.pixel(0, 0)), 1);
+        QCOMPARE(qRed(shot.pixel(1, 0)), 1);
+        QCOMPARE(qRed(shot.pixel(2, 0)), 2);
+        QCOMPARE(qRed(shot.pixel(5, 0)), 2);
+        QCOMPARE(qRed(shot.pixel(6, 0)), 3);
+        QCOMPARE(qGreen(shot.pixel(0, 7)), 1);
+        QCOMPARE(view.ViewToImage(QPoint(2, 0)), QPoint(2, 0));
+        QCOMPARE(view.ImageToView(QPoint(2, 0)), QPoint(2, 0));
+        QCOMPARE(view.ImageToView(view.ViewToImage(QPoint(9, 5))), QPoint(6, 4));
+    }
+
+    void TransparentPixelsShowTheCheckerboardAndSmallImagesStayInTheCorner()
+    {
+        CImageView view;
+        view.resize(100, 100);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QImage clear(20, 20, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        view.SetBitmap(clear);
+        view.viewport()->repaint();
+        const QImage shot = view.viewport()->grab().toImage();
+        QCOMPARE(QColor(shot.pixel(1, 1)), QColor(255, 255, 255));
+        QCOMPARE(QColor(shot.pixel(17, 1)), QColor(204, 204, 204));
+        QCOMPARE(view.horizontalScrollBar()->maximum(), 0);
+    }
+
+    void ScrollSizesFollowTheImageAndZoom()
+    {
+        CImageView view;
+        view.resize(100, 100);
+        view.show();
+        QCOMPARE(view.horizontalScrollBar()->singleStep(), 10);
+        QCOMPARE(view.horizontalScrollBar()->pageStep(), 100);
+        view.SetBitmap(Gradient(300, 500));
+        QCOMPARE(view.horizontalScrollBar()->singleStep(), 3);
+        QCOMPARE(view.verticalScrollBar()->pageStep(), 50);
+        const int visibleWidth = view.viewport()->width();
+        QCOMPARE(view.horizontalScrollBar()->maximum(), 300 - visibleWidth);
+
+        // The same size keeps the scroll position; zooming returns to the origin.
+        view.verticalScrollBar()->setValue(120);
+        view.SetBitmap(Gradient(300, 500));
+        QCOMPARE(view.verticalScrollBar()->value(), 120);
+        view.SetZoom(2);
+        QCOMPARE(view.ScrollPosition(), QPoint(0, 0));
+        QCOMPARE(view.horizontalScrollBar()->maximum(), 600 - visibleWidth);
+        view.SetZoom(0);
+        QCOMPARE(view.Zoom(), 2);
+    }
+
+    void PartnerFollowsStepsButNotThumbDrags()
+    {
+        CImageView left, right;
+        left.SetPartner(&right);
+        right.SetPartner(&left);
+        for (CImageView* view : {&left, &right}) {
+            view->resize(100, 100);
+            view->show();
+            view->SetBitmap(Gradient(1000, 1000));
+        }
+        left.horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QCOMPARE(left.horizontalScrollBar()->value(), 10);
+        QCOMPARE(right.horizontalScrollBar()->value(), 10);
+        right.verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        QCOMPARE(left.verticalScrollBar()->value(), 100);
+        QCOMPARE(right.verticalScrollBar()->value(), 100);
+        left.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+        QCOMPARE(right.verticalScrollBar()->value(), right.verticalScrollBar()->maximum());
+
+        // A thumb drag moves only the dragged view.
+        left.horizontalScrollBar()->setSliderPosition(300);
+        QCOMPARE(left.horizontalScrollBar()->value(), 300);
+        QCOMPARE(right.horizontalScrollBar()->value(), 10);
+    }
+
+    void BrushPaintsOnlyWhileWeightIsVisible()
+    {
+        CImageView view;
+        view.resize(200, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.SetBitmap(Gradient(40, 40));
+        view.CreateWeightMap();
+        QCOMPARE(view.WeightMap().size(), QSize(40, 40));
+        QCOMPARE(Alpha(view.WeightMap(), 20, 20), 0);
+
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(Alpha(view.WeightMap(), 20, 20), 0); // off: nothing painted
+
+        view.SetWeightVisible(true);
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+        const QImage& map = view.WeightMap();
+        QCOMPARE(Alpha(map, 20, 20), 255);
+        // The circle spans 11 pixels across its centre row, and no more than 11 down (Qt's aliased
+        // rasterizer may leave out the top row's short run); it stays inside its 11 x 11 square.
+        int across = 0, down = 0, outside = 0;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 40; ++x)
+                if (Alpha(map, x, y) == 255 && (std::abs(x - 20) > 5 || std::abs(y - 20) > 5))
+                    ++outside;
+        for (int i = 0; i < 40; ++i) {
+            across += Alpha(map, i, 20) == 255;
+            down += Alpha(map, 20, i) == 255;
+        }
+        QCOMPARE(across, 11);
+        QVERIFY(down == 10 || down == 11);
+        QCOMPARE(outside, 0);
+        QCOMPARE(Alpha(map, 15, 20), 255);
+        QCOMPARE(Alpha(map, 25, 20), 255);
+        QCOMPARE(Alpha(map, 14, 20), 0);
+        QCOMPARE(Alpha(map, 15, 15), 0); // a circle, not a square
+        QCOMPARE(Alpha(map, 20, 25), 255);
+
+        // The painted weight shows black over the image.
+        view.viewport()->repaint();
+        QCOMPARE(QColor(view.viewport()->grab().toImage().pixel(20, 20)), QColor(0, 0, 0));
+
+        view.ClearWeights();
+        QCOMPARE(Alpha(view.WeightMap(), 20, 20), 0);
+    }
+
+    void BrushFollowsZoomAndIsCutAtTheImageEdge()
+    {
+        CImageView view;
+        view.resize(200, 200);
+        view.show();
+        view.SetZoom(2);
+        view.SetBitmap(Gradient(30, 30));
+        view.CreateWeightMap();
+        view.SetWeightVisible(true);
+        // QTest treats (0, 0) as "the centre"; (1, 1) is still image pixel (0, 0) at zoom 2.
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(1, 1));
+        const QImage& map = view.WeightMap();
+        QCOMPARE(Alpha(map, 0, 0), 255);
+        QCOMPARE(Alpha(map, 5, 0), 255);
+        QCOMPARE(Alpha(map, 6, 0), 0);
+        QCOMPARE(Alpha(map, 0, 5), 255);
+
+        // A drag paints along its path.
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+        QMouseEvent move(QEvent::MouseMove, QPointF(50, 40), view.viewport()->mapToGlobal(QPointF(50, 40)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view.viewport(), &move);
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, QPoint(50, 40));
+        QCOMPARE(Alpha(map, 20, 20), 255);
+        QCOMPARE(Alpha(map, 25, 20), 255);
+        QCOMPARE(Alpha(map, 29, 20), 255);
+    }
+
+    void NoImageMeansNoWeightMap()
+    {
+        CImageView view;
+        view.CreateWeightMap();
+        QVERIFY(view.WeightMap().isNull());
+        view.SetWeightVisible(true);
+        view.PaintWeight(3, 3); // nothing to paint into, nothing happens
+        view.ClearWeights();
+        QVERIFY(view.WeightMap().isNull());
+    }
+};
+
+QTEST_MAIN(ImageViewTest)
+#include "image_view_test.moc"
