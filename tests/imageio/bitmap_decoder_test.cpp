@@ -1,7 +1,6 @@
 // DecodeBitmap: Qt's plugins for everything but PNG, and no allocation a header merely declares.
 
 #include "imageio/bitmap_decoder.h"
-#include "imageio/image_limits.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,8 @@
 
 #include <cstdint>
 #include <filesystem>
+
+#include "imageio/image_limits.h"
 
 namespace tessaline {
 namespace {
