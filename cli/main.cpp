@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
@@ -33,6 +34,7 @@
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
 #include "imageio/bitmap_bridge.h"
+#include "imageio/bitmap_decoder.h"
 #include "imageio/image_limits.h"
 #include "imageio/job_builder.h"
 #include "imageio/png_reader.h"
@@ -263,10 +265,23 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
             throw Failure{"out of memory (or the image is too large)"};
         throw Failure{"not a supported image"};
     }
+    // Only the formats DecodeBitmap takes: the rarer plugins are not safe on hostile files.
+    if (std::find(std::begin(DecodedFormats), std::end(DecodedFormats), reader.format().toLower()) ==
+        std::end(DecodedFormats))
+        throw Failure{"not a supported image: " + QString::fromLatin1(reader.format()) + " files are not read"};
     const QSize size = reader.size();
     if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
                                              static_cast<std::uint32_t>(size.height())))
         throw Failure{QString("image size not accepted (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
+    std::error_code sizeError;
+    const std::uintmax_t fileBytes = fs::file_size(input, sizeError);
+    if (size.isValid() && !sizeError &&
+        !PlausibleForFileSize(static_cast<std::uint32_t>(size.width()), static_cast<std::uint32_t>(size.height()),
+                              fileBytes))
+        throw Failure{QString("damaged file: %1 bytes cannot hold %2 x %3 pixels")
+                          .arg(fileBytes)
+                          .arg(size.width())
+                          .arg(size.height())};
     QImage bitmap = reader.read();
     if (bitmap.isNull()) {
         if (reader.error() == QImageReader::InvalidDataError || reader.error() == QImageReader::UnknownError)
