@@ -7,7 +7,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QImageReader>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QSplitter>
@@ -19,6 +18,7 @@
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "imageio/bitmap_bridge.h"
+#include "imageio/bitmap_decoder.h"
 #include "imageio/job_builder.h"
 #include "imageio/png_reader.h"
 #include "imageio/png_writer.h"
@@ -187,9 +187,9 @@ void CMainFrame::LoadNextPending()
 bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
     if (ReadPngFile(source, path) != 0) {
-        // Not a PNG the reader takes: let Qt's image plugins try (JPEG, BMP, GIF, ...).
-        QImageReader reader(ToQString(path));
-        const QImage decoded = reader.read();
+        // Not a PNG the reader takes: let Qt's image plugins try (JPEG, BMP, GIF, ...), through
+        // the decoder that keeps hostile files from costing gigabytes.
+        const QImage decoded = DecodeBitmapFile(path);
         if (decoded.isNull() || !LoadFromBitmap(source, decoded))
             return false;
     }
