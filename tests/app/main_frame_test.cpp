@@ -284,6 +284,25 @@ private slots:
         QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("good.png"));
     }
 
+    void HostileDropsAreSkippedWithoutCostingMemory()
+    {
+        // A PNG whose text chunk declares gigabytes (refused by our reader, and never handed to
+        // Qt's own PNG decoder) and an ICNS file that makes Qt's plugin ask for 8 GB.
+        const QString tests = QStringLiteral(TESSALINE_TEST_DATA_DIR);
+        const QStringList hostile = {tests + "/data/hostile/huge_text_chunk.png",
+                                     tests + "/fuzz/corpus/bitmap_decode/regress_icns_zero_length_entry"};
+        for (const QString& file : hostile)
+            QVERIFY2(QFile::exists(file), qPrintable(file));
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        Control<QCheckBox>(frame, "1021")->setChecked(true); // auto save: every dropped file is tried
+        Drop(frame, hostile + QStringList{Write("after.png", TestCard(12, 8))});
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(12, 8));
+    }
+
     void PreviewWithoutSourceAndSaveWithoutResultDoNothing()
     {
         CMainFrame frame(&ProbedReduce);
