@@ -216,14 +216,6 @@ bool SameFile(const fs::path& a, const fs::path& b)
     return !error && same;
 }
 
-bool HasPngSignature(const fs::path& input)
-{
-    static constexpr char Signature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
-    std::ifstream stream(input, std::ios::binary);
-    char head[8] = {};
-    return stream.read(head, sizeof head) && std::equal(head, head + 8, Signature);
-}
-
 // Qt's decoders report damaged data as warnings on stderr; the tool's own line says it already.
 void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
@@ -232,7 +224,7 @@ void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& me
 }
 
 // Reads `input` the way the window loads a dropped file. Throws Failure.
-void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& source)
+void LoadImage(const fs::path& input, RgbaImage& source)
 {
     std::error_code error;
     const fs::file_status status = fs::status(input, error);
@@ -249,45 +241,14 @@ void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& sourc
     const int pngCode = ReadPngFile(source, input);
     if (pngCode == PngReadOk)
         return;
-    // Qt's own PNG decoder is libpng too: a PNG our reader refuses would only fail there again,
-    // with libpng's messages on stderr besides our one line.
-    if (HasPngSignature(input)) {
-        if (pngCode == PngReadOutOfMemory)
-            throw Failure{"out of memory (or the image is too large)"};
-        throw Failure{"not a supported image: damaged or incomplete PNG file"};
-    }
-
-    // Not a PNG the reader accepts: let Qt's decoders try, as the window lets the platform try.
-    QImageReader reader(inputText);
-    reader.setAutoTransform(false);
-    if (!reader.canRead()) {
-        if (pngCode == PngReadOutOfMemory)
-            throw Failure{"out of memory (or the image is too large)"};
-        throw Failure{"not a supported image"};
-    }
-    // Only the formats DecodeBitmap takes: the rarer plugins are not safe on hostile files.
-    if (std::find(std::begin(DecodedFormats), std::end(DecodedFormats), reader.format().toLower()) ==
-        std::end(DecodedFormats))
-        throw Failure{"not a supported image: " + QString::fromLatin1(reader.format()) + " files are not read"};
-    const QSize size = reader.size();
-    if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
-                                             static_cast<std::uint32_t>(size.height())))
-        throw Failure{QString("image size not accepted (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
-    std::error_code sizeError;
-    const std::uintmax_t fileBytes = fs::file_size(input, sizeError);
-    if (size.isValid() && !sizeError &&
-        !PlausibleForFileSize(static_cast<std::uint32_t>(size.width()), static_cast<std::uint32_t>(size.height()),
-                              fileBytes))
-        throw Failure{QString("damaged file: %1 bytes cannot hold %2 x %3 pixels")
-                          .arg(fileBytes)
-                          .arg(size.width())
-                          .arg(size.height())};
-    QImage bitmap = reader.read();
-    if (bitmap.isNull()) {
-        if (reader.error() == QImageReader::InvalidDataError || reader.error() == QImageReader::UnknownError)
-            throw Failure{"not a supported image: " + reader.errorString()};
-        throw Failure{"cannot read: " + reader.errorString()};
-    }
+    if (pngCode == PngReadOutOfMemory)
+        throw Failure{"out of memory (or the image is too large)"};
+    // Not a PNG the reader accepts: let Qt's decoders try, as the window does, through the
+    // decoder that keeps PNGs and the less hardened plugins away from Qt.
+    QString whyNot;
+    const QImage bitmap = DecodeBitmapFile(input, &whyNot);
+    if (bitmap.isNull())
+        throw Failure{whyNot};
     if (!LoadFromBitmap(source, bitmap))
         throw Failure{"out of memory"};
 }
@@ -298,7 +259,7 @@ std::optional<QImage> LoadWeights(const QString& path, QString& reason)
 {
     RgbaImage image;
     try {
-        LoadImage(ToPath(path), path, image);
+        LoadImage(ToPath(path), image);
     } catch (const Failure& failure) {
         reason = "weights image: " + failure.reason;
         return std::nullopt;
@@ -408,7 +369,7 @@ private:
 
         const Clock::time_point loadStart = Clock::now();
         RgbaImage source;
-        LoadImage(input, inputText, source);
+        LoadImage(input, source);
         const Clock::duration loadTime = Clock::now() - loadStart;
 
         if (weights && (static_cast<std::uint32_t>(weights->width()) != source.width ||

@@ -19,20 +19,34 @@ bool StartsWithPngSignature(QIODevice& device)
     return device.peek(signature.size()) == signature;
 }
 
-QImage DecodeBitmap(QIODevice& device)
+namespace {
+
+QImage Refused(QString* whyNot, const QString& reason)
 {
-    if (!device.isReadable() || StartsWithPngSignature(device))
-        return QImage();
+    if (whyNot)
+        *whyNot = reason;
+    return QImage();
+}
+
+} // namespace
+
+QImage DecodeBitmap(QIODevice& device, QString* whyNot)
+{
+    if (!device.isReadable())
+        return Refused(whyNot, QStringLiteral("cannot read"));
+    if (StartsWithPngSignature(device))
+        return Refused(whyNot, QStringLiteral("not a supported image: damaged or incomplete PNG file"));
     QImageReader reader(&device);
     reader.setAutoTransform(false);
     if (!reader.canRead())
-        return QImage();
+        return Refused(whyNot, QStringLiteral("not a supported image"));
     const QByteArray format = reader.format().toLower();
     bool known = false;
     for (const char* name : DecodedFormats)
         known = known || format == name;
     if (!known)
-        return QImage();
+        return Refused(whyNot, QStringLiteral("not a supported image: %1 files are not read")
+                                   .arg(QString::fromLatin1(reader.format())));
     // The header's size, when the plugin knows it before decoding, is checked before Qt
     // allocates the bitmap; the decoded bitmap is checked again by the bridge.
     const QSize size = reader.size();
@@ -40,24 +54,38 @@ QImage DecodeBitmap(QIODevice& device)
         const auto width = static_cast<std::uint32_t>(size.width());
         const auto height = static_cast<std::uint32_t>(size.height());
         const qint64 fileBytes = device.isSequential() ? -1 : device.size();
-        if (size.isEmpty() || !WithinImageLimits(width, height) ||
-            (fileBytes >= 0 && !PlausibleForFileSize(width, height, static_cast<std::uint64_t>(fileBytes))))
-            return QImage();
+        if (size.isEmpty() || !WithinImageLimits(width, height))
+            return Refused(whyNot, QStringLiteral("image size not accepted (%1 x %2 pixels)")
+                                       .arg(size.width())
+                                       .arg(size.height()));
+        if (fileBytes >= 0 && !PlausibleForFileSize(width, height, static_cast<std::uint64_t>(fileBytes)))
+            return Refused(whyNot, QStringLiteral("damaged file: %1 bytes cannot hold %2 x %3 pixels")
+                                       .arg(fileBytes)
+                                       .arg(size.width())
+                                       .arg(size.height()));
     }
     try {
-        return reader.read();
+        QImage image = reader.read();
+        if (image.isNull()) {
+            const bool damaged = reader.error() == QImageReader::InvalidDataError ||
+                                 reader.error() == QImageReader::UnknownError;
+            return Refused(whyNot, (damaged ? QStringLiteral("not a supported image: ")
+                                            : QStringLiteral("cannot read: ")) +
+                                       reader.errorString());
+        }
+        return image;
     } catch (const std::bad_alloc&) {
         // Qt reports a failed allocation inside a plugin by throwing; the file is just unreadable.
-        return QImage();
+        return Refused(whyNot, QStringLiteral("out of memory"));
     }
 }
 
-QImage DecodeBitmapFile(const std::filesystem::path& path)
+QImage DecodeBitmapFile(const std::filesystem::path& path, QString* whyNot)
 {
     QFile file(QString::fromStdU16String(path.u16string()));
     if (!file.open(QIODevice::ReadOnly))
-        return QImage();
-    return DecodeBitmap(file);
+        return Refused(whyNot, QStringLiteral("cannot read: ") + file.errorString());
+    return DecodeBitmap(file, whyNot);
 }
 
 } // namespace tessaline

@@ -25,10 +25,12 @@ bool StartsWithPngSignature(QIODevice& device);
 
 /// Decodes one image from `device` (open for reading), without EXIF rotation. Null for a PNG,
 /// a format outside DecodedFormats, an unknown or damaged file, a declared size beyond the
-/// limits, or when memory runs out while Qt decodes. Never throws.
-QImage DecodeBitmap(QIODevice& device);
+/// limits, or when memory runs out while Qt decodes; then `whyNot`, when given, receives a
+/// short English reason ("not a supported image: ...", "cannot read: ...", "out of memory").
+/// Never throws.
+QImage DecodeBitmap(QIODevice& device, QString* whyNot = nullptr);
 
 /// DecodeBitmap on the file at `path`; null when it cannot be opened.
-QImage DecodeBitmapFile(const std::filesystem::path& path);
+QImage DecodeBitmapFile(const std::filesystem::path& path, QString* whyNot = nullptr);
 
 } // namespace tessaline

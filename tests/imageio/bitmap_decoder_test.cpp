@@ -113,6 +113,28 @@ TEST(BitmapDecoderTest, RareFormatsAreNotHandedToQt)
     }
 }
 
+TEST(BitmapDecoderTest, RefusalsSayWhy)
+{
+    // The command-line tool prints these reasons as they are.
+    const auto reason = [](const QByteArray& bytes) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QString whyNot;
+        EXPECT_TRUE(DecodeBitmap(buffer, &whyNot).isNull());
+        return whyNot;
+    };
+    EXPECT_EQ(reason("just some words\n"), QStringLiteral("not a supported image"));
+    EXPECT_TRUE(reason(Encode(Picture(), "PNG")).contains(QStringLiteral("PNG")));
+    QByteArray bmp = Encode(Picture(), "BMP");
+    PutLe32(bmp, 18, 16000);
+    PutLe32(bmp, 22, 16000);
+    EXPECT_TRUE(reason(bmp).startsWith(QStringLiteral("damaged file:"))) << reason(bmp).toStdString();
+    QString whyNot;
+    EXPECT_TRUE(DecodeBitmapFile("/nonexistent/none.bmp", &whyNot).isNull());
+    EXPECT_TRUE(whyNot.startsWith(QStringLiteral("cannot read")));
+}
+
 TEST(BitmapDecoderTest, EmptyTextAndMissingFilesGiveNull)
 {
     EXPECT_TRUE(DecodeBytes(QByteArray()).isNull());
