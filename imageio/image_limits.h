@@ -46,6 +46,23 @@ inline std::optional<std::size_t> ImageBytes(std::uint32_t width, std::uint32_t 
     return static_cast<std::size_t>(pixels * bytesPerPixel);
 }
 
+/// Below this many pixels (16 megapixels, 64 MiB as RGBA) an image's size is taken as declared.
+inline constexpr std::uint64_t UncheckedPixels = std::uint64_t{1} << 24;
+
+/// The most pixels one byte of an image file can stand for: 1-bit rows through deflate reach about
+/// 8256, LZW (GIF) about 2730, JPEG under 100.
+inline constexpr std::uint64_t MaxPixelsPerFileByte = 8192;
+
+/// True when a file of `fileBytes` can plausibly hold a width x height image: small images always,
+/// larger ones when the file has at least one byte per MaxPixelsPerFileByte pixels. Decoders fill
+/// what a cut file lacks, so without this a 100-byte header claiming 16000 x 16000 costs 1 GiB
+/// and a reduction of 256 megapixels.
+inline bool PlausibleForFileSize(std::uint32_t width, std::uint32_t height, std::uint64_t fileBytes)
+{
+    const std::uint64_t pixels = std::uint64_t{width} * height; // cannot overflow
+    return pixels <= UncheckedPixels || pixels / MaxPixelsPerFileByte <= fileBytes;
+}
+
 /// True when a width x height image is within the readers' limits.
 inline bool WithinImageLimits(std::uint32_t width, std::uint32_t height)
 {

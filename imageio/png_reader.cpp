@@ -56,6 +56,28 @@ void LimitLibpng(png_structp png)
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kept, 2);
 }
 
+/// Deflate packs at most 1032 bytes into one, so a width x height image needs at least its pixel
+/// bits / 8 / 1032 bytes of file after the header. A header claiming more than the rest of the
+/// file could hold is refused before the image buffer exists: 100 bytes must not cost a gigabyte.
+bool RowsCanFit(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType,
+                const PngReadSource& source)
+{
+    if (source.available == 0)
+        return true; // a pipe: the size is not known in advance
+    constexpr std::uint64_t MaxDeflateRatio = 1032;
+    std::uint64_t channels = 1; // grey and palette
+    if (colourType == PNG_COLOR_TYPE_RGB)
+        channels = 3;
+    else if (colourType == PNG_COLOR_TYPE_GRAY_ALPHA)
+        channels = 2;
+    else if (colourType == PNG_COLOR_TYPE_RGB_ALPHA)
+        channels = 4;
+    // At most 2^28 pixels of at most 64 bits each: no overflow.
+    const std::uint64_t pixelBytes = std::uint64_t{width} * height * channels * static_cast<unsigned>(bitDepth) / 8;
+    const std::uint64_t left = source.available > source.delivered ? source.available - source.delivered : 0;
+    return pixelBytes / MaxDeflateRatio <= left;
+}
+
 /// Reads the PNG behind `source` into `image`. libpng errors leave as PngError; the guard frees
 /// libpng's structures and the caller releases the image.
 int ReadPng(RgbaImage& image, PngReadSource& source)
@@ -81,6 +103,8 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
     const auto imageBytes = ImageBytes(width, height, 4, std::min(source.maxPixels, MaxImagePixels));
     if (!imageBytes)
         return PngReadOutOfMemory;
+    if (!RowsCanFit(width, height, bitDepth, colourType, source))
+        png_error(png, "Image data too short for the image size");
 
     if ((colourType & PNG_COLOR_MASK_ALPHA) == 0) {
         if (colourType == PNG_COLOR_TYPE_PALETTE)
@@ -179,6 +203,22 @@ void PngReadCallback(png_structp png, png_bytep destination, png_size_t length)
     source.delivered += length;
 }
 
+namespace {
+
+/// The bytes from the stream's position to its end, the position kept; 0 when it cannot seek.
+std::uint64_t BytesToEnd(std::FILE* stream)
+{
+    const long start = std::ftell(stream);
+    if (start < 0 || std::fseek(stream, 0, SEEK_END) != 0)
+        return 0;
+    const long end = std::ftell(stream);
+    if (std::fseek(stream, start, SEEK_SET) != 0)
+        return 0; // cannot happen for a stream that just sought; reading then fails cleanly
+    return end > start ? static_cast<std::uint64_t>(end - start) : 0;
+}
+
+} // namespace
+
 int ReadPngStream(RgbaImage& image, std::FILE* stream)
 {
     PngReadSource source;
@@ -187,6 +227,7 @@ int ReadPngStream(RgbaImage& image, std::FILE* stream)
         image.Release();
         return PngReadFailed;
     }
+    source.available = BytesToEnd(stream);
     return ReadPngSource(image, source);
 }
 
@@ -196,6 +237,7 @@ int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size, 
     source.maxPixels = maxPixels;
     source.data = data;
     source.size = data != nullptr ? size : 0;
+    source.available = source.size;
     return ReadPngSource(image, source);
 }
 

@@ -53,6 +53,9 @@ struct PngReadSource
     std::size_t offset = 0;
     std::uint64_t delivered = 0;
     std::uint64_t maxPixels = MaxImagePixels;
+    /// Bytes the input holds from where reading started, when known (a file that can seek, or
+    /// memory); 0 when unknown.
+    std::uint64_t available = 0;
     /// Set when libpng starts on the rows; once the last row is complete the bytes delivered are
     /// counted against MaxTrailingImageDataBytes and MaxTrailingBytes.
     bool readingRows = false;

@@ -101,6 +101,20 @@ int WritePng(const IndexedImage& image, std::FILE* stream)
     return PngWriteOk;
 }
 
+/// Writes into `path` directly; every failure of the write, the flush or the close counts.
+int WriteInPlace(const IndexedImage& image, const std::filesystem::path& path)
+{
+    FileStream file = OpenFile(path, true);
+    if (!file)
+        return PngWriteFailed;
+    int result = WritePngStream(image, file.get());
+    if (result == PngWriteOk && (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0))
+        result = PngWriteFailed;
+    if (std::fclose(file.release()) != 0 && result == PngWriteOk)
+        result = PngWriteFailed;
+    return result;
+}
+
 void RemoveQuietly(const std::filesystem::path& path)
 {
     std::error_code ignored;
@@ -148,8 +162,13 @@ int WritePngStream(const IndexedImage& image, std::FILE* stream)
 int WritePngFile(const IndexedImage& image, const std::filesystem::path& path)
 {
     std::error_code error;
-    if (!Writable(image) || path.empty() || std::filesystem::is_directory(path, error))
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!Writable(image) || path.empty() || std::filesystem::is_directory(status))
         return PngWriteFailed;
+    // A device or pipe (/dev/stdout, /dev/full) is written in place: renaming a temporary over it
+    // would replace the device node itself.
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        return WriteInPlace(image, path);
 
     const std::filesystem::path temporary = TemporaryPathFor(path);
     FileStream file = OpenFile(temporary, true);

@@ -23,7 +23,8 @@ enum PngWriteResult : int {
 /// Writes `image` to `path`. The bytes go to a temporary file beside the target (the target's
 /// name plus ".tmp"), which replaces the target only once it is complete and closed; on any
 /// failure the temporary is removed and an existing target keeps its content. A folder that does
-/// not exist, or a target that is a folder, gives PngWriteFailed and creates nothing.
+/// not exist, or a target that is a folder, gives PngWriteFailed and creates nothing. A target that
+/// exists but is no regular file (a device, a pipe) is written in place, without a temporary.
 int WritePngFile(const IndexedImage& image, const std::filesystem::path& path);
 
 /// Writes `image` to an open stream (left open, not flushed). PngWriteFailed when libpng

@@ -238,7 +238,8 @@ TEST(ContrastMapTest, VectorAndScalarPassesGiveIdenticalMaps)
     std::uint32_t seed = 300;
     for (double gamma : {double(InternalGamma), 1.0, 1.0 / 2.2}) {
         for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{4, 4}, {9, 5}, {57, 31}}) {
-            RgbaImage image = RandomImage(w, h, seed++, seed % 2 == 0);
+            const std::uint32_t imageSeed = seed++;
+            RgbaImage image = RandomImage(w, h, imageSeed, imageSeed % 2 != 0);
             image.gamma = gamma;
             ReduceSettings settings;
             settings.userWeights = std::make_unique<float[]>(std::size_t{w} * h);

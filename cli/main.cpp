@@ -1,0 +1,500 @@
+// tessaline-cli: reduces image files to palette PNGs without a window. Each file takes the road a
+// file dropped onto the desktop program takes: the PNG reader, else Qt's image readers through
+// the bitmap bridge; the job built from the panel's values by BuildReduceJob; the reduction on a
+// ReduceThread; the result written by the PNG writer to OUTPUT/NAME.png beside the source (or
+// where -o / --output-dir say). Only QCoreApplication is created, so no display is needed.
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QString>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/cli_options.h"
+#include "engine/colour_model.h"
+#include "engine/progress_ui_interface.h"
+#include "engine/reduce_settings.h"
+#include "imageio/bitmap_bridge.h"
+#include "imageio/bitmap_decoder.h"
+#include "imageio/image_limits.h"
+#include "imageio/job_builder.h"
+#include "imageio/png_reader.h"
+#include "imageio/png_writer.h"
+#include "worker/reduce_thread.h"
+
+namespace fs = std::filesystem;
+using namespace tessaline;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int LastStage = 12; // the progress range is 0 to 12, as on the window's progress bar
+
+// What each pipeline stage does, by the number reported just before it.
+const char* StageName(int stage)
+{
+    switch (stage) {
+    case 2: return "alpha raise";
+    case 3: return "contrast and dither maps";
+    case 4: return "histogram";
+    case 5: return "median cut";
+    case 6: return "Voronoi refinement";
+    case 7: return "output allocation";
+    case 8: return "plain remap, dither map";
+    case 9: return "palette bytes";
+    case 10: return "dithered remap";
+    case 11: return "release";
+    default: return "";
+    }
+}
+
+bool StderrIsTerminal()
+{
+#if defined(_WIN32)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+fs::path ToPath(const QString& text)
+{
+    return fs::path(text.toStdU16String());
+}
+
+QString ToQString(const fs::path& path)
+{
+    return QString::fromStdU16String(path.u16string());
+}
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The progress line on stderr: "[k/n] name [#####.......]  5/12". Written only on a terminal.
+class ProgressLine
+{
+public:
+    explicit ProgressLine(bool enabled) : enabled(enabled) {}
+
+    void Begin(int fileIndex, int fileCount, const QString& name)
+    {
+        index = fileIndex;
+        count = fileCount;
+        label = name.size() > 32 ? "..." + name.right(29) : name;
+        Show(0);
+    }
+
+    void Show(int position)
+    {
+        if (!enabled)
+            return;
+        position = std::clamp(position, 0, LastStage);
+        const std::string bar = std::string(static_cast<std::size_t>(position) * 2, '#') +
+                                std::string(static_cast<std::size_t>(LastStage - position) * 2, '.');
+        std::fprintf(stderr, "\r[%d/%d] %-32s [%s] %2d/%d", index, count, qUtf8Printable(label), bar.c_str(),
+                     position, LastStage);
+        std::fflush(stderr);
+        shown = true;
+    }
+
+    /// Clears the line so that a message or the next file starts at the left margin.
+    void Clear()
+    {
+        if (!enabled || !shown)
+            return;
+        std::fprintf(stderr, "\r%*s\r", 90, "");
+        std::fflush(stderr);
+        shown = false;
+    }
+
+private:
+    bool enabled;
+    bool shown = false;
+    int index = 0;
+    int count = 0;
+    QString label;
+};
+
+// Receives the worker's reports. Both calls arrive on the worker; the main thread reads the
+// fields only after ReduceThread::Stop has joined it, which orders the accesses.
+class CliProgress : public ProgressUIInterface
+{
+public:
+    explicit CliProgress(ProgressLine& line) : line(line) {}
+
+    void ReportProgress(int stage) override
+    {
+        if (stage >= 0 && stage <= LastStage)
+            stageStart[static_cast<std::size_t>(stage)] = Clock::now();
+        line.Show(stage);
+    }
+
+    void ReportFinished(std::uint32_t ms, int code) override
+    {
+        finishedAt = Clock::now();
+        elapsedMs = ms;
+        resultCode = code;
+        finished = true;
+        line.Show(LastStage);
+    }
+
+    std::array<std::optional<Clock::time_point>, LastStage + 1> stageStart{};
+    Clock::time_point finishedAt{};
+    std::uint32_t elapsedMs = 0;
+    int resultCode = ReduceOutOfMemory;
+    bool finished = false;
+
+private:
+    ProgressLine& line;
+};
+
+// One file's failure, named in the one stderr line the tool gives it.
+struct Failure
+{
+    QString reason;
+};
+
+// The automatic-save name of the main window: NAME.png where NAME is the file name whose
+// extension, unless it is exactly ".png", is replaced by ".png".
+fs::path ResultFileName(const fs::path& input)
+{
+    const fs::path name = input.filename();
+    if (name.extension() == ".png")
+        return name;
+    fs::path stem = name.stem();
+    stem += ".png";
+    return stem;
+}
+
+// Where the result of `input` goes, and which folder must exist first (empty: none to create).
+struct Destination
+{
+    fs::path file;
+    fs::path folderToCreate;
+};
+
+Destination DestinationFor(const CliOptions& options, const fs::path& input)
+{
+    if (!options.outputPath.isEmpty())
+        return {ToPath(options.outputPath), {}};
+    if (!options.outputDir.isEmpty()) {
+        const fs::path dir = ToPath(options.outputDir);
+        return {dir / ResultFileName(input), dir};
+    }
+    const fs::path folder = input.parent_path() / "OUTPUT";
+    return {folder / ResultFileName(input), folder};
+}
+
+bool SameFile(const fs::path& a, const fs::path& b)
+{
+    std::error_code error;
+    if (!fs::exists(a, error) || !fs::exists(b, error))
+        return false;
+    const bool same = fs::equivalent(a, b, error);
+    return !error && same;
+}
+
+bool HasPngSignature(const fs::path& input)
+{
+    static constexpr char Signature[8] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+    std::ifstream stream(input, std::ios::binary);
+    char head[8] = {};
+    return stream.read(head, sizeof head) && std::equal(head, head + 8, Signature);
+}
+
+// Qt's decoders report damaged data as warnings on stderr; the tool's own line says it already.
+void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(message));
+}
+
+// Reads `input` the way the window loads a dropped file. Throws Failure.
+void LoadImage(const fs::path& input, const QString& inputText, RgbaImage& source)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(input, error);
+    if (error || !fs::exists(status))
+        throw Failure{"cannot read: no such file"};
+    if (fs::is_directory(status))
+        throw Failure{"cannot read: is a folder"};
+    // A pipe or a device would block the open or never end; only plain files are images here.
+    if (!fs::is_regular_file(status))
+        throw Failure{"cannot read: not a regular file"};
+    if (!std::ifstream(input, std::ios::binary).is_open())
+        throw Failure{"cannot read: permission denied"};
+
+    const int pngCode = ReadPngFile(source, input);
+    if (pngCode == PngReadOk)
+        return;
+    // Qt's own PNG decoder is libpng too: a PNG our reader refuses would only fail there again,
+    // with libpng's messages on stderr besides our one line.
+    if (HasPngSignature(input)) {
+        if (pngCode == PngReadOutOfMemory)
+            throw Failure{"out of memory (or the image is too large)"};
+        throw Failure{"not a supported image: damaged or incomplete PNG file"};
+    }
+
+    // Not a PNG the reader accepts: let Qt's decoders try, as the window lets the platform try.
+    QImageReader reader(inputText);
+    reader.setAutoTransform(false);
+    if (!reader.canRead()) {
+        if (pngCode == PngReadOutOfMemory)
+            throw Failure{"out of memory (or the image is too large)"};
+        throw Failure{"not a supported image"};
+    }
+    // Only the formats DecodeBitmap takes: the rarer plugins are not safe on hostile files.
+    if (std::find(std::begin(DecodedFormats), std::end(DecodedFormats), reader.format().toLower()) ==
+        std::end(DecodedFormats))
+        throw Failure{"not a supported image: " + QString::fromLatin1(reader.format()) + " files are not read"};
+    const QSize size = reader.size();
+    if (size.isValid() && !WithinImageLimits(static_cast<std::uint32_t>(size.width()),
+                                             static_cast<std::uint32_t>(size.height())))
+        throw Failure{QString("image size not accepted (%1 x %2 pixels)").arg(size.width()).arg(size.height())};
+    std::error_code sizeError;
+    const std::uintmax_t fileBytes = fs::file_size(input, sizeError);
+    if (size.isValid() && !sizeError &&
+        !PlausibleForFileSize(static_cast<std::uint32_t>(size.width()), static_cast<std::uint32_t>(size.height()),
+                              fileBytes))
+        throw Failure{QString("damaged file: %1 bytes cannot hold %2 x %3 pixels")
+                          .arg(fileBytes)
+                          .arg(size.width())
+                          .arg(size.height())};
+    QImage bitmap = reader.read();
+    if (bitmap.isNull()) {
+        if (reader.error() == QImageReader::InvalidDataError || reader.error() == QImageReader::UnknownError)
+            throw Failure{"not a supported image: " + reader.errorString()};
+        throw Failure{"cannot read: " + reader.errorString()};
+    }
+    if (!LoadFromBitmap(source, bitmap))
+        throw Failure{"out of memory"};
+}
+
+// The painted weight: any image whose alpha is the weight, read as an input is read. Read once
+// for all files; a failure names the weights file.
+std::optional<QImage> LoadWeights(const QString& path, QString& reason)
+{
+    RgbaImage image;
+    try {
+        LoadImage(ToPath(path), path, image);
+    } catch (const Failure& failure) {
+        reason = "weights image: " + failure.reason;
+        return std::nullopt;
+    }
+    QImage bitmap = MakeSourceBitmap(image);
+    if (bitmap.isNull()) {
+        reason = "weights image: out of memory";
+        return std::nullopt;
+    }
+    return bitmap;
+}
+
+void PrintTimings(const QString& name, Clock::duration load, const CliProgress& progress, Clock::duration write)
+{
+    std::printf("%s:\n", qUtf8Printable(name));
+    std::printf("  %-28s %8.1f ms\n", "load", Ms(load));
+    for (int stage = 2; stage <= 11; ++stage) {
+        const auto& begin = progress.stageStart[static_cast<std::size_t>(stage)];
+        if (!begin)
+            continue;
+        Clock::time_point end = progress.finishedAt;
+        for (int next = stage + 1; next <= 11; ++next)
+            if (const auto& later = progress.stageStart[static_cast<std::size_t>(next)]) {
+                end = *later;
+                break;
+            }
+        const std::string label = std::to_string(stage) + " " + StageName(stage);
+        std::printf("  %-28s %8.1f ms\n", label.c_str(), Ms(end - *begin));
+    }
+    std::printf("  %-28s %8u ms\n", "reduction (worker)", static_cast<unsigned>(progress.elapsedMs));
+    std::printf("  %-28s %8.1f ms\n", "write", Ms(write));
+    std::fflush(stdout);
+}
+
+class Runner
+{
+public:
+    explicit Runner(const CliOptions& options)
+        : options(options), line(!options.quiet && StderrIsTerminal()), panel(ToPanelValues(options))
+    {
+        for (const QString& input : options.inputs)
+            inputs.push_back(ToPath(input));
+    }
+
+    int Run()
+    {
+        if (options.UseUserWeight()) {
+            QString reason;
+            weights = LoadWeights(options.weightsPath, reason);
+            if (!weights) {
+                Fail(options.weightsPath, reason);
+                return CliExitFileFailed;
+            }
+        }
+        bool allWritten = true;
+        for (qsizetype i = 0; i < options.inputs.size(); ++i) {
+            try {
+                ReduceOne(static_cast<int>(i));
+            } catch (const Failure& failure) {
+                Fail(options.inputs[i], failure.reason);
+                allWritten = false;
+            } catch (const std::bad_alloc&) {
+                Fail(options.inputs[i], "out of memory");
+                allWritten = false;
+            }
+        }
+        line.Clear();
+        return allWritten ? CliExitOk : CliExitFileFailed;
+    }
+
+private:
+    void Fail(const QString& name, const QString& reason)
+    {
+        line.Clear();
+        std::fprintf(stderr, "%s: %s: %s\n", CliProgramName, qUtf8Printable(name), qUtf8Printable(reason));
+        std::fflush(stderr);
+    }
+
+    // Refuses a destination that would overwrite one of this run's inputs (unless -o names it)
+    // or a result this run has already written.
+    void CheckDestination(const fs::path& input, const Destination& destination)
+    {
+        const bool namedByOption = !options.outputPath.isEmpty();
+        const fs::path temporary = TemporaryPathFor(destination.file);
+        for (const fs::path& other : inputs) {
+            if (SameFile(other, destination.file) && !(namedByOption && SameFile(other, input)))
+                throw Failure{"refusing to overwrite the input " + ToQString(destination.file) +
+                              " (use -o or --output-dir to write elsewhere)"};
+            if (SameFile(other, temporary))
+                throw Failure{"refusing to write " + ToQString(destination.file) + ": its temporary file " +
+                              ToQString(temporary) + " is an input"};
+        }
+        for (const fs::path& done : written)
+            if (SameFile(done, destination.file))
+                throw Failure{"refusing to overwrite " + ToQString(destination.file) +
+                              ", written for an earlier input of this run"};
+    }
+
+    void ReduceOne(int index)
+    {
+        const QString& inputText = options.inputs[index];
+        const fs::path& input = inputs[static_cast<std::size_t>(index)];
+        line.Begin(index + 1, static_cast<int>(inputs.size()), inputText);
+
+        const Destination destination = DestinationFor(options, input);
+        CheckDestination(input, destination);
+
+        const Clock::time_point loadStart = Clock::now();
+        RgbaImage source;
+        LoadImage(input, inputText, source);
+        const Clock::duration loadTime = Clock::now() - loadStart;
+
+        if (weights && (static_cast<std::uint32_t>(weights->width()) != source.width ||
+                        static_cast<std::uint32_t>(weights->height()) != source.height))
+            throw Failure{QString("the weights image is %1 x %2, the image %3 x %4")
+                              .arg(weights->width())
+                              .arg(weights->height())
+                              .arg(source.width)
+                              .arg(source.height)};
+
+        IndexedImage result;
+        CliProgress progress(line);
+        {
+            ReduceThread thread(&progress);
+            if (!BuildReduceJob(thread, panel, weights ? &*weights : nullptr, source, result))
+                throw Failure{"the weights image does not match the image's size"};
+            line.Show(1);
+            if (thread.Start() != 0)
+                throw Failure{"cannot start the reduction"};
+            thread.Stop();
+        }
+        if (!progress.finished)
+            throw Failure{"the reduction did not finish"};
+        switch (progress.resultCode) {
+        case ReduceOk: break;
+        case ReduceOutOfMemory: throw Failure{"out of memory"};
+        case ReduceQualityTooLow: throw Failure{"quality too low"};
+        default: throw Failure{QString("reduction failed (code %1)").arg(progress.resultCode)};
+        }
+        source.Release(); // its memory is not needed while the file is written
+
+        const Clock::time_point writeStart = Clock::now();
+        if (!destination.folderToCreate.empty()) {
+            std::error_code error;
+            fs::create_directories(destination.folderToCreate, error);
+            if (error && !fs::is_directory(destination.folderToCreate))
+                throw Failure{"cannot write: cannot create the folder " + ToQString(destination.folderToCreate) +
+                              ": " + QString::fromStdString(error.message())};
+        }
+        if (WritePngFile(result, destination.file) != PngWriteOk)
+            throw Failure{"cannot write " + ToQString(destination.file)};
+        const Clock::duration writeTime = Clock::now() - writeStart;
+        written.push_back(destination.file);
+
+        line.Clear();
+        if (options.timings)
+            PrintTimings(inputText, loadTime, progress, writeTime);
+        if (!options.quiet) {
+            std::printf("%s -> %s (%u colours, %u ms)\n", qUtf8Printable(inputText),
+                        qUtf8Printable(ToQString(destination.file)), static_cast<unsigned>(result.paletteSize),
+                        static_cast<unsigned>(progress.elapsedMs));
+            std::fflush(stdout);
+        }
+    }
+
+    const CliOptions& options;
+    ProgressLine line;
+    PanelValues panel;
+    std::vector<fs::path> inputs;
+    std::vector<fs::path> written;
+    std::optional<QImage> weights;
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // QCoreApplication, not QGuiApplication: decoding needs the image plugins, not a display.
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(DropQtMessages);
+    QCoreApplication::setApplicationName(CliProgramName);
+    // Qt's own limit (256 MiB by default) would refuse images the PNG reader accepts.
+    QImageReader::setAllocationLimit(static_cast<int>((MaxImagePixels * 4) >> 20)); // in MiB
+
+    const CliParseResult parsed = ParseCliOptions(QCoreApplication::arguments());
+    switch (parsed.action) {
+    case CliAction::ShowHelp:
+    case CliAction::ShowVersion:
+        std::fputs(qUtf8Printable(parsed.text), stdout);
+        return CliExitOk;
+    case CliAction::UsageError:
+        std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(parsed.text));
+        return CliExitUsage;
+    case CliAction::Run:
+        break;
+    }
+    Runner runner(parsed.options);
+    return runner.Run();
+}

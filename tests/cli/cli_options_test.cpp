@@ -1,0 +1,199 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "engine/colour_model.h"
+#include "imageio/job_builder.h"
+#include "worker/reduce_thread.h"
+
+namespace tessaline {
+namespace {
+
+CliParseResult Parse(QStringList arguments)
+{
+    arguments.prepend("tessaline-cli");
+    return ParseCliOptions(arguments);
+}
+
+TEST(CliOptionsTest, DefaultsAreThePanelsStartUpState)
+{
+    const CliParseResult parsed = Parse({"in.png"});
+    ASSERT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
+    const CliOptions& o = parsed.options;
+    EXPECT_EQ(o.colours, 256);
+    EXPECT_EQ(o.EffectiveOpacity(), 256);
+    EXPECT_FALSE(o.noDither);
+    EXPECT_FALSE(o.transparentLast);
+    EXPECT_TRUE(o.contrastMap);
+    EXPECT_TRUE(o.ditherMap);
+    EXPECT_FALSE(o.fastHistogram);
+    EXPECT_EQ(o.histogram, 10);
+    EXPECT_EQ(o.feedback, 49);
+    EXPECT_EQ(o.voronoi, 7);
+    EXPECT_EQ(o.convergence, 22);
+    EXPECT_EQ(o.userWeight, 15);
+    EXPECT_FALSE(o.UseUserWeight());
+    EXPECT_EQ(o.inputs, QStringList{"in.png"});
+}
+
+TEST(CliOptionsTest, RangesAcceptTheirEndsAndRefuseBeyond)
+{
+    struct Case
+    {
+        const char* option;
+        int low;
+        int high;
+    };
+    for (const Case& c : {Case{"--colours", 2, 256}, Case{"--opacity", 1, 256}, Case{"--histogram", 0, 63},
+                          Case{"--feedback", 0, 49}, Case{"--voronoi", 0, 7}, Case{"--convergence", 13, 22},
+                          Case{"--user-weight", 0, 100}}) {
+        SCOPED_TRACE(c.option);
+        EXPECT_EQ(Parse({c.option, QString::number(c.low), "a.png"}).action, CliAction::Run);
+        EXPECT_EQ(Parse({c.option, QString::number(c.high), "a.png"}).action, CliAction::Run);
+        EXPECT_EQ(Parse({c.option, QString::number(c.low - 1), "a.png"}).action, CliAction::UsageError);
+        EXPECT_EQ(Parse({c.option, QString::number(c.high + 1), "a.png"}).action, CliAction::UsageError);
+        EXPECT_EQ(Parse({QString(c.option) + "=" + QString::number(c.high), "a.png"}).action, CliAction::Run);
+    }
+    for (const char* bad : {"abc", "", "12x", "3.5", "0x10", "99999999999"}) {
+        SCOPED_TRACE(bad);
+        const CliParseResult parsed = Parse({"--colours", bad, "a.png"});
+        EXPECT_EQ(parsed.action, CliAction::UsageError);
+        EXPECT_TRUE(parsed.text.contains("--colours")) << parsed.text.toStdString();
+    }
+}
+
+TEST(CliOptionsTest, UsageErrors)
+{
+    EXPECT_EQ(Parse({}).action, CliAction::UsageError);                       // no input
+    EXPECT_EQ(Parse({"--frobnicate", "a.png"}).action, CliAction::UsageError); // unknown option
+    EXPECT_EQ(Parse({"--colours"}).action, CliAction::UsageError);            // missing value
+    EXPECT_EQ(Parse({"-o", "out.png", "a.png", "b.png"}).action, CliAction::UsageError);
+    EXPECT_EQ(Parse({"-o", "out.png", "--output-dir", "d", "a.png"}).action, CliAction::UsageError);
+    EXPECT_EQ(Parse({"--ie6", "--opacity", "100", "a.png"}).action, CliAction::UsageError);
+    EXPECT_EQ(Parse({"--weights", "w.png", "--no-contrast-map", "a.png"}).action, CliAction::UsageError);
+    EXPECT_EQ(Parse({"--ie6", "--opacity", "238", "a.png"}).action, CliAction::Run);
+    EXPECT_EQ(Parse({"-o", "out.png", "a.png"}).action, CliAction::Run);
+}
+
+TEST(CliOptionsTest, NamesAfterDoubleDashAreFilesEvenWithALeadingDash)
+{
+    const CliParseResult parsed = Parse({"--quiet", "--", "-odd.png", "--colours", "x y.png"});
+    ASSERT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
+    EXPECT_EQ(parsed.options.inputs, (QStringList{"-odd.png", "--colours", "x y.png"}));
+    EXPECT_EQ(parsed.options.colours, 256);
+    EXPECT_TRUE(parsed.options.quiet);
+}
+
+TEST(CliOptionsTest, HelpNamesEveryOptionWithItsPanelLabel)
+{
+    const CliParseResult parsed = Parse({"--help"});
+    ASSERT_EQ(parsed.action, CliAction::ShowHelp);
+    for (const char* option : {"--colours", "--opacity", "--ie6", "--no-dither", "--transparent-last",
+                               "--no-contrast-map", "--no-dither-map", "--fast-histogram", "--histogram",
+                               "--feedback", "--voronoi", "--convergence", "--weights", "--user-weight", "-o",
+                               "--output-dir", "--quiet", "--timings", "--help", "--version"})
+        EXPECT_TRUE(parsed.text.contains(option)) << option;
+    for (const QString& label :
+         {QStringLiteral("色数"), QStringLiteral("不透明度閾値"), QStringLiteral("IE6不具合回避"),
+          QStringLiteral("orderd"), QStringLiteral("透明色をパレットの末尾に置く"),
+          QStringLiteral("コントラストマップを使用する"), QStringLiteral("ディザーマップを使用する"),
+          QStringLiteral("ヒストグラムの収束を早める"), QStringLiteral("ヒストグラム最大色数"),
+          QStringLiteral("メディアンカットフィードバックループ試行回数"), QStringLiteral("ボロノイ分割繰り返し回数"),
+          QStringLiteral("ボロノイ分割収束誤差"), QStringLiteral("ユーザーウェイトを使用する"),
+          QStringLiteral("ユーザーウェイト")})
+        EXPECT_TRUE(parsed.text.contains(label)) << label.toStdString();
+    EXPECT_EQ(Parse({"--version"}).action, CliAction::ShowVersion);
+}
+
+// The flags must give exactly the job the window builds from the same panel state.
+ReduceSettings JobFor(const QStringList& arguments, const QImage* weights, RgbaImage& source)
+{
+    const CliParseResult parsed = Parse(arguments);
+    EXPECT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
+    ReduceThread thread(nullptr);
+    IndexedImage result;
+    EXPECT_TRUE(BuildReduceJob(thread, ToPanelValues(parsed.options), weights, source, result));
+    ReduceSettings job;
+    job.targetError = thread.job.targetError;
+    job.maxError = thread.job.maxError;
+    job.minOpacity = thread.job.minOpacity;
+    job.maxColours = thread.job.maxColours;
+    job.dither = thread.job.dither;
+    job.lastIndexTransparent = thread.job.lastIndexTransparent;
+    job.contrastMapLevel = thread.job.contrastMapLevel;
+    job.useDitherMap = thread.job.useDitherMap;
+    job.fastHistogram = thread.job.fastHistogram;
+    job.maxHistogramEntries = thread.job.maxHistogramEntries;
+    job.feedbackTrials = thread.job.feedbackTrials;
+    job.voronoiIterations = thread.job.voronoiIterations;
+    job.convergenceDenominator = thread.job.convergenceDenominator;
+    job.userWeights = std::move(thread.job.userWeights);
+    return job;
+}
+
+TEST(CliOptionsTest, FlagsBuildTheWindowsJob)
+{
+    RgbaImage source = CreateRgbaImage(4, 2);
+
+    const ReduceSettings defaults = JobFor({"a.png"}, nullptr, source);
+    EXPECT_EQ(defaults.maxColours, 256u);
+    EXPECT_EQ(defaults.minOpacity, 1.0f);
+    EXPECT_EQ(defaults.dither, 1);
+    EXPECT_EQ(defaults.lastIndexTransparent, 0);
+    EXPECT_EQ(defaults.contrastMapLevel, 1);
+    EXPECT_EQ(defaults.useDitherMap, 1);
+    EXPECT_EQ(defaults.fastHistogram, 0);
+    EXPECT_EQ(defaults.maxHistogramEntries, 2752512u);
+    EXPECT_EQ(defaults.feedbackTrials, 49);
+    EXPECT_EQ(defaults.voronoiIterations, 7);
+    EXPECT_EQ(defaults.convergenceDenominator, 4194304);
+    EXPECT_EQ(defaults.maxError, 1e20);
+    EXPECT_EQ(defaults.targetError, 0.0);
+    EXPECT_EQ(defaults.userWeights, nullptr);
+
+    const ReduceSettings low = JobFor({"--colours", "2", "--opacity", "1", "--histogram", "0", "--convergence", "13",
+                                       "--feedback", "0", "--voronoi", "0", "--no-dither", "--transparent-last",
+                                       "--no-contrast-map", "--no-dither-map", "--fast-histogram", "a.png"},
+                                      nullptr, source);
+    EXPECT_EQ(low.maxColours, 2u);
+    EXPECT_EQ(low.minOpacity, 0.00390625f);
+    EXPECT_EQ(low.maxHistogramEntries, 131072u);
+    EXPECT_EQ(low.convergenceDenominator, 8192);
+    EXPECT_EQ(low.feedbackTrials, 0);
+    EXPECT_EQ(low.voronoiIterations, 0);
+    EXPECT_EQ(low.dither, 0);
+    EXPECT_EQ(low.lastIndexTransparent, 1);
+    EXPECT_EQ(low.contrastMapLevel, 0);
+    EXPECT_EQ(low.useDitherMap, 0);
+    EXPECT_EQ(low.fastHistogram, 1);
+
+    EXPECT_EQ(JobFor({"--histogram", "63", "a.png"}, nullptr, source).maxHistogramEntries, 16646144u);
+    EXPECT_EQ(JobFor({"--ie6", "a.png"}, nullptr, source).minOpacity, 0.9296875f);
+}
+
+TEST(CliOptionsTest, WeightsFollowThePaintedAlphaAndTheSlider)
+{
+    RgbaImage source = CreateRgbaImage(4, 2);
+    QImage weights(4, 2, QImage::Format_ARGB32);
+    weights.fill(Qt::transparent);
+    weights.setPixel(0, 0, qRgba(0, 0, 0, 255));
+    weights.setPixel(3, 1, qRgba(0, 0, 0, 128));
+
+    const ReduceSettings job = JobFor({"--weights", "w.png", "--user-weight", "100", "a.png"}, &weights, source);
+    ASSERT_NE(job.userWeights, nullptr);
+    EXPECT_FLOAT_EQ(job.userWeights[0], 100.0f);
+    EXPECT_FLOAT_EQ(job.userWeights[7], 128.0f * 100.0f / 255.0f);
+    EXPECT_EQ(job.userWeights[1], 0.0f);
+
+    const ReduceSettings defaultScale = JobFor({"--weights", "w.png", "a.png"}, &weights, source);
+    ASSERT_NE(defaultScale.userWeights, nullptr);
+    EXPECT_FLOAT_EQ(defaultScale.userWeights[7], 128.0f * 15.0f / 255.0f);
+
+    // Without --weights a weight image handed along is ignored, as with the box unchecked.
+    EXPECT_EQ(JobFor({"a.png"}, &weights, source).userWeights, nullptr);
+}
+
+} // namespace
+} // namespace tessaline
