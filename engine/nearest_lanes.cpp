@@ -1,5 +1,6 @@
 #include "engine/nearest_lanes.h"
 
+#include <cmath>
 #include <limits>
 
 #if defined(__SSE2__)
@@ -14,6 +15,21 @@ constexpr float OpacityPenalty = 1.0f / 1024.0f; // the search's own penalty for
 std::size_t RoundUpToFour(std::size_t n)
 {
     return (n + 3) & ~std::size_t{3};
+}
+
+// Channels within this bound square and sum without overflow: (4e18)^2 * 3 stays far below FLT_MAX.
+constexpr float LaneBound = 1e18f;
+
+// Padding candidates sit this far out on r, g and b, so that against a query within LaneBound their
+// score overflows to infinity and never wins; alpha 0 keeps their white term infinite too.
+constexpr float PaddingChannel = 1e30f;
+
+// Heads with at most this many (padded) candidates are scanned through a score buffer on the stack.
+constexpr std::uint32_t MaxBufferedCandidates = 256;
+
+bool WithinLaneBound(float value)
+{
+    return std::fabs(value) <= LaneBound; // false for NaN
 }
 
 #if defined(__SSE2__)
@@ -33,6 +49,40 @@ inline __m128 FourDifferences(const FloatPixel& q, const float* a, const float* 
     const __m128 tg = term(q.g, g);
     const __m128 tb = term(q.b, b);
     return _mm_add_ps(_mm_add_ps(tr, tg), tb);
+}
+
+// The scan of one head's candidates when neither the query nor any candidate can give a NaN or an
+// overflowing score: every score goes to a buffer while the lanes keep only their minimum, and the
+// answer is the first candidate scoring that minimum, which is what the strictly-lower scan keeps.
+// The padding candidates score infinity and come last, so they never are that first one.
+inline std::uint32_t ScanTameCandidates(const NearestLanes& lanes, std::size_t first, std::uint32_t count,
+                                        const FloatPixel& q, __m128 penalty, float* difference)
+{
+    alignas(16) float scores[MaxBufferedCandidates];
+    const __m128 one = _mm_set1_ps(1.0f);
+    __m128 lowest = _mm_set1_ps(std::numeric_limits<float>::infinity());
+    for (std::uint32_t k = 0; k < count; k += 4) {
+        const std::size_t at = first + k;
+        const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(&lanes.candidateA[at]), one);
+        __m128 s = FourDifferences(q, &lanes.candidateA[at], &lanes.candidateR[at], &lanes.candidateG[at],
+                                   &lanes.candidateB[at]);
+        s = _mm_add_ps(s, _mm_and_ps(translucent, penalty));
+        _mm_store_ps(scores + k, s);
+        lowest = _mm_min_ps(lowest, s);
+    }
+    lowest = _mm_min_ps(lowest, _mm_shuffle_ps(lowest, lowest, _MM_SHUFFLE(2, 3, 0, 1)));
+    lowest = _mm_min_ps(lowest, _mm_shuffle_ps(lowest, lowest, _MM_SHUFFLE(1, 0, 3, 2)));
+    std::uint32_t best = 0;
+    for (std::uint32_t k = 0; k < count; k += 4) {
+        const int equal = _mm_movemask_ps(_mm_cmpeq_ps(_mm_load_ps(scores + k), lowest));
+        if (equal != 0) {
+            best = k + std::uint32_t(__builtin_ctz(static_cast<unsigned>(equal)));
+            break;
+        }
+    }
+    if (difference)
+        *difference = scores[best];
+    return lanes.candidateEntry[first + best];
 }
 #endif
 
@@ -54,9 +104,10 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
     for (std::uint32_t h = 0; h < index.headCount; ++h)
         total += RoundUpToFour(index.heads[h].candidateCount);
     lanes.candidateA.assign(total, 0.0f);
-    lanes.candidateR.assign(total, 0.0f);
-    lanes.candidateG.assign(total, 0.0f);
-    lanes.candidateB.assign(total, 0.0f);
+    lanes.candidateR.assign(total, PaddingChannel);
+    lanes.candidateG.assign(total, PaddingChannel);
+    lanes.candidateB.assign(total, PaddingChannel);
+    lanes.boundedCandidates = true;
     lanes.candidateEntry.assign(total, 0);
 
     std::size_t next = 0;
@@ -75,6 +126,9 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
             lanes.candidateG[next + k] = candidate.colour.g;
             lanes.candidateB[next + k] = candidate.colour.b;
             lanes.candidateEntry[next + k] = candidate.entryIndex;
+            lanes.boundedCandidates = lanes.boundedCandidates && WithinLaneBound(candidate.colour.a) &&
+                                      WithinLaneBound(candidate.colour.r) &&
+                                      WithinLaneBound(candidate.colour.g) && WithinLaneBound(candidate.colour.b);
         }
         next += RoundUpToFour(head.candidateCount);
     }
@@ -88,6 +142,8 @@ std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colo
     if (ProcessorHasSse2) {
         const NearestIndex& index = *lanes.index;
         const std::size_t heads = lanes.headRadius.size();
+        const bool tame = lanes.boundedCandidates && WithinLaneBound(colour.a) && WithinLaneBound(colour.r) &&
+                          WithinLaneBound(colour.g) && WithinLaneBound(colour.b);
         bool unorderedScores = false;
         for (std::size_t h = 0; h < heads && !unorderedScores; h += 4) {
             const __m128 d =
@@ -104,9 +160,11 @@ std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colo
             // lanes' minima is then the scan's answer. NaN scores order differently: leave those
             // to the plain search.
             const __m128 penalty = _mm_set1_ps(colour.a > minOpacity ? OpacityPenalty : 0.0f);
+            const std::size_t first = lanes.firstCandidate[chosen];
+            if (tame && count <= MaxBufferedCandidates)
+                return ScanTameCandidates(lanes, first, count, colour, penalty, difference);
             const __m128 one = _mm_set1_ps(1.0f);
             const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
-            const std::size_t first = lanes.firstCandidate[chosen];
             __m128 bestScores = infinity;
             __m128i bestPositions = _mm_setzero_si128();
             __m128i positions = _mm_setr_epi32(0, 1, 2, 3);

@@ -22,6 +22,9 @@ struct NearestLanes
     std::vector<float> candidateA, candidateR, candidateG, candidateB;
     std::vector<std::uint32_t> candidateEntry;
     std::vector<std::uint32_t> firstCandidate; ///< per head, into the candidate arrays
+    /// Every candidate channel within +-LaneBound: with a query as tame, no score can overflow or
+    /// be NaN, which lets a query skip the checks for either.
+    bool boundedCandidates = false;
 };
 
 /// Lanes over `index`, which must stay alive and unchanged while they are used. Throws std::bad_alloc.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/nearest_index.h"
+#include "engine/nearest_lanes.h"
 #include "engine/parallel.h"
 
 namespace tessaline {
@@ -65,6 +66,15 @@ double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity
     const int threads = MaxThreads();
     PaletteAccumulators cells = CreateAccumulators(threads, palette);
     NearestIndex index = BuildNearestIndex(palette);
+    // The lane copy answers exactly as the index does, four comparisons per step; built once, it
+    // serves every item of the pass.
+    NearestLanes lanes;
+    try {
+        lanes = BuildNearestLanes(index);
+    } catch (...) {
+        ReleaseNearestIndex(index);
+        throw;
+    }
 
     HistogramItem* const items = histogram.items.get();
     const std::int64_t itemCount = histogram.size;
@@ -74,7 +84,7 @@ double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity
         HistogramItem& item = items[i];
         // Stays 0 for a colour no head accepts (a NaN colour): it then adds no error.
         float difference = 0.0f;
-        const std::uint32_t entry = FindNearest(index, item.colour, minOpacity, &difference);
+        const std::uint32_t entry = FindNearestLanes(lanes, item.colour, minOpacity, &difference);
         errorSum += difference * item.perceptualWeight;
         Accumulate(cells, ThreadIndex(), entry, item.colour, item.perceptualWeight);
         if (hook)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <utility>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -104,6 +106,35 @@ TEST(MedianCutTest, BoxAverageWeighsExtremesAndSnapsOpaqueAlpha)
     const FloatPixel none = detail::BoxAverage(weightless.items.get(), 2, 1.0f);
     EXPECT_EQ(none.r, 0.0f);
     EXPECT_EQ(none.a, 0.0f);
+}
+
+TEST(MedianCutTest, VectorAndScalarBoxSumsAgreeBitForBit)
+{
+    // Near-identical colours put many spreads under the tiny limits, so both branches of the
+    // halving are taken; odd starts and lengths leave nothing to alignment.
+    Histogram histogram = RandomHistogram(3001, 41);
+    for (std::uint32_t i = 0; i < histogram.size; i += 3)
+        histogram.items[i].colour = histogram.items[0].colour;
+    for (std::uint32_t i = 1; i < histogram.size; i += 7) {
+        histogram.items[i].colour.r = histogram.items[0].colour.r + 1e-3f;
+        histogram.items[i].colour.a = histogram.items[0].colour.a + 5e-3f;
+    }
+    for (const auto& [first, count] : {std::pair{0u, 3001u}, std::pair{1u, 2999u}, std::pair{17u, 5u},
+                                      std::pair{2u, 1u}, std::pair{5u, 0u}}) {
+        SCOPED_TRACE(first);
+        SCOPED_TRACE(count);
+        ColourBox scalar, vector;
+        {
+            Sse2Scope scope(false);
+            scalar = MakeBox(histogram, first, count, 0.9f);
+        }
+        {
+            Sse2Scope scope(true);
+            vector = MakeBox(histogram, first, count, 0.9f);
+        }
+        EXPECT_EQ(std::memcmp(&scalar.colour, &vector.colour, sizeof(FloatPixel)), 0);
+        EXPECT_EQ(std::memcmp(scalar.variance, vector.variance, sizeof scalar.variance), 0);
+    }
 }
 
 TEST(MedianCutTest, ChooseBoxToSplitTakesTheFirstBestPositiveScore)

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,68 @@ TEST(NearestLanesTest, AnswersExactlyAsFindNearest)
             }
             ReleaseNearestIndex(index);
         }
+    }
+}
+
+// The answer and difference of the lanes against FindNearest for every query given.
+void ExpectSameAnswers(const Palette& palette, const std::vector<FloatPixel>& queries)
+{
+    NearestIndex index = BuildNearestIndex(palette);
+    const NearestLanes lanes = BuildNearestLanes(index);
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        for (const float minOpacity : {1.0f, 0.5f}) {
+            float expectedDifference = -7.0f, difference = -7.0f;
+            const std::uint32_t expected = FindNearest(index, queries[i], minOpacity, &expectedDifference);
+            ASSERT_EQ(FindNearestLanes(lanes, queries[i], minOpacity, &difference), expected) << "query " << i;
+            ASSERT_TRUE(SameBits(difference, expectedDifference)) << "query " << i;
+        }
+    }
+    ReleaseNearestIndex(index);
+}
+
+TEST(NearestLanesTest, EqualScoresGoToTheEarliestCandidate)
+{
+    // Each colour three times over: every query against an exact colour ties three ways, and the
+    // buffered scan must pick the candidate the plain scan keeps.
+    for (const bool sse2 : {false, true}) {
+        const Sse2Scope scope(sse2);
+        const Palette distinct = RandomPalette(60, 5);
+        Palette palette = CreatePalette(180);
+        for (std::uint32_t j = 0; j < 180; ++j)
+            palette[j] = distinct[(j * 7) % 60];
+        std::vector<FloatPixel> queries;
+        for (std::uint32_t j = 0; j < 60; ++j)
+            queries.push_back(distinct[j].colour);
+        std::mt19937 random(8);
+        for (int i = 0; i < 2000; ++i)
+            queries.push_back(Query(random, distinct));
+        ExpectSameAnswers(palette, queries);
+    }
+}
+
+TEST(NearestLanesTest, HugeOrInfiniteChannelsTakeTheCheckedScan)
+{
+    // Values far outside the colour range can overflow a score; queries and palettes holding them
+    // must still get FindNearest's answers, padding candidates included.
+    const float huge = 3e30f;
+    const float infinity = std::numeric_limits<float>::infinity();
+    for (const bool sse2 : {false, true}) {
+        const Sse2Scope scope(sse2);
+        std::mt19937 random(9);
+        Palette tame = RandomPalette(37, 10);
+        std::vector<FloatPixel> queries;
+        for (int i = 0; i < 500; ++i)
+            queries.push_back(Query(random, tame));
+        for (const float v : {huge, -huge, 1e18f, 2e18f, infinity, -infinity}) {
+            queries.push_back(FloatPixel{1.0f, v, 0.5f, 0.5f});
+            queries.push_back(FloatPixel{v, 0.2f, 0.2f, 0.2f});
+            queries.push_back(FloatPixel{0.0f, 0.0f, 0.0f, v});
+        }
+        ExpectSameAnswers(tame, queries);
+        Palette wild = RandomPalette(37, 10);
+        wild[5].colour = FloatPixel{1.0f, huge, 0.5f, 0.5f};
+        wild[11].colour = FloatPixel{0.5f, 0.1f, -infinity, 0.1f};
+        ExpectSameAnswers(wild, queries);
     }
 }
 

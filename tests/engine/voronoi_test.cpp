@@ -164,10 +164,39 @@ TEST(VoronoiTest, RepeatedRunsAreIdentical)
     }
 }
 
+TEST(VoronoiTest, OnOneThreadTheLaneSearchGivesExactlyTheIndexAnswers)
+{
+    // One thread sums in item order, as the serial reference does, so every bit must agree: the
+    // pass's lane search may not choose a different entry or report a different difference.
+    for (bool sse2 : {false, true}) {
+        SCOPED_TRACE(sse2 ? "SSE2" : "scalar");
+        Sse2Scope scope(sse2);
+        ThreadCountScope threads(1);
+        for (std::uint32_t entries : {1u, 7u, 64u, 256u}) {
+            SCOPED_TRACE(entries);
+            Histogram histogram = RandomHistogram(6000, entries + 3);
+            Palette palette = RandomPalette(entries, entries + 4);
+            const SerialResult expected = SerialIteration(histogram, palette, 0.75f);
+            const double error = VoronoiIteration(histogram, palette, 0.75f);
+            EXPECT_EQ(error, expected.error);
+            for (std::uint32_t j = 0; j < palette.count; ++j) {
+                EXPECT_EQ(palette[j].colour.a, expected.means[j].a) << "entry " << j;
+                EXPECT_EQ(palette[j].colour.r, expected.means[j].r) << "entry " << j;
+                EXPECT_EQ(palette[j].colour.g, expected.means[j].g) << "entry " << j;
+                EXPECT_EQ(palette[j].colour.b, expected.means[j].b) << "entry " << j;
+                EXPECT_EQ(palette[j].popularity, static_cast<float>(expected.weights[j])) << "entry " << j;
+            }
+        }
+    }
+}
+
 TEST(VoronoiTest, HookSeesEveryItemOnceWithTheDifferenceThatWasSummed)
 {
+    for (const bool sse2 : {false, true})
     for (std::uint32_t size : {1000u, 10000u}) { // serial and parallel loops
+        SCOPED_TRACE(sse2 ? "SSE2" : "scalar");
         SCOPED_TRACE(size);
+        Sse2Scope scope(sse2);
         Histogram histogram = RandomHistogram(size, 77);
         Palette palette = RandomPalette(40, 78);
         const Palette before = CopyEntries(palette);
