@@ -136,7 +136,7 @@ TEST(PngReaderHostileTest, LargeMetadataAfterTheImageIsNotRead)
 {
     // 2 MiB of private chunks after IDAT: the image is whole, so the reader stops after the
     // trailing limit instead of reading (or failing on) all of it.
-    const test::TestPng png = test::MakeTestPng(test::TestPngSpec{});
+    const test::TestPng png = test::MakeTestPng(test::TestPngLayout{});
     const std::size_t iend = png.file.size() - 12;
     std::vector<std::uint8_t> file(png.file.begin(), png.file.begin() + iend);
     const std::vector<std::uint8_t> chunk = [] {
@@ -156,14 +156,14 @@ TEST(PngReaderHostileTest, LargeMetadataAfterTheImageIsNotRead)
 TEST(PngReaderHostileTest, CorruptedBytesNeverCrash)
 {
     // Every single-byte change of a small file: libpng must refuse or read, never misbehave.
-    test::TestPngSpec spec;
-    spec.colourType = PNG_COLOR_TYPE_PALETTE;
-    spec.bitDepth = 4;
-    spec.transparentCount = 3;
-    spec.interlaced = true;
-    spec.width = 7;
-    spec.height = 5;
-    const auto file = test::MakeTestPng(spec).file;
+    test::TestPngLayout layout;
+    layout.colourType = PNG_COLOR_TYPE_PALETTE;
+    layout.bitDepth = 4;
+    layout.transparentCount = 3;
+    layout.interlaced = true;
+    layout.width = 7;
+    layout.height = 5;
+    const auto file = test::MakeTestPng(layout).file;
     for (std::size_t at = 0; at < file.size(); ++at) {
         auto damaged = file;
         damaged[at] ^= 0x5A;

@@ -19,7 +19,7 @@ namespace {
 
 using test::MakeTestPng;
 using test::ScratchFolder;
-using test::TestPngSpec;
+using test::TestPngLayout;
 
 constexpr double NoGamma = 0.45454999804496765; // InternalGamma widened
 
@@ -67,40 +67,40 @@ using ColourParam = std::tuple<ColourCase, bool /*interlaced*/, bool /*gAMA*/>;
 class PngReaderColourTest : public ::testing::TestWithParam<ColourParam>
 {
 protected:
-    TestPngSpec Spec() const
+    TestPngLayout Layout() const
     {
         const auto& [colour, interlaced, gamma] = GetParam();
-        TestPngSpec spec;
-        spec.colourType = colour.colourType;
-        spec.bitDepth = colour.bitDepth;
-        spec.transparentCount = colour.transparentCount;
-        spec.interlaced = interlaced;
-        spec.hasGamma = gamma;
-        spec.gammaFixed = 100000;
-        spec.seed = static_cast<std::uint32_t>(colour.colourType * 100 + colour.bitDepth);
-        return spec;
+        TestPngLayout layout;
+        layout.colourType = colour.colourType;
+        layout.bitDepth = colour.bitDepth;
+        layout.transparentCount = colour.transparentCount;
+        layout.interlaced = interlaced;
+        layout.hasGamma = gamma;
+        layout.gammaFixed = 100000;
+        layout.seed = static_cast<std::uint32_t>(colour.colourType * 100 + colour.bitDepth);
+        return layout;
     }
 };
 
 TEST_P(PngReaderColourTest, LoadsExpectedRgbaGammaAndByteCount)
 {
-    const TestPngSpec spec = Spec();
-    const test::TestPng png = MakeTestPng(spec);
+    const TestPngLayout layout = Layout();
+    const test::TestPng png = MakeTestPng(layout);
     RgbaImage image;
     ASSERT_EQ(ReadPngMemory(image, png.file.data(), png.file.size()), PngReadOk);
-    EXPECT_EQ(image.width, spec.width);
-    EXPECT_EQ(image.height, spec.height);
-    EXPECT_EQ(image.gamma, spec.hasGamma ? 1.0 : NoGamma);
+    EXPECT_EQ(image.width, layout.width);
+    EXPECT_EQ(image.height, layout.height);
+    EXPECT_EQ(image.gamma, layout.hasGamma ? 1.0 : NoGamma);
     EXPECT_EQ(image.sourceBytes, png.file.size());
-    ASSERT_EQ(image.rows.size(), spec.height);
-    for (std::uint32_t y = 0; y < spec.height; ++y)
-        ASSERT_EQ(image.rows[y], image.pixels.data() + std::size_t{y} * spec.width * 4);
+    ASSERT_EQ(image.rows.size(), layout.height);
+    for (std::uint32_t y = 0; y < layout.height; ++y)
+        ASSERT_EQ(image.rows[y], image.pixels.data() + std::size_t{y} * layout.width * 4);
     EXPECT_EQ(Pixels(image), png.expectedRgba);
 }
 
 TEST_P(PngReaderColourTest, FileAndMemoryGiveTheSameImage)
 {
-    const test::TestPng png = MakeTestPng(Spec());
+    const test::TestPng png = MakeTestPng(Layout());
     ScratchFolder folder;
     const auto path = folder.Path() / "image.png";
     test::WriteFileBytes(path, png.file);
@@ -112,7 +112,7 @@ TEST_P(PngReaderColourTest, FileAndMemoryGiveTheSameImage)
 
 TEST_P(PngReaderColourTest, EveryTruncationIsRefused)
 {
-    const test::TestPng png = MakeTestPng(Spec());
+    const test::TestPng png = MakeTestPng(Layout());
     for (std::size_t size = 0; size < png.file.size(); ++size) {
         RgbaImage image;
         ASSERT_EQ(ReadPngMemory(image, png.file.data(), size), PngReadFailed) << "cut at " << size;
@@ -135,16 +135,16 @@ INSTANTIATE_TEST_SUITE_P(AllColourTypes, PngReaderColourTest,
 TEST(PngReaderTest, InterlacedTwinLoadsTheSamePixels)
 {
     for (const ColourCase& colour : ColourCases) {
-        TestPngSpec spec;
-        spec.colourType = colour.colourType;
-        spec.bitDepth = colour.bitDepth;
-        spec.width = 37;
-        spec.height = 29;
+        TestPngLayout layout;
+        layout.colourType = colour.colourType;
+        layout.bitDepth = colour.bitDepth;
+        layout.width = 37;
+        layout.height = 29;
         RgbaImage plain;
         RgbaImage interlaced;
-        const auto plainFile = MakeTestPng(spec).file;
-        spec.interlaced = true;
-        const auto interlacedFile = MakeTestPng(spec).file;
+        const auto plainFile = MakeTestPng(layout).file;
+        layout.interlaced = true;
+        const auto interlacedFile = MakeTestPng(layout).file;
         ASSERT_EQ(ReadPngMemory(plain, plainFile.data(), plainFile.size()), PngReadOk);
         ASSERT_EQ(ReadPngMemory(interlaced, interlacedFile.data(), interlacedFile.size()), PngReadOk);
         EXPECT_EQ(plain.pixels, interlaced.pixels) << colour.name;
@@ -156,11 +156,11 @@ TEST(PngReaderTest, TinyInterlacedImagesWithEmptyPasses)
     // 1x1 to 3x3 leave several Adam7 passes empty, which is where the last row is hardest to spot.
     for (std::uint32_t w = 1; w <= 3; ++w)
         for (std::uint32_t h = 1; h <= 3; ++h) {
-            TestPngSpec spec;
-            spec.width = w;
-            spec.height = h;
-            spec.interlaced = true;
-            const test::TestPng png = MakeTestPng(spec);
+            TestPngLayout layout;
+            layout.width = w;
+            layout.height = h;
+            layout.interlaced = true;
+            const test::TestPng png = MakeTestPng(layout);
             RgbaImage image;
             ASSERT_EQ(ReadPngMemory(image, png.file.data(), png.file.size()), PngReadOk) << w << "x" << h;
             EXPECT_EQ(image.pixels, png.expectedRgba);
@@ -170,13 +170,13 @@ TEST(PngReaderTest, TinyInterlacedImagesWithEmptyPasses)
 
 TEST(PngReaderTest, PaletteTrnsCoversOnlyItsEntries)
 {
-    TestPngSpec spec;
-    spec.colourType = PNG_COLOR_TYPE_PALETTE;
-    spec.bitDepth = 8;
-    spec.transparentCount = 3;
-    spec.width = 64;
-    spec.height = 64;
-    const test::TestPng png = MakeTestPng(spec);
+    TestPngLayout layout;
+    layout.colourType = PNG_COLOR_TYPE_PALETTE;
+    layout.bitDepth = 8;
+    layout.transparentCount = 3;
+    layout.width = 64;
+    layout.height = 64;
+    const test::TestPng png = MakeTestPng(layout);
     RgbaImage image;
     ASSERT_EQ(ReadPngMemory(image, png.file.data(), png.file.size()), PngReadOk);
     EXPECT_EQ(image.pixels, png.expectedRgba);
@@ -188,10 +188,10 @@ TEST(PngReaderTest, PaletteTrnsCoversOnlyItsEntries)
 
 TEST(PngReaderTest, OneBitGreyIsBlackAndWhite)
 {
-    TestPngSpec spec;
-    spec.colourType = PNG_COLOR_TYPE_GRAY;
-    spec.bitDepth = 1;
-    const test::TestPng png = MakeTestPng(spec);
+    TestPngLayout layout;
+    layout.colourType = PNG_COLOR_TYPE_GRAY;
+    layout.bitDepth = 1;
+    const test::TestPng png = MakeTestPng(layout);
     RgbaImage image;
     ASSERT_EQ(ReadPngMemory(image, png.file.data(), png.file.size()), PngReadOk);
     for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
@@ -204,10 +204,10 @@ TEST(PngReaderTest, OneBitGreyIsBlackAndWhite)
 TEST(PngReaderTest, GammaIsTheGamaValueTimesOneHundredThousandth)
 {
     for (png_uint_32 fixed : {45455u, 35000u, 100000u, 250000u}) {
-        TestPngSpec spec;
-        spec.hasGamma = true;
-        spec.gammaFixed = fixed;
-        const test::TestPng png = MakeTestPng(spec);
+        TestPngLayout layout;
+        layout.hasGamma = true;
+        layout.gammaFixed = fixed;
+        const test::TestPng png = MakeTestPng(layout);
         RgbaImage image;
         ASSERT_EQ(ReadPngMemory(image, png.file.data(), png.file.size()), PngReadOk);
         EXPECT_EQ(image.gamma, fixed * 0.00001);
@@ -216,7 +216,7 @@ TEST(PngReaderTest, GammaIsTheGamaValueTimesOneHundredThousandth)
 
 TEST(PngReaderTest, FailureEmptiesAnImageLoadedBefore)
 {
-    const test::TestPng png = MakeTestPng(TestPngSpec{});
+    const test::TestPng png = MakeTestPng(TestPngLayout{});
     RgbaImage image;
     ASSERT_EQ(ReadPngMemory(image, png.file.data(), png.file.size()), PngReadOk);
     ASSERT_FALSE(image.Empty());
@@ -230,7 +230,7 @@ TEST(PngReaderTest, FailureEmptiesAnImageLoadedBefore)
 
 TEST(PngReaderTest, BytesAfterIendAreNotRead)
 {
-    test::TestPng png = MakeTestPng(TestPngSpec{});
+    test::TestPng png = MakeTestPng(TestPngLayout{});
     const std::size_t size = png.file.size();
     png.file.insert(png.file.end(), 100, 0xAB);
     RgbaImage image;
@@ -240,7 +240,7 @@ TEST(PngReaderTest, BytesAfterIendAreNotRead)
 
 TEST(PngReaderTest, StreamIsReadFromItsPositionAndLeftOpen)
 {
-    const test::TestPng png = MakeTestPng(TestPngSpec{});
+    const test::TestPng png = MakeTestPng(TestPngLayout{});
     ScratchFolder folder;
     const auto path = folder.Path() / "prefixed.bin";
     std::vector<std::uint8_t> bytes(3 + png.file.size(), 'x');
@@ -269,7 +269,7 @@ TEST(PngReaderTest, UnreadableFilesGiveTwo)
 
 TEST(PngReaderTest, JapaneseSpacedAndLongNames)
 {
-    const test::TestPng png = MakeTestPng(TestPngSpec{});
+    const test::TestPng png = MakeTestPng(TestPngLayout{});
     ScratchFolder folder;
     const std::filesystem::path sub = folder.Path() / std::filesystem::u8path("画像 フォルダ");
     std::filesystem::create_directories(sub);

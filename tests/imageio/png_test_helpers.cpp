@@ -59,12 +59,12 @@ void AppendToVector(png_structp png, png_bytep data, png_size_t length)
 
 } // namespace
 
-TestPng MakeTestPng(const TestPngSpec& spec)
+TestPng MakeTestPng(const TestPngLayout& layout)
 {
-    const int channels = Channels(spec.colourType);
-    const bool palette = spec.colourType == PNG_COLOR_TYPE_PALETTE;
-    const std::uint32_t sampleLimit = 1u << spec.bitDepth;
-    Lcg random{spec.seed * 2654435761u + 17};
+    const int channels = Channels(layout.colourType);
+    const bool palette = layout.colourType == PNG_COLOR_TYPE_PALETTE;
+    const std::uint32_t sampleLimit = 1u << layout.bitDepth;
+    Lcg random{layout.seed * 2654435761u + 17};
 
     // The palette: as many entries as the depth allows, at most 256, with colours of their own.
     std::vector<png_color> colours;
@@ -74,11 +74,11 @@ TestPng MakeTestPng(const TestPngSpec& spec)
             colours.push_back(png_color{static_cast<png_byte>(random.Next(256)),
                                         static_cast<png_byte>(random.Next(256)),
                                         static_cast<png_byte>(random.Next(256))});
-        for (int i = 0; i < spec.transparentCount; ++i)
+        for (int i = 0; i < layout.transparentCount; ++i)
             alphas.push_back(static_cast<png_byte>(random.Next(255)));
     }
 
-    std::vector<std::uint32_t> samples(std::size_t{spec.width} * spec.height * channels);
+    std::vector<std::uint32_t> samples(std::size_t{layout.width} * layout.height * channels);
     for (auto& sample : samples)
         sample = random.Next(sampleLimit);
     // Keep both extremes in every image so that scaling mistakes show.
@@ -86,28 +86,28 @@ TestPng MakeTestPng(const TestPngSpec& spec)
     samples.back() = sampleLimit - 1;
 
     // Rows in file layout: packed below 8 bits with the leftmost sample high, 16 bits big-endian.
-    const std::size_t samplesPerRow = std::size_t{spec.width} * channels;
-    const std::size_t rowBytes = (samplesPerRow * spec.bitDepth + 7) / 8;
-    std::vector<std::uint8_t> raw(rowBytes * spec.height, 0);
-    for (std::uint32_t y = 0; y < spec.height; ++y) {
+    const std::size_t samplesPerRow = std::size_t{layout.width} * channels;
+    const std::size_t rowBytes = (samplesPerRow * layout.bitDepth + 7) / 8;
+    std::vector<std::uint8_t> raw(rowBytes * layout.height, 0);
+    for (std::uint32_t y = 0; y < layout.height; ++y) {
         std::uint8_t* row = raw.data() + y * rowBytes;
         for (std::size_t i = 0; i < samplesPerRow; ++i) {
             const std::uint32_t s = samples[y * samplesPerRow + i];
-            if (spec.bitDepth == 16) {
+            if (layout.bitDepth == 16) {
                 row[2 * i] = static_cast<std::uint8_t>(s >> 8);
                 row[2 * i + 1] = static_cast<std::uint8_t>(s);
-            } else if (spec.bitDepth == 8) {
+            } else if (layout.bitDepth == 8) {
                 row[i] = static_cast<std::uint8_t>(s);
             } else {
-                const std::size_t bit = i * spec.bitDepth;
-                row[bit / 8] |= static_cast<std::uint8_t>(s << (8 - spec.bitDepth - bit % 8));
+                const std::size_t bit = i * layout.bitDepth;
+                row[bit / 8] |= static_cast<std::uint8_t>(s << (8 - layout.bitDepth - bit % 8));
             }
         }
     }
 
     TestPng result;
-    result.expectedRgba.reserve(std::size_t{spec.width} * spec.height * 4);
-    for (std::size_t p = 0; p < std::size_t{spec.width} * spec.height; ++p) {
+    result.expectedRgba.reserve(std::size_t{layout.width} * layout.height * 4);
+    for (std::size_t p = 0; p < std::size_t{layout.width} * layout.height; ++p) {
         const std::uint32_t* s = &samples[p * channels];
         std::uint8_t rgba[4] = {0, 0, 0, 255};
         if (palette) {
@@ -116,14 +116,14 @@ TestPng MakeTestPng(const TestPngSpec& spec)
             rgba[2] = colours[s[0]].blue;
             rgba[3] = s[0] < alphas.size() ? alphas[s[0]] : 255;
         } else if (channels <= 2) {
-            rgba[0] = rgba[1] = rgba[2] = ToByte(s[0], spec.bitDepth);
+            rgba[0] = rgba[1] = rgba[2] = ToByte(s[0], layout.bitDepth);
             if (channels == 2)
-                rgba[3] = ToByte(s[1], spec.bitDepth);
+                rgba[3] = ToByte(s[1], layout.bitDepth);
         } else {
             for (int c = 0; c < 3; ++c)
-                rgba[c] = ToByte(s[c], spec.bitDepth);
+                rgba[c] = ToByte(s[c], layout.bitDepth);
             if (channels == 4)
-                rgba[3] = ToByte(s[3], spec.bitDepth);
+                rgba[3] = ToByte(s[3], layout.bitDepth);
         }
         result.expectedRgba.insert(result.expectedRgba.end(), rgba, rgba + 4);
     }
@@ -132,16 +132,16 @@ TestPng MakeTestPng(const TestPngSpec& spec)
     png_infop info = png_create_info_struct(png);
     try {
         png_set_write_fn(png, &result.file, AppendToVector, nullptr);
-        png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-                     spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+        png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colourType,
+                     layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        if (spec.hasGamma)
-            png_set_gAMA_fixed(png, info, static_cast<png_fixed_point>(spec.gammaFixed));
+        if (layout.hasGamma)
+            png_set_gAMA_fixed(png, info, static_cast<png_fixed_point>(layout.gammaFixed));
         if (palette) {
             png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
             if (!alphas.empty())
                 png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
-        } else if (spec.transparentCount > 0 && channels % 2 == 1) {
+        } else if (layout.transparentCount > 0 && channels % 2 == 1) {
             // One transparent colour value: the first pixel's.
             png_color_16 colour{};
             colour.gray = static_cast<png_uint_16>(samples[0]);
@@ -155,7 +155,7 @@ TestPng MakeTestPng(const TestPngSpec& spec)
         png_write_info(png, info);
         const int passes = png_set_interlace_handling(png);
         for (int pass = 0; pass < passes; ++pass)
-            for (std::uint32_t y = 0; y < spec.height; ++y)
+            for (std::uint32_t y = 0; y < layout.height; ++y)
                 png_write_row(png, raw.data() + y * rowBytes);
         png_write_end(png, nullptr);
     } catch (...) {

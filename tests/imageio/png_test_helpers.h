@@ -12,7 +12,7 @@
 namespace tessaline::test {
 
 /// One PNG to make: colour type and bit depth as in IHDR, samples drawn from a fixed seed.
-struct TestPngSpec
+struct TestPngLayout
 {
     int colourType = PNG_COLOR_TYPE_RGB;
     int bitDepth = 8;
@@ -31,8 +31,8 @@ struct TestPng
     std::vector<std::uint8_t> expectedRgba; ///< width * height * 4 bytes a reader must give
 };
 
-/// Encodes `spec` with libpng (level 6, default filters) and derives the expected pixels.
-TestPng MakeTestPng(const TestPngSpec& spec);
+/// Encodes `layout` with libpng (level 6, default filters) and derives the expected pixels.
+TestPng MakeTestPng(const TestPngLayout& layout);
 
 std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
