@@ -101,8 +101,9 @@ int WritePng(const IndexedImage& image, std::FILE* stream)
     return PngWriteOk;
 }
 
-/// Writes into `path` directly; every failure of the write, the flush or the close counts.
-int WriteInPlace(const IndexedImage& image, const std::filesystem::path& path)
+/// Writes into `path` directly; every failure of the write, the flush or the close counts (a full
+/// disk often shows only when the buffered tail is flushed or the file is closed).
+int WriteWhole(const IndexedImage& image, const std::filesystem::path& path)
 {
     FileStream file = OpenFile(path, true);
     if (!file)
@@ -168,19 +169,10 @@ int WritePngFile(const IndexedImage& image, const std::filesystem::path& path)
     // A device or pipe (/dev/stdout, /dev/full) is written in place: renaming a temporary over it
     // would replace the device node itself.
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-        return WriteInPlace(image, path);
+        return WriteWhole(image, path);
 
     const std::filesystem::path temporary = TemporaryPathFor(path);
-    FileStream file = OpenFile(temporary, true);
-    if (!file)
-        return PngWriteFailed;
-
-    int result = WritePngStream(image, file.get());
-    // A full disk often shows only when the buffered tail is flushed or the file is closed.
-    if (result == PngWriteOk && (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0))
-        result = PngWriteFailed;
-    if (std::fclose(file.release()) != 0 && result == PngWriteOk)
-        result = PngWriteFailed;
+    int result = WriteWhole(image, temporary);
     if (result == PngWriteOk) {
         std::filesystem::rename(temporary, path, error);
         if (error)
