@@ -50,6 +50,13 @@ double ReachBelow(float difference)
     return std::sqrt(double(difference)) * ReachShrink - ReachFloor;
 }
 
+// A positive `value` as a float no smaller than it: rounding to float moves it by less than the
+// 1e-6 added.
+float FloatAbove(double value)
+{
+    return static_cast<float>(value * (1.0 + 1e-6));
+}
+
 // `value` as a float no larger than it.
 float FloatBelow(double value)
 {
@@ -60,15 +67,26 @@ float FloatBelow(double value)
 }
 
 #if defined(__SSE2__)
+// The query broadcast channel by channel.
+struct QueryLanes
+{
+    __m128 a, r, g, b;
+};
+
+inline QueryLanes Broadcast(const FloatPixel& q)
+{
+    return QueryLanes{_mm_set1_ps(q.a), _mm_set1_ps(q.r), _mm_set1_ps(q.g), _mm_set1_ps(q.b)};
+}
+
 // ColourDifference(query, y) for four y at once, lane for lane the operations of its vector form:
 // black = x - y, white = black + (y.a - x.a), the larger square, then (r + g) + b.
-inline __m128 FourDifferences(const FloatPixel& q, const float* a, const float* r, const float* g,
+inline __m128 FourDifferences(const QueryLanes& q, const float* a, const float* r, const float* g,
                               const float* b)
 {
     const __m128 ya = _mm_loadu_ps(a);
-    const __m128 alphas = _mm_sub_ps(ya, _mm_set1_ps(q.a));
-    const auto term = [&alphas](float xc, const float* yc) {
-        const __m128 black = _mm_sub_ps(_mm_set1_ps(xc), _mm_loadu_ps(yc));
+    const __m128 alphas = _mm_sub_ps(ya, q.a);
+    const auto term = [&alphas](__m128 xc, const float* yc) {
+        const __m128 black = _mm_sub_ps(xc, _mm_loadu_ps(yc));
         const __m128 white = _mm_add_ps(black, alphas);
         return _mm_max_ps(_mm_mul_ps(black, black), _mm_mul_ps(white, white));
     };
@@ -78,6 +96,12 @@ inline __m128 FourDifferences(const FloatPixel& q, const float* a, const float* 
     return _mm_add_ps(_mm_add_ps(tr, tg), tb);
 }
 
+inline __m128 FourDifferences(const FloatPixel& q, const float* a, const float* r, const float* g,
+                              const float* b)
+{
+    return FourDifferences(Broadcast(q), a, r, g, b);
+}
+
 // The scan of one head's candidates when neither the query nor any candidate can give a NaN or an
 // overflowing score: every score goes to a buffer while the lanes keep only their minimum, and the
 // answer is the first candidate scoring that minimum, which is what the strictly-lower scan keeps.
@@ -85,8 +109,8 @@ inline __m128 FourDifferences(const FloatPixel& q, const float* a, const float* 
 //
 // Candidates come nearest to the head's centre first and their reach never falls along the run:
 // once the bound for the next group of four reaches the lowest score so far, no later candidate
-// can score strictly lower, and the scan stops there with the same answer. `centreDifference` is the query's
-// difference to the head's centre.
+// can score strictly lower, and the scan stops there with the same answer. `centreDifference` is
+// the query's difference to the head's centre.
 inline std::uint32_t ScanTameCandidates(const NearestLanes& lanes, std::size_t first, std::uint32_t count,
                                         const FloatPixel& q, float centreDifference, __m128 penalty,
                                         float* difference)
@@ -94,24 +118,34 @@ inline std::uint32_t ScanTameCandidates(const NearestLanes& lanes, std::size_t f
     alignas(16) float scores[MaxBufferedCandidates];
     const __m128 one = _mm_set1_ps(1.0f);
     __m128 lowest = _mm_set1_ps(std::numeric_limits<float>::infinity());
-    // An upper bound on sqrt of the exact difference from the query to the centre.
-    const double queryReach = std::sqrt(double(centreDifference)) / ReachShrink + ReachFloor;
+    // An upper bound on sqrt of the exact difference from the query to the centre. The bound's own
+    // float arithmetic below rounds by a few 2^-24 at most, far inside BoundShrink's margin.
+    const __m128 queryReach =
+        _mm_set_ss(FloatAbove(std::sqrt(double(centreDifference)) / ReachShrink + ReachFloor));
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 shrink = _mm_set_ss(static_cast<float>(BoundShrink));
+    const __m128 boundFloor = _mm_set_ss(static_cast<float>(BoundFloor));
+    // Locals, so that the stores to the buffer do not make the loop reload them.
+    const QueryLanes query = Broadcast(q);
+    const float* candidateA = lanes.candidateA.data() + first;
+    const float* candidateR = lanes.candidateR.data() + first;
+    const float* candidateG = lanes.candidateG.data() + first;
+    const float* candidateB = lanes.candidateB.data() + first;
+    const float* reach = lanes.candidateReach.data() + first;
     std::uint32_t scanned = 0;
     for (; scanned < count; scanned += 4) {
         const std::uint32_t k = scanned;
         if (k > 0) {
-            const double gap = double(lanes.candidateReach[first + k]) - queryReach;
-            if (gap > 0.0) {
-                // Every candidate from k on scores at least this much.
-                const float bound = FloatBelow(gap * gap * BoundShrink - BoundFloor);
-                if (_mm_movemask_ps(_mm_cmple_ps(lowest, _mm_set1_ps(bound))) != 0)
-                    break;
-            }
+            // Every candidate from k on scores at least gap^2; a gap that is negative or NaN (an
+            // infinite difference to the centre) counts as none.
+            const __m128 gap = _mm_max_ss(_mm_sub_ss(_mm_load_ss(reach + k), queryReach), zero);
+            __m128 bound = _mm_sub_ss(_mm_mul_ss(_mm_mul_ss(gap, gap), shrink), boundFloor);
+            bound = _mm_shuffle_ps(bound, bound, _MM_SHUFFLE(0, 0, 0, 0));
+            if (_mm_movemask_ps(_mm_cmple_ps(lowest, bound)) != 0)
+                break;
         }
-        const std::size_t at = first + k;
-        const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(&lanes.candidateA[at]), one);
-        __m128 s = FourDifferences(q, &lanes.candidateA[at], &lanes.candidateR[at], &lanes.candidateG[at],
-                                   &lanes.candidateB[at]);
+        const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(candidateA + k), one);
+        __m128 s = FourDifferences(query, candidateA + k, candidateR + k, candidateG + k, candidateB + k);
         s = _mm_add_ps(s, _mm_and_ps(translucent, penalty));
         _mm_store_ps(scores + k, s);
         lowest = _mm_min_ps(lowest, s);
