@@ -21,6 +21,11 @@ struct NearestLanes
     /// Every head's candidates, each head's run padded to a multiple of four.
     std::vector<float> candidateA, candidateR, candidateG, candidateB;
     std::vector<std::uint32_t> candidateEntry;
+    /// Per candidate a lower bound on sqrt(ColourDifference) from its head's centre to it and to
+    /// every later candidate of the head (a suffix minimum, rounded down). By the triangle
+    /// inequality no later candidate can score below (reach - sqrt(query's difference to the
+    /// centre))^2, which lets a scan stop early.
+    std::vector<float> candidateReach;
     std::vector<std::uint32_t> firstCandidate; ///< per head, into the candidate arrays
     /// Every candidate channel within +-LaneBound: with a query as tame, no score can overflow or
     /// be NaN, which lets a query skip the checks for either.

@@ -1,5 +1,6 @@
 #include "engine/nearest_lanes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -129,6 +130,90 @@ TEST(NearestLanesTest, HugeOrInfiniteChannelsTakeTheCheckedScan)
         wild[5].colour = FloatPixel{1.0f, huge, 0.5f, 0.5f};
         wild[11].colour = FloatPixel{0.5f, 0.1f, -infinity, 0.1f};
         ExpectSameAnswers(wild, queries);
+    }
+}
+
+// A palette of `count` colours built to stress the candidate scan's early stop: translucent and
+// opaque entries, exact duplicates, and near-ties one or a few float steps apart.
+Palette StressPalette(std::uint32_t count, std::mt19937& random)
+{
+    Palette palette = CreatePalette(count);
+    for (std::uint32_t j = 0; j < count; ++j) {
+        FloatPixel colour = testing::RandomColour(random, 3);
+        if (j > 0 && random() % 5 == 0) {
+            colour = palette[random() % j].colour; // a duplicate
+        } else if (j > 0 && random() % 4 == 0) {
+            colour = palette[random() % j].colour; // a near-tie
+            float* channel = &colour.a + 1 + random() % 3;
+            for (int step = int(random() % 3) + 1; step > 0; --step)
+                *channel = std::nextafter(*channel, random() % 2 ? 2.0f : -1.0f);
+        }
+        palette[j].colour = colour;
+    }
+    return palette;
+}
+
+// Queries on, beside and between palette colours, translucent ones and fully transparent ones.
+FloatPixel StressQuery(std::mt19937& random, const Palette& palette)
+{
+    std::uniform_real_distribution<float> nudge(-0.01f, 0.01f);
+    const FloatPixel near = palette[random() % palette.count].colour;
+    switch (random() % 7) {
+    case 0:
+        return near;
+    case 1:
+        return FloatPixel{near.a, near.r + nudge(random), near.g + nudge(random), near.b + nudge(random)};
+    case 2: {
+        const FloatPixel other = palette[random() % palette.count].colour;
+        return FloatPixel{(near.a + other.a) * 0.5f, (near.r + other.r) * 0.5f, (near.g + other.g) * 0.5f,
+                          (near.b + other.b) * 0.5f};
+    }
+    case 3:
+        return FloatPixel{};
+    case 4: {
+        FloatPixel q = near;
+        float* channel = &q.a + random() % 4;
+        *channel = std::nextafter(*channel, random() % 2 ? 2.0f : -1.0f);
+        return q;
+    }
+    case 5:
+        return testing::RandomColour(random, 1);
+    default:
+        return testing::RandomColour(random, 0);
+    }
+}
+
+TEST(NearestLanesTest, StoppingTheScanEarlyKeepsEveryAnswer)
+{
+    // The lanes stop scanning a head once no later candidate can score lower; that must never change
+    // the entry or the difference, whatever the palette and the query.
+    for (const bool sse2 : {false, true}) {
+        const Sse2Scope scope(sse2);
+        for (const std::uint32_t count : {1u, 2u, 7u, 49u, 64u, 255u, 256u}) {
+            for (int variant = 0; variant < 6; ++variant) {
+                std::mt19937 random(count * 31 + std::uint32_t(variant));
+                Palette palette = StressPalette(count, random);
+                if (variant % 2 == 1 && count >= 7) {
+                    Palette subset = CreatePalette(std::max<std::uint32_t>(1, count / 6));
+                    for (std::uint32_t j = 0; j < subset.count; ++j)
+                        subset[j].colour = palette[random() % count].colour;
+                    palette.subset = std::make_unique<Palette>(std::move(subset));
+                }
+                NearestIndex index = BuildNearestIndex(palette);
+                const NearestLanes lanes = BuildNearestLanes(index);
+                for (int i = 0; i < 3000; ++i) {
+                    const FloatPixel q = StressQuery(random, palette);
+                    for (const float minOpacity : {1.0f, 0.5f, 0.0f}) {
+                        float expectedDifference = -7.0f, difference = -7.0f;
+                        const std::uint32_t expected = FindNearest(index, q, minOpacity, &expectedDifference);
+                        ASSERT_EQ(FindNearestLanes(lanes, q, minOpacity, &difference), expected)
+                            << count << " " << variant << " " << i;
+                        ASSERT_TRUE(SameBits(difference, expectedDifference)) << count << " " << variant << " " << i;
+                    }
+                }
+                ReleaseNearestIndex(index);
+            }
+        }
     }
 }
 
