@@ -18,9 +18,8 @@
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "imageio/bitmap_bridge.h"
-#include "imageio/bitmap_decoder.h"
+#include "imageio/image_loader.h"
 #include "imageio/job_builder.h"
-#include "imageio/png_reader.h"
 #include "imageio/png_writer.h"
 
 namespace tessaline {
@@ -186,13 +185,8 @@ void CMainFrame::LoadNextPending()
 
 bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
-    if (ReadPngFile(source, path) != 0) {
-        // Not a PNG the reader takes: let Qt's image plugins try (JPEG, BMP, GIF, ...), through
-        // the decoder that keeps hostile files from costing gigabytes.
-        const QImage decoded = DecodeBitmapFile(path);
-        if (decoded.isNull() || !LoadFromBitmap(source, decoded))
-            return false;
-    }
+    if (!LoadImageFile(source, path))
+        return false;
     QImage bitmap = MakeSourceBitmap(source);
     if (bitmap.isNull())
         return false;

@@ -34,10 +34,9 @@
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
 #include "imageio/bitmap_bridge.h"
-#include "imageio/bitmap_decoder.h"
+#include "imageio/image_loader.h"
 #include "imageio/image_limits.h"
 #include "imageio/job_builder.h"
-#include "imageio/png_reader.h"
 #include "imageio/png_writer.h"
 #include "worker/reduce_thread.h"
 
@@ -238,19 +237,9 @@ void LoadImage(const fs::path& input, RgbaImage& source)
     if (!std::ifstream(input, std::ios::binary).is_open())
         throw Failure{"cannot read: permission denied"};
 
-    const int pngCode = ReadPngFile(source, input);
-    if (pngCode == PngReadOk)
-        return;
-    if (pngCode == PngReadOutOfMemory)
-        throw Failure{"out of memory (or the image is too large)"};
-    // Not a PNG the reader accepts: let Qt's decoders try, as the window does, through the
-    // decoder that keeps PNGs and the less hardened plugins away from Qt.
     QString whyNot;
-    const QImage bitmap = DecodeBitmapFile(input, &whyNot);
-    if (bitmap.isNull())
+    if (!LoadImageFile(source, input, &whyNot))
         throw Failure{whyNot};
-    if (!LoadFromBitmap(source, bitmap))
-        throw Failure{"out of memory"};
 }
 
 // The painted weight: any image whose alpha is the weight, read as an input is read. Read once
