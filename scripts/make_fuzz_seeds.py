@@ -11,14 +11,11 @@ import struct
 import sys
 import zlib
 
-SIGNATURE = b"\x89PNG\r\n\x1a\n"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from make_hostile_pngs import SIGNATURE, chunk  # noqa: E402  (the one chunk writer of our scripts)
 CHANNELS = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}
 DEPTHS = {0: (1, 2, 4, 8, 16), 2: (8, 16), 3: (1, 2, 4, 8), 4: (8, 16), 6: (8, 16)}
 ADAM7 = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2))
-
-
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
 
 
 def pack_row(samples, depth):
@@ -84,10 +81,11 @@ def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fuzz", "corpus", "png_reader")
     os.makedirs(folder, exist_ok=True)
-    for name, data in sorted(seeds().items()):
+    corpus = seeds()
+    for name, data in sorted(corpus.items()):
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
-    print(f"{len(seeds())} seeds in {folder}")
+    print(f"{len(corpus)} seeds in {folder}")
 
 
 if __name__ == "__main__":
