@@ -10,6 +10,8 @@ packages=(
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     pngcheck xvfb xauth fonts-noto-cjk
     clang libclang-rt-dev libomp-dev valgrind
+    help2man librsvg2-bin man-db
+    lintian desktop-file-utils appstream xdotool bash-completion
 )
 
 missing=()

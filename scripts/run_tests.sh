@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once in the optimised build, then again under
-# AddressSanitizer and UndefinedBehaviorSanitizer. Used by CI and by the README's test command.
+# AddressSanitizer and UndefinedBehaviorSanitizer, and last the Debian package's check. Used by CI
+# and by the README's test command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -21,3 +22,6 @@ cmake --build --preset asan -j "$jobs"
 # threads (it reports "LeakSanitizer has encountered a fatal error" after the test passed);
 # a second run tells that apart from a real failure, which fails twice.
 ctest --preset asan -j "$jobs" -LE no-sanitizer --repeat until-pass:2
+
+echo "== Debian package: build, unpack and check what it installs"
+scripts/check_package.sh
