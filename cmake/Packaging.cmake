@@ -4,6 +4,12 @@
 # Included from the top CMakeLists after the targets exist; the executables' own install rules
 # sit beside them in app/ and cli/.
 
+# Sanitizer and fuzzing builds are for finding faults, not for shipping: they get no package and
+# do not run their instrumented tessaline-cli at build time to make its manual page.
+if(TESSALINE_SANITIZE OR TESSALINE_FUZZ)
+    return()
+endif()
+
 include(GNUInstallDirs)
 
 set(TESSALINE_APP_ID io.github.tessaline.Tessaline)
