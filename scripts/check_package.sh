@@ -97,7 +97,7 @@ window_check()
 {
     xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" bash -c '
         "$1" "$2" & pid=$!
-        timeout 60 xdotool search --sync --onlyvisible --name "^Tessaline" >/dev/null
+        timeout 60 xdotool search --sync --onlyvisible --name Tessaline >/dev/null
         found=$?
         kill -TERM "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
