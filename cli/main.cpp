@@ -33,6 +33,7 @@
 #include "engine/colour_model.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
+#include "imageio/atomic_file.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/image_limits.h"
@@ -261,10 +262,10 @@ std::optional<QImage> LoadWeights(const QString& path, QString& reason)
     return bitmap;
 }
 
-void PrintTimings(const QString& name, Clock::duration load, const CliProgress& progress, Clock::duration write)
+void PrintTimings(std::FILE* out, const QString& name, Clock::duration load, const CliProgress& progress, Clock::duration write)
 {
-    std::printf("%s:\n", qUtf8Printable(name));
-    std::printf("  %-28s %8.1f ms\n", "load", Ms(load));
+    std::fprintf(out, "%s:\n", qUtf8Printable(name));
+    std::fprintf(out, "  %-28s %8.1f ms\n", "load", Ms(load));
     for (int stage = 2; stage <= 11; ++stage) {
         const auto& begin = progress.stageStart[static_cast<std::size_t>(stage)];
         if (!begin)
@@ -276,11 +277,11 @@ void PrintTimings(const QString& name, Clock::duration load, const CliProgress& 
                 break;
             }
         const std::string label = std::to_string(stage) + " " + StageName(stage);
-        std::printf("  %-28s %8.1f ms\n", label.c_str(), Ms(end - *begin));
+        std::fprintf(out, "  %-28s %8.1f ms\n", label.c_str(), Ms(end - *begin));
     }
-    std::printf("  %-28s %8u ms\n", "reduction (worker)", static_cast<unsigned>(progress.elapsedMs));
-    std::printf("  %-28s %8.1f ms\n", "write", Ms(write));
-    std::fflush(stdout);
+    std::fprintf(out, "  %-28s %8u ms\n", "reduction (worker)", static_cast<unsigned>(progress.elapsedMs));
+    std::fprintf(out, "  %-28s %8.1f ms\n", "write", Ms(write));
+    std::fflush(out);
 }
 
 class Runner
@@ -332,15 +333,10 @@ private:
     void CheckDestination(const fs::path& input, const Destination& destination)
     {
         const bool namedByOption = !options.outputPath.isEmpty();
-        const fs::path temporary = TemporaryPathFor(destination.file);
-        for (const fs::path& other : inputs) {
+        for (const fs::path& other : inputs)
             if (SameFile(other, destination.file) && !(namedByOption && SameFile(other, input)))
                 throw Failure{"refusing to overwrite the input " + ToQString(destination.file) +
                               " (use -o or --output-dir to write elsewhere)"};
-            if (SameFile(other, temporary))
-                throw Failure{"refusing to write " + ToQString(destination.file) + ": its temporary file " +
-                              ToQString(temporary) + " is an input"};
-        }
         for (const fs::path& done : written)
             if (SameFile(done, destination.file))
                 throw Failure{"refusing to overwrite " + ToQString(destination.file) +
@@ -404,13 +400,15 @@ private:
         written.push_back(destination.file);
 
         line.Clear();
+        // A result written to standard output leaves no room there for the tool's own lines.
+        std::FILE* report = IsStandardOutput(destination.file) ? stderr : stdout;
         if (options.timings)
-            PrintTimings(inputText, loadTime, progress, writeTime);
+            PrintTimings(report, inputText, loadTime, progress, writeTime);
         if (!options.quiet) {
-            std::printf("%s -> %s (%u colours, %u ms)\n", qUtf8Printable(inputText),
-                        qUtf8Printable(ToQString(destination.file)), static_cast<unsigned>(result.paletteSize),
-                        static_cast<unsigned>(progress.elapsedMs));
-            std::fflush(stdout);
+            std::fprintf(report, "%s -> %s (%u colours, %u ms)\n", qUtf8Printable(inputText),
+                         qUtf8Printable(ToQString(destination.file)), static_cast<unsigned>(result.paletteSize),
+                         static_cast<unsigned>(progress.elapsedMs));
+            std::fflush(report);
         }
     }
 
@@ -428,6 +426,7 @@ int main(int argc, char* argv[])
 {
     // QCoreApplication, not QGuiApplication: decoding needs the image plugins, not a display.
     QCoreApplication app(argc, argv);
+    InstallTemporaryCleanup(); // Ctrl+C or a kill while a result is written leaves no temporary
     qInstallMessageHandler(DropQtMessages);
     QCoreApplication::setApplicationName(CliProgramName);
     // Qt's own limit (256 MiB by default) would refuse images the PNG reader accepts.
