@@ -644,6 +644,7 @@ TEST_F(CliProcessTest, EveryPngSuiteImageReducesToSixtyFourColours)
         const QString out = Path("suite-" + name);
         const RunResult run = RunCli({"--quiet", "--colours", "64", "-o", out, suite + "/" + name});
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.isEmpty()) << "no library's own lines beside ours: " << run.err.toStdString();
         ExpectValidResult(out, 64);
         ++reduced;
     }
