@@ -3,6 +3,8 @@
 #include <chrono>
 #include <new>
 
+#include "worker/team_size.h"
+
 namespace tessaline {
 
 std::uint32_t TimerMs()
@@ -25,6 +27,7 @@ ReduceThread::~ReduceThread()
 void ReduceThread::Run()
 {
     startedEvent.Set();
+    LimitTeamToStartableThreads();
     const std::uint32_t start = TimerMs();
     int code = ReduceOutOfMemory;
     bool threw = false;

@@ -487,6 +487,27 @@ TEST_F(CliProcessTest, RunningOutOfMemoryIsAFailureNotACrash)
     EXPECT_FALSE(QFile::exists(Path("out/big.png")));
     ExpectValidResult(Path("out/small.png"), 256); // the next file still goes through
 }
+
+TEST_F(CliProcessTest, ThreadsThatCannotStartMeanFewerThreadsNotAFailedBatch)
+{
+    // 32 threads of 64 MiB stacks cannot all start within 1 GB of address space.
+    ASSERT_TRUE(Save(TestPicture(200, 150), Path("one.png"))); // parallel loops above 3000 pixels
+    ASSERT_TRUE(Save(TestPicture(120, 100), Path("two.png")));
+    QProcess shell;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("OMP_NUM_THREADS", "32");
+    environment.insert("OMP_STACKSIZE", "64M");
+    shell.setProcessEnvironment(environment);
+    shell.start("/bin/sh", {"-c", "ulimit -v 1000000 && exec \"$0\" --quiet --output-dir \"$1\" \"$2\" \"$3\"",
+                            TESSALINE_CLI_PATH, Path("out"), Path("one.png"), Path("two.png")});
+    ASSERT_TRUE(shell.waitForFinished(300000));
+    ASSERT_EQ(shell.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromUtf8(shell.readAllStandardError());
+    EXPECT_EQ(shell.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.isEmpty()) << err.toStdString();
+    ExpectValidResult(Path("out/one.png"), 256);
+    ExpectValidResult(Path("out/two.png"), 256);
+}
 #endif
 
 TEST_F(CliProcessTest, UnwritableDestinationIsAFailureWithoutAFile)
@@ -628,6 +649,24 @@ TEST_F(CliProcessTest, ReducesTheProjectsTestCard)
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     ExpectValidResult(Path("out.png"), 64);
     EXPECT_TRUE(ParseChunks(ReadAll(Path("out.png"))).hasTrns);
+}
+
+TEST_F(CliProcessTest, MakeSampleTakesOptionsAsOptionsAndNamesAfterDashes)
+{
+    const auto make = [this](const QStringList& arguments) {
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(TESSALINE_MAKE_SAMPLE_PATH, arguments);
+        EXPECT_TRUE(process.waitForFinished(120000));
+        return std::pair{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput())};
+    };
+    const auto help = make({"--help"});
+    EXPECT_EQ(help.first, 0);
+    EXPECT_TRUE(help.second.startsWith("usage: tessaline-make-sample")) << help.second.toStdString();
+    EXPECT_EQ(make({"--colours", "16"}).first, 2);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty()) << "no file named like an option";
+    EXPECT_EQ(make({"--", "-card.png", "32", "16"}).first, 0);
+    EXPECT_EQ(QImage(Path("-card.png")).size(), QSize(32, 16));
 }
 
 TEST_F(CliProcessTest, EveryPngSuiteImageReducesToSixtyFourColours)
