@@ -3,6 +3,7 @@
 #include <new>
 #include <system_error>
 
+#include <QByteArray>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -20,6 +21,7 @@
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/job_builder.h"
+#include "imageio/path_text.h"
 #include "imageio/png_writer.h"
 
 namespace tessaline {
@@ -28,15 +30,30 @@ namespace {
 
 constexpr int ProgressSteps = 12;
 
-// Local files among dropped URLs, in drop order.
+// Local files among dropped URLs, in drop order. The URL list is read as bytes: QUrl would decode a
+// percent-encoded name as UTF-8, and a Shift-JIS or Latin-1 name would no longer name its file.
 QStringList LocalFiles(const QMimeData* mime)
 {
     QStringList files;
     if (!mime || !mime->hasUrls())
         return files;
-    for (const QUrl& url : mime->urls())
-        if (url.isLocalFile())
-            files << url.toLocalFile();
+    const QByteArray list = mime->data(QStringLiteral("text/uri-list"));
+    if (list.isEmpty()) {
+        for (const QUrl& url : mime->urls())
+            if (url.isLocalFile())
+                files << url.toLocalFile();
+        return files;
+    }
+    for (const QByteArray& line : list.split('\n')) {
+        const QByteArray url = line.trimmed();
+        if (!url.startsWith("file://"))
+            continue; // comments, other schemes
+        const qsizetype slash = url.indexOf('/', 7); // after the host, usually empty or "localhost"
+        const QByteArray host = url.mid(7, slash < 0 ? -1 : slash - 7);
+        if (slash < 0 || !(host.isEmpty() || host == "localhost"))
+            continue;
+        files << NativeBytesToText(QByteArray::fromPercentEncoding(url.mid(slash)).constData());
+    }
     return files;
 }
 
@@ -52,12 +69,12 @@ std::filesystem::path PngName(const std::filesystem::path& sourcePath)
 
 std::filesystem::path ToPath(const QString& text)
 {
-    return std::filesystem::path(text.toStdU16String());
+    return TextToPath(text);
 }
 
 QString ToQString(const std::filesystem::path& path)
 {
-    return QString::fromStdU16String(path.u16string());
+    return PathToText(path);
 }
 
 std::filesystem::path AutoSavePath(const std::filesystem::path& sourcePath)

@@ -38,6 +38,7 @@
 #include "imageio/image_loader.h"
 #include "imageio/image_limits.h"
 #include "imageio/job_builder.h"
+#include "imageio/path_text.h"
 #include "imageio/png_writer.h"
 #include "worker/reduce_thread.h"
 
@@ -79,12 +80,13 @@ bool StderrIsTerminal()
 
 fs::path ToPath(const QString& text)
 {
-    return fs::path(text.toStdU16String());
+    return TextToPath(text);
 }
 
-QString ToQString(const fs::path& path)
+/// A path as it appears in a message.
+QString Shown(const fs::path& path)
 {
-    return QString::fromStdU16String(path.u16string());
+    return DisplayName(path);
 }
 
 double Ms(Clock::duration d)
@@ -102,7 +104,8 @@ public:
     {
         index = fileIndex;
         count = fileCount;
-        label = name.size() > 32 ? "..." + name.right(29) : name;
+        const QString shown = DisplayName(name);
+        label = shown.size() > 32 ? "..." + shown.right(29) : shown;
         Show(0);
     }
 
@@ -264,7 +267,7 @@ std::optional<QImage> LoadWeights(const QString& path, QString& reason)
 
 void PrintTimings(std::FILE* out, const QString& name, Clock::duration load, const CliProgress& progress, Clock::duration write)
 {
-    std::fprintf(out, "%s:\n", qUtf8Printable(name));
+    std::fprintf(out, "%s:\n", qUtf8Printable(DisplayName(name)));
     std::fprintf(out, "  %-28s %8.1f ms\n", "load", Ms(load));
     for (int stage = 2; stage <= 11; ++stage) {
         const auto& begin = progress.stageStart[static_cast<std::size_t>(stage)];
@@ -324,7 +327,8 @@ private:
     void Fail(const QString& name, const QString& reason)
     {
         line.Clear();
-        std::fprintf(stderr, "%s: %s: %s\n", CliProgramName, qUtf8Printable(name), qUtf8Printable(reason));
+        std::fprintf(stderr, "%s: %s: %s\n", CliProgramName, qUtf8Printable(DisplayName(name)),
+                     qUtf8Printable(reason));
         std::fflush(stderr);
     }
 
@@ -335,11 +339,11 @@ private:
         const bool namedByOption = !options.outputPath.isEmpty();
         for (const fs::path& other : inputs)
             if (SameFile(other, destination.file) && !(namedByOption && SameFile(other, input)))
-                throw Failure{"refusing to overwrite the input " + ToQString(destination.file) +
+                throw Failure{"refusing to overwrite the input " + Shown(destination.file) +
                               " (use -o or --output-dir to write elsewhere)"};
         for (const fs::path& done : written)
             if (SameFile(done, destination.file))
-                throw Failure{"refusing to overwrite " + ToQString(destination.file) +
+                throw Failure{"refusing to overwrite " + Shown(destination.file) +
                               ", written for an earlier input of this run"};
     }
 
@@ -391,11 +395,11 @@ private:
             std::error_code error;
             fs::create_directories(destination.folderToCreate, error);
             if (error && !fs::is_directory(destination.folderToCreate))
-                throw Failure{"cannot write: cannot create the folder " + ToQString(destination.folderToCreate) +
+                throw Failure{"cannot write: cannot create the folder " + Shown(destination.folderToCreate) +
                               ": " + QString::fromStdString(error.message())};
         }
         if (WritePngFile(result, destination.file) != PngWriteOk)
-            throw Failure{"cannot write " + ToQString(destination.file)};
+            throw Failure{"cannot write " + Shown(destination.file)};
         const Clock::duration writeTime = Clock::now() - writeStart;
         written.push_back(destination.file);
 
@@ -405,8 +409,8 @@ private:
         if (options.timings)
             PrintTimings(report, inputText, loadTime, progress, writeTime);
         if (!options.quiet) {
-            std::fprintf(report, "%s -> %s (%u colours, %u ms)\n", qUtf8Printable(inputText),
-                         qUtf8Printable(ToQString(destination.file)), static_cast<unsigned>(result.paletteSize),
+            std::fprintf(report, "%s -> %s (%u colours, %u ms)\n", qUtf8Printable(DisplayName(inputText)),
+                         qUtf8Printable(Shown(destination.file)), static_cast<unsigned>(result.paletteSize),
                          static_cast<unsigned>(progress.elapsedMs));
             std::fflush(report);
         }
@@ -432,7 +436,16 @@ int main(int argc, char* argv[])
     // Qt's own limit (256 MiB by default) would refuse images the PNG reader accepts.
     QImageReader::setAllocationLimit(static_cast<int>((MaxImagePixels * 4) >> 20)); // in MiB
 
-    const CliParseResult parsed = ParseCliOptions(QCoreApplication::arguments());
+    // The arguments as the system gave them: a file name need not be UTF-8, and each must reach
+    // the file system as the same bytes.
+#if defined(_WIN32)
+    const QStringList arguments = QCoreApplication::arguments();
+#else
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(NativeBytesToText(argv[i]));
+#endif
+    const CliParseResult parsed = ParseCliOptions(arguments);
     switch (parsed.action) {
     case CliAction::ShowHelp:
     case CliAction::ShowVersion:

@@ -1,6 +1,8 @@
 #include "imageio/bitmap_decoder.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include <QByteArray>
@@ -9,6 +11,7 @@
 #include <QSize>
 #include <QString>
 
+#include "imageio/file_stream.h"
 #include "imageio/image_limits.h"
 
 namespace tessaline {
@@ -99,9 +102,11 @@ QImage DecodeBitmap(QIODevice& device, QString* whyNot)
 
 QImage DecodeBitmapFile(const std::filesystem::path& path, QString* whyNot)
 {
-    QFile file(QString::fromStdU16String(path.u16string()));
-    if (!file.open(QIODevice::ReadOnly))
-        return Refused(whyNot, QStringLiteral("cannot read: ") + file.errorString());
+    // Opened by the path's own bytes, which need not be UTF-8; Qt reads through the handle.
+    const FileStream stream = OpenFile(path, false);
+    QFile file;
+    if (!stream || !file.open(stream.get(), QIODevice::ReadOnly))
+        return Refused(whyNot, QStringLiteral("cannot read: ") + QString::fromLocal8Bit(std::strerror(errno)));
     return DecodeBitmap(file, whyNot);
 }
 

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <QApplication>
@@ -247,6 +249,38 @@ private slots:
             QCOMPARE(saved.format(), QImage::Format_Indexed8); // a palette PNG
         }
         QVERIFY(!Control<QPushButton>(frame, "1012")->isEnabled());
+    }
+
+    void DroppedNamesThatAreNotUtf8KeepTheirBytes()
+    {
+        // Latin-1 "café.png" and Shift-JIS "写真.bmp" as a file manager sends them: percent-encoded
+        // bytes in the URL list. Each loads, and its result keeps the name's bytes.
+        CMainFrame frame(&ProbedReduce);
+        Control<QCheckBox>(frame, "1021")->setChecked(true);
+        const std::filesystem::path base(folder.path().toStdString());
+        const std::string latin1 = "caf\xe9";
+        const std::string shiftJis = "\x8e\xca\x90\x5e";
+        std::filesystem::rename(Write("a.png", TestCard(18, 12)).toStdString(), base / (latin1 + ".png"));
+        std::filesystem::rename(Write("b.bmp", TestCard(19, 12).convertToFormat(QImage::Format_RGB32), "BMP").toStdString(),
+                                base / (shiftJis + ".bmp"));
+        QByteArray list;
+        for (const std::string& name : {latin1 + ".png", shiftJis + ".bmp"})
+            list += "file://" + QByteArray::fromStdString((base / name).string()).toPercentEncoding("/") + "\r\n";
+        QMimeData mime;
+        mime.setData(QStringLiteral("text/uri-list"), list);
+        QDragEnterEvent enter(QPoint(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&frame, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&frame, &drop);
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(frame.Source().width, 19u);
+        QVERIFY(std::filesystem::is_regular_file(base / "OUTPUT" / (latin1 + ".png")));
+        QVERIFY(std::filesystem::is_regular_file(base / "OUTPUT" / (shiftJis + ".png")));
+        // Qt cannot name these files to remove them with the folder.
+        for (const std::string& name : {latin1 + ".png", shiftJis + ".bmp", "OUTPUT/" + latin1 + ".png",
+                                        "OUTPUT/" + shiftJis + ".png"})
+            std::filesystem::remove(base / name);
     }
 
     void UnreadableFileIsSkippedAndPreviewThenDoesNothing()
