@@ -394,8 +394,14 @@ int main(int argc, char* argv[])
         std::fputs(qUtf8Printable(parsed.text), stdout);
         return CliExitOk;
     case CliAction::UsageError:
-        std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(parsed.text));
+    {
+        // The message may quote an argument: each of its lines is shown escaped.
+        QStringList lines = parsed.text.split('\n');
+        for (QString& line : lines)
+            line = DisplayName(line);
+        std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(lines.join('\n')));
         return CliExitUsage;
+    }
     case CliAction::Run:
         break;
     }
