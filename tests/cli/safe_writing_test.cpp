@@ -21,6 +21,7 @@
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -165,11 +166,15 @@ TEST_F(SafeWritingTest, TerminatedWhileWritingLeavesNoTemporary)
     ASSERT_GE(inotify_add_watch(watch, Path("out").toUtf8().constData(), IN_CREATE), 0);
     for (const int signalNumber : {SIGTERM, SIGINT}) {
         QProcess run;
+        // A shell's background job starts with SIGINT ignored, and a child would inherit that.
+        run.setChildProcessModifier([] { signal(SIGINT, SIG_DFL); });
         run.start(TESSALINE_CLI_PATH, {"--quiet", "--no-dither", "--feedback", "0", "--voronoi", "0", "--colours",
                                        "256", "-o", Path("out/large.png"), Path("large.png")});
         ASSERT_TRUE(run.waitForStarted());
+        pollfd created{watch, POLLIN, 0};
+        ASSERT_EQ(poll(&created, 1, 240000), 1) << "no temporary appeared";
         alignas(inotify_event) char event[sizeof(inotify_event) + 256];
-        ASSERT_GT(read(watch, event, sizeof event), 0); // blocks until the temporary exists
+        ASSERT_GT(read(watch, event, sizeof event), 0);
         kill(static_cast<pid_t>(run.processId()), signalNumber);
         ASSERT_TRUE(run.waitForFinished(240000));
         if (run.exitStatus() == QProcess::NormalExit)
