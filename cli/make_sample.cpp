@@ -141,7 +141,8 @@ int main(int argc, char* argv[])
             std::fputs(Usage, stdout);
             return 0;
         } else if (!namesOnly && argument.startsWith('-') && argument.size() > 1) {
-            std::fprintf(stderr, "tessaline-make-sample: unknown option %s\n%s", qUtf8Printable(argument), Usage);
+            std::fprintf(stderr, "tessaline-make-sample: unknown option %s\n%s", qUtf8Printable(argument),
+                         Usage);
             return 2;
         } else {
             args.append(argument);

@@ -112,8 +112,9 @@ bool ThroughProcessHandle(const std::string& path)
 {
     std::string current = path;
     for (int hop = 0; hop < 16; ++hop) {
-        struct statfs folder{};
-        if (statfs(FolderOf(current).c_str(), &folder) == 0 && static_cast<long>(folder.f_type) == ProcFileSystem)
+        struct statfs folder {};
+        if (statfs(FolderOf(current).c_str(), &folder) == 0 &&
+            static_cast<long>(folder.f_type) == ProcFileSystem)
             return true;
         char text[4096];
         const ssize_t length = readlink(current.c_str(), text, sizeof text - 1);
@@ -132,7 +133,7 @@ bool WriteInPlace(const std::string& path, const std::function<bool(std::FILE*)>
     const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return false; // ENXIO: a pipe without a reader
-    struct stat status{};
+    struct stat status {};
     const int flags = fcntl(fd, F_GETFL);
     if (fstat(fd, &status) != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
         S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0)) {
@@ -261,11 +262,11 @@ void InstallTemporaryCleanup()
 {
 #if !defined(_WIN32)
     for (const int signalNumber : CleanupSignals) {
-        struct sigaction current{};
+        struct sigaction current {};
         if (sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
             (current.sa_flags & SA_SIGINFO) != 0)
             continue;
-        struct sigaction cleanup{};
+        struct sigaction cleanup {};
         cleanup.sa_handler = RemoveAndReraise;
         sigemptyset(&cleanup.sa_mask);
         sigaction(signalNumber, &cleanup, nullptr);
@@ -278,10 +279,10 @@ bool IsStandardOutput(const std::filesystem::path& path)
 #if defined(_WIN32)
     return false;
 #else
-    struct stat out{};
-    struct stat target{};
-    return fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &target) == 0 && out.st_dev == target.st_dev &&
-           out.st_ino == target.st_ino;
+    struct stat out {};
+    struct stat target {};
+    return fstat(STDOUT_FILENO, &out) == 0 && stat(path.c_str(), &target) == 0 &&
+           out.st_dev == target.st_dev && out.st_ino == target.st_ino;
 #endif
 }
 
@@ -306,11 +307,11 @@ bool WriteFileSafely(const std::filesystem::path& path, const std::function<bool
         std::filesystem::remove(temporary, error);
     return ok;
 #else
-    struct stat link{};
+    struct stat link {};
     if (lstat(path.c_str(), &link) != 0)
         return errno == ENOENT && WriteThroughTemporary(path, nullptr, write);
     if (S_ISLNK(link.st_mode)) {
-        struct stat behind{};
+        struct stat behind {};
         const bool resolves = stat(path.c_str(), &behind) == 0;
         if (resolves && S_ISDIR(behind.st_mode))
             return false;

@@ -49,9 +49,10 @@ QImage DecodeBitmap(QIODevice& device, QString* whyNot)
     if (StartsWithPngSignature(device))
         return Refused(whyNot, QStringLiteral("not a supported image: damaged or incomplete PNG file"));
     if (!device.isSequential() && static_cast<std::uint64_t>(device.size()) > MaxImageFileBytes)
-        return Refused(whyNot, QStringLiteral("file too large: %1 bytes (image files of at most %2 bytes are read)")
-                                   .arg(device.size())
-                                   .arg(MaxImageFileBytes));
+        return Refused(whyNot,
+                       QStringLiteral("file too large: %1 bytes (image files of at most %2 bytes are read)")
+                           .arg(device.size())
+                           .arg(MaxImageFileBytes));
     QImageReader reader(&device);
     // Cameras store a turned photograph as it was taken and say in EXIF how to show it; viewers
     // turn it, and so do we.
@@ -106,7 +107,8 @@ QImage DecodeBitmapFile(const std::filesystem::path& path, QString* whyNot)
     const FileStream stream = OpenFile(path, false);
     QFile file;
     if (!stream || !file.open(stream.get(), QIODevice::ReadOnly))
-        return Refused(whyNot, QStringLiteral("cannot read: ") + QString::fromLocal8Bit(std::strerror(errno)));
+        return Refused(whyNot,
+                       QStringLiteral("cannot read: ") + QString::fromLocal8Bit(std::strerror(errno)));
     return DecodeBitmap(file, whyNot);
 }
 

@@ -30,10 +30,17 @@ std::size_t RuntimeStackBytes()
             ++end;
         std::uint64_t unit = 1024;
         switch (std::toupper(static_cast<unsigned char>(*end))) {
-        case 'B': unit = 1; break;
-        case 'M': unit = std::uint64_t{1} << 20; break;
-        case 'G': unit = std::uint64_t{1} << 30; break;
-        default: break;
+        case 'B':
+            unit = 1;
+            break;
+        case 'M':
+            unit = std::uint64_t{1} << 20;
+            break;
+        case 'G':
+            unit = std::uint64_t{1} << 30;
+            break;
+        default:
+            break;
         }
         if (value > 0 && value <= (std::uint64_t{1} << 40) / unit)
             return static_cast<std::size_t>(value * unit);

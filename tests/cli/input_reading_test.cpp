@@ -65,7 +65,8 @@ QByteArray JpegWithOrientation(const QImage& image, int orientation)
     QByteArray exif("Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01", 24);
     exif.append('\0').append(static_cast<char>(orientation)).append(QByteArray(6, '\0'));
     QByteArray segment("\xff\xe1", 2);
-    segment.append(static_cast<char>((exif.size() + 2) >> 8)).append(static_cast<char>((exif.size() + 2) & 0xFF));
+    segment.append(static_cast<char>((exif.size() + 2) >> 8))
+        .append(static_cast<char>((exif.size() + 2) & 0xFF));
     return jpeg.left(2) + segment + exif + jpeg.mid(2);
 }
 
@@ -99,8 +100,8 @@ TEST_F(InputReadingTest, ColourKeyIsTransparencyInImagesAndWeights)
     for (int y = 0; y < 16; ++y)
         keyedOut.append('\0').append(QByteArray(16, '\x07'));
     ASSERT_TRUE(WriteAll(Path("mask-keyed.png"), PngSignature() + Ihdr(16, 16, 8, 0) +
-                                                    Chunk("tRNS", QByteArray("\0\x07", 2)) +
-                                                    Chunk("IDAT", Deflate(keyedOut)) + Chunk("IEND", {})));
+                                                     Chunk("tRNS", QByteArray("\0\x07", 2)) +
+                                                     Chunk("IDAT", Deflate(keyedOut)) + Chunk("IEND", {})));
     QImage clear(16, 16, QImage::Format_ARGB32);
     clear.fill(Qt::transparent);
     ASSERT_TRUE(clear.save(Path("mask-clear.png")));
@@ -111,8 +112,8 @@ TEST_F(InputReadingTest, ColourKeyIsTransparencyInImagesAndWeights)
             opaque.setPixel(x, y, qRgba(0, 0, 0, 255)); // all weight on one corner
     ASSERT_TRUE(opaque.save(Path("mask-opaque.png")));
     for (const char* mask : {"mask-keyed", "mask-clear", "mask-opaque"})
-        ASSERT_EQ(RunCli({"--colours", "4", "--user-weight", "100", "--weights", Path(QString(mask) + ".png"), "-o",
-                          Path(QString(mask) + "-result.png"), Path("picture.png")})
+        ASSERT_EQ(RunCli({"--colours", "4", "--user-weight", "100", "--weights", Path(QString(mask) + ".png"),
+                          "-o", Path(QString(mask) + "-result.png"), Path("picture.png")})
                       .exitCode,
                   0);
     EXPECT_EQ(ReadAll(Path("mask-keyed-result.png")), ReadAll(Path("mask-clear-result.png")));
@@ -157,20 +158,25 @@ TEST_F(InputReadingTest, OversizedFilesAreRefusedAtOnceWithTheirReason)
 
     // Well-formed PNG headers beyond the limits: in pixels, and in the length of one side.
     ASSERT_TRUE(WriteAll(Path("huge.png"), PngSignature() + Ihdr(20000, 20000, 1, 0) +
-                                               Chunk("IDAT", Deflate(QByteArray(2501, '\0'))) + Chunk("IEND", {})));
+                                               Chunk("IDAT", Deflate(QByteArray(2501, '\0'))) +
+                                               Chunk("IEND", {})));
     ASSERT_TRUE(WriteAll(Path("wide.png"), PngSignature() + Ihdr(2000000, 1, 1, 0) +
-                                               Chunk("IDAT", Deflate(QByteArray(250001, '\0'))) + Chunk("IEND", {})));
+                                               Chunk("IDAT", Deflate(QByteArray(250001, '\0'))) +
+                                               Chunk("IEND", {})));
 
-    const CliRun run = RunCli({"--output-dir", Path("out"), Path("endless.jpg"), Path("huge.png"), Path("wide.png")});
+    const CliRun run =
+        RunCli({"--output-dir", Path("out"), Path("endless.jpg"), Path("huge.png"), Path("wide.png")});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.ErrLines(),
-              (QStringList{"tessaline-cli: " + Path("endless.jpg") +
-                               ": file too large: 8589934592 bytes (image files of at most 2214592512 bytes are read)",
-                           "tessaline-cli: " + Path("huge.png") +
-                               ": image too large: 20000 x 20000 pixels (at most 268435456 pixels, 1000000 on a side)",
-                           "tessaline-cli: " + Path("wide.png") +
-                               ": image too large: 2000000 x 1 pixels (at most 268435456 pixels, 1000000 on a side)"}));
+    EXPECT_EQ(
+        run.ErrLines(),
+        (QStringList{
+            "tessaline-cli: " + Path("endless.jpg") +
+                ": file too large: 8589934592 bytes (image files of at most 2214592512 bytes are read)",
+            "tessaline-cli: " + Path("huge.png") +
+                ": image too large: 20000 x 20000 pixels (at most 268435456 pixels, 1000000 on a side)",
+            "tessaline-cli: " + Path("wide.png") +
+                ": image too large: 2000000 x 1 pixels (at most 268435456 pixels, 1000000 on a side)"}));
     EXPECT_FALSE(QFile::exists(Path("out")));
 }
 

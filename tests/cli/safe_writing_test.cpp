@@ -84,8 +84,8 @@ protected:
     /// The names in `folder`, hidden ones included.
     static QStringList Names(const QString& folder)
     {
-        QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                   QDir::NoDotAndDotDot);
+        QStringList names =
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         names.sort();
         return names;
     }
@@ -120,8 +120,9 @@ TEST_F(SafeWritingTest, ConcurrentRunsOnOneTargetLeaveOneCompleteResult)
         std::vector<std::unique_ptr<QProcess>> runs;
         for (const int count : colours) {
             runs.push_back(std::make_unique<QProcess>());
-            runs.back()->start(TESSALINE_CLI_PATH, {"--quiet", "--feedback", "0", "--voronoi", "0", "--colours",
-                                                    QString::number(count), "-o", Path("same.png"), Path("big.png")});
+            runs.back()->start(TESSALINE_CLI_PATH,
+                               {"--quiet", "--feedback", "0", "--voronoi", "0", "--colours",
+                                QString::number(count), "-o", Path("same.png"), Path("big.png")});
         }
         for (auto& run : runs) {
             ASSERT_TRUE(run->waitForFinished(240000));
@@ -140,7 +141,9 @@ TEST_F(SafeWritingTest, ReplacedResultKeepsItsPermissionBits)
     ASSERT_TRUE(WriteAll(Path("OUTPUT/noise.png"), "old"));
     ASSERT_EQ(chmod(Path("OUTPUT/noise.png").toUtf8().constData(), 0600), 0);
     ASSERT_EQ(RunCli({Path("noise.png")}).exitCode, 0);
-    struct stat replaced{};
+    struct stat replaced
+    {
+    };
     ASSERT_EQ(stat(Path("OUTPUT/noise.png").toUtf8().constData(), &replaced), 0);
     EXPECT_EQ(replaced.st_mode & 07777, 0600u);
     EXPECT_GT(PaletteOf(Path("OUTPUT/noise.png")), 0);
@@ -148,8 +151,12 @@ TEST_F(SafeWritingTest, ReplacedResultKeepsItsPermissionBits)
     // A new result gets what any new file gets here (the umask applied to 0666).
     ASSERT_EQ(RunCli({"-o", Path("fresh.png"), Path("noise.png")}).exitCode, 0);
     std::ofstream(Path("reference").toStdString()) << "x";
-    struct stat fresh{};
-    struct stat reference{};
+    struct stat fresh
+    {
+    };
+    struct stat reference
+    {
+    };
     ASSERT_EQ(stat(Path("fresh.png").toUtf8().constData(), &fresh), 0);
     ASSERT_EQ(stat(Path("reference").toUtf8().constData(), &reference), 0);
     EXPECT_EQ(fresh.st_mode & 07777, reference.st_mode & 07777);
@@ -168,8 +175,8 @@ TEST_F(SafeWritingTest, TerminatedWhileWritingLeavesNoTemporary)
         QProcess run;
         // A shell's background job starts with SIGINT ignored, and a child would inherit that.
         run.setChildProcessModifier([] { signal(SIGINT, SIG_DFL); });
-        run.start(TESSALINE_CLI_PATH, {"--quiet", "--no-dither", "--feedback", "0", "--voronoi", "0", "--colours",
-                                       "256", "-o", Path("out/large.png"), Path("large.png")});
+        run.start(TESSALINE_CLI_PATH, {"--quiet", "--no-dither", "--feedback", "0", "--voronoi", "0",
+                                       "--colours", "256", "-o", Path("out/large.png"), Path("large.png")});
         ASSERT_TRUE(run.waitForStarted());
         pollfd created{watch, POLLIN, 0};
         ASSERT_EQ(poll(&created, 1, 240000), 1) << "no temporary appeared";
@@ -207,10 +214,11 @@ TEST_F(SafeWritingTest, SpecialTargetsAreWrittenInPlaceNeverReplaced)
     if (geteuid() == 0 && !unshare.isEmpty()) {
         QProcess run;
         run.setStandardOutputFile(Path("dev-stdout.png"));
-        run.start(unshare, {"-m", "sh", "-c",
-                            "mount -t tmpfs scratch /dev && ln -s /proc/self/fd/1 /dev/stdout || exit 77; "
-                            "\"$0\" -o /dev/stdout \"$1\"; code=$?; test -L /dev/stdout || exit 99; exit $code",
-                            TESSALINE_CLI_PATH, Path("noise.png")});
+        run.start(unshare,
+                  {"-m", "sh", "-c",
+                   "mount -t tmpfs scratch /dev && ln -s /proc/self/fd/1 /dev/stdout || exit 77; "
+                   "\"$0\" -o /dev/stdout \"$1\"; code=$?; test -L /dev/stdout || exit 99; exit $code",
+                   TESSALINE_CLI_PATH, Path("noise.png")});
         ASSERT_TRUE(run.waitForFinished(240000));
         if (run.exitCode() != 77) {
             EXPECT_EQ(run.exitCode(), 0) << "99: /dev/stdout was replaced";
@@ -239,7 +247,8 @@ TEST_F(SafeWritingTest, SpecialTargetsAreWrittenInPlaceNeverReplaced)
     ASSERT_GT(got, 0);
     received.resize(got);
     EXPECT_TRUE(EndsWithIend(received));
-    EXPECT_EQ(Names(dir.path()), (QStringList{"captured.png", "noise.png", "null-link", "pipe", "stdout-link"}));
+    EXPECT_EQ(Names(dir.path()),
+              (QStringList{"captured.png", "noise.png", "null-link", "pipe", "stdout-link"}));
 }
 
 } // namespace
