@@ -207,9 +207,13 @@ bool WriteThroughTemporary(const std::filesystem::path& target, const struct sta
     }
 
     bool ok = true;
-    // A replaced result keeps who may read it: a 0600 file stays private.
-    if (replaced != nullptr)
-        ok = fchmod(fd, replaced->st_mode & 07777) == 0;
+    // A replaced result keeps who may read it: a 0600 file stays private. Its owner and group
+    // too where the system lets us (as root, or a group we are in); the set-id bits never.
+    if (replaced != nullptr) {
+        if (fchown(fd, replaced->st_uid, replaced->st_gid) != 0)
+            (void)fchown(fd, static_cast<uid_t>(-1), replaced->st_gid);
+        ok = fchmod(fd, replaced->st_mode & 0777) == 0;
+    }
     std::FILE* stream = ok ? fdopen(fd, "wb") : nullptr;
     if (stream == nullptr) {
         close(fd);

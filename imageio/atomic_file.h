@@ -2,7 +2,7 @@
 // imageio/atomic_file.h: putting a whole file in place so that nobody can hijack, race or half-finish
 // it. A regular target is replaced by a temporary written beside it: created under a fresh name
 // that no one else can have planted (never following or reusing an existing name), flushed to disk,
-// given the permission bits of the file it replaces, then renamed over the target, and the folder
+// given the permission bits (and where allowed the owner) of the file it replaces, then renamed over the target, and the folder
 // flushed after the rename. A crash leaves the old file or the new one; two writers of one target
 // each rename a complete file of their own. A target that is a device, a pipe, or a link to one (or
 // a handle of this process such as /dev/stdout) is written in place, never replaced. These are the

@@ -148,6 +148,18 @@ TEST_F(SafeWritingTest, ReplacedResultKeepsItsPermissionBits)
     EXPECT_EQ(replaced.st_mode & 07777, 0600u);
     EXPECT_GT(PaletteOf(Path("OUTPUT/noise.png")), 0);
 
+    // Run as root on someone else's result: it stays theirs.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(Path("OUTPUT/noise.png").toUtf8().constData(), 4321, 4321), 0);
+        ASSERT_EQ(chmod(Path("OUTPUT/noise.png").toUtf8().constData(), 0640), 0);
+        ASSERT_EQ(RunCli({"--colours", "8", Path("noise.png")}).exitCode, 0);
+        ASSERT_EQ(stat(Path("OUTPUT/noise.png").toUtf8().constData(), &replaced), 0);
+        EXPECT_EQ(replaced.st_uid, 4321u);
+        EXPECT_EQ(replaced.st_gid, 4321u);
+        EXPECT_EQ(replaced.st_mode & 07777, 0640u);
+        EXPECT_EQ(PaletteOf(Path("OUTPUT/noise.png")), 8);
+    }
+
     // A new result gets what any new file gets here (the umask applied to 0666).
     ASSERT_EQ(RunCli({"-o", Path("fresh.png"), Path("noise.png")}).exitCode, 0);
     std::ofstream(Path("reference").toStdString()) << "x";
