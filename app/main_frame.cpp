@@ -16,6 +16,7 @@
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
+#include "engine/reduce_stages.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/job_builder.h"
@@ -24,8 +25,6 @@
 namespace tessaline {
 
 namespace {
-
-constexpr int ProgressSteps = 12;
 
 // Local files among dropped URLs, in drop order.
 QStringList LocalFiles(const QMimeData* mime)
@@ -76,7 +75,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     // Laid over the status bar while a reduction runs, hidden otherwise.
     progressBar = new QProgressBar(statusBar());
     progressBar->setObjectName(QStringLiteral("progressBar"));
-    progressBar->setRange(0, ProgressSteps);
+    progressBar->setRange(0, StageFinished);
     progressBar->setTextVisible(false);
     progressBar->hide();
 
@@ -194,7 +193,7 @@ int CMainFrame::StartReduction()
         AbandonReduction(); // no memory for the job or its weights: nothing was started
         return 0;
     }
-    progressBar->setValue(1);
+    progressBar->setValue(StageJobStarted);
     if (reduceThread->Start() == -1)
         AbandonReduction(); // no worker: it will never report, so do not wait for it
     return 0;
@@ -229,7 +228,7 @@ void CMainFrame::ReportFinished(std::uint32_t elapsedMs, int resultCode)
 
 void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
 {
-    progressBar->setValue(ProgressSteps);
+    progressBar->setValue(StageFinished);
     statusBar()->showMessage(texts::ElapsedText(static_cast<int>(elapsedMs)));
     if (resultCode == ReduceOk) {
         QImage bitmap = MakeResultBitmap(result);

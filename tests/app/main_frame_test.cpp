@@ -128,6 +128,15 @@ template <typename T> T* Control(CMainFrame& frame, const char* id)
     return control;
 }
 
+// Runs every event posted to `receiver` so far, a queued completion report included: returns
+// once a marker posted after them has been handled.
+bool DrainPostedEvents(QObject& receiver)
+{
+    bool reached = false;
+    QMetaObject::invokeMethod(&receiver, [&reached] { reached = true; }, Qt::QueuedConnection);
+    return QTest::qWaitFor([&reached] { return reached; }, WaitMs);
+}
+
 // Waits until the frame is idle with nothing queued.
 bool WaitIdle(CMainFrame& frame)
 {
@@ -212,7 +221,7 @@ private slots:
                                    Write("three.png", TestCard(22, 10))};
         Drop(frame, files);
         QVERIFY(WaitIdle(frame));
-        QTest::qWait(100);
+        QVERIFY(DrainPostedEvents(frame));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.Source().width, 20u);
         QVERIFY(!QDir(folder.filePath("OUTPUT")).exists());
@@ -271,9 +280,11 @@ private slots:
         QVERIFY(WaitIdle(frame));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(24, 16)); // the earlier image stays
+        const ReduceThread* last = frame.CurrentThread();
         QTest::mouseClick(Control<QPushButton>(frame, "1022"), Qt::LeftButton);
         QVERIFY(!frame.Reducing());
-        QTest::qWait(50);
+        QVERIFY(frame.CurrentThread() == last); // no new job was made
+        QVERIFY(DrainPostedEvents(frame));
         QCOMPARE(finished.count(), 1);
 
         // The result still on hand is offered under the name of the file it came from.
@@ -329,8 +340,9 @@ private slots:
         QTest::mouseClick(Control<QPushButton>(frame, "1022"), Qt::LeftButton);
         QVERIFY(!frame.Reducing());
         QVERIFY(frame.CurrentThread() == nullptr);
+        // The dialog would be modal, so the click returns only after the watcher closed it.
         QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
-        QTest::qWait(50);
+        QVERIFY(DrainPostedEvents(frame));
         QVERIFY(!dialogSeen);
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("レディ"));
     }
