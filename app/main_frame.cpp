@@ -157,12 +157,23 @@ bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
     if (!LoadImageFile(source, path))
         return false;
-    QImage bitmap = MakeSourceBitmap(source);
-    if (bitmap.isNull())
+    // Loads are decided from a drop and from a queued completion; no exception may leave those
+    // handlers, so running out of memory here makes the file unreadable like any other failure.
+    try {
+        QImage bitmap = MakeSourceBitmap(source);
+        if (bitmap.isNull())
+            throw std::bad_alloc();
+        sourceView->SetBitmap(std::move(bitmap));
+        sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
+    } catch (const std::bad_alloc&) {
+        // Nothing of the file stays behind: no source to preview, no picture without its weights.
+        source.Release();
+        sourceView->SetBitmap(QImage());
+        sourceView->CreateWeightMap();
+        sourceView->viewport()->update();
         return false;
+    }
     sourcePath = path;
-    sourceView->SetBitmap(std::move(bitmap));
-    sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
     sourceView->viewport()->update();
     if (!source.Empty())
         StartReduction();

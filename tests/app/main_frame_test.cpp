@@ -27,6 +27,7 @@
 #include <QUrl>
 
 #if !defined(_WIN32)
+#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
@@ -136,6 +137,20 @@ bool DrainPostedEvents(QObject& receiver)
     QMetaObject::invokeMethod(&receiver, [&reached] { reached = true; }, Qt::QueuedConnection);
     return QTest::qWaitFor([&reached] { return reached; }, WaitMs);
 }
+
+#if !defined(_WIN32)
+// The process's mapped address space in bytes (VmSize), or 0 when it cannot be read.
+qint64 AddressSpaceInUse()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() << 10;
+    return 0;
+}
+#endif
 
 // Waits until the frame is idle with nothing queued.
 bool WaitIdle(CMainFrame& frame)
@@ -323,6 +338,37 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(12, 8));
     }
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+    void NoMemoryForTheWeightMapMakesTheFileUnreadable()
+    {
+        // 4096 x 4096 pixels: the source image, its display bitmap and the weight map take 64 MiB
+        // each. The address space is capped so that the first two fit and the weight map does not.
+        QImage uniform(4096, 4096, QImage::Format_ARGB32);
+        uniform.fill(qRgba(40, 90, 160, 255));
+        const QString big = Write("big.png", uniform);
+        uniform = QImage();
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        rlimit unlimited{};
+        QCOMPARE(getrlimit(RLIMIT_AS, &unlimited), 0);
+        rlimit capped = unlimited;
+        capped.rlim_cur = static_cast<rlim_t>(AddressSpaceInUse() + (qint64{144} << 20));
+        QCOMPARE(setrlimit(RLIMIT_AS, &capped), 0);
+        Drop(frame, {big}); // dropEvent must not let the allocation failure out
+        QCOMPARE(setrlimit(RLIMIT_AS, &unlimited), 0);
+        QVERIFY(!frame.Reducing());
+        QVERIFY(frame.Source().Empty());
+        QVERIFY(frame.SourceView()->Bitmap().isNull());
+        QVERIFY(frame.SourceView()->WeightMap().isNull());
+
+        Drop(frame, {Write("after.png", TestCard(12, 8))});
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(frame.SourceView()->WeightMap().size(), QSize(12, 8));
+    }
+#endif
 
     void PreviewWithoutSourceAndSaveWithoutResultDoNothing()
     {
