@@ -1,6 +1,6 @@
 #include "worker/thread.h"
 
-#include <new>
+#include <exception>
 #include <system_error>
 
 namespace tessaline {
@@ -34,9 +34,8 @@ ThreadStartResult CThread::Start()
     startedEvent.Reset();
     try {
         threadHandle = std::thread(&CThread::ThreadEntry, this);
-    } catch (const std::system_error&) {
-        return ThreadNotCreated;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // No thread (std::system_error) or no memory for its state (std::bad_alloc).
         return ThreadNotCreated;
     }
     // The worker cannot reach Stop before this is written: Stop takes the lock held here.
