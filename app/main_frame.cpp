@@ -17,6 +17,7 @@
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
+#include "engine/reduce_stages.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/job_builder.h"
@@ -25,8 +26,6 @@
 namespace tessaline {
 
 namespace {
-
-constexpr int ProgressSteps = 12;
 
 // Local files among dropped URLs, in drop order. The URL list is read as bytes: QUrl would decode a
 // percent-encoded name as UTF-8, and a Shift-JIS or Latin-1 name would no longer name its file.
@@ -92,7 +91,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     // Laid over the status bar while a reduction runs, hidden otherwise.
     progressBar = new QProgressBar(statusBar());
     progressBar->setObjectName(QStringLiteral("progressBar"));
-    progressBar->setRange(0, ProgressSteps);
+    progressBar->setRange(0, StageFinished);
     progressBar->setTextVisible(false);
     progressBar->hide();
 
@@ -174,12 +173,23 @@ bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
     if (!LoadImageFile(source, path))
         return false;
-    QImage bitmap = MakeSourceBitmap(source);
-    if (bitmap.isNull())
+    // Loads are decided from a drop and from a queued completion; no exception may leave those
+    // handlers, so running out of memory here makes the file unreadable like any other failure.
+    try {
+        QImage bitmap = MakeSourceBitmap(source);
+        if (bitmap.isNull())
+            throw std::bad_alloc();
+        sourceView->SetBitmap(std::move(bitmap));
+        sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
+    } catch (const std::bad_alloc&) {
+        // Nothing of the file stays behind: no source to preview, no picture without its weights.
+        source.Release();
+        sourceView->SetBitmap(QImage());
+        sourceView->CreateWeightMap();
+        sourceView->viewport()->update();
         return false;
+    }
     sourcePath = path;
-    sourceView->SetBitmap(std::move(bitmap));
-    sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
     sourceView->viewport()->update();
     if (!source.Empty())
         StartReduction();
@@ -210,7 +220,7 @@ int CMainFrame::StartReduction()
         AbandonReduction(); // no memory for the job or its weights: nothing was started
         return 0;
     }
-    progressBar->setValue(1);
+    progressBar->setValue(StageJobStarted);
     if (reduceThread->Start() == -1)
         AbandonReduction(); // no worker: it will never report, so do not wait for it
     return 0;
@@ -245,7 +255,7 @@ void CMainFrame::ReportFinished(std::uint32_t elapsedMs, int resultCode)
 
 void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
 {
-    progressBar->setValue(ProgressSteps);
+    progressBar->setValue(StageFinished);
     statusBar()->showMessage(texts::ElapsedText(static_cast<int>(elapsedMs)));
     if (resultCode == ReduceOk) {
         QImage bitmap = MakeResultBitmap(result);

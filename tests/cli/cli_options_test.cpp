@@ -4,6 +4,8 @@
 
 #include <QImage>
 
+#include <utility>
+
 #include "engine/colour_model.h"
 #include "imageio/job_builder.h"
 #include "worker/reduce_thread.h"
@@ -117,22 +119,7 @@ ReduceSettings JobFor(const QStringList& arguments, const QImage* weights, RgbaI
     ReduceThread thread(nullptr);
     IndexedImage result;
     EXPECT_TRUE(BuildReduceJob(thread, parsed.options.settings, weights, source, result));
-    ReduceSettings job;
-    job.targetError = thread.job.targetError;
-    job.maxError = thread.job.maxError;
-    job.minOpacity = thread.job.minOpacity;
-    job.maxColours = thread.job.maxColours;
-    job.dither = thread.job.dither;
-    job.lastIndexTransparent = thread.job.lastIndexTransparent;
-    job.contrastMapLevel = thread.job.contrastMapLevel;
-    job.useDitherMap = thread.job.useDitherMap;
-    job.fastHistogram = thread.job.fastHistogram;
-    job.maxHistogramEntries = thread.job.maxHistogramEntries;
-    job.feedbackTrials = thread.job.feedbackTrials;
-    job.voronoiIterations = thread.job.voronoiIterations;
-    job.convergenceDenominator = thread.job.convergenceDenominator;
-    job.userWeights = std::move(thread.job.userWeights);
-    return job;
+    return std::move(thread.job);
 }
 
 TEST(CliOptionsTest, FlagsBuildTheWindowsJob)
