@@ -6,6 +6,7 @@
 
 #include "app/main_frame.h"
 #include "app/ui_texts.h"
+#include "imageio/atomic_file.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ constexpr int ClosedExitCode = 1;
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    tessaline::InstallTemporaryCleanup(); // a kill while a result is saved leaves no temporary
     QApplication::setApplicationName(tessaline::texts::WindowTitle());
     QApplication::setDesktopFileName(QStringLiteral("tessaline"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tessaline/tessaline.png")));

@@ -1,8 +1,8 @@
 #include "app/main_frame.h"
 
 #include <new>
-#include <system_error>
 
+#include <QByteArray>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -17,6 +17,7 @@
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
+#include "engine/reduce_stages.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/job_builder.h"
@@ -26,49 +27,34 @@ namespace tessaline {
 
 namespace {
 
-constexpr int ProgressSteps = 12;
-
-// Local files among dropped URLs, in drop order.
+// Local files among dropped URLs, in drop order. The URL list is read as bytes: QUrl would decode a
+// percent-encoded name as UTF-8, and a Shift-JIS or Latin-1 name would no longer name its file.
 QStringList LocalFiles(const QMimeData* mime)
 {
     QStringList files;
     if (!mime || !mime->hasUrls())
         return files;
-    for (const QUrl& url : mime->urls())
-        if (url.isLocalFile())
-            files << url.toLocalFile();
+    const QByteArray list = mime->data(QStringLiteral("text/uri-list"));
+    if (list.isEmpty()) {
+        for (const QUrl& url : mime->urls())
+            if (url.isLocalFile())
+                files << url.toLocalFile();
+        return files;
+    }
+    for (const QByteArray& line : list.split('\n')) {
+        const QByteArray url = line.trimmed();
+        if (!url.startsWith("file://"))
+            continue; // comments, other schemes
+        const qsizetype slash = url.indexOf('/', 7); // after the host, usually empty or "localhost"
+        const QByteArray host = url.mid(7, slash < 0 ? -1 : slash - 7);
+        if (slash < 0 || !(host.isEmpty() || host == "localhost"))
+            continue;
+        files << ToQString(std::filesystem::path(QByteArray::fromPercentEncoding(url.mid(slash)).toStdString()));
+    }
     return files;
 }
 
-// The file name with ".png" in place of its last extension (or added when there is none).
-std::filesystem::path PngName(const std::filesystem::path& sourcePath)
-{
-    std::filesystem::path name = sourcePath.stem();
-    name += ".png";
-    return name;
-}
-
 } // namespace
-
-std::filesystem::path ToPath(const QString& text)
-{
-    return std::filesystem::path(text.toStdU16String());
-}
-
-QString ToQString(const std::filesystem::path& path)
-{
-    return QString::fromStdU16String(path.u16string());
-}
-
-std::filesystem::path AutoSavePath(const std::filesystem::path& sourcePath)
-{
-    return sourcePath.parent_path() / "OUTPUT" / PngName(sourcePath);
-}
-
-std::filesystem::path DefaultSavePath(const std::filesystem::path& sourcePath)
-{
-    return sourcePath.parent_path() / PngName(sourcePath);
-}
 
 CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(parent), reduce(reduce)
 {
@@ -105,7 +91,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     // Laid over the status bar while a reduction runs, hidden otherwise.
     progressBar = new QProgressBar(statusBar());
     progressBar->setObjectName(QStringLiteral("progressBar"));
-    progressBar->setRange(0, ProgressSteps);
+    progressBar->setRange(0, StageFinished);
     progressBar->setTextVisible(false);
     progressBar->hide();
 
@@ -187,12 +173,23 @@ bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
     if (!LoadImageFile(source, path))
         return false;
-    QImage bitmap = MakeSourceBitmap(source);
-    if (bitmap.isNull())
+    // Loads are decided from a drop and from a queued completion; no exception may leave those
+    // handlers, so running out of memory here makes the file unreadable like any other failure.
+    try {
+        QImage bitmap = MakeSourceBitmap(source);
+        if (bitmap.isNull())
+            throw std::bad_alloc();
+        sourceView->SetBitmap(std::move(bitmap));
+        sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
+    } catch (const std::bad_alloc&) {
+        // Nothing of the file stays behind: no source to preview, no picture without its weights.
+        source.Release();
+        sourceView->SetBitmap(QImage());
+        sourceView->CreateWeightMap();
+        sourceView->viewport()->update();
         return false;
+    }
     sourcePath = path;
-    sourceView->SetBitmap(std::move(bitmap));
-    sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
     sourceView->viewport()->update();
     if (!source.Empty())
         StartReduction();
@@ -210,20 +207,7 @@ int CMainFrame::StartReduction()
     progressBar->raise();
     result.Release();
 
-    PanelValues values;
-    values.colours = panel->ColoursPosition();
-    values.opacity = panel->OpacityPosition();
-    values.floydNotChosen = !panel->FloydChecked();
-    values.transparentLast = panel->TransparentLastChecked();
-    values.contrastMap = panel->ContrastMapChecked();
-    values.ditherMap = panel->DitherMapChecked();
-    values.fastHistogram = panel->FastHistogramChecked();
-    values.histogramLimit = PanelValues::HistogramLimit(panel->HistogramPosition());
-    values.feedbackTrials = panel->FeedbackPosition();
-    values.voronoiIterations = panel->VoronoiPosition();
-    values.convergenceExponent = panel->ConvergencePosition();
-    values.useUserWeight = panel->UseUserWeightChecked();
-    values.userWeight = panel->UserWeightPosition();
+    const SettingValues values = panel->Values();
     const QImage& weights = sourceView->WeightMap();
 
     // The previous worker has reported and returned (its completion is what enabled the
@@ -236,7 +220,7 @@ int CMainFrame::StartReduction()
         AbandonReduction(); // no memory for the job or its weights: nothing was started
         return 0;
     }
-    progressBar->setValue(1);
+    progressBar->setValue(StageJobStarted);
     if (reduceThread->Start() == -1)
         AbandonReduction(); // no worker: it will never report, so do not wait for it
     return 0;
@@ -271,7 +255,7 @@ void CMainFrame::ReportFinished(std::uint32_t elapsedMs, int resultCode)
 
 void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
 {
-    progressBar->setValue(ProgressSteps);
+    progressBar->setValue(StageFinished);
     statusBar()->showMessage(texts::ElapsedText(static_cast<int>(elapsedMs)));
     if (resultCode == ReduceOk) {
         QImage bitmap = MakeResultBitmap(result);
@@ -293,10 +277,10 @@ void CMainFrame::SaveAutomatically()
 {
     if (result.pixels.empty())
         return;
-    const std::filesystem::path target = AutoSavePath(sourcePath);
-    std::error_code ignored; // a folder that cannot be made shows as a failed write, unreported
-    std::filesystem::create_directory(target.parent_path(), ignored);
-    WritePngFile(result, target);
+    const Destination destination = DestinationFor(OutputRule{}, sourcePath);
+    // A folder that cannot be made shows as a failed write, unreported.
+    CreateDestinationFolder(destination);
+    WritePngFile(result, destination.file);
 }
 
 void CMainFrame::OnPreview()

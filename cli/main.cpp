@@ -15,12 +15,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #if defined(_WIN32)
@@ -33,10 +30,13 @@
 #include "engine/colour_model.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
+#include "engine/reduce_stages.h"
+#include "imageio/atomic_file.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/image_limits.h"
 #include "imageio/job_builder.h"
+#include "imageio/output_files.h"
 #include "imageio/png_writer.h"
 #include "worker/reduce_thread.h"
 
@@ -47,26 +47,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int LastStage = 12; // the progress range is 0 to 12, as on the window's progress bar
-
-// What each pipeline stage does, by the number reported just before it.
-const char* StageName(int stage)
-{
-    switch (stage) {
-    case 2: return "alpha raise";
-    case 3: return "contrast and dither maps";
-    case 4: return "histogram";
-    case 5: return "median cut";
-    case 6: return "Voronoi refinement";
-    case 7: return "output allocation";
-    case 8: return "plain remap, dither map";
-    case 9: return "palette bytes";
-    case 10: return "dithered remap";
-    case 11: return "release";
-    default: return "";
-    }
-}
-
 bool StderrIsTerminal()
 {
 #if defined(_WIN32)
@@ -76,14 +56,10 @@ bool StderrIsTerminal()
 #endif
 }
 
-fs::path ToPath(const QString& text)
+/// A path as it appears in a message.
+QString Shown(const fs::path& path)
 {
-    return fs::path(text.toStdU16String());
-}
-
-QString ToQString(const fs::path& path)
-{
-    return QString::fromStdU16String(path.u16string());
+    return DisplayName(path);
 }
 
 double Ms(Clock::duration d)
@@ -101,7 +77,8 @@ public:
     {
         index = fileIndex;
         count = fileCount;
-        label = name.size() > 32 ? "..." + name.right(29) : name;
+        const QString shown = DisplayName(name);
+        label = shown.size() > 32 ? "..." + shown.right(29) : shown;
         Show(0);
     }
 
@@ -109,11 +86,11 @@ public:
     {
         if (!enabled)
             return;
-        position = std::clamp(position, 0, LastStage);
+        position = std::clamp(position, 0, static_cast<int>(StageFinished));
         const std::string bar = std::string(static_cast<std::size_t>(position) * 2, '#') +
-                                std::string(static_cast<std::size_t>(LastStage - position) * 2, '.');
+                                std::string(static_cast<std::size_t>(StageFinished - position) * 2, '.');
         std::fprintf(stderr, "\r[%d/%d] %-32s [%s] %2d/%d", index, count, qUtf8Printable(label), bar.c_str(),
-                     position, LastStage);
+                     position, StageFinished);
         std::fflush(stderr);
         shown = true;
     }
@@ -145,7 +122,7 @@ public:
 
     void ReportProgress(int stage) override
     {
-        if (stage >= 0 && stage <= LastStage)
+        if (stage >= 0 && stage <= StageFinished)
             stageStart[static_cast<std::size_t>(stage)] = Clock::now();
         line.Show(stage);
     }
@@ -156,10 +133,10 @@ public:
         elapsedMs = ms;
         resultCode = code;
         finished = true;
-        line.Show(LastStage);
+        line.Show(StageFinished);
     }
 
-    std::array<std::optional<Clock::time_point>, LastStage + 1> stageStart{};
+    std::array<std::optional<Clock::time_point>, StageFinished + 1> stageStart{};
     Clock::time_point finishedAt{};
     std::uint32_t elapsedMs = 0;
     int resultCode = ReduceOutOfMemory;
@@ -175,46 +152,6 @@ struct Failure
     QString reason;
 };
 
-// The automatic-save name of the main window: NAME.png where NAME is the file name whose
-// extension, unless it is exactly ".png", is replaced by ".png".
-fs::path ResultFileName(const fs::path& input)
-{
-    const fs::path name = input.filename();
-    if (name.extension() == ".png")
-        return name;
-    fs::path stem = name.stem();
-    stem += ".png";
-    return stem;
-}
-
-// Where the result of `input` goes, and which folder must exist first (empty: none to create).
-struct Destination
-{
-    fs::path file;
-    fs::path folderToCreate;
-};
-
-Destination DestinationFor(const CliOptions& options, const fs::path& input)
-{
-    if (!options.outputPath.isEmpty())
-        return {ToPath(options.outputPath), {}};
-    if (!options.outputDir.isEmpty()) {
-        const fs::path dir = ToPath(options.outputDir);
-        return {dir / ResultFileName(input), dir};
-    }
-    const fs::path folder = input.parent_path() / "OUTPUT";
-    return {folder / ResultFileName(input), folder};
-}
-
-bool SameFile(const fs::path& a, const fs::path& b)
-{
-    std::error_code error;
-    if (!fs::exists(a, error) || !fs::exists(b, error))
-        return false;
-    const bool same = fs::equivalent(a, b, error);
-    return !error && same;
-}
-
 // Qt's decoders report damaged data as warnings on stderr; the tool's own line says it already.
 void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
@@ -225,18 +162,6 @@ void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& me
 // Reads `input` the way the window loads a dropped file. Throws Failure.
 void LoadImage(const fs::path& input, RgbaImage& source)
 {
-    std::error_code error;
-    const fs::file_status status = fs::status(input, error);
-    if (error || !fs::exists(status))
-        throw Failure{"cannot read: no such file"};
-    if (fs::is_directory(status))
-        throw Failure{"cannot read: is a folder"};
-    // A pipe or a device would block the open or never end; only plain files are images here.
-    if (!fs::is_regular_file(status))
-        throw Failure{"cannot read: not a regular file"};
-    if (!std::ifstream(input, std::ios::binary).is_open())
-        throw Failure{"cannot read: permission denied"};
-
     QString whyNot;
     if (!LoadImageFile(source, input, &whyNot))
         throw Failure{whyNot};
@@ -261,41 +186,46 @@ std::optional<QImage> LoadWeights(const QString& path, QString& reason)
     return bitmap;
 }
 
-void PrintTimings(const QString& name, Clock::duration load, const CliProgress& progress, Clock::duration write)
+void PrintTimings(std::FILE* out, const QString& name, Clock::duration load, const CliProgress& progress, Clock::duration write)
 {
-    std::printf("%s:\n", qUtf8Printable(name));
-    std::printf("  %-28s %8.1f ms\n", "load", Ms(load));
-    for (int stage = 2; stage <= 11; ++stage) {
+    std::fprintf(out, "%s:\n", qUtf8Printable(DisplayName(name)));
+    std::fprintf(out, "  %-28s %8.1f ms\n", "load", Ms(load));
+    for (int stage = StageAlphaRaise; stage <= StageRelease; ++stage) {
         const auto& begin = progress.stageStart[static_cast<std::size_t>(stage)];
         if (!begin)
             continue;
         Clock::time_point end = progress.finishedAt;
-        for (int next = stage + 1; next <= 11; ++next)
+        for (int next = stage + 1; next <= StageRelease; ++next)
             if (const auto& later = progress.stageStart[static_cast<std::size_t>(next)]) {
                 end = *later;
                 break;
             }
         const std::string label = std::to_string(stage) + " " + StageName(stage);
-        std::printf("  %-28s %8.1f ms\n", label.c_str(), Ms(end - *begin));
+        std::fprintf(out, "  %-28s %8.1f ms\n", label.c_str(), Ms(end - *begin));
     }
-    std::printf("  %-28s %8u ms\n", "reduction (worker)", static_cast<unsigned>(progress.elapsedMs));
-    std::printf("  %-28s %8.1f ms\n", "write", Ms(write));
-    std::fflush(stdout);
+    std::fprintf(out, "  %-28s %8u ms\n", "reduction (worker)", static_cast<unsigned>(progress.elapsedMs));
+    std::fprintf(out, "  %-28s %8.1f ms\n", "write", Ms(write));
+    std::fflush(out);
 }
 
 class Runner
 {
 public:
     explicit Runner(const CliOptions& options)
-        : options(options), line(!options.quiet && StderrIsTerminal()), panel(ToPanelValues(options))
+        : options(options), line(!options.quiet && StderrIsTerminal()),
+          rule{ToPath(options.outputPath), ToPath(options.outputDir)}
     {
-        for (const QString& input : options.inputs)
+        for (const QString& input : options.inputs) {
             inputs.push_back(ToPath(input));
+            protectedFiles.AddInput(inputs.back());
+        }
+        if (!options.weightsPath.isEmpty())
+            protectedFiles.AddWeights(ToPath(options.weightsPath));
     }
 
     int Run()
     {
-        if (options.UseUserWeight()) {
+        if (!options.weightsPath.isEmpty()) {
             QString reason;
             weights = LoadWeights(options.weightsPath, reason);
             if (!weights) {
@@ -323,28 +253,26 @@ private:
     void Fail(const QString& name, const QString& reason)
     {
         line.Clear();
-        std::fprintf(stderr, "%s: %s: %s\n", CliProgramName, qUtf8Printable(name), qUtf8Printable(reason));
+        std::fprintf(stderr, "%s: %s: %s\n", CliProgramName, qUtf8Printable(DisplayName(name)),
+                     qUtf8Printable(reason));
         std::fflush(stderr);
     }
 
-    // Refuses a destination that would overwrite one of this run's inputs (unless -o names it)
-    // or a result this run has already written.
-    void CheckDestination(const fs::path& input, const Destination& destination)
+    // Refuses a destination that would overwrite one of this run's inputs or its weights image
+    // (unless -o names it), or a result this run has already written.
+    void CheckDestination(const Destination& destination)
     {
-        const bool namedByOption = !options.outputPath.isEmpty();
-        const fs::path temporary = TemporaryPathFor(destination.file);
-        for (const fs::path& other : inputs) {
-            if (SameFile(other, destination.file) && !(namedByOption && SameFile(other, input)))
-                throw Failure{"refusing to overwrite the input " + ToQString(destination.file) +
-                              " (use -o or --output-dir to write elsewhere)"};
-            if (SameFile(other, temporary))
-                throw Failure{"refusing to write " + ToQString(destination.file) + ": its temporary file " +
-                              ToQString(temporary) + " is an input"};
+        const QString target = Shown(destination.file);
+        switch (protectedFiles.Check(destination.file, !options.outputPath.isEmpty())) {
+        case ProtectedFiles::Clash::None: return;
+        case ProtectedFiles::Clash::Input:
+            throw Failure{"refusing to overwrite the input " + target + " (use -o or --output-dir to write elsewhere)"};
+        case ProtectedFiles::Clash::Weights:
+            throw Failure{"refusing to overwrite the weights image " + target +
+                          " (use -o or --output-dir to write elsewhere)"};
+        case ProtectedFiles::Clash::EarlierResult:
+            throw Failure{"refusing to overwrite " + target + ", written for an earlier input of this run"};
         }
-        for (const fs::path& done : written)
-            if (SameFile(done, destination.file))
-                throw Failure{"refusing to overwrite " + ToQString(destination.file) +
-                              ", written for an earlier input of this run"};
     }
 
     void ReduceOne(int index)
@@ -353,8 +281,8 @@ private:
         const fs::path& input = inputs[static_cast<std::size_t>(index)];
         line.Begin(index + 1, static_cast<int>(inputs.size()), inputText);
 
-        const Destination destination = DestinationFor(options, input);
-        CheckDestination(input, destination);
+        const Destination destination = DestinationFor(rule, input);
+        CheckDestination(destination);
 
         const Clock::time_point loadStart = Clock::now();
         RgbaImage source;
@@ -373,9 +301,9 @@ private:
         CliProgress progress(line);
         {
             ReduceThread thread(&progress);
-            if (!BuildReduceJob(thread, panel, weights ? &*weights : nullptr, source, result))
+            if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
-            line.Show(1);
+            line.Show(StageJobStarted);
             if (thread.Start() != 0)
                 throw Failure{"cannot start the reduction"};
             thread.Stop();
@@ -391,34 +319,31 @@ private:
         source.Release(); // its memory is not needed while the file is written
 
         const Clock::time_point writeStart = Clock::now();
-        if (!destination.folderToCreate.empty()) {
-            std::error_code error;
-            fs::create_directories(destination.folderToCreate, error);
-            if (error && !fs::is_directory(destination.folderToCreate))
-                throw Failure{"cannot write: cannot create the folder " + ToQString(destination.folderToCreate) +
-                              ": " + QString::fromStdString(error.message())};
-        }
+        if (const auto whyNot = CreateDestinationFolder(destination))
+            throw Failure{"cannot write: " + *whyNot};
         if (WritePngFile(result, destination.file) != PngWriteOk)
-            throw Failure{"cannot write " + ToQString(destination.file)};
+            throw Failure{"cannot write " + Shown(destination.file)};
         const Clock::duration writeTime = Clock::now() - writeStart;
-        written.push_back(destination.file);
+        protectedFiles.AddResult(destination.file);
 
         line.Clear();
+        // A result written to standard output leaves no room there for the tool's own lines.
+        std::FILE* report = IsStandardOutput(destination.file) ? stderr : stdout;
         if (options.timings)
-            PrintTimings(inputText, loadTime, progress, writeTime);
+            PrintTimings(report, inputText, loadTime, progress, writeTime);
         if (!options.quiet) {
-            std::printf("%s -> %s (%u colours, %u ms)\n", qUtf8Printable(inputText),
-                        qUtf8Printable(ToQString(destination.file)), static_cast<unsigned>(result.paletteSize),
-                        static_cast<unsigned>(progress.elapsedMs));
-            std::fflush(stdout);
+            std::fprintf(report, "%s -> %s (%u colours, %u ms)\n", qUtf8Printable(DisplayName(inputText)),
+                         qUtf8Printable(Shown(destination.file)), static_cast<unsigned>(result.paletteSize),
+                         static_cast<unsigned>(progress.elapsedMs));
+            std::fflush(report);
         }
     }
 
     const CliOptions& options;
     ProgressLine line;
-    PanelValues panel;
+    OutputRule rule;
     std::vector<fs::path> inputs;
-    std::vector<fs::path> written;
+    ProtectedFiles protectedFiles;
     std::optional<QImage> weights;
 };
 
@@ -428,20 +353,36 @@ int main(int argc, char* argv[])
 {
     // QCoreApplication, not QGuiApplication: decoding needs the image plugins, not a display.
     QCoreApplication app(argc, argv);
+    InstallTemporaryCleanup(); // Ctrl+C or a kill while a result is written leaves no temporary
     qInstallMessageHandler(DropQtMessages);
     QCoreApplication::setApplicationName(CliProgramName);
     // Qt's own limit (256 MiB by default) would refuse images the PNG reader accepts.
     QImageReader::setAllocationLimit(static_cast<int>((MaxImagePixels * 4) >> 20)); // in MiB
 
-    const CliParseResult parsed = ParseCliOptions(QCoreApplication::arguments());
+    // The arguments as the system gave them: a file name need not be UTF-8, and each must reach
+    // the file system as the same bytes.
+#if defined(_WIN32)
+    const QStringList arguments = QCoreApplication::arguments();
+#else
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(ToQString(fs::path(argv[i])));
+#endif
+    const CliParseResult parsed = ParseCliOptions(arguments);
     switch (parsed.action) {
     case CliAction::ShowHelp:
     case CliAction::ShowVersion:
         std::fputs(qUtf8Printable(parsed.text), stdout);
         return CliExitOk;
     case CliAction::UsageError:
-        std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(parsed.text));
+    {
+        // The message may quote an argument: each of its lines is shown escaped.
+        QStringList lines = parsed.text.split('\n');
+        for (QString& line : lines)
+            line = DisplayName(line);
+        std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(lines.join('\n')));
         return CliExitUsage;
+    }
     case CliAction::Run:
         break;
     }

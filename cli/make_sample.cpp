@@ -121,14 +121,36 @@ Rgba CardPixel(int x, int y, int width, int height)
     return pixel;
 }
 
+constexpr const char* Usage = "usage: tessaline-make-sample [--] OUT.png [WIDTH HEIGHT]\n"
+                              "Writes the test card (default 640 x 480; 16 to 8192 a side) as an RGBA PNG.\n"
+                              "Names starting with '-' go after '--'.\n";
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments();
+    // As tessaline-cli reads its command line: options first, names after "--" taken as they are;
+    // an unknown option is an error, never a file name.
+    QStringList args;
+    bool namesOnly = false;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+        if (!namesOnly && argument == "--") {
+            namesOnly = true;
+        } else if (!namesOnly && (argument == "--help" || argument == "-h")) {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else if (!namesOnly && argument.startsWith('-') && argument.size() > 1) {
+            std::fprintf(stderr, "tessaline-make-sample: unknown option %s\n%s", qUtf8Printable(argument),
+                         Usage);
+            return 2;
+        } else {
+            args.append(argument);
+        }
+    }
+    args.prepend(QCoreApplication::applicationFilePath());
     if (args.size() != 2 && args.size() != 4) {
-        std::fprintf(stderr, "usage: tessaline-make-sample OUT.png [WIDTH HEIGHT]\n");
+        std::fputs(Usage, stderr);
         return 2;
     }
     int width = 640, height = 480;

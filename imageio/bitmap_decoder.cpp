@@ -1,6 +1,8 @@
 #include "imageio/bitmap_decoder.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include <QByteArray>
@@ -9,6 +11,7 @@
 #include <QSize>
 #include <QString>
 
+#include "imageio/file_stream.h"
 #include "imageio/image_limits.h"
 
 namespace tessaline {
@@ -30,14 +33,30 @@ QImage Refused(QString* whyNot, const QString& reason)
 
 } // namespace
 
+QString TooLargeReason(std::uint32_t width, std::uint32_t height)
+{
+    return QStringLiteral("image too large: %1 x %2 pixels (at most %3 pixels, %4 on a side)")
+        .arg(width)
+        .arg(height)
+        .arg(MaxImagePixels)
+        .arg(MaxImageSide);
+}
+
 QImage DecodeBitmap(QIODevice& device, QString* whyNot)
 {
     if (!device.isReadable())
         return Refused(whyNot, QStringLiteral("cannot read"));
     if (StartsWithPngSignature(device))
         return Refused(whyNot, QStringLiteral("not a supported image: damaged or incomplete PNG file"));
+    if (!device.isSequential() && static_cast<std::uint64_t>(device.size()) > MaxImageFileBytes)
+        return Refused(whyNot,
+                       QStringLiteral("file too large: %1 bytes (image files of at most %2 bytes are read)")
+                           .arg(device.size())
+                           .arg(MaxImageFileBytes));
     QImageReader reader(&device);
-    reader.setAutoTransform(false);
+    // Cameras store a turned photograph as it was taken and say in EXIF how to show it; viewers
+    // turn it, and so do we.
+    reader.setAutoTransform(true);
     if (!reader.canRead())
         return Refused(whyNot, QStringLiteral("not a supported image"));
     const QByteArray format = reader.format().toLower();
@@ -54,10 +73,12 @@ QImage DecodeBitmap(QIODevice& device, QString* whyNot)
         const auto width = static_cast<std::uint32_t>(size.width());
         const auto height = static_cast<std::uint32_t>(size.height());
         const qint64 fileBytes = device.isSequential() ? -1 : device.size();
-        if (size.isEmpty() || !WithinImageLimits(width, height))
-            return Refused(whyNot, QStringLiteral("image size not accepted (%1 x %2 pixels)")
+        if (size.isEmpty())
+            return Refused(whyNot, QStringLiteral("damaged file: the image is %1 x %2 pixels")
                                        .arg(size.width())
                                        .arg(size.height()));
+        if (!WithinImageLimits(width, height))
+            return Refused(whyNot, TooLargeReason(width, height));
         if (fileBytes >= 0 && !PlausibleForFileSize(width, height, static_cast<std::uint64_t>(fileBytes)))
             return Refused(whyNot, QStringLiteral("damaged file: %1 bytes cannot hold %2 x %3 pixels")
                                        .arg(fileBytes)
@@ -82,9 +103,12 @@ QImage DecodeBitmap(QIODevice& device, QString* whyNot)
 
 QImage DecodeBitmapFile(const std::filesystem::path& path, QString* whyNot)
 {
-    QFile file(QString::fromStdU16String(path.u16string()));
-    if (!file.open(QIODevice::ReadOnly))
-        return Refused(whyNot, QStringLiteral("cannot read: ") + file.errorString());
+    // Opened by the path's own bytes, which need not be UTF-8; Qt reads through the handle.
+    const FileStream stream = OpenFile(path, false);
+    QFile file;
+    if (!stream || !file.open(stream.get(), QIODevice::ReadOnly))
+        return Refused(whyNot,
+                       QStringLiteral("cannot read: ") + QString::fromLocal8Bit(std::strerror(errno)));
     return DecodeBitmap(file, whyNot);
 }
 

@@ -9,6 +9,7 @@
 // refused before Qt allocates the bitmap. The process-wide QImageReader::setAllocationLimit
 // stays the caller's to set. A null QImage means "not decoded".
 
+#include <cstdint>
 #include <filesystem>
 
 #include <QIODevice>
@@ -23,12 +24,15 @@ inline constexpr const char* DecodedFormats[] = {"bmp", "gif", "jpeg", "ico", "c
 /// True when `device`'s next bytes are the PNG signature. Reads nothing (peeks).
 bool StartsWithPngSignature(QIODevice& device);
 
-/// Decodes one image from `device` (open for reading), without EXIF rotation. Null for a PNG,
-/// a format outside DecodedFormats, an unknown or damaged file, a declared size beyond the
-/// limits, or when memory runs out while Qt decodes; then `whyNot`, when given, receives a
+/// Decodes one image from `device` (open for reading), turned as its EXIF orientation says. Null
+/// for a PNG, a format outside DecodedFormats, an unknown or damaged file, a file larger than
+/// MaxImageFileBytes, a declared size beyond the limits, or when memory runs out while Qt decodes; then `whyNot`, when given, receives a
 /// short English reason ("not a supported image: ...", "cannot read: ...", "out of memory").
 /// Never throws.
 QImage DecodeBitmap(QIODevice& device, QString* whyNot = nullptr);
+
+/// The reason given for an image beyond WithinImageLimits, by every reader alike.
+QString TooLargeReason(std::uint32_t width, std::uint32_t height);
 
 /// DecodeBitmap on the file at `path`; null when it cannot be opened.
 QImage DecodeBitmapFile(const std::filesystem::path& path, QString* whyNot = nullptr);

@@ -31,6 +31,12 @@ inline constexpr std::uint64_t MaxTrailingImageDataBytes = 1024;
 /// any chunks in between, which are skipped).
 inline constexpr std::uint64_t MaxTrailingBytes = 1024 * 1024;
 
+/// The largest image file, in bytes, the decoders of other formats read: the largest image with 8
+/// bytes per pixel (16-bit RGBA, uncompressed) and 64 MiB of metadata. Past the image data those
+/// decoders read on to the end of the file, so without a limit an 8 GB file of zeros behind a small
+/// JPEG header keeps one busy for half a minute.
+inline constexpr std::uint64_t MaxImageFileBytes = MaxImagePixels * 8 + (std::uint64_t{64} << 20);
+
 /// Bytes of a width x height image at bytesPerPixel; nullopt when it is empty or has more than
 /// maxPixels pixels. Cannot overflow: the pixel count of two 32-bit sides fits in 64 bits, and
 /// a count within maxPixels times a small bytesPerPixel fits in size_t.

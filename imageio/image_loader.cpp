@@ -4,18 +4,32 @@
 
 #include "imageio/bitmap_bridge.h"
 #include "imageio/bitmap_decoder.h"
+#include "imageio/image_limits.h"
+#include "imageio/output_files.h"
 #include "imageio/png_reader.h"
 
 namespace tessaline {
 
 bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot)
 {
+    if (const auto refusal = WhyNotAnInput(path)) {
+        image.Release();
+        if (whyNot)
+            *whyNot = *refusal;
+        return false;
+    }
     const int pngCode = ReadPngFile(image, path);
     if (pngCode == PngReadOk)
         return true;
+    // A well-formed PNG beyond the limits is too large, whatever libpng called it.
+    if (const auto size = ReadPngHeaderSize(path); size && !WithinImageLimits(size->first, size->second)) {
+        if (whyNot)
+            *whyNot = TooLargeReason(size->first, size->second);
+        return false;
+    }
     if (pngCode == PngReadOutOfMemory) {
         if (whyNot)
-            *whyNot = QStringLiteral("out of memory (or the image is too large)");
+            *whyNot = QStringLiteral("out of memory");
         return false;
     }
     // Not a PNG the reader accepts: Qt's plugins may read it (JPEG, BMP, GIF, ...).

@@ -5,6 +5,8 @@
 #include <exception>
 #include <new>
 
+#include <zlib.h>
+
 #include "imageio/file_stream.h"
 #include "imageio/image_limits.h"
 #include "imageio/png_error.h"
@@ -109,7 +111,13 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
     if ((colourType & PNG_COLOR_MASK_ALPHA) == 0) {
         if (colourType == PNG_COLOR_TYPE_PALETTE)
             png_set_palette_to_rgb(png);
-        png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
+        // A tRNS chunk is transparency the file asks for, on any colour type: the palette's
+        // alphas, or the one grey or RGB value that stands for "transparent" (a sprite's
+        // background, a mask's empty area). Without one, every pixel is opaque.
+        if (png_get_valid(png, info, PNG_INFO_tRNS) != 0)
+            png_set_tRNS_to_alpha(png);
+        else
+            png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
     }
     if (bitDepth == 16)
         png_set_strip_16(png);
@@ -239,6 +247,18 @@ int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size, 
     source.size = data != nullptr ? size : 0;
     source.available = source.size;
     return ReadPngSource(image, source);
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ReadPngHeaderSize(const std::filesystem::path& path)
+{
+    const FileStream file = OpenFile(path, false);
+    png_byte head[33]; // signature, then IHDR: length, type, 13 bytes of data, checksum
+    if (!file || std::fread(head, 1, sizeof head, file.get()) != sizeof head || png_sig_cmp(head, 0, 8) != 0)
+        return std::nullopt;
+    if (png_get_uint_32(head + 8) != 13 || std::memcmp(head + 12, "IHDR", 4) != 0 ||
+        crc32(crc32(0, nullptr, 0), head + 12, 17) != png_get_uint_32(head + 29))
+        return std::nullopt;
+    return std::pair{png_get_uint_32(head + 16), png_get_uint_32(head + 20)};
 }
 
 int ReadPngFile(RgbaImage& image, const std::filesystem::path& path)

@@ -1,8 +1,8 @@
 #pragma once
 // imageio/png_reader.h: loads a PNG file of any colour type, bit depth and interlacing into the
-// engine's RgbaImage as 8-bit R, G, B, A. Palette tRNS becomes alpha; a tRNS on grey or truecolour
-// is not applied (those pixels load opaque); 16-bit samples keep their high byte; gAMA becomes the
-// image gamma. The functions return a PngReadResult and never throw. On any failure the image is
+// engine's RgbaImage as 8-bit R, G, B, A. A tRNS chunk becomes alpha for every colour type (the
+// palette's alphas, or the grey or RGB value it names turns fully transparent); 16-bit samples keep
+// their high byte; gAMA becomes the image gamma. The functions return a PngReadResult and never throw. On any failure the image is
 // left empty (released), so no pixels of an earlier image or of a half-read one remain.
 // Images above MaxImagePixels (imageio/image_limits.h) are refused before their buffer exists.
 
@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <utility>
 
 namespace tessaline {
 
@@ -37,6 +39,11 @@ int ReadPngStream(RgbaImage& image, std::FILE* stream);
 /// lets a fuzzer keep its inputs small; callers otherwise leave it.
 int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size,
                   std::uint64_t maxPixels = MaxImagePixels);
+
+/// The width and height a PNG file's header declares, when the file starts with the PNG signature
+/// and a whole IHDR chunk (its checksum right); the rest of the file is not read. Lets a caller
+/// say "too large" rather than "damaged" for a well-formed file beyond the limits.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ReadPngHeaderSize(const std::filesystem::path& path);
 
 /// Thrown by PngReadCallback when the data after the last row exceeds its limits.
 struct PngTrailingLimit

@@ -3,11 +3,8 @@
 #include <png.h>
 
 #include <exception>
-#include <functional>
-#include <string>
-#include <system_error>
 
-#include "imageio/file_stream.h"
+#include "imageio/atomic_file.h"
 #include "imageio/png_error.h"
 
 namespace tessaline {
@@ -20,8 +17,8 @@ class PngWriteGuard
 public:
     PngWriteGuard()
     {
-        // No warning function: libpng's own warning output applies.
-        png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorToException, nullptr);
+        // Warnings are dropped: libpng would print them on stderr beside the caller's own messages.
+        png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorToException, PngIgnoreWarning);
         if (png != nullptr)
             info = png_create_info_struct(png);
     }
@@ -101,27 +98,6 @@ int WritePng(const IndexedImage& image, std::FILE* stream)
     return PngWriteOk;
 }
 
-/// Writes into `path` directly; every failure of the write, the flush or the close counts (a full
-/// disk often shows only when the buffered tail is flushed or the file is closed).
-int WriteWhole(const IndexedImage& image, const std::filesystem::path& path)
-{
-    FileStream file = OpenFile(path, true);
-    if (!file)
-        return PngWriteFailed;
-    int result = WritePngStream(image, file.get());
-    if (result == PngWriteOk && (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0))
-        result = PngWriteFailed;
-    if (std::fclose(file.release()) != 0 && result == PngWriteOk)
-        result = PngWriteFailed;
-    return result;
-}
-
-void RemoveQuietly(const std::filesystem::path& path)
-{
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-}
-
 } // namespace
 
 int PaletteBitDepth(std::uint32_t paletteSize)
@@ -133,19 +109,6 @@ int PaletteBitDepth(std::uint32_t paletteSize)
     if (paletteSize <= 16)
         return 4;
     return 8;
-}
-
-std::filesystem::path TemporaryPathFor(const std::filesystem::path& target)
-{
-    std::filesystem::path temporary = target;
-    temporary += ".tmp";
-    // Most file systems allow 255 units per name; a target that long gets a short temporary name
-    // of its own rather than failing to save.
-    constexpr std::size_t maxNameUnits = 255;
-    if (temporary.filename().native().size() <= maxNameUnits)
-        return temporary;
-    const std::size_t hash = std::hash<std::filesystem::path::string_type>{}(target.filename().native());
-    return target.parent_path() / (".tessaline-" + std::to_string(hash) + ".png.tmp");
 }
 
 int WritePngStream(const IndexedImage& image, std::FILE* stream)
@@ -162,25 +125,16 @@ int WritePngStream(const IndexedImage& image, std::FILE* stream)
 
 int WritePngFile(const IndexedImage& image, const std::filesystem::path& path)
 {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (!Writable(image) || path.empty() || std::filesystem::is_directory(status))
+    if (!Writable(image))
         return PngWriteFailed;
-    // A device or pipe (/dev/stdout, /dev/full) is written in place: renaming a temporary over it
-    // would replace the device node itself.
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-        return WriteWhole(image, path);
-
-    const std::filesystem::path temporary = TemporaryPathFor(path);
-    int result = WriteWhole(image, temporary);
-    if (result == PngWriteOk) {
-        std::filesystem::rename(temporary, path, error);
-        if (error)
-            result = PngWriteFailed;
-    }
-    if (result != PngWriteOk)
-        RemoveQuietly(temporary);
-    return result;
+    int result = PngWriteFailed;
+    const bool written = WriteFileSafely(path, [&image, &result](std::FILE* stream) {
+        result = WritePngStream(image, stream);
+        return result == PngWriteOk;
+    });
+    if (written)
+        return PngWriteOk;
+    return result == PngWriteOk ? PngWriteFailed : result;
 }
 
 } // namespace tessaline

@@ -20,11 +20,10 @@ enum PngWriteResult : int {
     PngWriteNoLibpng = 35,
 };
 
-/// Writes `image` to `path`. The bytes go to a temporary file beside the target (the target's
-/// name plus ".tmp"), which replaces the target only once it is complete and closed; on any
-/// failure the temporary is removed and an existing target keeps its content. A folder that does
-/// not exist, or a target that is a folder, gives PngWriteFailed and creates nothing. A target that
-/// exists but is no regular file (a device, a pipe) is written in place, without a temporary.
+/// Writes `image` to `path` through WriteFileSafely (imageio/atomic_file.h): a regular target is
+/// replaced only by a complete file, keeping its permission bits; on any failure an existing
+/// target keeps its content. A folder that does not exist, or a target that is a folder, gives
+/// PngWriteFailed and creates nothing. A device or a pipe (or a link to one) is written in place.
 int WritePngFile(const IndexedImage& image, const std::filesystem::path& path);
 
 /// Writes `image` to an open stream (left open, not flushed). PngWriteFailed when libpng
@@ -33,8 +32,5 @@ int WritePngStream(const IndexedImage& image, std::FILE* stream);
 
 /// The PNG bit depth for a palette of `paletteSize` entries: 1, 2, 4 or 8.
 int PaletteBitDepth(std::uint32_t paletteSize);
-
-/// The temporary file WritePngFile writes before renaming it over `target`.
-std::filesystem::path TemporaryPathFor(const std::filesystem::path& target);
 
 } // namespace tessaline

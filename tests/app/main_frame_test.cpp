@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <QApplication>
@@ -25,6 +27,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 #include "app/image_view.h"
 #include "app/main_frame.h"
@@ -124,6 +131,29 @@ template <typename T> T* Control(CMainFrame& frame, const char* id)
     return control;
 }
 
+// Runs every event posted to `receiver` so far, a queued completion report included: returns
+// once a marker posted after them has been handled.
+bool DrainPostedEvents(QObject& receiver)
+{
+    bool reached = false;
+    QMetaObject::invokeMethod(&receiver, [&reached] { reached = true; }, Qt::QueuedConnection);
+    return QTest::qWaitFor([&reached] { return reached; }, WaitMs);
+}
+
+#if !defined(_WIN32)
+// The process's mapped address space in bytes (VmSize), or 0 when it cannot be read.
+qint64 AddressSpaceInUse()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() << 10;
+    return 0;
+}
+#endif
+
 // Waits until the frame is idle with nothing queued.
 bool WaitIdle(CMainFrame& frame)
 {
@@ -208,7 +238,7 @@ private slots:
                                    Write("three.png", TestCard(22, 10))};
         Drop(frame, files);
         QVERIFY(WaitIdle(frame));
-        QTest::qWait(100);
+        QVERIFY(DrainPostedEvents(frame));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.Source().width, 20u);
         QVERIFY(!QDir(folder.filePath("OUTPUT")).exists());
@@ -249,6 +279,38 @@ private slots:
         QVERIFY(!Control<QPushButton>(frame, "1012")->isEnabled());
     }
 
+    void DroppedNamesThatAreNotUtf8KeepTheirBytes()
+    {
+        // Latin-1 "café.png" and Shift-JIS "写真.bmp" as a file manager sends them: percent-encoded
+        // bytes in the URL list. Each loads, and its result keeps the name's bytes.
+        CMainFrame frame(&ProbedReduce);
+        Control<QCheckBox>(frame, "1021")->setChecked(true);
+        const std::filesystem::path base(folder.path().toStdString());
+        const std::string latin1 = "caf\xe9";
+        const std::string shiftJis = "\x8e\xca\x90\x5e";
+        std::filesystem::rename(Write("a.png", TestCard(18, 12)).toStdString(), base / (latin1 + ".png"));
+        std::filesystem::rename(Write("b.bmp", TestCard(19, 12).convertToFormat(QImage::Format_RGB32), "BMP").toStdString(),
+                                base / (shiftJis + ".bmp"));
+        QByteArray list;
+        for (const std::string& name : {latin1 + ".png", shiftJis + ".bmp"})
+            list += "file://" + QByteArray::fromStdString((base / name).string()).toPercentEncoding("/") + "\r\n";
+        QMimeData mime;
+        mime.setData(QStringLiteral("text/uri-list"), list);
+        QDragEnterEvent enter(QPoint(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&frame, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&frame, &drop);
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(frame.Source().width, 19u);
+        QVERIFY(std::filesystem::is_regular_file(base / "OUTPUT" / (latin1 + ".png")));
+        QVERIFY(std::filesystem::is_regular_file(base / "OUTPUT" / (shiftJis + ".png")));
+        // Qt cannot name these files to remove them with the folder.
+        for (const std::string& name : {latin1 + ".png", shiftJis + ".bmp", "OUTPUT/" + latin1 + ".png",
+                                        "OUTPUT/" + shiftJis + ".png"})
+            std::filesystem::remove(base / name);
+    }
+
     void UnreadableFileIsSkippedAndPreviewThenDoesNothing()
     {
         CMainFrame frame(&ProbedReduce);
@@ -267,9 +329,11 @@ private slots:
         QVERIFY(WaitIdle(frame));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(24, 16)); // the earlier image stays
+        const ReduceThread* last = frame.CurrentThread();
         QTest::mouseClick(Control<QPushButton>(frame, "1022"), Qt::LeftButton);
         QVERIFY(!frame.Reducing());
-        QTest::qWait(50);
+        QVERIFY(frame.CurrentThread() == last); // no new job was made
+        QVERIFY(DrainPostedEvents(frame));
         QCOMPARE(finished.count(), 1);
 
         // The result still on hand is offered under the name of the file it came from.
@@ -289,10 +353,16 @@ private slots:
         // A PNG whose text chunk declares gigabytes (refused by our reader, and never handed to
         // Qt's own PNG decoder) and an ICNS file that makes Qt's plugin ask for 8 GB.
         const QString tests = QStringLiteral(TESSALINE_TEST_DATA_DIR);
-        const QStringList hostile = {tests + "/data/hostile/huge_text_chunk.png",
-                                     tests + "/fuzz/corpus/bitmap_decode/regress_icns_zero_length_entry"};
+        QStringList hostile = {tests + "/data/hostile/huge_text_chunk.png",
+                               tests + "/fuzz/corpus/bitmap_decode/regress_icns_zero_length_entry"};
         for (const QString& file : hostile)
             QVERIFY2(QFile::exists(file), qPrintable(file));
+#if !defined(_WIN32)
+        // A FIFO would hold the UI thread in its open until some writer came: refused unopened.
+        const QString fifo = folder.filePath("pipe.png");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        hostile.prepend(fifo);
+#endif
         CMainFrame frame(&ProbedReduce);
         frame.show();
         QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
@@ -302,6 +372,37 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(12, 8));
     }
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+    void NoMemoryForTheWeightMapMakesTheFileUnreadable()
+    {
+        // 4096 x 4096 pixels: the source image, its display bitmap and the weight map take 64 MiB
+        // each. The address space is capped so that the first two fit and the weight map does not.
+        QImage uniform(4096, 4096, QImage::Format_ARGB32);
+        uniform.fill(qRgba(40, 90, 160, 255));
+        const QString big = Write("big.png", uniform);
+        uniform = QImage();
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        rlimit unlimited{};
+        QCOMPARE(getrlimit(RLIMIT_AS, &unlimited), 0);
+        rlimit capped = unlimited;
+        capped.rlim_cur = static_cast<rlim_t>(AddressSpaceInUse() + (qint64{144} << 20));
+        QCOMPARE(setrlimit(RLIMIT_AS, &capped), 0);
+        Drop(frame, {big}); // dropEvent must not let the allocation failure out
+        QCOMPARE(setrlimit(RLIMIT_AS, &unlimited), 0);
+        QVERIFY(!frame.Reducing());
+        QVERIFY(frame.Source().Empty());
+        QVERIFY(frame.SourceView()->Bitmap().isNull());
+        QVERIFY(frame.SourceView()->WeightMap().isNull());
+
+        Drop(frame, {Write("after.png", TestCard(12, 8))});
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(frame.SourceView()->WeightMap().size(), QSize(12, 8));
+    }
+#endif
 
     void PreviewWithoutSourceAndSaveWithoutResultDoNothing()
     {
@@ -319,8 +420,9 @@ private slots:
         QTest::mouseClick(Control<QPushButton>(frame, "1022"), Qt::LeftButton);
         QVERIFY(!frame.Reducing());
         QVERIFY(frame.CurrentThread() == nullptr);
+        // The dialog would be modal, so the click returns only after the watcher closed it.
         QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
-        QTest::qWait(50);
+        QVERIFY(DrainPostedEvents(frame));
         QVERIFY(!dialogSeen);
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("レディ"));
     }

@@ -27,38 +27,19 @@
 
 #include "engine/colour_model.h"
 #include "imageio/png_reader.h"
+#include "tests/cli/cli_test_support.h"
 
 namespace tessaline {
 namespace {
 
-struct RunResult
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using clitest::ReadAll;
+using RunResult = clitest::CliRun;
 
+// Runs the tool; a crash or a hang leaves exit code -1, which fails every expectation.
 RunResult RunCli(const QStringList& arguments, const QString& workDir = QString(),
                  const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    if (!workDir.isEmpty())
-        process.setWorkingDirectory(workDir);
-    process.start(TESSALINE_CLI_PATH, arguments);
-    RunResult result;
-    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)
-        return result; // a crash or a hang: exit code -1 fails every expectation
-    result.exitCode = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return clitest::RunCli(arguments, workDir, 0, environment);
 }
 
 // The chunks of a PNG file, walked by hand: an independent look at what the writer produced.
@@ -415,25 +396,6 @@ TEST_F(CliProcessTest, APipeIsRefusedWithoutWaitingForAWriter)
 // A PNG of width x height grey pixels, all alike, so the file stays small however large the image.
 QByteArray UniformPng(std::uint32_t width, std::uint32_t height)
 {
-    auto chunk = [](const char* type, const QByteArray& body) {
-        QByteArray out;
-        auto put32 = [&out](std::uint32_t v) {
-            for (int shift = 24; shift >= 0; shift -= 8)
-                out.append(static_cast<char>((v >> shift) & 0xff));
-        };
-        put32(static_cast<std::uint32_t>(body.size()));
-        const QByteArray typed = QByteArray(type) + body;
-        out.append(typed);
-        put32(static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), static_cast<uInt>(typed.size()))));
-        return out;
-    };
-    QByteArray header(13, '\0');
-    for (int i = 0; i < 4; ++i) {
-        header[i] = static_cast<char>(width >> (24 - 8 * i));
-        header[4 + i] = static_cast<char>(height >> (24 - 8 * i));
-    }
-    header[8] = 8; // bit depth; colour type 0 (grey), no interlace
     QByteArray row(static_cast<qsizetype>(width) + 1, '\x60');
     row[0] = 0; // filter: none
     z_stream stream{};
@@ -452,8 +414,9 @@ QByteArray UniformPng(std::uint32_t width, std::uint32_t height)
         } while (stream.avail_out == 0);
     }
     deflateEnd(&stream);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) +
-           chunk("IEND", QByteArray());
+    // 8-bit grey, not interlaced.
+    return clitest::PngSignature() + clitest::Ihdr(width, height, 8, 0) + clitest::Chunk("IDAT", compressed) +
+           clitest::Chunk("IEND", QByteArray());
 }
 
 #if defined(__has_feature)
@@ -486,6 +449,27 @@ TEST_F(CliProcessTest, RunningOutOfMemoryIsAFailureNotACrash)
     EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
     EXPECT_FALSE(QFile::exists(Path("out/big.png")));
     ExpectValidResult(Path("out/small.png"), 256); // the next file still goes through
+}
+
+TEST_F(CliProcessTest, ThreadsThatCannotStartMeanFewerThreadsNotAFailedBatch)
+{
+    // 32 threads of 64 MiB stacks cannot all start within 1 GB of address space.
+    ASSERT_TRUE(Save(TestPicture(200, 150), Path("one.png"))); // parallel loops above 3000 pixels
+    ASSERT_TRUE(Save(TestPicture(120, 100), Path("two.png")));
+    QProcess shell;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("OMP_NUM_THREADS", "32");
+    environment.insert("OMP_STACKSIZE", "64M");
+    shell.setProcessEnvironment(environment);
+    shell.start("/bin/sh", {"-c", "ulimit -v 1000000 && exec \"$0\" --quiet --output-dir \"$1\" \"$2\" \"$3\"",
+                            TESSALINE_CLI_PATH, Path("out"), Path("one.png"), Path("two.png")});
+    ASSERT_TRUE(shell.waitForFinished(300000));
+    ASSERT_EQ(shell.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromUtf8(shell.readAllStandardError());
+    EXPECT_EQ(shell.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(err.isEmpty()) << err.toStdString();
+    ExpectValidResult(Path("out/one.png"), 256);
+    ExpectValidResult(Path("out/two.png"), 256);
 }
 #endif
 
@@ -598,6 +582,59 @@ TEST_F(CliProcessTest, AnInputIsNeverOverwrittenUnlessMinusONamesIt)
     ExpectValidResult(Path("pic.png"), 16);
 }
 
+TEST_F(CliProcessTest, TheWeightsImageIsAnInputToo)
+{
+    // The painted mask is photo.png beside photo.jpg; --output-dir . would give the result its name.
+    ASSERT_TRUE(Save(OpaquePicture(), Path("photo.jpg"), "JPEG"));
+    QImage mask(64, 48, QImage::Format_ARGB32);
+    mask.fill(Qt::transparent);
+    for (int x = 0; x < 64; ++x)
+        mask.setPixel(x, 10, qRgba(0, 0, 0, 255));
+    ASSERT_TRUE(Save(mask, Path("photo.png")));
+    const QByteArray painted = ReadAll(Path("photo.png"));
+
+    const RunResult run = RunCli({"--weights", "photo.png", "--output-dir", ".", "photo.jpg"}, dir.path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("refusing to overwrite the weights image")) << run.err.toStdString();
+    EXPECT_EQ(ReadAll(Path("photo.png")), painted);
+
+    // Elsewhere the same weights are used as before.
+    const RunResult elsewhere = RunCli({"--weights", "photo.png", "--output-dir", "out", "photo.jpg"}, dir.path());
+    ASSERT_EQ(elsewhere.exitCode, 0) << elsewhere.err.toStdString();
+    ExpectValidResult(Path("out/photo.png"), 256);
+    EXPECT_EQ(ReadAll(Path("photo.png")), painted);
+}
+
+#if !defined(_WIN32)
+// The check that no result replaces an input looks each file up a fixed number of times, however
+// many inputs the run has. Counted in file-status calls under strace, not in seconds.
+TEST_F(CliProcessTest, ManyInputsCostAFewLookupsEach)
+{
+    const QString strace = QStandardPaths::findExecutable("strace");
+    if (strace.isEmpty())
+        GTEST_SKIP() << "strace is not installed";
+    constexpr int Inputs = 400;
+    QStringList names;
+    for (int i = 0; i < Inputs; ++i) {
+        const QString name = QString("f%1.png").arg(i);
+        QFile empty(Path(name)); // empty files: refused at once, after the destination check
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+        names << name;
+    }
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.start(strace, QStringList{"-f", "-qq", "-e", "trace=%%stat", "-o", Path("trace.txt"), TESSALINE_CLI_PATH,
+                                      "--quiet"} +
+                              names);
+    ASSERT_TRUE(process.waitForFinished(300000));
+    ASSERT_EQ(process.exitCode(), 1); // every input is refused as unreadable
+    const qsizetype lookups = ReadAll(Path("trace.txt")).count('\n');
+    // A check against every other input made about 4 * Inputs lookups per input.
+    EXPECT_LT(lookups, 40 * Inputs) << lookups << " file-status calls for " << Inputs << " inputs";
+    EXPECT_FALSE(QFileInfo::exists(Path("OUTPUT/f0.png")));
+}
+#endif
+
 TEST_F(CliProcessTest, TimingsAndQuiet)
 {
     ASSERT_TRUE(Save(TestPicture(), Path("pic.png")));
@@ -630,6 +667,24 @@ TEST_F(CliProcessTest, ReducesTheProjectsTestCard)
     EXPECT_TRUE(ParseChunks(ReadAll(Path("out.png"))).hasTrns);
 }
 
+TEST_F(CliProcessTest, MakeSampleTakesOptionsAsOptionsAndNamesAfterDashes)
+{
+    const auto make = [this](const QStringList& arguments) {
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(TESSALINE_MAKE_SAMPLE_PATH, arguments);
+        EXPECT_TRUE(process.waitForFinished(120000));
+        return std::pair{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput())};
+    };
+    const auto help = make({"--help"});
+    EXPECT_EQ(help.first, 0);
+    EXPECT_TRUE(help.second.startsWith("usage: tessaline-make-sample")) << help.second.toStdString();
+    EXPECT_EQ(make({"--colours", "16"}).first, 2);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty()) << "no file named like an option";
+    EXPECT_EQ(make({"--", "-card.png", "32", "16"}).first, 0);
+    EXPECT_EQ(QImage(Path("-card.png")).size(), QSize(32, 16));
+}
+
 TEST_F(CliProcessTest, EveryPngSuiteImageReducesToSixtyFourColours)
 {
     const QString suite = QString(TESSALINE_SHARED_DIR) + "/testdata/pngsuite";
@@ -644,6 +699,7 @@ TEST_F(CliProcessTest, EveryPngSuiteImageReducesToSixtyFourColours)
         const QString out = Path("suite-" + name);
         const RunResult run = RunCli({"--quiet", "--colours", "64", "-o", out, suite + "/" + name});
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.isEmpty()) << "no library's own lines beside ours: " << run.err.toStdString();
         ExpectValidResult(out, 64);
         ++reduced;
     }

@@ -3,13 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "engine/colour_model.h"
 #include "imageio/png_reader.h"
@@ -111,6 +116,49 @@ TEST_F(FileNamesTest, JapaneseSpacesAndDashesInEveryPosition)
     EXPECT_EQ(unguarded.exitCode, 2);
     EXPECT_FALSE(QFileInfo::exists(Path("OUTPUT")));
 }
+
+#if !defined(_WIN32)
+TEST_F(FileNamesTest, NamesKeepTheirBytesAndPrintEscaped)
+{
+    // Latin-1 "café", Shift-JIS "写真", a newline and a terminal escape sequence in names. The shell
+    // hands them over as bytes (a glob, printf), as any caller may.
+    namespace fs = std::filesystem;
+    const fs::path base(dir.path().toStdString());
+    const std::string names[] = {"caf\xe9.png", "\x8e\xca\x90\x5e.jpg", "two\nlines.png", "clear\x1b[2J.png"};
+    fs::create_directory(base / "in");
+    for (const std::string& name : names) {
+        ASSERT_TRUE(Picture().save(Path("in/picture.png"), "PNG"));
+        fs::rename(base / "in" / "picture.png", base / "in" / name);
+    }
+    QProcess shell;
+    shell.setWorkingDirectory(Path("in"));
+    shell.start("/bin/sh", {"-c", "\"$0\" --output-dir ../out -- * && exec \"$0\" --quiet -o \"../r$(printf '\\351')sultat.png\" "
+                                  "-- caf*.png",
+                            TESSALINE_CLI_PATH});
+    ASSERT_TRUE(shell.waitForFinished(240000));
+    const QByteArray out = shell.readAllStandardOutput();
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(base / "out"))
+        written.push_back(entry.path().filename().string());
+    std::sort(written.begin(), written.end());
+    std::vector<std::string> expected = {"caf\xe9.png", "\x8e\xca\x90\x5e.png", "two\nlines.png", "clear\x1b[2J.png"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(written, expected);
+    EXPECT_TRUE(fs::is_regular_file(base / "r\xe9sultat.png"));
+
+    EXPECT_EQ(out.count('\n'), 4) << "one line per file: " << out.toStdString();
+    EXPECT_FALSE(out.contains('\x1b')) << "no escape sequence reaches the terminal";
+    EXPECT_TRUE(out.contains("caf\\xe9.png -> ")) << out.toStdString();
+    EXPECT_TRUE(out.contains("\\x8e")) << out.toStdString();
+    EXPECT_TRUE(out.contains("two\\nlines.png -> ")) << out.toStdString();
+    EXPECT_TRUE(out.contains("clear\\e[2J.png -> ")) << out.toStdString();
+    // Qt cannot name these files to remove them with the folder.
+    for (const auto& entry : fs::directory_iterator(base))
+        fs::remove_all(entry.path());
+}
+#endif
 
 } // namespace
 } // namespace tessaline

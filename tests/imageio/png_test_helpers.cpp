@@ -125,6 +125,11 @@ TestPng MakeTestPng(const TestPngLayout& layout)
             if (channels == 4)
                 rgba[3] = ToByte(s[3], layout.bitDepth);
         }
+        // A grey or RGB tRNS names one colour (the first pixel's, below): pixels of exactly that
+        // colour are transparent.
+        if (!palette && layout.transparentCount > 0 && channels % 2 == 1 &&
+            std::equal(s, s + channels, samples.data()))
+            rgba[3] = 0;
         result.expectedRgba.insert(result.expectedRgba.end(), rgba, rgba + 4);
     }
 

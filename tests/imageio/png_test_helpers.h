@@ -19,7 +19,7 @@ struct TestPngLayout
     bool interlaced = false;
     bool hasGamma = false;
     png_uint_32 gammaFixed = 100000; ///< gAMA value when hasGamma
-    int transparentCount = 0;        ///< tRNS entries (palette) or, when > 0 on grey/truecolour, one colour
+    int transparentCount = 0;        ///< tRNS entries (palette) or, when > 0 on grey/truecolour, one colour key
     std::uint32_t width = 13;
     std::uint32_t height = 11;
     std::uint32_t seed = 1;

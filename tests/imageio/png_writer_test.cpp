@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "imageio/atomic_file.h"
 #include "imageio/png_reader.h"
 #include "tests/imageio/png_test_helpers.h"
 
@@ -266,13 +267,22 @@ TEST(PngWriterTest, JapaneseSpacedAndLongNames)
     EXPECT_EQ(files, 2u);
 }
 
-TEST(PngWriterTest, TemporaryIsBesideTheTarget)
+TEST(PngWriterTest, TemporaryIsHiddenAndBesideTheTarget)
 {
-    const std::filesystem::path target = std::filesystem::path("folder") / "name.png";
-    EXPECT_EQ(TemporaryPathFor(target), std::filesystem::path("folder") / "name.png.tmp");
-    const std::filesystem::path longTarget = std::filesystem::path("folder") / (std::string(253, 'a') + ".png");
-    EXPECT_EQ(TemporaryPathFor(longTarget).parent_path(), std::filesystem::path("folder"));
-    EXPECT_LE(TemporaryPathFor(longTarget).filename().native().size(), 255u);
+    ScratchFolder folder;
+    for (const std::string& name : {std::string("name.png"), std::string(251, 'a') + ".png"}) {
+        const auto target = folder.Path() / name;
+        std::vector<std::string> seen;
+        ASSERT_TRUE(WriteFileSafely(target, [&](std::FILE* stream) {
+            seen = folder.Names(); // while the bytes are being written
+            return std::fputs("bytes", stream) >= 0;
+        }));
+        ASSERT_EQ(seen.size(), 1u) << name;
+        EXPECT_TRUE(IsTemporaryName(seen.front())) << seen.front();
+        EXPECT_LE(seen.front().size(), 255u);
+        EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
+        std::filesystem::remove(target);
+    }
 }
 
 #if !defined(_WIN32)
