@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <functional>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -53,6 +54,23 @@ void PngFlushCallback(png_structp png)
         png_error(png, "Write error");
 }
 
+// Encoding into memory: the bytes a file write would produce, appended in the same order.
+void PngMemoryWriteCallback(png_structp png, png_bytep data, png_size_t length)
+{
+    auto* bytes = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+    bytes->insert(bytes->end(), data, data + length); // bad_alloc travels out of libpng to EncodePng
+}
+
+void PngMemoryFlushCallback(png_structp) {}
+
+/// Where libpng's output goes: the io pointer and the two callbacks png_set_write_fn takes.
+struct PngSink
+{
+    void* io;
+    png_rw_ptr write;
+    png_flush_ptr flush;
+};
+
 /// True when the image can be handed to libpng without it reading past our buffers.
 bool Writable(const IndexedImage& image)
 {
@@ -66,7 +84,8 @@ bool Writable(const IndexedImage& image)
     return true;
 }
 
-int WritePng(const IndexedImage& image, std::FILE* stream)
+/// The one encoder: every PNG this program writes, to a file or into memory, comes from here.
+int WritePng(const IndexedImage& image, const PngSink& sink)
 {
     PngWriteGuard guard;
     if (guard.png == nullptr || guard.info == nullptr)
@@ -74,7 +93,7 @@ int WritePng(const IndexedImage& image, std::FILE* stream)
     png_structp png = guard.png;
     png_infop info = guard.info;
 
-    png_set_write_fn(png, stream, PngWriteCallback, PngFlushCallback);
+    png_set_write_fn(png, sink.io, sink.write, sink.flush);
     png_set_compression_level(png, 9);
     png_set_filter(png, 0, PNG_FILTER_NONE);
     if (image.gamma > 0.0)
@@ -101,14 +120,16 @@ int WritePng(const IndexedImage& image, std::FILE* stream)
     return PngWriteOk;
 }
 
-/// Writes into `path` directly; every failure of the write, the flush or the close counts (a full
-/// disk often shows only when the buffered tail is flushed or the file is closed).
-int WriteWhole(const IndexedImage& image, const std::filesystem::path& path)
+/// Writes into `path` directly through `writeTo`; every failure of the write, the flush or the
+/// close counts (a full disk often shows only when the buffered tail is flushed or the file is
+/// closed).
+using StreamWriter = std::function<int(std::FILE*)>;
+int WriteWhole(const StreamWriter& writeTo, const std::filesystem::path& path)
 {
     FileStream file = OpenFile(path, true);
     if (!file)
         return PngWriteFailed;
-    int result = WritePngStream(image, file.get());
+    int result = writeTo(file.get());
     if (result == PngWriteOk && (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0))
         result = PngWriteFailed;
     if (std::fclose(file.release()) != 0 && result == PngWriteOk)
@@ -120,6 +141,31 @@ void RemoveQuietly(const std::filesystem::path& path)
 {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
+}
+
+/// The whole file through a temporary beside `path`, renamed over it once complete (see
+/// WritePngFile); a device or pipe is written in place.
+int WriteSafely(const StreamWriter& writeTo, const std::filesystem::path& path)
+{
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (path.empty() || std::filesystem::is_directory(status))
+        return PngWriteFailed;
+    // A device or pipe (/dev/stdout, /dev/full) is written in place: renaming a temporary over it
+    // would replace the device node itself.
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        return WriteWhole(writeTo, path);
+
+    const std::filesystem::path temporary = TemporaryPathFor(path);
+    int result = WriteWhole(writeTo, temporary);
+    if (result == PngWriteOk) {
+        std::filesystem::rename(temporary, path, error);
+        if (error)
+            result = PngWriteFailed;
+    }
+    if (result != PngWriteOk)
+        RemoveQuietly(temporary);
+    return result;
 }
 
 } // namespace
@@ -153,7 +199,7 @@ int WritePngStream(const IndexedImage& image, std::FILE* stream)
     if (stream == nullptr || !Writable(image))
         return PngWriteFailed;
     try {
-        return WritePng(image, stream);
+        return WritePng(image, PngSink{stream, PngWriteCallback, PngFlushCallback});
     } catch (const std::exception&) {
         // A libpng error (or bad_alloc): the stream holds a partial file and is not used further.
         return PngWriteFailed;
@@ -162,25 +208,35 @@ int WritePngStream(const IndexedImage& image, std::FILE* stream)
 
 int WritePngFile(const IndexedImage& image, const std::filesystem::path& path)
 {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (!Writable(image) || path.empty() || std::filesystem::is_directory(status))
+    if (!Writable(image))
         return PngWriteFailed;
-    // A device or pipe (/dev/stdout, /dev/full) is written in place: renaming a temporary over it
-    // would replace the device node itself.
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-        return WriteWhole(image, path);
+    return WriteSafely([&image](std::FILE* stream) { return WritePngStream(image, stream); }, path);
+}
 
-    const std::filesystem::path temporary = TemporaryPathFor(path);
-    int result = WriteWhole(image, temporary);
-    if (result == PngWriteOk) {
-        std::filesystem::rename(temporary, path, error);
-        if (error)
-            result = PngWriteFailed;
+std::vector<std::uint8_t> EncodePng(const IndexedImage& image)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!Writable(image))
+        return bytes;
+    try {
+        if (WritePng(image, PngSink{&bytes, PngMemoryWriteCallback, PngMemoryFlushCallback}) == PngWriteOk)
+            return bytes;
+    } catch (const std::exception&) {
+        // A libpng error or no memory for the bytes: no encoding at all rather than part of one.
     }
-    if (result != PngWriteOk)
-        RemoveQuietly(temporary);
-    return result;
+    return {};
+}
+
+int WritePngBytes(const std::vector<std::uint8_t>& bytes, const std::filesystem::path& path)
+{
+    if (bytes.empty())
+        return PngWriteFailed;
+    return WriteSafely(
+        [&bytes](std::FILE* stream) {
+            return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() ? int{PngWriteOk}
+                                                                                      : int{PngWriteFailed};
+        },
+        path);
 }
 
 } // namespace tessaline
