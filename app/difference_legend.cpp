@@ -50,9 +50,11 @@ void CDifferenceLegend::paintEvent(QPaintEvent*)
     for (const int mark : Marks) {
         const int x = Margin + static_cast<int>(std::lround(DifferenceScalePosition(mark) * (RampWidth - 1)));
         painter.drawLine(x, top + RampHeight, x, top + RampHeight + 2);
-        const QString label = mark == DifferenceScaleTop ? QStringLiteral("%1+").arg(mark) : QString::number(mark);
+        const QString label =
+            mark == DifferenceScaleTop ? QStringLiteral("%1+").arg(mark) : QString::number(mark);
         const int labelWidth = fontMetrics().horizontalAdvance(label);
-        painter.drawText(QRect(x - labelWidth / 2, top + RampHeight + 2, labelWidth, line), Qt::AlignCenter, label);
+        painter.drawText(QRect(x - labelWidth / 2, top + RampHeight + 2, labelWidth, line), Qt::AlignCenter,
+                         label);
     }
 }
 

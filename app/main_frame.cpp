@@ -150,7 +150,8 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
     const bool press = event->type() == QEvent::KeyPress;
-    if ((press || event->type() == QEvent::KeyRelease) && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+    if ((press || event->type() == QEvent::KeyRelease) &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
         if (!static_cast<QKeyEvent*>(event)->isAutoRepeat() && sourceKeyHeld != press) {
             sourceKeyHeld = press;
             UpdateResultView();
@@ -382,8 +383,8 @@ bool CMainFrame::LoadWeights(const std::filesystem::path& path)
         return false;
     }
     if (weights.size() != sourceView->Bitmap().size()) {
-        statusBar()->showMessage(texts::WeightsWrongSize(weights.width(), weights.height(),
-                                                         sourceView->Bitmap().width(), sourceView->Bitmap().height()));
+        statusBar()->showMessage(texts::WeightsWrongSize(
+            weights.width(), weights.height(), sourceView->Bitmap().width(), sourceView->Bitmap().height()));
         return false;
     }
     // Only the alpha is the weight; black strokes are how the view shows it.
@@ -404,9 +405,9 @@ void CMainFrame::OnSaveWeights()
         return;
     std::filesystem::path proposal = sourcePath.parent_path() / sourcePath.stem();
     proposal += ToPath(texts::WeightsFileSuffix());
-    const QString chosen = QFileDialog::getSaveFileName(this, texts::SaveWeights(), ToQString(proposal),
-                                                        texts::PngFilter() + QStringLiteral(";;") +
-                                                            texts::AllFilesFilter());
+    const QString chosen =
+        QFileDialog::getSaveFileName(this, texts::SaveWeights(), ToQString(proposal),
+                                     texts::PngFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
     if (!chosen.isEmpty())
         SaveWeights(ToPath(chosen));
 }
@@ -415,8 +416,8 @@ void CMainFrame::OnLoadWeights()
 {
     if (source.Empty())
         return;
-    const QString chosen = QFileDialog::getOpenFileName(this, texts::LoadWeights(),
-                                                        ToQString(sourcePath.parent_path()));
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, texts::LoadWeights(), ToQString(sourcePath.parent_path()));
     if (!chosen.isEmpty())
         LoadWeights(ToPath(chosen));
 }

@@ -43,7 +43,7 @@ inline QString ResultText(int ms, double psnr, std::uint32_t coloursUsed, std::u
 
 // Comparing, inspecting and the weight file, in the bar below the views.
 inline QString ShowSource() { return QStringLiteral("元画像"); }
-inline QString ShowSourceTip() { return QStringLiteral("押している間、結果の位置に元画像を表示します (スペースキーでも可)"); }
+inline QString ShowSourceTip() { return QStringLiteral("結果の位置に元画像を表示します (ビューでスペースキーを押している間も)"); }
 inline QString Difference() { return QStringLiteral("差分"); }
 inline QString DifferenceTip() { return QStringLiteral("元画像との誤差をヒートマップで表示します"); }
 inline QString DifferenceLegendTitle() { return QStringLiteral("誤差 (階調)"); }

@@ -54,8 +54,9 @@ void Row(const std::string& name, RgbaImage& source, int runs)
     const std::filesystem::path file = std::filesystem::temp_directory_path() / "tessaline-bench-figures.png";
     const double writeMs = FastestMs(runs, [&] { WritePngFile(result, file); });
     std::filesystem::remove(file);
-    std::printf("%-28s %9u %10.0f %10.1f %10.1f %10.1f %6.1f %10zu\n", name.c_str(), source.width * source.height,
-                reduceMs, measureMs, encodeMs, writeMs, figures ? figures->psnr : 0.0, bytes);
+    std::printf("%-28s %9u %10.0f %10.1f %10.1f %10.1f %6.1f %10zu\n", name.c_str(),
+                source.width * source.height, reduceMs, measureMs, encodeMs, writeMs,
+                figures ? figures->psnr : 0.0, bytes);
 }
 
 } // namespace
@@ -68,7 +69,8 @@ int main(int argc, char** argv)
     std::printf("%-28s %9s %10s %10s %10s %10s %6s %10s\n", "image", "pixels", "reduce ms", "figures ms",
                 "encode ms", "write ms", "dB", "bytes");
     const std::filesystem::path shared = std::filesystem::path(TESSALINE_SHARED_DIR) / "testdata" / "images";
-    for (const char* name : {"photo-fossa.png", "photo-kleiber.png", "photo-large-sea.png", "icon-user-trash.png"}) {
+    for (const char* name :
+         {"photo-fossa.png", "photo-kleiber.png", "photo-large-sea.png", "icon-user-trash.png"}) {
         RgbaImage image;
         if (ReadPngFile(image, shared / name) == 0)
             Row(name, image, runs);

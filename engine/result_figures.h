@@ -39,7 +39,8 @@ struct ResultFigures
 inline std::array<std::uint8_t, 4> StoredRgba(const IndexedImage& image, std::uint8_t index)
 {
     const std::uint8_t* rgb = &image.paletteRgb[std::size_t{index} * 3];
-    return {rgb[0], rgb[1], rgb[2], index < image.transparentCount ? image.paletteAlpha[index] : std::uint8_t{255}};
+    return {rgb[0], rgb[1], rgb[2],
+            index < image.transparentCount ? image.paletteAlpha[index] : std::uint8_t{255}};
 }
 
 /// One channel of a straight-alpha pixel composited over a background level, rounded.

@@ -40,8 +40,9 @@ QImage TestCard(int w, int h)
     QImage image(w, h, QImage::Format_ARGB32);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, qRgba(x * 255 / w, y * 255 / h, (x * y) % 256,
-                                       x < 6 && y < 6 ? 0 : ((y > h / 3 && y < h / 2) ? 140 : 255)));
+            image.setPixel(x, y,
+                           qRgba(x * 255 / w, y * 255 / h, (x * y) % 256,
+                                 x < 6 && y < 6 ? 0 : ((y > h / 3 && y < h / 2) ? 140 : 255)));
     return image;
 }
 
@@ -158,10 +159,10 @@ private slots:
             for (int x = 0; x < heat.width(); ++x) {
                 const QRgb s = source.pixel(x, y);
                 const QRgb r = result.pixel(x, y);
-                const std::uint8_t a[4] = {std::uint8_t(qRed(s)), std::uint8_t(qGreen(s)), std::uint8_t(qBlue(s)),
-                                           std::uint8_t(qAlpha(s))};
-                const std::uint8_t b[4] = {std::uint8_t(qRed(r)), std::uint8_t(qGreen(r)), std::uint8_t(qBlue(r)),
-                                           std::uint8_t(qAlpha(r))};
+                const std::uint8_t a[4] = {std::uint8_t(qRed(s)), std::uint8_t(qGreen(s)),
+                                           std::uint8_t(qBlue(s)), std::uint8_t(qAlpha(s))};
+                const std::uint8_t b[4] = {std::uint8_t(qRed(r)), std::uint8_t(qGreen(r)),
+                                           std::uint8_t(qBlue(r)), std::uint8_t(qAlpha(r))};
                 const int error = PixelError(a, b);
                 largest = std::max(largest, error);
                 QCOMPARE(heat.pixel(x, y), DifferenceColour(error));
@@ -254,8 +255,8 @@ private slots:
         QVERIFY(frame.SaveWeights(weights.toStdU16String()));
         const QString out = folder.filePath(QStringLiteral("cli.png"));
         QProcess process;
-        process.start(cli, {QStringLiteral("--quiet"), QStringLiteral("--weights"), weights, QStringLiteral("-o"),
-                            out, image});
+        process.start(cli, {QStringLiteral("--quiet"), QStringLiteral("--weights"), weights,
+                            QStringLiteral("-o"), out, image});
         QVERIFY(process.waitForFinished(WaitMs));
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(FileBytes(out), windowResult);

@@ -14,8 +14,8 @@
 #include <QFile>
 #include <QLinearGradient>
 #include <QMimeData>
-#include <QPushButton>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
