@@ -117,6 +117,56 @@ TEST(ResultFiguresTest, TranslucentPixelsAreComparedOverBlackAndOverWhite)
     EXPECT_EQ(figures->maxError, 255);
 }
 
+TEST(ResultFiguresTest, AgreesWithThePlainPixelComparisonOnRandomImages)
+{
+    // Opaque, translucent and transparent pixels against a random palette with a transparency
+    // chunk: every figure, and every pixel of the error map, as the per-pixel functions give them.
+    std::mt19937 random(7);
+    const std::uint32_t width = 71;
+    const std::uint32_t height = 53;
+    RgbaImage source = CreateRgbaImage(width, height);
+    for (std::size_t i = 0; i < source.pixels.size(); i += 4) {
+        for (int c = 0; c < 3; ++c)
+            source.pixels[i + c] = static_cast<std::uint8_t>(random());
+        const unsigned kind = random() % 4;
+        source.pixels[i + 3] = kind == 0 ? 0 : (kind == 1 ? static_cast<std::uint8_t>(random()) : 255);
+    }
+    IndexedImage result = UniformResult(width, height, {0, 0, 0, 0}, true);
+    result.paletteSize = 40;
+    result.transparentCount = 20;
+    for (std::uint32_t p = 0; p < 40; ++p) {
+        for (int c = 0; c < 3; ++c)
+            result.paletteRgb[p * 3 + c] = static_cast<std::uint8_t>(random());
+        result.paletteAlpha[p] = static_cast<std::uint8_t>(random());
+    }
+    for (std::uint8_t& index : result.pixels)
+        index = static_cast<std::uint8_t>(random() % 40);
+
+    std::vector<std::uint8_t> errors;
+    const std::optional<ResultFigures> figures = MeasureResult(source, result, &errors);
+    ASSERT_TRUE(figures);
+    ASSERT_EQ(errors.size(), std::size_t{width} * height);
+    std::uint64_t squaresBlack = 0;
+    std::uint64_t squaresWhite = 0;
+    int largest = 0;
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        const std::array<std::uint8_t, 4> out = StoredRgba(result, result.pixels[i]);
+        const std::uint8_t* in = &source.pixels[4 * i];
+        for (int c = 0; c < 3; ++c) {
+            int black = 0;
+            int white = 0;
+            CompositeDifferences(in, out.data(), c, black, white);
+            squaresBlack += static_cast<std::uint64_t>(black * black);
+            squaresWhite += static_cast<std::uint64_t>(white * white);
+        }
+        ASSERT_EQ(errors[i], PixelError(in, out.data())) << i;
+        largest = std::max(largest, int{errors[i]});
+    }
+    EXPECT_DOUBLE_EQ(figures->mseBlack, double(squaresBlack) / (3.0 * width * height));
+    EXPECT_DOUBLE_EQ(figures->mseWhite, double(squaresWhite) / (3.0 * width * height));
+    EXPECT_EQ(figures->maxError, largest);
+}
+
 TEST(ResultFiguresTest, RefusesImagesThatDoNotMatch)
 {
     RgbaImage source = UniformSource(3, 2, {1, 2, 3, 255});
