@@ -107,6 +107,14 @@ void CImageView::CreateWeightMap()
     weightMap.fill(Qt::transparent);
 }
 
+bool CImageView::SetWeightMap(QImage map)
+{
+    if (bitmap.isNull() || map.size() != bitmap.size())
+        return false;
+    weightMap = map.convertToFormat(QImage::Format_ARGB32);
+    return true;
+}
+
 void CImageView::ClearWeights()
 {
     if (weightMap.isNull())
@@ -175,7 +183,10 @@ void CImageView::paintEvent(QPaintEvent*)
         const QRect source = QRect(first, last).intersected(bitmap.rect());
         if (!source.isEmpty()) {
             const QRect destination(source.topLeft() * zoom, source.size() * zoom);
-            painter.drawImage(destination, bitmap, source);
+            const bool showAlternate = alternate.size() == bitmap.size();
+            painter.drawImage(destination, showAlternate ? alternate : bitmap, source);
+            if (highlight.size() == bitmap.size())
+                painter.drawImage(destination, highlight, source);
             if (weightVisible && !weightMap.isNull())
                 painter.drawImage(destination, weightMap, source);
         }

@@ -5,6 +5,8 @@
 // view also owns the user-weight map (alpha = weight) that the left mouse button paints.
 // UI thread only.
 
+#include <utility>
+
 #include <QAbstractScrollArea>
 #include <QImage>
 
@@ -38,6 +40,19 @@ public:
     /// The weight map, or a null image when there is none.
     const QImage& WeightMap() const { return weightMap; }
 
+    /// Replaces the weight map by `map` (ARGB32 of the image's size; alpha is the weight). False,
+    /// changing nothing, for another size or when there is no image.
+    bool SetWeightMap(QImage map);
+
+    /// An image of the bitmap's size shown in its place (the source for a blink comparison, the
+    /// difference heat map), at the same zoom and scroll; a null image shows the bitmap again.
+    /// An image of another size is not shown. The caller redraws.
+    void SetAlternate(QImage image) { alternate = std::move(image); }
+    const QImage& Alternate() const { return alternate; }
+    /// An image of the bitmap's size drawn over whatever is shown (a highlight); null for none.
+    void SetHighlight(QImage image) { highlight = std::move(image); }
+    const QImage& Highlight() const { return highlight; }
+
     /// While true the weight map is drawn over the image and the mouse paints into it.
     void SetWeightVisible(bool visible) { weightVisible = visible; }
     bool WeightVisible() const { return weightVisible; }
@@ -68,6 +83,8 @@ private:
 
     QImage bitmap;
     QImage weightMap;
+    QImage alternate;
+    QImage highlight;
     CImageView* partner = nullptr;
     bool weightVisible = false;
     int zoom = 1;

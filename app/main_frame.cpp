@@ -1,25 +1,34 @@
 #include "app/main_frame.h"
 
 #include <new>
+#include <vector>
 
 #include <QByteArray>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QImageWriter>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/compare_bar.h"
+#include "app/difference_legend.h"
 #include "app/image_view.h"
+#include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "engine/reduce_stages.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
+#include "imageio/inspect_bitmaps.h"
 #include "imageio/job_builder.h"
 #include "imageio/png_writer.h"
 
@@ -83,7 +92,16 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     viewSplitter->setStretchFactor(0, 0);
     viewSplitter->setStretchFactor(1, 1);
     layout->addWidget(viewSplitter, 1);
+    compareBar = new CCompareBar(central);
+    compareBar->setObjectName(QStringLiteral("compareBar"));
+    layout->addWidget(compareBar);
     setCentralWidget(central);
+    differenceLegend = new CDifferenceLegend(resultView->viewport());
+    differenceLegend->setObjectName(QStringLiteral("differenceLegend"));
+    differenceLegend->move(8, 8);
+    differenceLegend->hide();
+    sourceView->installEventFilter(this);
+    resultView->installEventFilter(this);
 
     resize(std::max(panel->minimumWidth(), 1024), 768);
     viewSplitter->setSizes({width() / 2, width() - width() / 2});
@@ -100,6 +118,11 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     connect(panel, &CTopPanelView::zoomChanged, this, &CMainFrame::OnZoom);
     connect(panel, &CTopPanelView::clearWeightRequested, this, &CMainFrame::OnClearWeight);
     connect(panel, &CTopPanelView::useWeightChanged, this, &CMainFrame::OnUseWeight);
+    connect(compareBar, &CCompareBar::sourceToggled, this, &CMainFrame::UpdateResultView);
+    connect(compareBar, &CCompareBar::differenceToggled, this, &CMainFrame::UpdateResultView);
+    connect(compareBar->Strip(), &CPaletteStrip::selectionChanged, this, &CMainFrame::OnPaletteSelection);
+    connect(compareBar, &CCompareBar::saveWeightsRequested, this, &CMainFrame::OnSaveWeights);
+    connect(compareBar, &CCompareBar::loadWeightsRequested, this, &CMainFrame::OnLoadWeights);
 
     setAcceptDrops(true);
 }
@@ -137,6 +160,25 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     reduceThread.reset(); // its Run has returned: only the join is left
     pendingFiles.clear();
     event->accept();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool press = event->type() == QEvent::KeyPress;
+    if ((press || event->type() == QEvent::KeyRelease) &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        if (!static_cast<QKeyEvent*>(event)->isAutoRepeat() && sourceKeyHeld != press) {
+            sourceKeyHeld = press;
+            UpdateResultView();
+        }
+        return true;
+    }
+    // Leaving the window while the key is down would leave the source on show.
+    if (event->type() == QEvent::FocusOut && sourceKeyHeld) {
+        sourceKeyHeld = false;
+        UpdateResultView();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::OnDropFiles(const QStringList& paths)
@@ -215,6 +257,7 @@ int CMainFrame::StartReduction()
     reduceThread.reset();
     try {
         reduceThread = std::make_unique<ReduceThread>(this, reduce);
+        reduceThread->encode = &EncodePng; // the size in the status bar is the saved file's
         BuildReduceJob(*reduceThread, values, weights.isNull() ? nullptr : &weights, source, result);
     } catch (const std::bad_alloc&) {
         AbandonReduction(); // no memory for the job or its weights: nothing was started
@@ -256,12 +299,23 @@ void CMainFrame::ReportFinished(std::uint32_t elapsedMs, int resultCode)
 void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
 {
     progressBar->setValue(StageFinished);
-    statusBar()->showMessage(texts::ElapsedText(static_cast<int>(elapsedMs)));
+    figures.reset();
+    resultPng.clear();
+    differenceBitmap = QImage();
+    if (resultCode == ReduceOk && reduceThread) {
+        // The worker has written these before its report and touches them no more.
+        figures = reduceThread->figures;
+        resultPng = std::move(reduceThread->encoded);
+    }
+    statusBar()->showMessage(figures ? texts::ResultText(static_cast<int>(elapsedMs), figures->psnr,
+                                                         figures->coloursUsed, figures->pngBytes)
+                                     : texts::ElapsedText(static_cast<int>(elapsedMs)));
+    ShowPalette();
     if (resultCode == ReduceOk) {
         QImage bitmap = MakeResultBitmap(result);
         if (!bitmap.isNull()) {
             resultView->SetBitmap(std::move(bitmap));
-            resultView->viewport()->update();
+            UpdateResultView();
             emit resultShown();
         }
         if (panel->AutoSaveChecked())
@@ -280,7 +334,118 @@ void CMainFrame::SaveAutomatically()
     const Destination destination = DestinationFor(OutputRule{}, sourcePath);
     // A folder that cannot be made shows as a failed write, unreported.
     CreateDestinationFolder(destination);
-    WritePngFile(result, destination.file);
+    WriteResult(destination.file);
+}
+
+int CMainFrame::WriteResult(const std::filesystem::path& path) const
+{
+    // The bytes the status bar's size was taken from, so the saved file has exactly that size.
+    return resultPng.empty() ? WritePngFile(result, path) : WritePngBytes(resultPng, path);
+}
+
+void CMainFrame::ShowPalette()
+{
+    std::vector<QRgb> colours;
+    std::vector<std::uint64_t> pixels;
+    if (figures) {
+        for (std::uint32_t i = 0; i < result.paletteSize; ++i) {
+            const std::array<std::uint8_t, 4> c = StoredRgba(result, static_cast<std::uint8_t>(i));
+            colours.push_back(qRgba(c[0], c[1], c[2], c[3]));
+            pixels.push_back(figures->entryPixels[i]);
+        }
+    }
+    compareBar->Strip()->SetEntries(std::move(colours), std::move(pixels)); // also drops a selection
+    resultView->SetHighlight(QImage());
+}
+
+void CMainFrame::UpdateResultView()
+{
+    // The source wins over the difference while both are asked for: a blink is brief.
+    QImage shown;
+    bool difference = false;
+    if (compareBar->SourceButton()->isChecked() || sourceKeyHeld) {
+        shown = sourceView->Bitmap();
+    } else if (compareBar->DifferenceButton()->isChecked()) {
+        if (differenceBitmap.isNull())
+            differenceBitmap = MakeDifferenceBitmap(source, result);
+        shown = differenceBitmap;
+        difference = !shown.isNull();
+    }
+    resultView->SetAlternate(shown);
+    differenceLegend->setVisible(difference);
+    resultView->viewport()->update();
+}
+
+void CMainFrame::OnPaletteSelection(int index)
+{
+    resultView->SetHighlight(index >= 0 ? MakeHighlightBitmap(result, index) : QImage());
+    resultView->viewport()->update();
+}
+
+bool CMainFrame::SaveWeights(const std::filesystem::path& path)
+{
+    const QImage& weights = sourceView->WeightMap();
+    const QString name = ToQString(path);
+    // Written beside the target and renamed over it once complete, as results are.
+    QSaveFile file(name);
+    bool saved = !weights.isNull() && file.open(QIODevice::WriteOnly);
+    if (saved) {
+        QImageWriter writer(&file, "png");
+        saved = writer.write(weights) && file.commit();
+    }
+    statusBar()->showMessage(saved ? texts::WeightsSaved(name) : texts::WeightsNotSaved(name));
+    return saved;
+}
+
+bool CMainFrame::LoadWeights(const std::filesystem::path& path)
+{
+    const QString name = ToQString(path);
+    RgbaImage image;
+    QImage weights;
+    if (!source.Empty() && LoadImageFile(image, path))
+        weights = MakeSourceBitmap(image);
+    if (weights.isNull()) {
+        statusBar()->showMessage(texts::WeightsNotLoaded(name));
+        return false;
+    }
+    if (weights.size() != sourceView->Bitmap().size()) {
+        statusBar()->showMessage(texts::WeightsWrongSize(
+            weights.width(), weights.height(), sourceView->Bitmap().width(), sourceView->Bitmap().height()));
+        return false;
+    }
+    // Only the alpha is the weight; black strokes are how the view shows it.
+    for (int y = 0; y < weights.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(weights.scanLine(y));
+        for (int x = 0; x < weights.width(); ++x)
+            row[x] = qRgba(0, 0, 0, qAlpha(row[x]));
+    }
+    sourceView->SetWeightMap(std::move(weights));
+    sourceView->viewport()->update();
+    statusBar()->showMessage(texts::WeightsLoaded(name));
+    return true;
+}
+
+void CMainFrame::OnSaveWeights()
+{
+    if (sourceView->WeightMap().isNull())
+        return;
+    std::filesystem::path proposal = sourcePath.parent_path() / sourcePath.stem();
+    proposal += ToPath(texts::WeightsFileSuffix());
+    const QString chosen =
+        QFileDialog::getSaveFileName(this, texts::SaveWeights(), ToQString(proposal),
+                                     texts::PngFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+    if (!chosen.isEmpty())
+        SaveWeights(ToPath(chosen));
+}
+
+void CMainFrame::OnLoadWeights()
+{
+    if (source.Empty())
+        return;
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, texts::LoadWeights(), ToQString(sourcePath.parent_path()));
+    if (!chosen.isEmpty())
+        LoadWeights(ToPath(chosen));
 }
 
 void CMainFrame::OnPreview()
@@ -310,7 +475,7 @@ void CMainFrame::SaveAs()
         return;
     const QStringList chosen = dialog.selectedFiles();
     if (!chosen.isEmpty())
-        WritePngFile(result, ToPath(chosen.front()));
+        WriteResult(ToPath(chosen.front()));
 }
 
 void CMainFrame::OnZoom()

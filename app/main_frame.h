@@ -9,11 +9,14 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include <QMainWindow>
 
 #include "engine/colour_model.h"
 #include "engine/progress_ui_interface.h"
+#include "engine/result_figures.h"
 #include "imageio/output_files.h"
 #include "worker/reduce_thread.h"
 
@@ -22,6 +25,8 @@ class QSplitter;
 
 namespace tessaline {
 
+class CCompareBar;
+class CDifferenceLegend;
 class CImageView;
 class CTopPanelView;
 
@@ -70,6 +75,20 @@ public:
     QProgressBar* ProgressBar() const { return progressBar; }
     /// The current (or last) reduce thread, or null before the first reduction.
     const ReduceThread* CurrentThread() const { return reduceThread.get(); }
+    CCompareBar* CompareBar() const { return compareBar; }
+    CDifferenceLegend* DifferenceLegend() const { return differenceLegend; }
+    /// The figures of the result on show, as the status bar gives them; empty without a result.
+    const std::optional<ResultFigures>& Figures() const { return figures; }
+    /// The result encoded as the PNG file every save writes; empty when it could not be encoded.
+    const std::vector<std::uint8_t>& ResultPng() const { return resultPng; }
+
+    /// Writes the painted user weight to `path` as a PNG whose alpha is the weight (what
+    /// tessaline-cli --weights reads). False, with the reason in the status bar, when there is no
+    /// weight map or the file cannot be written; an existing file is then left as it was.
+    bool SaveWeights(const std::filesystem::path& path);
+    /// Reads a weight image (any image the window loads; its alpha is the weight) of the source's
+    /// size into the weight map. False, with the reason in the status bar, otherwise.
+    bool LoadWeights(const std::filesystem::path& path);
 
 signals:
     /// A successful result is on show in the result view.
@@ -81,6 +100,8 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    /// Holding the space bar in either view shows the source in the result view.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnPreview();
@@ -91,6 +112,12 @@ private:
     void SetReducing(bool on);
     void AbandonReduction();
     void SaveAutomatically();
+    int WriteResult(const std::filesystem::path& path) const;
+    void ShowPalette();
+    void UpdateResultView();
+    void OnPaletteSelection(int index);
+    void OnSaveWeights();
+    void OnLoadWeights();
 
     ReduceFunction reduce;
     CTopPanelView* panel = nullptr;
@@ -106,6 +133,12 @@ private:
     std::unique_ptr<ReduceThread> reduceThread;
     std::deque<std::filesystem::path> pendingFiles;
     bool reducing = false;
+    CCompareBar* compareBar = nullptr;
+    CDifferenceLegend* differenceLegend = nullptr;
+    std::optional<ResultFigures> figures;
+    std::vector<std::uint8_t> resultPng;
+    QImage differenceBitmap; ///< made when first shown for a result
+    bool sourceKeyHeld = false;
 };
 
 } // namespace tessaline

@@ -3,6 +3,9 @@
 // (MSVC needs /utf-8). Label formats keep their printf field widths: "%3d" right-aligns the
 // value in three places, and a wider value simply grows the field.
 
+#include <cmath>
+#include <cstdint>
+
 #include <QString>
 
 #include "settings/setting_table.h"
@@ -12,6 +15,56 @@ namespace tessaline::texts {
 inline QString WindowTitle() { return QStringLiteral("Tessaline"); }
 inline QString Ready() { return QStringLiteral("レディ"); }
 inline QString ElapsedText(int ms) { return QString::asprintf("処理時間 : %d ms ", ms); }
+
+/// A file size as the status bar shows it: bytes below 1 KB, else whole KB (1024 bytes) or tenths of MB.
+inline QString FileSizeText(std::uint64_t bytes)
+{
+    if (bytes < 1024)
+        return QStringLiteral("%1 B").arg(bytes);
+    if (bytes < 10u * 1024 * 1024)
+        return QStringLiteral("%1 KB").arg((bytes + 512) / 1024);
+    return QStringLiteral("%1 MB").arg(double(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
+}
+/// PSNR in dB with one decimal; "∞ dB" when the result shows exactly the source.
+inline QString PsnrText(double psnr)
+{
+    return std::isinf(psnr) ? QStringLiteral("∞ dB") : QStringLiteral("%1 dB").arg(psnr, 0, 'f', 1);
+}
+/// The processing time with the result's figures: "処理時間 : 231 ms | 41.2 dB | 187 色 | 118 KB".
+/// The size is left out when the result could not be encoded.
+inline QString ResultText(int ms, double psnr, std::uint32_t coloursUsed, std::uint64_t pngBytes)
+{
+    QString text = ElapsedText(ms) + QStringLiteral("| ") + PsnrText(psnr) +
+                   QStringLiteral(" | %1 色").arg(coloursUsed);
+    if (pngBytes > 0)
+        text += QStringLiteral(" | ") + FileSizeText(pngBytes);
+    return text;
+}
+
+// Comparing, inspecting and the weight file, in the bar below the views.
+inline QString ShowSource() { return QStringLiteral("元画像"); }
+inline QString ShowSourceTip() { return QStringLiteral("結果の位置に元画像を表示します (ビューでスペースキーを押している間も)"); }
+inline QString Difference() { return QStringLiteral("差分"); }
+inline QString DifferenceTip() { return QStringLiteral("元画像との誤差をヒートマップで表示します"); }
+inline QString DifferenceLegendTitle() { return QStringLiteral("誤差 (階調)"); }
+inline QString SaveWeights() { return QStringLiteral("ウェイト保存"); }
+inline QString LoadWeights() { return QStringLiteral("ウェイト読込"); }
+inline QString WeightsFileSuffix() { return QStringLiteral("-weight.png"); }
+/// The palette strip's hover text for one entry.
+inline QString PaletteEntryTip(int index, int r, int g, int b, int a, std::uint64_t pixels)
+{
+    return QStringLiteral("#%1  RGBA(%2, %3, %4, %5)  %6 画素").arg(index).arg(r).arg(g).arg(b).arg(a).arg(pixels);
+}
+inline QString PaletteStripTip() { return QStringLiteral("クリックでその色の画素を強調表示 (もう一度クリックで解除)"); }
+inline QString WeightsSaved(const QString& path) { return QStringLiteral("ウェイトを保存しました : %1").arg(path); }
+inline QString WeightsNotSaved(const QString& path) { return QStringLiteral("ウェイトを保存できません : %1").arg(path); }
+inline QString WeightsLoaded(const QString& path) { return QStringLiteral("ウェイトを読み込みました : %1").arg(path); }
+inline QString WeightsNotLoaded(const QString& path) { return QStringLiteral("ウェイトを読み込めません : %1").arg(path); }
+inline QString WeightsWrongSize(int width, int height, int imageWidth, int imageHeight)
+{
+    return QStringLiteral("ウェイト画像の大きさ (%1 x %2) が画像 (%3 x %4) と違います")
+        .arg(width).arg(height).arg(imageWidth).arg(imageHeight);
+}
 
 // Save dialog.
 inline QString PngFilter() { return QStringLiteral("PNGファイル (*.png)"); }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -31,6 +32,7 @@
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
 #include "engine/reduce_stages.h"
+#include "engine/result_figures.h"
 #include "imageio/atomic_file.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
@@ -186,7 +188,27 @@ std::optional<QImage> LoadWeights(const QString& path, QString& reason)
     return bitmap;
 }
 
-void PrintTimings(std::FILE* out, const QString& name, Clock::duration load, const CliProgress& progress, Clock::duration write)
+// The summary line's figures: "187 colours, 231 ms, 41.2 dB, max error 12, 120823 bytes", where
+// the colours are the palette entries some pixel uses and the bytes the written file's size.
+std::string SummaryFigures(const IndexedImage& result, const std::optional<ResultFigures>& figures,
+                           std::uint32_t elapsedMs)
+{
+    if (!figures)
+        return std::to_string(result.paletteSize) + " colours, " + std::to_string(elapsedMs) + " ms";
+    char psnr[32];
+    if (std::isinf(figures->psnr))
+        std::snprintf(psnr, sizeof psnr, "inf dB");
+    else
+        std::snprintf(psnr, sizeof psnr, "%.1f dB", figures->psnr);
+    std::string text = std::to_string(figures->coloursUsed) + " colours, " + std::to_string(elapsedMs) + " ms, " +
+                       psnr + ", max error " + std::to_string(figures->maxError);
+    if (figures->pngBytes > 0)
+        text += ", " + std::to_string(figures->pngBytes) + " bytes";
+    return text;
+}
+
+void PrintTimings(std::FILE* out, const QString& name, Clock::duration load, const CliProgress& progress,
+                  std::uint32_t measureMs, Clock::duration write)
 {
     std::fprintf(out, "%s:\n", qUtf8Printable(DisplayName(name)));
     std::fprintf(out, "  %-28s %8.1f ms\n", "load", Ms(load));
@@ -204,6 +226,7 @@ void PrintTimings(std::FILE* out, const QString& name, Clock::duration load, con
         std::fprintf(out, "  %-28s %8.1f ms\n", label.c_str(), Ms(end - *begin));
     }
     std::fprintf(out, "  %-28s %8u ms\n", "reduction (worker)", static_cast<unsigned>(progress.elapsedMs));
+    std::fprintf(out, "  %-28s %8u ms\n", "figures and encoding (worker)", static_cast<unsigned>(measureMs));
     std::fprintf(out, "  %-28s %8.1f ms\n", "write", Ms(write));
     std::fflush(out);
 }
@@ -299,14 +322,21 @@ private:
 
         IndexedImage result;
         CliProgress progress(line);
+        std::optional<ResultFigures> figures;
+        std::vector<std::uint8_t> encoded;
+        std::uint32_t measureMs = 0;
         {
             ReduceThread thread(&progress);
+            thread.encode = &EncodePng; // the summary's size is the written file's
             if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
             line.Show(StageJobStarted);
             if (thread.Start() != 0)
                 throw Failure{"cannot start the reduction"};
             thread.Stop();
+            figures = thread.figures;
+            encoded = std::move(thread.encoded);
+            measureMs = thread.measureMs;
         }
         if (!progress.finished)
             throw Failure{"the reduction did not finish"};
@@ -321,7 +351,10 @@ private:
         const Clock::time_point writeStart = Clock::now();
         if (const auto whyNot = CreateDestinationFolder(destination))
             throw Failure{"cannot write: " + *whyNot};
-        if (WritePngFile(result, destination.file) != PngWriteOk)
+        // The bytes already encoded on the worker, so the file is not compressed twice.
+        const int written = encoded.empty() ? WritePngFile(result, destination.file)
+                                            : WritePngBytes(encoded, destination.file);
+        if (written != PngWriteOk)
             throw Failure{"cannot write " + Shown(destination.file)};
         const Clock::duration writeTime = Clock::now() - writeStart;
         protectedFiles.AddResult(destination.file);
@@ -330,11 +363,10 @@ private:
         // A result written to standard output leaves no room there for the tool's own lines.
         std::FILE* report = IsStandardOutput(destination.file) ? stderr : stdout;
         if (options.timings)
-            PrintTimings(report, inputText, loadTime, progress, writeTime);
+            PrintTimings(report, inputText, loadTime, progress, measureMs, writeTime);
         if (!options.quiet) {
-            std::fprintf(report, "%s -> %s (%u colours, %u ms)\n", qUtf8Printable(DisplayName(inputText)),
-                         qUtf8Printable(Shown(destination.file)), static_cast<unsigned>(result.paletteSize),
-                         static_cast<unsigned>(progress.elapsedMs));
+            std::fprintf(report, "%s -> %s (%s)\n", qUtf8Printable(DisplayName(inputText)),
+                         qUtf8Printable(Shown(destination.file)), SummaryFigures(result, figures, progress.elapsedMs).c_str());
             std::fflush(report);
         }
     }

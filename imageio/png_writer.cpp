@@ -3,6 +3,8 @@
 #include <png.h>
 
 #include <exception>
+#include <new>
+#include <vector>
 
 #include "imageio/atomic_file.h"
 #include "imageio/png_error.h"
@@ -50,6 +52,23 @@ void PngFlushCallback(png_structp png)
         png_error(png, "Write error");
 }
 
+// Encoding into memory: the bytes a file write would produce, appended in the same order.
+void PngMemoryWriteCallback(png_structp png, png_bytep data, png_size_t length)
+{
+    auto* bytes = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+    bytes->insert(bytes->end(), data, data + length); // bad_alloc travels out of libpng to EncodePng
+}
+
+void PngMemoryFlushCallback(png_structp) {}
+
+/// Where libpng's output goes: the io pointer and the two callbacks png_set_write_fn takes.
+struct PngSink
+{
+    void* io;
+    png_rw_ptr write;
+    png_flush_ptr flush;
+};
+
 /// True when the image can be handed to libpng without it reading past our buffers.
 bool Writable(const IndexedImage& image)
 {
@@ -63,7 +82,8 @@ bool Writable(const IndexedImage& image)
     return true;
 }
 
-int WritePng(const IndexedImage& image, std::FILE* stream)
+/// The one encoder: every PNG this program writes, to a file or into memory, comes from here.
+int WritePng(const IndexedImage& image, const PngSink& sink)
 {
     PngWriteGuard guard;
     if (guard.png == nullptr || guard.info == nullptr)
@@ -71,7 +91,7 @@ int WritePng(const IndexedImage& image, std::FILE* stream)
     png_structp png = guard.png;
     png_infop info = guard.info;
 
-    png_set_write_fn(png, stream, PngWriteCallback, PngFlushCallback);
+    png_set_write_fn(png, sink.io, sink.write, sink.flush);
     png_set_compression_level(png, 9);
     png_set_filter(png, 0, PNG_FILTER_NONE);
     if (image.gamma > 0.0)
@@ -116,7 +136,7 @@ int WritePngStream(const IndexedImage& image, std::FILE* stream)
     if (stream == nullptr || !Writable(image))
         return PngWriteFailed;
     try {
-        return WritePng(image, stream);
+        return WritePng(image, PngSink{stream, PngWriteCallback, PngFlushCallback});
     } catch (const std::exception&) {
         // A libpng error (or bad_alloc): the stream holds a partial file and is not used further.
         return PngWriteFailed;
@@ -135,6 +155,30 @@ int WritePngFile(const IndexedImage& image, const std::filesystem::path& path)
     if (written)
         return PngWriteOk;
     return result == PngWriteOk ? PngWriteFailed : result;
+}
+
+std::vector<std::uint8_t> EncodePng(const IndexedImage& image)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!Writable(image))
+        return bytes;
+    try {
+        if (WritePng(image, PngSink{&bytes, PngMemoryWriteCallback, PngMemoryFlushCallback}) == PngWriteOk)
+            return bytes;
+    } catch (const std::exception&) {
+        // A libpng error or no memory for the bytes: no encoding at all rather than part of one.
+    }
+    return {};
+}
+
+int WritePngBytes(const std::vector<std::uint8_t>& bytes, const std::filesystem::path& path)
+{
+    if (bytes.empty())
+        return PngWriteFailed;
+    const bool written = WriteFileSafely(path, [&bytes](std::FILE* stream) {
+        return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    });
+    return written ? PngWriteOk : PngWriteFailed;
 }
 
 } // namespace tessaline

@@ -6,8 +6,10 @@
 
 #include "engine/colour_model.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 namespace tessaline {
 
@@ -29,6 +31,14 @@ int WritePngFile(const IndexedImage& image, const std::filesystem::path& path);
 /// Writes `image` to an open stream (left open, not flushed). PngWriteFailed when libpng
 /// reports an error or a write to the stream fails; the stream then holds a partial file.
 int WritePngStream(const IndexedImage& image, std::FILE* stream);
+
+/// The PNG file WritePngFile would write for `image`, encoded into memory by the same code: its size
+/// is the saved file's. Empty when the image is not a valid result, libpng fails or memory runs out.
+std::vector<std::uint8_t> EncodePng(const IndexedImage& image);
+
+/// Writes bytes EncodePng made to `path` the way WritePngFile writes (temporary, then rename), so
+/// a result encoded once is saved without compressing it again. PngWriteFailed for empty bytes.
+int WritePngBytes(const std::vector<std::uint8_t>& bytes, const std::filesystem::path& path);
 
 /// The PNG bit depth for a palette of `paletteSize` entries: 1, 2, 4 or 8.
 int PaletteBitDepth(std::uint32_t paletteSize);

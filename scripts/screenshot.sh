@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the desktop application, opens its window under Xvfb, drops a test card (or the image
 # given as $2) onto it, waits for the reduced result and saves a picture of the window.
-# Usage: scripts/screenshot.sh [OUTPUT.png] [SAMPLE-IMAGE]   (default output: docs/screenshot.png)
+# Usage: scripts/screenshot.sh [OUTPUT.png] [SAMPLE-IMAGE [difference]]
+#        (default output: docs/screenshot.png; "difference" shows the difference view)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,5 +15,5 @@ cmake --build --preset release --target tessaline tessaline-screenshot -j2
 
 # 96 dpi keeps the panel's dialog-unit layout at the size it was drawn for.
 xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" \
-    build/release/tests/app/tessaline-screenshot "$output" ${2:+"$2"}
+    build/release/tests/app/tessaline-screenshot "$output" ${2:+"$2"} ${3:+"$3"}
 echo "screenshot: $output"

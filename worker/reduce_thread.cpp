@@ -30,21 +30,47 @@ void ReduceThread::Run()
     const std::uint32_t start = TimerMs();
     int code = ReduceOutOfMemory;
     bool threw = false;
+    RgbaImage working;
     try {
-        code = reduce(job, *source, *result);
+        RgbaImage* input = source;
+        if (AlphaRaiseApplies(job.minOpacity)) {
+            working = source->Clone();
+            input = &working;
+        }
+        code = reduce(job, *input, *result);
     } catch (...) {
         // A stage ran out of memory. Anything else escaping the worker would end the process;
         // out of memory is the only failure the window knows, and it must hear back in any case.
         threw = true;
     }
     const std::uint32_t elapsedMs = TimerMs() - start;
+    working.Release();
     if (threw)
         result->Release();
     job.userWeights.reset();
+    if (code == ReduceOk && !threw)
+        Measure();
     if (ui)
         ui->ReportFinished(elapsedMs, code);
     std::lock_guard<std::recursive_mutex> hold(lock);
     stopEvent.Set();
+}
+
+void ReduceThread::Measure()
+{
+    const std::uint32_t start = TimerMs();
+    try {
+        figures = MeasureResult(*source, *result);
+        if (figures && encode) {
+            encoded = encode(*result);
+            figures->pngBytes = encoded.size();
+        }
+    } catch (const std::bad_alloc&) {
+        // The result stands without its figures; only they are lost.
+        figures.reset();
+        encoded.clear();
+    }
+    measureMs = TimerMs() - start;
 }
 
 } // namespace tessaline

@@ -4,17 +4,24 @@
 // images and the interface are borrowed and never freed here.
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "engine/colour_model.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_pipeline.h"
 #include "engine/reduce_settings.h"
+#include "engine/result_figures.h"
 #include "worker/thread.h"
 
 namespace tessaline {
 
 /// The shape of ReducePipeline; a test may hand ReduceThread another function of this shape.
 using ReduceFunction = int (*)(const ReduceSettings& settings, RgbaImage& input, IndexedImage& output);
+
+/// Encodes a result as the file it is saved as (the front ends hand in EncodePng); empty bytes when
+/// it cannot. The worker knows no file formats of its own.
+using EncodeFunction = std::vector<std::uint8_t> (*)(const IndexedImage& result);
 
 /// Milliseconds of a steady clock, truncated to 32 bits: differences stay right across the wrap.
 std::uint32_t TimerMs();
@@ -33,15 +40,30 @@ public:
     ProgressUIInterface* ui = nullptr; ///< borrowed receiver of ReportFinished
     RgbaImage* source = nullptr;       ///< borrowed input; must be set before Start
     IndexedImage* result = nullptr;    ///< borrowed, empty output; must be set before Start
+    /// When set, a successful result is encoded into `encoded` and its size put in the figures.
+    EncodeFunction encode = nullptr;
+
+    /// Written by Run before ReportFinished and left alone afterwards, so the receiver of the
+    /// report may read (or move out) them. The figures of a successful result against `source` as
+    /// it was before the reduction; empty after a failure or when they cannot be measured.
+    std::optional<ResultFigures> figures;
+    /// The encoded result (see `encode`); empty when there is none.
+    std::vector<std::uint8_t> encoded;
+    /// Milliseconds the figures and the encoding took after the reduction (not in elapsedMs).
+    std::uint32_t measureMs = 0;
 
 protected:
-    /// Runs the reduction, frees job.userWeights, then calls ReportFinished exactly once with the
-    /// elapsed time and the code: ReduceOk, ReduceOutOfMemory or ReduceQualityTooLow. A stage that
-    /// throws is reported as ReduceOutOfMemory, with `result` emptied so no half-built image is
-    /// shown or saved.
+    /// Runs the reduction on a copy of `source` when the job's alpha raise would change it (so
+    /// `source` keeps the pixels as loaded and a second run of the same job gives the same result),
+    /// frees job.userWeights, measures a successful result, then calls ReportFinished exactly once
+    /// with the elapsed time of the reduction alone and the code: ReduceOk, ReduceOutOfMemory or
+    /// ReduceQualityTooLow. A stage that throws is reported as ReduceOutOfMemory, with `result`
+    /// emptied so no half-built image is shown or saved.
     void Run() override;
 
 private:
+    void Measure();
+
     ReduceFunction reduce;
 };
 

@@ -2,8 +2,9 @@
 // manager does, waits for the reduced result and saves a picture of the window. A development
 // tool (scripts/screenshot.sh runs it under Xvfb); the program itself takes no options.
 //
-// Usage: tessaline-screenshot OUTPUT.png [SAMPLE-IMAGE]
-// Without a sample image a test card is drawn into a temporary folder.
+// Usage: tessaline-screenshot OUTPUT.png [SAMPLE-IMAGE [difference]]
+// Without a sample image a test card is drawn into a temporary folder. With "difference" the
+// result view shows the difference heat map when the picture is taken.
 
 #include <cstdio>
 
@@ -14,11 +15,13 @@
 #include <QLinearGradient>
 #include <QMimeData>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
 
+#include "app/compare_bar.h"
 #include "app/main_frame.h"
 
 namespace {
@@ -105,6 +108,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "tessaline-screenshot: no result (reduction code %d)\n", resultCode);
         return 1;
     }
+    if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QStringLiteral("difference"))
+        frame.CompareBar()->DifferenceButton()->setChecked(true);
     // Let the views paint the result before the picture is taken.
     for (int i = 0; i < 20; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

@@ -342,3 +342,37 @@ TEST(PngWriterTest, FailureSeenOnlyWhenFlushingKeepsTheOldFile)
 
 } // namespace
 } // namespace tessaline
+
+namespace tessaline {
+namespace {
+
+TEST(PngWriterTest, EncodedBytesAreTheWrittenFileAndSaveAsIs)
+{
+    ScratchFolder folder;
+    for (const std::uint32_t paletteSize : {2u, 16u, 256u}) {
+        const IndexedImage image = MakeIndexed(33, 17, paletteSize, paletteSize / 2);
+        const std::vector<std::uint8_t> encoded = EncodePng(image);
+        ASSERT_FALSE(encoded.empty());
+        EXPECT_EQ(encoded, WriteAndLoad(image, folder)) << paletteSize;
+
+        // Saving the encoded bytes goes the same safe way and gives the same file.
+        const auto copy = folder.Path() / "copy.png";
+        std::FILE* stale = std::fopen(copy.c_str(), "wb");
+        ASSERT_NE(stale, nullptr);
+        std::fputs("an older file", stale);
+        std::fclose(stale);
+        ASSERT_EQ(WritePngBytes(encoded, copy), PngWriteOk);
+        EXPECT_EQ(test::ReadFileBytes(copy), encoded);
+        EXPECT_FALSE(std::filesystem::exists(TemporaryPathFor(copy)));
+    }
+
+    // No encoding of an image that is not a result, and nothing to save from it.
+    EXPECT_TRUE(EncodePng(IndexedImage()).empty());
+    const auto missing = folder.Path() / "missing.png";
+    EXPECT_EQ(WritePngBytes({}, missing), PngWriteFailed);
+    EXPECT_EQ(WritePngBytes({1, 2, 3}, folder.Path() / "no-such-folder" / "x.png"), PngWriteFailed);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+} // namespace
+} // namespace tessaline

@@ -11,6 +11,7 @@
 
 #include "imageio/bitmap_bridge.h"
 #include "imageio/job_builder.h"
+#include "imageio/png_writer.h"
 
 namespace tessaline {
 namespace {
@@ -265,6 +266,76 @@ TEST_P(ReduceThreadPipelineTest, ReducesWithPaintedWeightsAndReportsOnce)
     // The fully transparent columns stay fully transparent on screen.
     EXPECT_EQ(qAlpha(shown.pixel(0, 0)), 0);
     EXPECT_EQ(qAlpha(shown.pixel(23, 19)), 255);
+}
+
+TEST(ReduceThreadFiguresTest, MeasuresAgainstTheSourceAsLoadedAndRunsAgainAlike)
+{
+    // A band of alpha 100 that an opacity threshold of 128 raises: in place, a second run of the
+    // same job would raise it again and come out darker.
+    RgbaImage source = CreateRgbaImage(24, 20);
+    for (std::uint32_t y = 0; y < source.height; ++y)
+        for (std::uint32_t x = 0; x < source.width; ++x) {
+            std::uint8_t* p = source.rows[y] + 4 * x;
+            p[0] = static_cast<std::uint8_t>(x * 10);
+            p[1] = static_cast<std::uint8_t>(y * 12);
+            p[2] = 200;
+            p[3] = x < 3 ? 0 : (x < 8 ? 100 : 255);
+        }
+    const std::vector<std::uint8_t> loaded = source.pixels;
+    SettingValues panel;
+    panel[Setting::Colours] = 8;
+    panel[Setting::Opacity] = 128;
+
+    IndexedImage results[2];
+    for (IndexedImage& result : results) {
+        RecordingUi ui;
+        ReduceThread thread(&ui);
+        thread.encode = &EncodePng;
+        ASSERT_TRUE(BuildReduceJob(thread, panel, nullptr, source, result));
+        ASSERT_EQ(thread.Start(), 0);
+        ASSERT_EQ(thread.Stop(), 0);
+        ASSERT_EQ(ui.lastCode, ReduceOk);
+        EXPECT_EQ(source.pixels, loaded);
+
+        ASSERT_TRUE(thread.figures);
+        const ResultFigures& figures = *thread.figures;
+        const std::optional<ResultFigures> expected = MeasureResult(source, result);
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(figures.mse, expected->mse);
+        EXPECT_EQ(figures.entryPixels, expected->entryPixels);
+        EXPECT_GT(figures.mse, 0.0);
+        EXPECT_LE(figures.coloursUsed, result.paletteSize);
+        std::uint64_t counted = 0;
+        for (std::uint64_t pixels : figures.entryPixels)
+            counted += pixels;
+        EXPECT_EQ(counted, 24u * 20u);
+        EXPECT_EQ(thread.encoded, EncodePng(result));
+        EXPECT_EQ(figures.pngBytes, thread.encoded.size());
+    }
+    EXPECT_EQ(results[0].pixels, results[1].pixels);
+    EXPECT_EQ(results[0].paletteRgb, results[1].paletteRgb);
+    EXPECT_EQ(results[0].paletteAlpha, results[1].paletteAlpha);
+
+    // Without an encoder there is no size, and a failed reduction has no figures at all.
+    RecordingUi ui;
+    IndexedImage plain;
+    {
+        ReduceThread thread(&ui);
+        ASSERT_TRUE(BuildReduceJob(thread, panel, nullptr, source, plain));
+        ASSERT_EQ(thread.Start(), 0);
+        ASSERT_EQ(thread.Stop(), 0);
+        ASSERT_TRUE(thread.figures);
+        EXPECT_EQ(thread.figures->pngBytes, 0u);
+        EXPECT_TRUE(thread.encoded.empty());
+    }
+    IndexedImage none;
+    ReduceThread failing(&ui, &TooLowReduce);
+    failing.source = &source;
+    failing.result = &none;
+    failing.job.progress = &ui;
+    ASSERT_EQ(failing.Start(), 0);
+    ASSERT_EQ(failing.Stop(), 0);
+    EXPECT_FALSE(failing.figures);
 }
 
 INSTANTIATE_TEST_SUITE_P(ColourArithmetic, ReduceThreadPipelineTest, ::testing::Values(false, true),

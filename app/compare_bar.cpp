@@ -1,0 +1,51 @@
+#include "app/compare_bar.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+
+#include "app/palette_strip.h"
+#include "app/ui_texts.h"
+
+namespace tessaline {
+
+namespace {
+
+QPushButton* NewButton(const QString& text, const QString& name, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    // The views keep the keyboard focus, so the blink key keeps working after a click here.
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+} // namespace
+
+CCompareBar::CCompareBar(QWidget* parent) : QWidget(parent)
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 2);
+    sourceButton = NewButton(texts::ShowSource(), QStringLiteral("sourceButton"), this);
+    sourceButton->setCheckable(true);
+    sourceButton->setToolTip(texts::ShowSourceTip());
+    differenceButton = NewButton(texts::Difference(), QStringLiteral("differenceButton"), this);
+    differenceButton->setCheckable(true);
+    differenceButton->setToolTip(texts::DifferenceTip());
+    strip = new CPaletteStrip(this);
+    strip->setObjectName(QStringLiteral("paletteStrip"));
+    auto* saveWeights = NewButton(texts::SaveWeights(), QStringLiteral("saveWeightsButton"), this);
+    auto* loadWeights = NewButton(texts::LoadWeights(), QStringLiteral("loadWeightsButton"), this);
+    layout->addWidget(sourceButton);
+    layout->addWidget(differenceButton);
+    layout->addWidget(strip, 1);
+    layout->addWidget(saveWeights);
+    layout->addWidget(loadWeights);
+    setFixedHeight(52);
+
+    connect(sourceButton, &QPushButton::toggled, this, &CCompareBar::sourceToggled);
+    connect(differenceButton, &QPushButton::toggled, this, &CCompareBar::differenceToggled);
+    connect(saveWeights, &QPushButton::clicked, this, &CCompareBar::saveWeightsRequested);
+    connect(loadWeights, &QPushButton::clicked, this, &CCompareBar::loadWeightsRequested);
+}
+
+} // namespace tessaline

@@ -1,0 +1,276 @@
+// Judging a result in the window: the source blink and the difference view in the result view at
+// any zoom and scroll, the palette strip's entries and counts, the figures against the saved file,
+// and a weight saved from the window steering tessaline-cli to the window's own result.
+
+#include <algorithm>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include "app/compare_bar.h"
+#include "app/difference_legend.h"
+#include "app/image_view.h"
+#include "app/main_frame.h"
+#include "app/palette_strip.h"
+#include "app/top_panel_view.h"
+#include "app/ui_texts.h"
+#include "engine/result_figures.h"
+#include "imageio/inspect_bitmaps.h"
+
+using namespace tessaline;
+
+namespace {
+
+constexpr int WaitMs = 120000;
+
+// Gradients with a translucent band and a fully transparent corner: some error for the heat map.
+QImage TestCard(int w, int h)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y,
+                           qRgba(x * 255 / w, y * 255 / h, (x * y) % 256,
+                                 x < 6 && y < 6 ? 0 : ((y > h / 3 && y < h / 2) ? 140 : 255)));
+    return image;
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray Bytes(const std::vector<std::uint8_t>& bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+} // namespace
+
+class CompareTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir folder;
+
+    QString Write(const QString& name, const QImage& image)
+    {
+        const QString path = folder.filePath(name);
+        if (!image.save(path))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    // Drops `path` onto a shown frame and waits for its result.
+    static bool LoadAndReduce(CMainFrame& frame, const QString& path)
+    {
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&frame, &enter);
+        QDropEvent drop(QPointF(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&frame, &drop);
+        return (finished.count() > 0 || finished.wait(WaitMs)) && finished.at(0).at(0).toInt() == ReduceOk;
+    }
+
+    static bool Preview(CMainFrame& frame)
+    {
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        frame.Panel()->findChild<QPushButton*>(QStringLiteral("1022"))->click();
+        return (finished.count() > 0 || finished.wait(WaitMs)) && finished.at(0).at(0).toInt() == ReduceOk;
+    }
+
+    // Zoom through the panel's list, then scroll both views a page right and down together.
+    static void ZoomAndScroll(CMainFrame& frame, int listIndex)
+    {
+        frame.Panel()->findChild<QComboBox*>(QStringLiteral("1035"))->setCurrentIndex(listIndex);
+        frame.ResultView()->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        frame.ResultView()->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    }
+
+    static QImage Shown(CImageView* view)
+    {
+        return view->viewport()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    }
+
+private slots:
+    void BlinkShowsTheSourceInPlaceAtEveryZoom()
+    {
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QVERIFY(LoadAndReduce(frame, Write(QStringLiteral("blink.png"), TestCard(300, 260))));
+        QPushButton* button = frame.CompareBar()->SourceButton();
+        for (const int listIndex : {0, 2, 6}) { // x 1, x 4, x 32
+            ZoomAndScroll(frame, listIndex);
+            QCOMPARE(frame.ResultView()->ScrollPosition(), frame.SourceView()->ScrollPosition());
+            const QImage result = Shown(frame.ResultView());
+            const QImage source = Shown(frame.SourceView());
+            const QRect common = result.rect().intersected(source.rect());
+            QVERIFY(result.copy(common) != source.copy(common));
+
+            // The toggle button, then the held space bar: the source, pixel for pixel where the
+            // source view shows it, and the result again afterwards.
+            button->setChecked(true);
+            QCOMPARE(Shown(frame.ResultView()).copy(common), source.copy(common));
+            button->setChecked(false);
+            QCOMPARE(Shown(frame.ResultView()), result);
+            QTest::keyPress(frame.ResultView(), Qt::Key_Space);
+            QCOMPARE(Shown(frame.ResultView()).copy(common), source.copy(common));
+            QTest::keyRelease(frame.ResultView(), Qt::Key_Space);
+            QCOMPARE(Shown(frame.ResultView()), result);
+            QCOMPARE(frame.ResultView()->ScrollPosition(), frame.SourceView()->ScrollPosition());
+        }
+    }
+
+    void DifferenceViewShowsEachPixelsErrorWithItsLegend()
+    {
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QVERIFY(LoadAndReduce(frame, Write(QStringLiteral("difference.png"), TestCard(120, 90))));
+        QPushButton* button = frame.CompareBar()->DifferenceButton();
+        button->setChecked(true);
+        QVERIFY(frame.DifferenceLegend()->isVisible());
+
+        // Every pixel's heat colour is the error between the two bitmaps the views show, and the
+        // largest of them is the figure the status bar gives.
+        const QImage heat = frame.ResultView()->Alternate();
+        const QImage source = frame.SourceView()->Bitmap();
+        const QImage result = frame.ResultView()->Bitmap();
+        QCOMPARE(heat.size(), result.size());
+        int largest = 0;
+        for (int y = 0; y < heat.height(); ++y)
+            for (int x = 0; x < heat.width(); ++x) {
+                const QRgb s = source.pixel(x, y);
+                const QRgb r = result.pixel(x, y);
+                const std::uint8_t a[4] = {std::uint8_t(qRed(s)), std::uint8_t(qGreen(s)),
+                                           std::uint8_t(qBlue(s)), std::uint8_t(qAlpha(s))};
+                const std::uint8_t b[4] = {std::uint8_t(qRed(r)), std::uint8_t(qGreen(r)),
+                                           std::uint8_t(qBlue(r)), std::uint8_t(qAlpha(r))};
+                const int error = PixelError(a, b);
+                largest = std::max(largest, error);
+                QCOMPARE(heat.pixel(x, y), DifferenceColour(error));
+            }
+        QVERIFY(frame.Figures());
+        QCOMPARE(largest, frame.Figures()->maxError);
+        QVERIFY(largest > 0);
+
+        // On screen at a zoom, scrolled: the view paints the heat map where the result was.
+        ZoomAndScroll(frame, 3); // x 8
+        const QPoint pixel = frame.ResultView()->ViewToImage(QPoint(5, 5));
+        QCOMPARE(Shown(frame.ResultView()).pixel(5, 5), heat.pixel(pixel));
+
+        button->setChecked(false);
+        QVERIFY(frame.ResultView()->Alternate().isNull());
+        QVERIFY(!frame.DifferenceLegend()->isVisible());
+    }
+
+    void PaletteStripCountsAndHighlightsEntries()
+    {
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.Panel()->findChild<QCheckBox*>(QStringLiteral("1021"))->setChecked(true); // 自動保存
+        const QString path = Write(QStringLiteral("strip.png"), TestCard(90, 70));
+        QVERIFY(LoadAndReduce(frame, path));
+
+        const IndexedImage& result = frame.Result();
+        CPaletteStrip* strip = frame.CompareBar()->Strip();
+        QCOMPARE(strip->EntryCount(), static_cast<int>(result.paletteSize));
+        std::uint32_t used = 0;
+        for (int i = 0; i < strip->EntryCount(); ++i) {
+            const auto pixels = static_cast<std::uint64_t>(
+                std::count(result.pixels.begin(), result.pixels.end(), static_cast<std::uint8_t>(i)));
+            QCOMPARE(strip->EntryPixels(i), pixels);
+            used += pixels > 0 ? 1 : 0;
+            const std::array<std::uint8_t, 4> c = StoredRgba(result, static_cast<std::uint8_t>(i));
+            QCOMPARE(strip->EntryColour(i), qRgba(c[0], c[1], c[2], c[3]));
+            QCOMPARE(strip->EntryAt(strip->EntryRect(i).center()), i);
+            QVERIFY(strip->EntryText(i).contains(QStringLiteral("%1 画素").arg(pixels)));
+        }
+        QCOMPARE(frame.Figures()->coloursUsed, used);
+
+        // The status bar's figures, and the size is the automatically saved file's.
+        const QByteArray saved = FileBytes(folder.filePath(QStringLiteral("OUTPUT/strip.png")));
+        QCOMPARE(saved, Bytes(frame.ResultPng()));
+        QCOMPARE(static_cast<std::uint64_t>(saved.size()), frame.Figures()->pngBytes);
+        const QString status = frame.statusBar()->currentMessage();
+        QVERIFY2(status.endsWith(QStringLiteral(" | %1 色 | ").arg(used) + texts::FileSizeText(saved.size())),
+                 qPrintable(status));
+
+        // A click highlights the entry's pixels, a second click lets go.
+        const int entry = static_cast<int>(std::max_element(result.pixels.begin(), result.pixels.end()) -
+                                           result.pixels.begin());
+        const int index = result.pixels[static_cast<std::size_t>(entry)];
+        QTest::mouseClick(strip, Qt::LeftButton, Qt::NoModifier, strip->EntryRect(index).center());
+        QCOMPARE(strip->Selected(), index);
+        const QImage veil = frame.ResultView()->Highlight();
+        QCOMPARE(veil.size(), QSize(90, 70));
+        for (std::size_t i = 0; i < result.pixels.size(); ++i)
+            QCOMPARE(qAlpha(veil.pixel(int(i % 90), int(i / 90))) == 0, result.pixels[i] == index);
+        QTest::mouseClick(strip, Qt::LeftButton, Qt::NoModifier, strip->EntryRect(index).center());
+        QCOMPARE(strip->Selected(), -1);
+        QVERIFY(frame.ResultView()->Highlight().isNull());
+    }
+
+    void SavedWeightSteersTheCliToTheWindowsResult()
+    {
+        const QString cli = QStringLiteral(TESSALINE_CLI);
+        if (!QFile::exists(cli))
+            QSKIP("tessaline-cli is not built");
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        const QString image = Write(QStringLiteral("weighted.png"), TestCard(80, 60));
+        QVERIFY(LoadAndReduce(frame, image));
+        const QByteArray unweighted = Bytes(frame.ResultPng());
+
+        frame.Panel()->findChild<QCheckBox*>(QStringLiteral("1038"))->setChecked(true);
+        for (int x = 5; x < 75; x += 7)
+            frame.SourceView()->PaintWeight(x, 20 + x / 4);
+        const QImage painted = frame.SourceView()->WeightMap();
+        QVERIFY(Preview(frame));
+        const QByteArray windowResult = Bytes(frame.ResultPng());
+        QVERIFY(windowResult != unweighted);
+
+        const QString weights = folder.filePath(QStringLiteral("weighted-weight.png"));
+        QVERIFY(frame.SaveWeights(weights.toStdU16String()));
+        const QString out = folder.filePath(QStringLiteral("cli.png"));
+        QProcess process;
+        process.start(cli, {QStringLiteral("--quiet"), QStringLiteral("--weights"), weights,
+                            QStringLiteral("-o"), out, image});
+        QVERIFY(process.waitForFinished(WaitMs));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(FileBytes(out), windowResult);
+
+        // Loading the file back restores the painted weight; another size is refused.
+        frame.SourceView()->ClearWeights();
+        QVERIFY(frame.LoadWeights(weights.toStdU16String()));
+        QCOMPARE(frame.SourceView()->WeightMap(), painted);
+        const QString small = Write(QStringLiteral("small.png"), TestCard(10, 10));
+        QVERIFY(!frame.LoadWeights(small.toStdU16String()));
+        QCOMPARE(frame.SourceView()->WeightMap(), painted);
+        QVERIFY(!frame.SaveWeights(folder.filePath(QStringLiteral("no-such-folder/w.png")).toStdU16String()));
+    }
+};
+
+QTEST_MAIN(CompareTest)
+#include "compare_test.moc"
