@@ -134,6 +134,7 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
         if (i > 0 && !name.is_absolute())
             name = prefix / name;
         pendingFiles.push_back(name);
+        droppedFiles.AddInput(name);
         if (!batch)
             break;
         if (i == 0)
@@ -262,6 +263,9 @@ void CMainFrame::SaveAutomatically()
     if (result.pixels.empty())
         return;
     const Destination destination = DestinationFor(OutputRule{}, sourcePath);
+    // A dropped file inside an OUTPUT folder may be another file's target: it is never replaced.
+    if (droppedFiles.Check(destination.file, false) != ProtectedFiles::Clash::None)
+        return;
     // A folder that cannot be made shows as a failed write, unreported.
     CreateDestinationFolder(destination);
     WritePngFile(result, destination.file);
