@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "imageio/image_limits.h"
+#include "imageio/output_files.h"
 
 namespace tessaline {
 
@@ -82,7 +83,7 @@ QImage DecodeBitmap(QIODevice& device, QString* whyNot)
 
 QImage DecodeBitmapFile(const std::filesystem::path& path, QString* whyNot)
 {
-    QFile file(QString::fromStdU16String(path.u16string()));
+    QFile file(ToQString(path));
     if (!file.open(QIODevice::ReadOnly))
         return Refused(whyNot, QStringLiteral("cannot read: ") + file.errorString());
     return DecodeBitmap(file, whyNot);
