@@ -128,6 +128,9 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
     // A drop while a reduction runs cannot reach the disabled window through the desktop; one
     // that comes anyway waits in the queue rather than replacing the images under the worker.
     const bool batch = panel->AutoSaveChecked();
+    // A drop onto an idle window starts a new batch; only its own files are protected.
+    if (!reducing && pendingFiles.empty())
+        droppedFiles = ProtectedFiles();
     std::filesystem::path prefix;
     for (int i = 0; i < paths.size(); ++i) {
         std::filesystem::path name = ToPath(paths[i]);
