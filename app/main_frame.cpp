@@ -186,12 +186,16 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
     // A drop while a reduction runs cannot reach the disabled window through the desktop; one
     // that comes anyway waits in the queue rather than replacing the images under the worker.
     const bool batch = panel->AutoSaveChecked();
+    // A drop onto an idle window starts a new batch; only its own files are protected.
+    if (!reducing && pendingFiles.empty())
+        droppedFiles = ProtectedFiles();
     std::filesystem::path prefix;
     for (int i = 0; i < paths.size(); ++i) {
         std::filesystem::path name = ToPath(paths[i]);
         if (i > 0 && !name.is_absolute())
             name = prefix / name;
         pendingFiles.push_back(name);
+        droppedFiles.AddInput(name);
         if (!batch)
             break;
         if (i == 0)
@@ -332,6 +336,9 @@ void CMainFrame::SaveAutomatically()
     if (result.pixels.empty())
         return;
     const Destination destination = DestinationFor(OutputRule{}, sourcePath);
+    // A dropped file inside an OUTPUT folder may be another file's target: it is never replaced.
+    if (droppedFiles.Check(destination.file, false) != ProtectedFiles::Clash::None)
+        return;
     // A folder that cannot be made shows as a failed write, unreported.
     CreateDestinationFolder(destination);
     WriteResult(destination.file);

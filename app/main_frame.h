@@ -132,6 +132,8 @@ private:
     std::filesystem::path sourcePath;
     std::unique_ptr<ReduceThread> reduceThread;
     std::deque<std::filesystem::path> pendingFiles;
+    /// The files of the current batch of drops: an automatic save never writes over one of them.
+    ProtectedFiles droppedFiles;
     bool reducing = false;
     CCompareBar* compareBar = nullptr;
     CDifferenceLegend* differenceLegend = nullptr;

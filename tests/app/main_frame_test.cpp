@@ -312,6 +312,25 @@ private slots:
             std::filesystem::remove(base / name);
     }
 
+    void AutoSaveNeverReplacesADroppedFile()
+    {
+        // The first file's result would be OUTPUT/pic.png, which is the second dropped file.
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        Control<QCheckBox>(frame, "1021")->setChecked(true);
+        QVERIFY(QDir().mkpath(folder.filePath("OUTPUT")));
+        const QString inner = Write("OUTPUT/pic.png", TestCard(30, 12));
+        QFile innerFile(inner);
+        QVERIFY(innerFile.open(QIODevice::ReadOnly));
+        const QByteArray before = innerFile.readAll();
+        innerFile.close();
+        Drop(frame, {Write("pic.png", TestCard(20, 12)), inner});
+        QVERIFY(WaitIdle(frame));
+        QVERIFY(innerFile.open(QIODevice::ReadOnly));
+        QCOMPARE(innerFile.readAll(), before);
+        QCOMPARE(QImage(folder.filePath("OUTPUT/OUTPUT/pic.png")).width(), 30);
+    }
+
     void UnreadableFileIsSkippedAndPreviewThenDoesNothing()
     {
         CMainFrame frame(&ProbedReduce);

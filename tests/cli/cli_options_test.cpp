@@ -68,6 +68,39 @@ TEST(CliOptionsTest, RangesAcceptTheirEndsAndRefuseBeyond)
     }
 }
 
+// Every row of the setting table, present and future, reaches the command line: its flag sets
+// exactly its own value, within its range, and the help lists it.
+TEST(CliOptionsTest, EverySettingRowIsAFlag)
+{
+    const QString help = Parse({"--help"}).text;
+    for (const SettingRow& row : SettingRows()) {
+        SCOPED_TRACE(row.name);
+        if (row.cliForm == CliForm::None)
+            continue;
+        const QString flag = QString("--%1").arg(QString::fromUtf8(row.cliFlag));
+        EXPECT_TRUE(help.contains(flag + (row.cliValueName ? QString(" ") + row.cliValueName : QString())));
+        QStringList arguments;
+        int expected = 0;
+        switch (row.cliForm) {
+        case CliForm::None: break;
+        case CliForm::SetsOn: arguments = {flag}; expected = 1; break;
+        case CliForm::SetsOff: arguments = {flag}; expected = 0; break;
+        case CliForm::OnWithFileName: arguments = {flag, "w.png"}; expected = 1; break;
+        case CliForm::Value:
+            expected = row.defaultValue == row.high ? row.low : row.high;
+            arguments = {flag, row.kind == SettingKind::Choice ? QString::fromUtf8(row.choices[expected])
+                                                               : QString::number(expected)};
+            EXPECT_EQ(Parse({flag, QString::number(row.high + 1), "a.png"}).action, CliAction::UsageError);
+            break;
+        }
+        const CliParseResult parsed = Parse(arguments + QStringList{"a.png"});
+        ASSERT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
+        SettingValues wanted;
+        wanted[row.key] = expected;
+        EXPECT_TRUE(parsed.options.settings == wanted) << "the flag changed another row";
+    }
+}
+
 TEST(CliOptionsTest, UsageErrors)
 {
     EXPECT_EQ(Parse({}).action, CliAction::UsageError);                       // no input

@@ -26,6 +26,7 @@
 #include <zlib.h>
 
 #include "engine/colour_model.h"
+#include "imageio/output_files.h"
 #include "imageio/png_reader.h"
 #include "tests/cli/cli_test_support.h"
 
@@ -128,11 +129,6 @@ bool Save(const QImage& image, const QString& path, const char* format = "PNG")
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     return image.save(path, format);
-}
-
-std::filesystem::path ToPath(const QString& text)
-{
-    return std::filesystem::path(text.toStdU16String());
 }
 
 // The result must be a palette PNG that libpng (through our reader) and, when installed,

@@ -18,6 +18,7 @@
 
 #include "engine/colour_model.h"
 #include "imageio/png_reader.h"
+#include "imageio/output_files.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace tessaline {
@@ -39,7 +40,7 @@ QImage Picture()
 bool Decodes(const QString& path)
 {
     RgbaImage image;
-    return ReadPngFile(image, std::filesystem::path(path.toStdU16String())) == PngReadOk && image.width == 20;
+    return ReadPngFile(image, ToPath(path)) == PngReadOk && image.width == 20;
 }
 
 class FileNamesTest : public ::testing::Test

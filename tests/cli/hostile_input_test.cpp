@@ -23,6 +23,7 @@
 
 #include "engine/colour_model.h"
 #include "imageio/png_reader.h"
+#include "imageio/output_files.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace tessaline {
@@ -54,7 +55,7 @@ QImage Picture(int width, int height)
 RgbaImage Decoded(const QString& path)
 {
     RgbaImage image;
-    ReadPngFile(image, std::filesystem::path(path.toStdU16String()));
+    ReadPngFile(image, ToPath(path));
     return image;
 }
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "imageio/image_limits.h"
+#include "imageio/output_files.h"
 
 namespace tessaline {
 namespace {
@@ -146,7 +147,7 @@ TEST(BitmapDecoderTest, EmptyTextAndMissingFilesGiveNull)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(Encode(Picture(), "BMP"));
     file.close();
-    EXPECT_FALSE(DecodeBitmapFile(std::filesystem::path(file.fileName().toStdU16String())).isNull());
+    EXPECT_FALSE(DecodeBitmapFile(ToPath(file.fileName())).isNull());
 }
 
 } // namespace
