@@ -17,6 +17,7 @@
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
+#include "app/view_state.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/job_builder.h"
@@ -91,8 +92,10 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     sourceView->setObjectName(QStringLiteral("sourceView"));
     resultView = new CImageView(viewSplitter);
     resultView->setObjectName(QStringLiteral("resultView"));
-    sourceView->SetPartner(resultView);
-    resultView->SetPartner(sourceView);
+    // Both views observe one zoom and scroll position: every scroll of one moves the other.
+    viewState = new ViewState(this);
+    sourceView->SetViewState(viewState);
+    resultView->SetViewState(viewState);
     // A resize goes to the right pane: the left keeps its width.
     viewSplitter->setStretchFactor(0, 0);
     viewSplitter->setStretchFactor(1, 1);
@@ -331,11 +334,7 @@ void CMainFrame::SaveAs()
 
 void CMainFrame::OnZoom()
 {
-    const int z = panel->ZoomFactor();
-    sourceView->SetZoom(z);
-    resultView->SetZoom(z);
-    sourceView->viewport()->update();
-    resultView->viewport()->update();
+    viewState->SetZoom(panel->ZoomFactor()); // both views follow, back at the origin
 }
 
 void CMainFrame::OnClearWeight()

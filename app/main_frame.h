@@ -23,6 +23,7 @@ namespace tessaline {
 
 class CImageView;
 class CTopPanelView;
+class ViewState;
 
 class CMainFrame : public QMainWindow, public ProgressUIInterface
 {
@@ -96,6 +97,7 @@ private:
     QSplitter* viewSplitter = nullptr;
     CImageView* sourceView = nullptr;
     CImageView* resultView = nullptr;
+    ViewState* viewState = nullptr;
     QProgressBar* progressBar = nullptr;
     RgbaImage source;
     IndexedImage result;
