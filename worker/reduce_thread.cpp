@@ -13,6 +13,7 @@ std::uint32_t TimerMs()
 
 ReduceThread::ReduceThread(ProgressUIInterface* ui, ReduceFunction reduce) : ui(ui), reduce(reduce)
 {
+    job.cancel = &cancelRequested;
     ProcessorHasSse2 = ProcessorSupportsSse2();
 }
 
@@ -39,8 +40,8 @@ void ReduceThread::Run()
         threw = true;
     }
     const std::uint32_t elapsedMs = TimerMs() - start;
-    if (threw)
-        result->Release();
+    if (threw || code == ReduceCancelled)
+        result->Release(); // a stand-in reduction may not have emptied it
     job.userWeights.reset();
     if (ui)
         ui->ReportFinished(elapsedMs, code);
