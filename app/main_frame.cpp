@@ -5,8 +5,15 @@
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
+#include <QAction>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QSplitter>
@@ -39,6 +46,37 @@ QStringList LocalFiles(const QMimeData* mime)
         if (url.isLocalFile())
             files << url.toLocalFile();
     return files;
+}
+
+// Why a file could not be read, in a few words. `whyNot` is the loader's own (English) reason.
+QString LoadFailureReason(const std::filesystem::path& path, const QString& whyNot)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error))
+        return texts::NoSuchFile();
+    if (whyNot.contains(QStringLiteral("memory")))
+        return texts::OutOfMemory();
+    // Asked of the file system, not by opening: opening a pipe would wait for a writer.
+    if (!QFileInfo(ToQString(path)).isReadable())
+        return texts::NotReadable();
+    return texts::NotAnImage();
+}
+
+// Why a write to `target` failed, in a few words, from what the file system tells afterwards.
+QString WriteFailureReason(const std::filesystem::path& target)
+{
+    const std::filesystem::path folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        return texts::CannotCreateFolder();
+    if (!QFileInfo(ToQString(folder)).isWritable())
+        return texts::NotWritable();
+    const std::filesystem::space_info space = std::filesystem::space(folder, error);
+    if (!error && space.available == 0)
+        return texts::DiskFull();
+    if (std::filesystem::is_directory(target, error))
+        return texts::NotWritable();
+    return texts::WriteFailed();
 }
 
 // The file name with ".png" in place of its last extension (or added when there is none).
@@ -84,7 +122,16 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     layout->setSpacing(0);
     panel = new CTopPanelView(central);
     panel->setFixedHeight(PanelHeight);
-    layout->addWidget(panel);
+    // On a screen narrower than the panel its strip scrolls sideways, so that every control
+    // stays reachable; where it fits, nothing changes.
+    panelArea = new QScrollArea(central);
+    panelArea->setObjectName(QStringLiteral("panelArea"));
+    panelArea->setFrameShape(QFrame::NoFrame);
+    panelArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    panelArea->setWidgetResizable(true);
+    panelArea->setWidget(panel);
+    panelArea->setFixedHeight(PanelHeight);
+    layout->addWidget(panelArea);
     viewSplitter = new QSplitter(Qt::Horizontal, central);
     viewSplitter->setObjectName(QStringLiteral("viewSplitter"));
     viewSplitter->setChildrenCollapsible(false);
@@ -96,21 +143,49 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     viewState = new ViewState(this);
     sourceView->SetViewState(viewState);
     resultView->SetViewState(viewState);
+    sourceView->SetHint(texts::EmptySourceHint());
     // A resize goes to the right pane: the left keeps its width.
     viewSplitter->setStretchFactor(0, 0);
     viewSplitter->setStretchFactor(1, 1);
     layout->addWidget(viewSplitter, 1);
     setCentralWidget(central);
 
-    resize(std::max(panel->minimumWidth(), 1024), 768);
+    // The panel's width where the screen allows it, never more than the screen.
+    QSize size(std::max(panel->minimumWidth(), 1024), 768);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize());
+    resize(size);
     viewSplitter->setSizes({width() / 2, width() - width() / 2});
 
-    // Laid over the status bar while a reduction runs, hidden otherwise.
+    // Laid over the status bar while a reduction runs, hidden otherwise, with the stop button
+    // at its right end.
     progressBar = new QProgressBar(statusBar());
     progressBar->setObjectName(QStringLiteral("progressBar"));
     progressBar->setRange(0, ProgressSteps);
     progressBar->setTextVisible(false);
     progressBar->hide();
+    stopButton = new QPushButton(texts::Stop(), statusBar());
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    stopButton->setFocusPolicy(Qt::NoFocus);
+    stopButton->hide();
+    connect(stopButton, &QPushButton::clicked, this, &CMainFrame::StopReduction);
+
+    // Window-wide keys; the views offer the same actions on their context menus.
+    openAction = new QAction(texts::Open(), this);
+    openAction->setShortcut(QKeySequence::Open);
+    connect(openAction, &QAction::triggered, this, &CMainFrame::OpenDialog);
+    saveAction = new QAction(texts::Save(), this);
+    saveAction->setShortcut(QKeySequence::Save);
+    connect(saveAction, &QAction::triggered, this, &CMainFrame::OnSave);
+    stopAction = new QAction(texts::Stop(), this);
+    stopAction->setShortcut(Qt::Key_Escape);
+    stopAction->setEnabled(false);
+    connect(stopAction, &QAction::triggered, this, &CMainFrame::StopReduction);
+    addActions({openAction, saveAction, stopAction});
+    for (CImageView* view : {sourceView, resultView}) {
+        view->addActions({openAction, saveAction});
+        view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
 
     connect(panel, &CTopPanelView::previewRequested, this, &CMainFrame::OnPreview);
     connect(panel, &CTopPanelView::saveRequested, this, &CMainFrame::OnSave);
@@ -145,9 +220,11 @@ void CMainFrame::dropEvent(QDropEvent* event)
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    // Qt delivers close requests to a disabled window too; closing mid-reduction would pull the
-    // images from under the worker, so the request waits for the reduction to end.
+    // Closing mid-reduction would pull the images from under the worker: the reduction is
+    // stopped, and its completion closes the window.
     if (reducing) {
+        closeRequested = true;
+        StopReduction();
         event->ignore();
         return;
     }
@@ -160,14 +237,20 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
 {
     // A drop while a reduction runs cannot reach the disabled window through the desktop; one
     // that comes anyway waits in the queue rather than replacing the images under the worker.
-    const bool batch = panel->AutoSaveChecked();
+    const bool batchDrop = panel->AutoSaveChecked();
+    if (batchDrop && !reducing && pendingFiles.empty()) {
+        batch = BatchTally{};
+        batch.active = true;
+    }
+    if (batchDrop)
+        batch.files += static_cast<int>(paths.size());
     std::filesystem::path prefix;
     for (int i = 0; i < paths.size(); ++i) {
         std::filesystem::path name = ToPath(paths[i]);
         if (i > 0 && !name.is_absolute())
             name = prefix / name;
         pendingFiles.push_back(name);
-        if (!batch)
+        if (!batchDrop)
             break;
         if (i == 0)
             prefix = name.parent_path();
@@ -184,15 +267,51 @@ void CMainFrame::LoadNextPending()
         if (LoadFile(path))
             return;
     }
+    EndOfQueue();
+}
+
+void CMainFrame::EndOfQueue()
+{
+    if (!batch.active)
+        return;
+    // One file's own message says all; a batch of several ends with its counts.
+    if (batch.files > 1) {
+        QStringList named = batch.failedFiles.mid(0, 3);
+        if (batch.failedFiles.size() > named.size())
+            named << texts::AndOthersText(int(batch.failedFiles.size() - named.size()));
+        statusBar()->showMessage(texts::BatchSummaryText(batch.saved, batch.failed, named.join(QStringLiteral(", "))));
+    }
+    batch = BatchTally{};
+}
+
+void CMainFrame::CountOutcome(bool ok, const QString& file)
+{
+    if (!batch.active)
+        return;
+    if (ok) {
+        ++batch.saved;
+    } else {
+        ++batch.failed;
+        batch.failedFiles << file;
+    }
 }
 
 bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
-    if (!LoadImageFile(source, path))
+    const QString name = ToQString(path.filename());
+    QString whyNot;
+    if (!LoadImageFile(source, path, &whyNot)) {
+        statusBar()->showMessage(texts::LoadFailedText(name, LoadFailureReason(path, whyNot)));
+        CountOutcome(false, name);
         return false;
+    }
     QImage bitmap = MakeSourceBitmap(source);
-    if (bitmap.isNull())
+    if (bitmap.isNull()) {
+        source.Release(); // as after a failed read: nothing half-loaded stays behind
+        statusBar()->showMessage(texts::LoadFailedText(name, texts::OutOfMemory()));
+        CountOutcome(false, name);
         return false;
+    }
     sourcePath = path;
     sourceView->SetBitmap(std::move(bitmap));
     sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
@@ -207,10 +326,12 @@ int CMainFrame::StartReduction()
     if (source.Empty())
         return 1;
     SetReducing(true);
-    progressBar->setGeometry(statusBar()->rect());
     progressBar->setValue(0);
+    PlaceProgress();
     progressBar->show();
     progressBar->raise();
+    stopButton->show();
+    stopButton->raise();
     result.Release();
 
     PanelValues values;
@@ -249,7 +370,10 @@ void CMainFrame::AbandonReduction()
 {
     reduceThread.reset();
     progressBar->hide();
+    stopButton->hide();
     SetReducing(false);
+    statusBar()->showMessage(texts::ReduceFailedText(ToQString(sourcePath.filename()), texts::OutOfMemory()));
+    CountOutcome(false, ToQString(sourcePath.filename()));
     LoadNextPending();
 }
 
@@ -257,6 +381,38 @@ void CMainFrame::SetReducing(bool on)
 {
     reducing = on;
     centralWidget()->setEnabled(!on);
+    stopAction->setEnabled(on);
+    openAction->setEnabled(!on);
+    saveAction->setEnabled(!on);
+}
+
+void CMainFrame::PlaceProgress()
+{
+    const QRect bar = statusBar()->rect();
+    const int buttonWidth = std::min(stopButton->sizeHint().width(), bar.width() / 2);
+    progressBar->setGeometry(bar.adjusted(0, 0, -buttonWidth, 0));
+    stopButton->setGeometry(QRect(bar.right() - buttonWidth + 1, bar.top(), buttonWidth, bar.height()));
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // Below the panel's width its strip grows by the scroll bar it then shows.
+    const bool narrow = width() < panel->minimumWidth();
+    panelArea->setFixedHeight(PanelHeight + (narrow ? panelArea->horizontalScrollBar()->sizeHint().height() : 0));
+    if (reducing)
+        PlaceProgress();
+}
+
+void CMainFrame::StopReduction()
+{
+    if (!reducing)
+        return;
+    stopRequested = true;
+    pendingFiles.clear();
+    if (reduceThread)
+        reduceThread->Cancel();
+    statusBar()->showMessage(texts::StoppingText());
 }
 
 void CMainFrame::ReportProgress(int stage)
@@ -275,8 +431,9 @@ void CMainFrame::ReportFinished(std::uint32_t elapsedMs, int resultCode)
 void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
 {
     progressBar->setValue(ProgressSteps);
-    statusBar()->showMessage(texts::ElapsedText(static_cast<int>(elapsedMs)));
+    const QString name = ToQString(sourcePath.filename());
     if (resultCode == ReduceOk) {
+        statusBar()->showMessage(texts::ElapsedText(static_cast<int>(elapsedMs)));
         QImage bitmap = MakeResultBitmap(result);
         if (!bitmap.isNull()) {
             resultView->SetBitmap(std::move(bitmap));
@@ -285,21 +442,55 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
         }
         if (panel->AutoSaveChecked())
             SaveAutomatically();
+    } else if (resultCode != ReduceCancelled) {
+        const QString why = resultCode == ReduceQualityTooLow ? texts::QualityTooLow() : texts::OutOfMemory();
+        statusBar()->showMessage(texts::ReduceFailedText(name, why));
+        CountOutcome(false, name);
     }
     progressBar->hide();
+    stopButton->hide();
     SetReducing(false);
-    LoadNextPending();
+    if (stopRequested || resultCode == ReduceCancelled) {
+        // A stop ends the whole run: what was queued is dropped, and the counts so far are said.
+        stopRequested = false;
+        pendingFiles.clear();
+        statusBar()->showMessage(batch.active && batch.files > 1 ? texts::BatchStoppedText(batch.saved, batch.failed)
+                                                                  : texts::StoppedText());
+        batch = BatchTally{};
+    } else {
+        LoadNextPending();
+    }
     emit reductionFinished(resultCode);
+    if (closeRequested)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void CMainFrame::SaveAutomatically()
 {
     if (result.pixels.empty())
         return;
+    const QString name = ToQString(sourcePath.filename());
     const std::filesystem::path target = AutoSavePath(sourcePath);
-    std::error_code ignored; // a folder that cannot be made shows as a failed write, unreported
-    std::filesystem::create_directory(target.parent_path(), ignored);
-    WritePngFile(result, target);
+    const std::filesystem::path folder = target.parent_path();
+    const QString shownTarget = ToQString(folder.filename() / target.filename());
+    std::error_code error;
+    std::filesystem::create_directory(folder, error);
+    if (!std::filesystem::is_directory(folder, error)) {
+        const bool inTheWay = std::filesystem::exists(std::filesystem::symlink_status(folder, error));
+        statusBar()->showMessage(
+            texts::SaveFailedText(shownTarget, inTheWay ? texts::OutputNotAFolder() : texts::CannotCreateFolder()));
+        CountOutcome(false, name);
+        return;
+    }
+    CountOutcome(WriteResult(target, shownTarget), name);
+}
+
+bool CMainFrame::WriteResult(const std::filesystem::path& target, const QString& shownName)
+{
+    if (WritePngFile(result, target) == PngWriteOk)
+        return true;
+    statusBar()->showMessage(texts::SaveFailedText(shownName, WriteFailureReason(target)));
+    return false;
 }
 
 void CMainFrame::OnPreview()
@@ -310,8 +501,20 @@ void CMainFrame::OnPreview()
 
 void CMainFrame::OnSave()
 {
-    if (!result.pixels.empty())
+    // Ctrl+S follows the Save button, which automatic saving disables.
+    if (!result.pixels.empty() && !panel->AutoSaveChecked())
         SaveAs();
+}
+
+void CMainFrame::OpenDialog()
+{
+    if (reducing)
+        return;
+    const QString folder = sourcePath.empty() ? QString() : ToQString(sourcePath.parent_path());
+    const QStringList files = QFileDialog::getOpenFileNames(
+        this, texts::OpenTitle(), folder, texts::ImageFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+    if (!files.isEmpty())
+        OnDropFiles(files);
 }
 
 void CMainFrame::SaveAs()
@@ -328,8 +531,12 @@ void CMainFrame::SaveAs()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList chosen = dialog.selectedFiles();
-    if (!chosen.isEmpty())
-        WritePngFile(result, ToPath(chosen.front()));
+    if (chosen.isEmpty())
+        return;
+    const std::filesystem::path target = ToPath(chosen.front());
+    const QString shownName = ToQString(target.filename());
+    if (WriteResult(target, shownName))
+        statusBar()->showMessage(texts::SavedText(shownName));
 }
 
 void CMainFrame::OnZoom()
