@@ -8,7 +8,8 @@ packages=(
     libpng-dev zlib1g-dev
     libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-image-formats-plugins libgl-dev
-    pngcheck xvfb xauth fonts-noto-cjk
+    qt6-translations-l10n
+    pngcheck xvfb xauth xdotool imagemagick fonts-noto-cjk
     clang libclang-rt-dev libomp-dev valgrind
 )
 

@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/command_line.h"
 #include "app/image_view.h"
 #include "app/main_frame.h"
 #include "app/top_panel_view.h"
@@ -556,6 +557,42 @@ private slots:
         QVERIFY(WaitIdle(frame));
         QVERIFY(QFile::exists(folder.filePath("OUTPUT/b.png")));
         QVERIFY(frame.statusBar()->currentMessage().startsWith(QStringLiteral("処理時間 : ")));
+    }
+
+    void FileArgumentsAreTakenLikeADrop()
+    {
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(folder.path());
+        Write("first.png", TestCard(14, 10));
+        Write("-dash.png", TestCard(15, 10));
+        const AppCommandLine commandLine =
+            ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("first.png"), QStringLiteral("--"),
+                                 QStringLiteral("-dash.png")});
+        QDir::setCurrent(before);
+        QCOMPARE(int(commandLine.action), int(AppCommandLine::Action::Run));
+        QCOMPARE(commandLine.files, (QStringList{folder.filePath("first.png"), folder.filePath("-dash.png")}));
+
+        for (const bool autoSave : {false, true}) {
+            CMainFrame frame(&ProbedReduce);
+            Control<QCheckBox>(frame, "1021")->setChecked(autoSave);
+            QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+            frame.OnDropFiles(commandLine.files);
+            QVERIFY(WaitIdle(frame));
+            QCOMPARE(finished.count(), autoSave ? 2 : 1);
+            QCOMPARE(frame.Source().width, autoSave ? 15u : 14u);
+            QCOMPARE(QFile::exists(folder.filePath("OUTPUT/-dash.png")), autoSave);
+        }
+
+        // Help and version answer without a window; an unknown option is bad usage.
+        const AppCommandLine version = ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("--version")});
+        QCOMPARE(int(version.action), int(AppCommandLine::Action::ShowVersion));
+        QVERIFY(version.text.startsWith(QStringLiteral("tessaline ")));
+        const AppCommandLine help = ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("a.png"),
+                                                         QStringLiteral("--help")});
+        QCOMPARE(int(help.action), int(AppCommandLine::Action::ShowHelp));
+        QVERIFY(help.text.contains(QStringLiteral("tessaline [options] [FILE...]")));
+        const AppCommandLine bad = ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("--bogus")});
+        QCOMPARE(int(bad.action), int(AppCommandLine::Action::Fail));
     }
 
     void FailuresAreSaidInTheStatusBarAndABatchEndsWithItsCounts()
