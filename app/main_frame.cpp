@@ -513,6 +513,8 @@ void CMainFrame::OpenDialog()
     const QString folder = sourcePath.empty() ? QString() : ToQString(sourcePath.parent_path());
     const QStringList files = QFileDialog::getOpenFileNames(
         this, texts::OpenTitle(), folder, texts::ImageFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+    // Keys such as Esc go to the active window: make sure that is this one again.
+    activateWindow();
     if (!files.isEmpty())
         OnDropFiles(files);
 }
