@@ -68,10 +68,14 @@ public:
 
 int main(int argc, char* argv[])
 {
+    // Arguments: the delay in milliseconds (100), and optionally one stage number to try alone.
     const int delayMs = argc > 1 ? std::atoi(argv[1]) : 100;
+    const int onlyStage = argc > 2 ? std::atoi(argv[2]) : 0;
     std::printf("%ux%u photo-like image, flag set %d ms into the stage\n", Side, Side, delayMs);
     std::printf("%-28s %-10s %14s\n", "stage", "code", "ms to return");
     for (const Stage& stage : Stages) {
+        if (onlyStage > 0 && stage.number != onlyStage)
+            continue;
         RgbaImage input = bench::MakePhotoLikeImage(Side, Side);
         IndexedImage output;
         CancelFlag flag{false};
