@@ -14,10 +14,11 @@ constexpr const char* ProgramName = "tessaline";
 AppCommandLine ParseAppCommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Reduces the colours of images to a palette PNG, in a window. Each FILE is opened as if\n"
-                       "dropped on the window: the first one, or all of them in turn when automatic saving is on."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Reduces the colours of images to a palette PNG, in a window. Each FILE is opened as if\n"
+        "dropped on the window: the first one, or all of them in turn when automatic saving is on."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
     parser.addOption(help);
@@ -42,7 +43,8 @@ AppCommandLine ParseAppCommandLine(const QStringList& arguments)
     }
     if (parser.isSet(version)) {
         result.action = AppCommandLine::Action::ShowVersion;
-        result.text = QStringLiteral("%1 %2\n").arg(QString::fromLatin1(ProgramName), QStringLiteral(TESSALINE_VERSION));
+        result.text = QStringLiteral("%1 %2\n").arg(QString::fromLatin1(ProgramName),
+                                                    QStringLiteral(TESSALINE_VERSION));
         return result;
     }
     if (!parsed) {

@@ -250,8 +250,8 @@ void CImageView::PaintStroke(QPoint fromImage, QPoint toImage)
         }
     }
     // Only the zoomed brush area along the stroke needs drawing again.
-    const QRect pixels = QRect(fromImage, toImage).normalized().adjusted(-BrushRadius, -BrushRadius, BrushRadius,
-                                                                         BrushRadius);
+    const QRect pixels =
+        QRect(fromImage, toImage).normalized().adjusted(-BrushRadius, -BrushRadius, BrushRadius, BrushRadius);
     const QPoint corner = ImageToView(pixels.topLeft());
     viewport()->update(QRect(corner, pixels.size() * zoom).adjusted(-1, -1, 1, 1));
 }
@@ -287,8 +287,8 @@ void CImageView::PaintHint(QPainter& painter)
 {
     // On a plate of the window colour, so that it reads over both checkerboard colours.
     const QRect client = viewport()->rect();
-    QRect box = painter.fontMetrics().boundingRect(client.adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
-                                                   hint);
+    QRect box = painter.fontMetrics().boundingRect(client.adjusted(16, 16, -16, -16),
+                                                   Qt::AlignCenter | Qt::TextWordWrap, hint);
     box.adjust(-12, -8, 12, 8);
     painter.fillRect(box, palette().color(QPalette::Window));
     painter.setPen(palette().color(QPalette::WindowText));

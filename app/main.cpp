@@ -74,7 +74,8 @@ int main(int argc, char* argv[])
         if (!commandLine.files.isEmpty()) {
             // Once the window is up, as a drop onto it would come.
             QMetaObject::invokeMethod(
-                &frame, [&frame, files = commandLine.files] { frame.OnDropFiles(files); }, Qt::QueuedConnection);
+                &frame, [&frame, files = commandLine.files] { frame.OnDropFiles(files); },
+                Qt::QueuedConnection);
         }
         exitCode = application.exec() == 0 ? ClosedExitCode : 0;
         // The frame goes here, joining its last worker, before the application object.

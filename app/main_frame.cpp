@@ -3,19 +3,19 @@
 #include <new>
 #include <system_error>
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
-#include <QAction>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QMimeData>
-#include <QProgressBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QUrl>
@@ -65,7 +65,8 @@ QString LoadFailureReason(const std::filesystem::path& path, const QString& whyN
 // Why a write to `target` failed, in a few words, from what the file system tells afterwards.
 QString WriteFailureReason(const std::filesystem::path& target)
 {
-    const std::filesystem::path folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+    const std::filesystem::path folder =
+        target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error))
         return texts::CannotCreateFolder();
@@ -282,7 +283,8 @@ void CMainFrame::EndOfQueue()
         QStringList named = batch.failedFiles.mid(0, 3);
         if (batch.failedFiles.size() > named.size())
             named << texts::AndOthersText(int(batch.failedFiles.size() - named.size()));
-        statusBar()->showMessage(texts::BatchSummaryText(batch.saved, batch.failed, named.join(QStringLiteral(", "))));
+        statusBar()->showMessage(
+            texts::BatchSummaryText(batch.saved, batch.failed, named.join(QStringLiteral(", "))));
     }
     batch = BatchTally{};
 }
@@ -402,7 +404,8 @@ void CMainFrame::resizeEvent(QResizeEvent* event)
     QMainWindow::resizeEvent(event);
     // Below the panel's width its strip grows by the scroll bar it then shows.
     const bool narrow = width() < panel->minimumWidth();
-    panelArea->setFixedHeight(PanelHeight + (narrow ? panelArea->horizontalScrollBar()->sizeHint().height() : 0));
+    panelArea->setFixedHeight(PanelHeight +
+                              (narrow ? panelArea->horizontalScrollBar()->sizeHint().height() : 0));
     if (reducing)
         PlaceProgress();
 }
@@ -457,8 +460,9 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
         // A stop ends the whole run: what was queued is dropped, and the counts so far are said.
         stopRequested = false;
         pendingFiles.clear();
-        statusBar()->showMessage(batch.active && batch.files > 1 ? texts::BatchStoppedText(batch.saved, batch.failed)
-                                                                  : texts::StoppedText());
+        statusBar()->showMessage(batch.active && batch.files > 1
+                                     ? texts::BatchStoppedText(batch.saved, batch.failed)
+                                     : texts::StoppedText());
         batch = BatchTally{};
     } else {
         LoadNextPending();
@@ -480,8 +484,8 @@ void CMainFrame::SaveAutomatically()
     std::filesystem::create_directory(folder, error);
     if (!std::filesystem::is_directory(folder, error)) {
         const bool inTheWay = std::filesystem::exists(std::filesystem::symlink_status(folder, error));
-        statusBar()->showMessage(
-            texts::SaveFailedText(shownTarget, inTheWay ? texts::OutputNotAFolder() : texts::CannotCreateFolder()));
+        statusBar()->showMessage(texts::SaveFailedText(shownTarget, inTheWay ? texts::OutputNotAFolder()
+                                                                             : texts::CannotCreateFolder()));
         CountOutcome(false, name);
         return;
     }
@@ -514,8 +518,9 @@ void CMainFrame::OpenDialog()
     if (reducing)
         return;
     const QString folder = sourcePath.empty() ? QString() : ToQString(sourcePath.parent_path());
-    const QStringList files = QFileDialog::getOpenFileNames(
-        this, texts::OpenTitle(), folder, texts::ImageFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+    const QStringList files =
+        QFileDialog::getOpenFileNames(this, texts::OpenTitle(), folder,
+                                      texts::ImageFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
     // Keys such as Esc go to the active window: make sure that is this one again.
     activateWindow();
     if (!files.isEmpty())

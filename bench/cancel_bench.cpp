@@ -25,7 +25,7 @@ struct Stage
     int number;
     const char* name;
 };
-constexpr Stage Stages[] = {{3, "contrast and dither maps"}, {4, "histogram"}, {5, "median cut"},
+constexpr Stage Stages[] = {{3, "contrast and dither maps"}, {4, "histogram"},   {5, "median cut"},
                             {6, "Voronoi refinement"},       {8, "plain remap"}, {10, "dithered remap"}};
 
 // Sets the flag `delay` after stage `target` has been reported, from a thread of its own.

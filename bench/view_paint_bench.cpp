@@ -80,7 +80,8 @@ int main(int argc, char* argv[])
     view.SetBitmap(PhotoLikeBitmap());
     view.CreateWeightMap();
     // The scroll bars appear once the image is there; size the frame around the wanted viewport.
-    for (int attempt = 0; attempt < 3 && view.viewport()->size() != QSize(ViewportWidth, ViewportHeight); ++attempt) {
+    for (int attempt = 0; attempt < 3 && view.viewport()->size() != QSize(ViewportWidth, ViewportHeight);
+         ++attempt) {
         QCoreApplication::processEvents();
         view.resize(QSize(ViewportWidth, ViewportHeight) + view.size() - view.viewport()->size());
         QCoreApplication::processEvents();
@@ -89,7 +90,8 @@ int main(int argc, char* argv[])
 
     std::printf("viewport %dx%d, image %dx%d\n", view.viewport()->width(), view.viewport()->height(),
                 ImageWidth, ImageHeight);
-    std::printf("%-6s %12s %12s %16s %16s\n", "zoom", "median ms", "slowest ms", "overlay median", "overlay slowest");
+    std::printf("%-6s %12s %12s %16s %16s\n", "zoom", "median ms", "slowest ms", "overlay median",
+                "overlay slowest");
     for (int zoom : Zooms) {
         if (onlyZoom > 0 && zoom != onlyZoom)
             continue;
@@ -99,8 +101,8 @@ int main(int argc, char* argv[])
         const Figures plain = TimePaints(view, target);
         view.SetWeightVisible(true);
         const Figures overlay = TimePaints(view, target);
-        std::printf("x %-4d %12.2f %12.2f %16.2f %16.2f\n", zoom, plain.medianMs, plain.slowestMs, overlay.medianMs,
-                    overlay.slowestMs);
+        std::printf("x %-4d %12.2f %12.2f %16.2f %16.2f\n", zoom, plain.medianMs, plain.slowestMs,
+                    overlay.medianMs, overlay.slowestMs);
         std::fflush(stdout);
     }
     return 0;

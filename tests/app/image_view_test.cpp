@@ -6,9 +6,9 @@
 
 #include <QPainter>
 #include <QScrollBar>
-#include <QWheelEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "app/image_view.h"
 #include "app/view_state.h"
@@ -136,8 +136,8 @@ private slots:
         left.horizontalScrollBar()->setSliderPosition(300);
         QCOMPARE(right.horizontalScrollBar()->value(), 300);
         const QPoint centre = right.viewport()->rect().center();
-        QWheelEvent wheel(centre, right.viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(centre, right.viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(right.viewport(), &wheel);
         QVERIFY(right.verticalScrollBar()->value() < right.verticalScrollBar()->maximum());
         QCOMPARE(left.ScrollPosition(), right.ScrollPosition());
@@ -310,8 +310,8 @@ private slots:
         view.ClearWeights();
         QTest::mousePress(view.viewport(), Qt::LeftButton, {}, QPoint(20, 20));
         for (const QPointF at : {QPointF(-40, 20), QPointF(120, 20)}) {
-            QMouseEvent step(QEvent::MouseMove, at, view.viewport()->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
-                             Qt::NoModifier);
+            QMouseEvent step(QEvent::MouseMove, at, view.viewport()->mapToGlobal(at), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
             QCoreApplication::sendEvent(view.viewport(), &step);
         }
         QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, QPoint(120, 20));

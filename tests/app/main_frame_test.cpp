@@ -545,7 +545,8 @@ private slots:
             QVERIFY(WaitIdle(frame));
             QCOMPARE(finished.count(), 1);
             QCOMPARE(finished.front().front().toInt(), int(ReduceCancelled));
-            QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("中止しました : 0 件保存、0 件失敗"));
+            QCOMPARE(frame.statusBar()->currentMessage(),
+                     QStringLiteral("中止しました : 0 件保存、0 件失敗"));
             QVERIFY(frame.Result().pixels.empty());
             QVERIFY(!frame.StopButton()->isVisible());
             QVERIFY(frame.centralWidget()->isEnabled());
@@ -566,11 +567,12 @@ private slots:
         Write("first.png", TestCard(14, 10));
         Write("-dash.png", TestCard(15, 10));
         const AppCommandLine commandLine =
-            ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("first.png"), QStringLiteral("--"),
-                                 QStringLiteral("-dash.png")});
+            ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("first.png"),
+                                 QStringLiteral("--"), QStringLiteral("-dash.png")});
         QDir::setCurrent(before);
         QCOMPARE(int(commandLine.action), int(AppCommandLine::Action::Run));
-        QCOMPARE(commandLine.files, (QStringList{folder.filePath("first.png"), folder.filePath("-dash.png")}));
+        QCOMPARE(commandLine.files,
+                 (QStringList{folder.filePath("first.png"), folder.filePath("-dash.png")}));
 
         for (const bool autoSave : {false, true}) {
             CMainFrame frame(&ProbedReduce);
@@ -584,14 +586,16 @@ private slots:
         }
 
         // Help and version answer without a window; an unknown option is bad usage.
-        const AppCommandLine version = ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("--version")});
+        const AppCommandLine version =
+            ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("--version")});
         QCOMPARE(int(version.action), int(AppCommandLine::Action::ShowVersion));
         QVERIFY(version.text.startsWith(QStringLiteral("tessaline ")));
-        const AppCommandLine help = ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("a.png"),
-                                                         QStringLiteral("--help")});
+        const AppCommandLine help = ParseAppCommandLine(
+            {QStringLiteral("tessaline"), QStringLiteral("a.png"), QStringLiteral("--help")});
         QCOMPARE(int(help.action), int(AppCommandLine::Action::ShowHelp));
         QVERIFY(help.text.contains(QStringLiteral("tessaline [options] [FILE...]")));
-        const AppCommandLine bad = ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("--bogus")});
+        const AppCommandLine bad =
+            ParseAppCommandLine({QStringLiteral("tessaline"), QStringLiteral("--bogus")});
         QCOMPARE(int(bad.action), int(AppCommandLine::Action::Fail));
     }
 
@@ -617,9 +621,11 @@ private slots:
             file.write(QByteArray(100, '\x55'));
         }
         Drop(frame, {broken});
-        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("読み込めません : broken.jpg (画像として読めません)"));
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 QStringLiteral("読み込めません : broken.jpg (画像として読めません)"));
         Drop(frame, {folder.filePath("missing.png")});
-        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("読み込めません : missing.png (ファイルがありません)"));
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 QStringLiteral("読み込めません : missing.png (ファイルがありません)"));
 
         // An automatic save where OUTPUT is a plain file writes nothing and says so.
         QVERIFY(QDir().mkpath(folder.filePath("blocked")));
