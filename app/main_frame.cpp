@@ -69,7 +69,7 @@ QString WriteFailureReason(const std::filesystem::path& target)
         target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error))
-        return texts::CannotCreateFolder();
+        return texts::NoSuchFolder();
     if (!QFileInfo(ToQString(folder)).isWritable())
         return texts::NotWritable();
     const std::filesystem::space_info space = std::filesystem::space(folder, error);

@@ -67,6 +67,7 @@ inline QString OutOfMemory() { return QStringLiteral("メモリが足りませ�
 inline QString QualityTooLow() { return QStringLiteral("誤差が許容範囲を超えました"); }
 inline QString OutputNotAFolder() { return QStringLiteral("OUTPUT がフォルダではありません"); }
 inline QString CannotCreateFolder() { return QStringLiteral("フォルダを作成できません"); }
+inline QString NoSuchFolder() { return QStringLiteral("保存先のフォルダがありません"); }
 inline QString NotWritable() { return QStringLiteral("書き込みが許可されていません"); }
 inline QString DiskFull() { return QStringLiteral("ディスクの空きがありません"); }
 inline QString WriteFailed() { return QStringLiteral("書き込みに失敗しました"); }
