@@ -1,12 +1,18 @@
 #include "app/image_view.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <new>
 #include <utility>
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
+
+#include "app/view_state.h"
 
 namespace tessaline {
 
@@ -26,18 +32,45 @@ int FloorDiv(int value, int divisor)
 
 } // namespace
 
+void FillCheckerboard(QPainter& painter, const QRect& rect, QPoint origin)
+{
+    if (rect.isEmpty())
+        return;
+    // One textured fill instead of a fillRect per tile: a tile of two by two squares repeats
+    // from the brush origin, so the pattern stays fixed to `origin` whatever part is filled.
+    static const QImage pattern = [] {
+        QImage tile(2 * TileSize, 2 * TileSize, QImage::Format_RGB32);
+        tile.fill(QColor(255, 255, 255));
+        const QColor grey(204, 204, 204);
+        for (int y = 0; y < 2 * TileSize; ++y)
+            for (int x = 0; x < 2 * TileSize; ++x)
+                if ((x / TileSize + y / TileSize) % 2 == 1)
+                    tile.setPixelColor(x, y, grey);
+        return tile;
+    }();
+    const QPoint oldOrigin = painter.brushOrigin();
+    painter.setBrushOrigin(origin);
+    painter.fillRect(rect, QBrush(pattern));
+    painter.setBrushOrigin(oldOrigin);
+}
+
 void FillCheckerboard(QPainter& painter, const QRect& rect)
 {
-    const QColor white(255, 255, 255);
-    const QColor grey(204, 204, 204);
-    int row = 0;
-    for (int y = rect.top(); y <= rect.bottom(); y += TileSize, ++row) {
-        int column = 0;
-        for (int x = rect.left(); x <= rect.right(); x += TileSize, ++column) {
-            const QRect tile = QRect(x, y, TileSize, TileSize).intersected(rect);
-            painter.fillRect(tile, ((row + column) % 2 == 0) ? white : grey);
-        }
-    }
+    FillCheckerboard(painter, rect, rect.topLeft());
+}
+
+void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& area)
+{
+    if (image.isNull() || area.isEmpty() || zoom < 1)
+        return;
+    const QPoint first(FloorDiv(area.left(), zoom), FloorDiv(area.top(), zoom));
+    const QPoint last(FloorDiv(area.right(), zoom), FloorDiv(area.bottom(), zoom));
+    const QRect source = QRect(first, last).intersected(image.rect());
+    if (source.isEmpty())
+        return;
+    const QRect destination(source.topLeft() * zoom, source.size() * zoom);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(destination, image, source);
 }
 
 CImageView::CImageView(QWidget* parent) : QAbstractScrollArea(parent)
@@ -51,10 +84,56 @@ CImageView::CImageView(QWidget* parent) : QAbstractScrollArea(parent)
         bar->setSingleStep(10);
         bar->setPageStep(100);
     }
-    connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this](int action) { FollowPartner(Qt::Horizontal, action); });
-    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this](int action) { FollowPartner(Qt::Vertical, action); });
+    // Every way of scrolling (arrows, pages, thumb, wheel, keyboard) ends in a new value.
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &CImageView::OnScrolled);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &CImageView::OnScrolled);
+}
+
+void CImageView::SetViewState(ViewState* shared)
+{
+    if (state)
+        disconnect(state, nullptr, this, nullptr);
+    state = shared;
+    if (!state)
+        return;
+    connect(state, &ViewState::zoomChanged, this, &CImageView::ApplyZoom);
+    connect(state, &ViewState::positionChanged, this, &CImageView::ApplyPosition);
+    connect(state, &QObject::destroyed, this, [this] { state = nullptr; });
+    if (state->Zoom() != zoom)
+        ApplyZoom(state->Zoom());
+    ApplyPosition(state->Position());
+}
+
+void CImageView::ApplyPosition(QPoint position)
+{
+    // A view smaller than the other clamps the position to its own range; that clamped value must
+    // not travel back and pull the larger view with it.
+    applyingState = true;
+    horizontalScrollBar()->setValue(position.x());
+    verticalScrollBar()->setValue(position.y());
+    applyingState = false;
+}
+
+void CImageView::OnScrolled()
+{
+    if (state && !applyingState)
+        state->SetPosition(ScrollPosition());
+}
+
+void CImageView::scrollContentsBy(int dx, int dy)
+{
+    // Everything but the empty view's checkerboard is fixed to the document, so what stays in
+    // sight can be moved as it is and only the uncovered strip painted.
+    if (bitmap.isNull())
+        viewport()->update();
+    else
+        viewport()->scroll(dx, dy);
+}
+
+void CImageView::SetHint(const QString& text)
+{
+    hint = text;
+    viewport()->update();
 }
 
 void CImageView::SetScrollSize(int width, int height)
@@ -91,6 +170,14 @@ void CImageView::SetZoom(int z)
 {
     if (z < 1)
         return;
+    if (state)
+        state->SetZoom(z); // comes back through ApplyZoom, to every view alike
+    else
+        ApplyZoom(z);
+}
+
+void CImageView::ApplyZoom(int z)
+{
     zoom = z;
     if (!bitmap.isNull())
         SetScrollSize(z * bitmap.width(), z * bitmap.height()); // always: back to the origin
@@ -139,59 +226,84 @@ QPoint CImageView::ImageToView(QPoint image) const
     return image * zoom - ScrollPosition();
 }
 
+void CImageView::StampBrush(QPainter& painter, QPoint centre)
+{
+    painter.drawEllipse(centre.x() - BrushRadius, centre.y() - BrushRadius, BrushDiameter, BrushDiameter);
+}
+
 void CImageView::PaintWeight(int x, int y)
+{
+    const QPoint centre = ViewToImage(QPoint(x, y));
+    PaintStroke(centre, centre);
+}
+
+void CImageView::PaintStroke(QPoint fromImage, QPoint toImage)
 {
     if (!weightVisible || weightMap.isNull())
         return;
-    const QPoint centre = ViewToImage(QPoint(x, y));
     {
         QPainter painter(&weightMap);
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(0, 0, 0, 255));
-        painter.drawEllipse(centre.x() - BrushRadius, centre.y() - BrushRadius, BrushDiameter, BrushDiameter);
+        // One stamp per image pixel along the longer axis: consecutive circles overlap, so the
+        // trace has no gaps and is exactly what a slow stroke over the same pixels would leave.
+        const QPoint delta = toImage - fromImage;
+        const int steps = std::max(std::abs(delta.x()), std::abs(delta.y()));
+        for (int i = 0; i <= steps; ++i) {
+            const QPoint offset = steps == 0 ? QPoint(0, 0)
+                                             : QPoint(int(std::lround(double(delta.x()) * i / steps)),
+                                                      int(std::lround(double(delta.y()) * i / steps)));
+            StampBrush(painter, fromImage + offset);
+        }
     }
-    // Only the zoomed brush area needs drawing again.
-    const QPoint corner = ImageToView(centre - QPoint(BrushRadius, BrushRadius));
-    viewport()->update(QRect(corner, QSize(BrushDiameter * zoom, BrushDiameter * zoom)).adjusted(-1, -1, 1, 1));
+    // Only the zoomed brush area along the stroke needs drawing again.
+    const QRect pixels =
+        QRect(fromImage, toImage).normalized().adjusted(-BrushRadius, -BrushRadius, BrushRadius, BrushRadius);
+    const QPoint corner = ImageToView(pixels.topLeft());
+    viewport()->update(QRect(corner, pixels.size() * zoom).adjusted(-1, -1, 1, 1));
 }
 
-void CImageView::paintEvent(QPaintEvent*)
+void CImageView::paintEvent(QPaintEvent* event)
 {
-    QPainter target(viewport());
-    const QRect client = viewport()->rect();
+    // Qt draws widgets through a back buffer, so painting straight onto the viewport does not
+    // flicker. Everything is limited to the area Qt asks for, which a brush stroke keeps small.
+    QPainter painter(viewport());
+    const QRect dirty = event->rect();
     if (bitmap.isNull()) {
-        FillCheckerboard(target, client);
+        FillCheckerboard(painter, dirty, QPoint(0, 0));
+        if (!hint.isEmpty())
+            PaintHint(painter);
         return;
     }
 
-    // One off-screen image per paint: the checkerboard and the image never flicker.
     const QPoint scroll = ScrollPosition();
-    QImage offscreen(client.size(), QImage::Format_ARGB32_Premultiplied);
-    offscreen.fill(palette().color(QPalette::Window)); // outside a small image
-    {
-        QPainter painter(&offscreen);
-        painter.translate(-scroll); // draw in document coordinates
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        const QSize zoomed(zoom * bitmap.width(), zoom * bitmap.height());
-        FillCheckerboard(painter, QRect(QPoint(0, 0), zoomed));
+    painter.translate(-scroll); // draw in document coordinates
+    const QRect area = dirty.translated(scroll);
+    const QRect imageArea(QPoint(0, 0), bitmap.size() * zoom);
+    // Beside and below a small image the viewport shows the window colour.
+    for (const QRect& outside : QRegion(area).subtracted(QRegion(imageArea)))
+        painter.fillRect(outside, palette().color(QPalette::Window));
+    const QRect shown = area.intersected(imageArea);
+    FillCheckerboard(painter, shown, QPoint(0, 0));
+    const bool showAlternate = alternate.size() == bitmap.size();
+    PaintZoomed(painter, showAlternate ? alternate : bitmap, zoom, shown);
+    if (highlight.size() == bitmap.size())
+        PaintZoomed(painter, highlight, zoom, shown);
+    if (weightVisible && !weightMap.isNull())
+        PaintZoomed(painter, weightMap, zoom, shown);
+}
 
-        // Only the visible part is scaled, widened to whole zoomed pixels so that a partly
-        // visible pixel at the left or top is drawn whole rather than shrunk.
-        const QPoint first = ViewToImage(QPoint(0, 0));
-        const QPoint last = ViewToImage(QPoint(client.width() - 1, client.height() - 1));
-        const QRect source = QRect(first, last).intersected(bitmap.rect());
-        if (!source.isEmpty()) {
-            const QRect destination(source.topLeft() * zoom, source.size() * zoom);
-            const bool showAlternate = alternate.size() == bitmap.size();
-            painter.drawImage(destination, showAlternate ? alternate : bitmap, source);
-            if (highlight.size() == bitmap.size())
-                painter.drawImage(destination, highlight, source);
-            if (weightVisible && !weightMap.isNull())
-                painter.drawImage(destination, weightMap, source);
-        }
-    }
-    target.drawImage(0, 0, offscreen);
+void CImageView::PaintHint(QPainter& painter)
+{
+    // On a plate of the window colour, so that it reads over both checkerboard colours.
+    const QRect client = viewport()->rect();
+    QRect box = painter.fontMetrics().boundingRect(client.adjusted(16, 16, -16, -16),
+                                                   Qt::AlignCenter | Qt::TextWordWrap, hint);
+    box.adjust(-12, -8, 12, 8);
+    painter.fillRect(box, palette().color(QPalette::Window));
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, hint);
 }
 
 void CImageView::resizeEvent(QResizeEvent* event)
@@ -200,41 +312,25 @@ void CImageView::resizeEvent(QResizeEvent* event)
     UpdateScrollRanges();
 }
 
-void CImageView::FollowPartner(Qt::Orientation orientation, int action)
-{
-    // Line, page, top and bottom requests move both views; a thumb drag or the wheel
-    // (SliderMove) moves only the view it happens in.
-    if (!partner || following)
-        return;
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd:
-    case QAbstractSlider::SliderSingleStepSub:
-    case QAbstractSlider::SliderPageStepAdd:
-    case QAbstractSlider::SliderPageStepSub:
-    case QAbstractSlider::SliderToMinimum:
-    case QAbstractSlider::SliderToMaximum:
-        break;
-    default:
-        return;
-    }
-    QScrollBar* bar = orientation == Qt::Horizontal ? partner->horizontalScrollBar()
-                                                    : partner->verticalScrollBar();
-    partner->following = true;
-    bar->triggerAction(static_cast<QAbstractSlider::SliderAction>(action));
-    partner->following = false;
-}
-
 void CImageView::PaintAt(QPoint viewPoint)
 {
-    // The view takes no mouse grab of its own: painting stops at the viewport's edge.
-    if (viewport()->rect().contains(viewPoint))
-        PaintWeight(viewPoint.x(), viewPoint.y());
+    // The view takes no mouse grab of its own: painting stops at the viewport's edge, and a stroke
+    // that comes back in starts afresh rather than joining across the outside.
+    if (!viewport()->rect().contains(viewPoint)) {
+        strokePoint.reset();
+        return;
+    }
+    const QPoint centre = ViewToImage(viewPoint);
+    PaintStroke(strokePoint.value_or(centre), centre);
+    strokePoint = centre;
 }
 
 void CImageView::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton && !weightMap.isNull())
+    if (event->button() == Qt::LeftButton && !weightMap.isNull()) {
+        strokePoint.reset();
         PaintAt(event->position().toPoint());
+    }
     QAbstractScrollArea::mousePressEvent(event);
 }
 
@@ -251,6 +347,7 @@ void CImageView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton && !weightMap.isNull())
         PaintAt(event->position().toPoint());
+    strokePoint.reset();
     QAbstractScrollArea::mouseReleaseEvent(event);
 }
 

@@ -5,14 +5,18 @@
 // view also owns the user-weight map (alpha = weight) that the left mouse button paints.
 // UI thread only.
 
+#include <optional>
 #include <utility>
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QString>
 
 class QPainter;
 
 namespace tessaline {
+
+class ViewState;
 
 class CImageView : public QAbstractScrollArea
 {
@@ -27,11 +31,17 @@ public:
     const QImage& Bitmap() const { return bitmap; }
 
     /// Magnification 1 or more; smaller factors are ignored. With an image, returns to the origin.
+    /// With a view state the zoom goes through it, so every view observing it follows.
     void SetZoom(int z);
     int Zoom() const { return zoom; }
 
-    /// The other view, which follows this one's line, page, top and bottom scrolling. Not owned.
-    void SetPartner(CImageView* other) { partner = other; }
+    /// The zoom and scroll position this view shares with others (not owned; null for none).
+    /// The view takes the state's zoom and position at once, and from then on writes every scroll
+    /// of its own into it and follows every change of it.
+    void SetViewState(ViewState* shared);
+
+    /// A short text shown over the checkerboard while the view has no image.
+    void SetHint(const QString& text);
 
     /// Replaces the weight map by a fully transparent one of the image's size (none without image).
     void CreateWeightMap();
@@ -59,6 +69,9 @@ public:
 
     /// Fills the 11-pixel brush circle centred on the image pixel under viewport point (x, y).
     void PaintWeight(int x, int y);
+    /// Fills brush circles at every image pixel on the line between two image points, both ends
+    /// included, so that a fast stroke leaves a joined trace rather than separate dots.
+    void PaintStroke(QPoint fromImage, QPoint toImage);
 
     /// Viewport point to image pixel and image pixel to viewport point at the current zoom and
     /// scroll position; painting, scrolling and the brush all go through these two.
@@ -71,29 +84,46 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void ApplyZoom(int z);
+    void ApplyPosition(QPoint position);
+    void OnScrolled();
     void SetScrollSize(int width, int height);
     void UpdateScrollRanges();
-    void FollowPartner(Qt::Orientation orientation, int action);
     void PaintAt(QPoint viewPoint);
+    void StampBrush(QPainter& painter, QPoint centre);
+    void PaintHint(QPainter& painter);
 
     QImage bitmap;
     QImage weightMap;
     QImage alternate;
     QImage highlight;
-    CImageView* partner = nullptr;
+    ViewState* state = nullptr;
+    QString hint;
     bool weightVisible = false;
     int zoom = 1;
-    QSize extent{200, 200}; ///< scroll extent in document pixels
-    bool following = false; ///< set while a partner's action is being copied, to stop echoes
+    QSize extent{200, 200};            ///< scroll extent in document pixels
+    bool applyingState = false;        ///< set while the state's position is applied, to stop echoes
+    std::optional<QPoint> strokePoint; ///< image point the current brush stroke last reached
 };
 
-/// Fills `rect` with 16 x 16 tiles from its top-left, white and light grey alternating along a row
-/// and from row to row, cut at the right and bottom edges.
+/// Fills `rect` with 16 x 16 tiles laid from `origin` (which need not lie inside it), white and
+/// light grey alternating along a row and from row to row, the tile at `origin` white; tiles are
+/// cut at the edges of `rect`.
+void FillCheckerboard(QPainter& painter, const QRect& rect, QPoint origin);
+/// The same with the tiles laid from the top-left of `rect`.
 void FillCheckerboard(QPainter& painter, const QRect& rect);
+
+/// Draws the part of `image` that `area` covers, `area` being in document coordinates (image
+/// pixels times `zoom`, as is the painter), with each image pixel a whole zoom x zoom block,
+/// nearest-neighbour: partly covered pixels at the edges are drawn whole, so the drawing may
+/// reach up to zoom - 1 pixels beyond `area`. Only the covered part of the image is scaled, so a
+/// paint costs the same at every zoom.
+void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& area);
 
 } // namespace tessaline

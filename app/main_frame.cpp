@@ -4,16 +4,22 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QAction>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageWriter>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QUrl>
@@ -26,6 +32,7 @@
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "engine/reduce_stages.h"
+#include "app/view_state.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/inspect_bitmaps.h"
@@ -63,6 +70,38 @@ QStringList LocalFiles(const QMimeData* mime)
     return files;
 }
 
+// Why a file could not be read, in a few words. `whyNot` is the loader's own (English) reason.
+QString LoadFailureReason(const std::filesystem::path& path, const QString& whyNot)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error))
+        return texts::NoSuchFile();
+    if (whyNot.contains(QStringLiteral("memory")))
+        return texts::OutOfMemory();
+    // Asked of the file system, not by opening: opening a pipe would wait for a writer.
+    if (!QFileInfo(ToQString(path)).isReadable())
+        return texts::NotReadable();
+    return texts::NotAnImage();
+}
+
+// Why a write to `target` failed, in a few words, from what the file system tells afterwards.
+QString WriteFailureReason(const std::filesystem::path& target)
+{
+    const std::filesystem::path folder =
+        target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        return texts::NoSuchFolder();
+    if (!QFileInfo(ToQString(folder)).isWritable())
+        return texts::NotWritable();
+    const std::filesystem::space_info space = std::filesystem::space(folder, error);
+    if (!error && space.available == 0)
+        return texts::DiskFull();
+    if (std::filesystem::is_directory(target, error))
+        return texts::NotWritable();
+    return texts::WriteFailed();
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(parent), reduce(reduce)
@@ -78,7 +117,16 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     layout->setSpacing(0);
     panel = new CTopPanelView(central);
     panel->setFixedHeight(PanelHeight);
-    layout->addWidget(panel);
+    // On a screen narrower than the panel its strip scrolls sideways, so that every control
+    // stays reachable; where it fits, nothing changes.
+    panelArea = new QScrollArea(central);
+    panelArea->setObjectName(QStringLiteral("panelArea"));
+    panelArea->setFrameShape(QFrame::NoFrame);
+    panelArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    panelArea->setWidgetResizable(true);
+    panelArea->setWidget(panel);
+    panelArea->setFixedHeight(PanelHeight);
+    layout->addWidget(panelArea);
     viewSplitter = new QSplitter(Qt::Horizontal, central);
     viewSplitter->setObjectName(QStringLiteral("viewSplitter"));
     viewSplitter->setChildrenCollapsible(false);
@@ -86,8 +134,11 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     sourceView->setObjectName(QStringLiteral("sourceView"));
     resultView = new CImageView(viewSplitter);
     resultView->setObjectName(QStringLiteral("resultView"));
-    sourceView->SetPartner(resultView);
-    resultView->SetPartner(sourceView);
+    // Both views observe one zoom and scroll position: every scroll of one moves the other.
+    viewState = new ViewState(this);
+    sourceView->SetViewState(viewState);
+    resultView->SetViewState(viewState);
+    sourceView->SetHint(texts::EmptySourceHint());
     // A resize goes to the right pane: the left keeps its width.
     viewSplitter->setStretchFactor(0, 0);
     viewSplitter->setStretchFactor(1, 1);
@@ -103,15 +154,42 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     sourceView->installEventFilter(this);
     resultView->installEventFilter(this);
 
-    resize(std::max(panel->minimumWidth(), 1024), 768);
+    // The panel's width where the screen allows it, never more than the screen.
+    QSize size(std::max(panel->minimumWidth(), 1024), 768);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize());
+    resize(size);
     viewSplitter->setSizes({width() / 2, width() - width() / 2});
 
-    // Laid over the status bar while a reduction runs, hidden otherwise.
+    // Laid over the status bar while a reduction runs, hidden otherwise, with the stop button
+    // at its right end.
     progressBar = new QProgressBar(statusBar());
     progressBar->setObjectName(QStringLiteral("progressBar"));
     progressBar->setRange(0, StageFinished);
     progressBar->setTextVisible(false);
     progressBar->hide();
+    stopButton = new QPushButton(texts::Stop(), statusBar());
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    stopButton->setFocusPolicy(Qt::NoFocus);
+    stopButton->hide();
+    connect(stopButton, &QPushButton::clicked, this, &CMainFrame::StopReduction);
+
+    // Window-wide keys; the views offer the same actions on their context menus.
+    openAction = new QAction(texts::Open(), this);
+    openAction->setShortcut(QKeySequence::Open);
+    connect(openAction, &QAction::triggered, this, &CMainFrame::OpenDialog);
+    saveAction = new QAction(texts::Save(), this);
+    saveAction->setShortcut(QKeySequence::Save);
+    connect(saveAction, &QAction::triggered, this, &CMainFrame::OnSave);
+    stopAction = new QAction(texts::Stop(), this);
+    stopAction->setShortcut(Qt::Key_Escape);
+    stopAction->setEnabled(false);
+    connect(stopAction, &QAction::triggered, this, &CMainFrame::StopReduction);
+    addActions({openAction, saveAction, stopAction});
+    for (CImageView* view : {sourceView, resultView}) {
+        view->addActions({openAction, saveAction});
+        view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
 
     connect(panel, &CTopPanelView::previewRequested, this, &CMainFrame::OnPreview);
     connect(panel, &CTopPanelView::saveRequested, this, &CMainFrame::OnSave);
@@ -130,7 +208,10 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
 CMainFrame::~CMainFrame()
 {
     // The worker borrows source, result and this interface: end it while they still exist. Its
-    // reports are queued, so it never waits for this thread and the join cannot hang.
+    // reports are queued, so it never waits for this thread and the join cannot hang; cancelled
+    // first, a reduction still running ends within moments instead of running to its end.
+    if (reduceThread)
+        reduceThread->Cancel();
     reduceThread.reset();
 }
 
@@ -151,9 +232,11 @@ void CMainFrame::dropEvent(QDropEvent* event)
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    // Qt delivers close requests to a disabled window too; closing mid-reduction would pull the
-    // images from under the worker, so the request waits for the reduction to end.
+    // Closing mid-reduction would pull the images from under the worker: the reduction is
+    // stopped, and its completion closes the window.
     if (reducing) {
+        closeRequested = true;
+        StopReduction();
         event->ignore();
         return;
     }
@@ -185,10 +268,16 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
 {
     // A drop while a reduction runs cannot reach the disabled window through the desktop; one
     // that comes anyway waits in the queue rather than replacing the images under the worker.
-    const bool batch = panel->AutoSaveChecked();
+    const bool batchDrop = panel->AutoSaveChecked();
     // A drop onto an idle window starts a new batch; only its own files are protected.
-    if (!reducing && pendingFiles.empty())
+    if (!reducing && pendingFiles.empty()) {
         droppedFiles = ProtectedFiles();
+        if (batchDrop)
+            batch = BatchTally{};
+        batch.active = batchDrop;
+    }
+    if (batchDrop)
+        batch.files += static_cast<int>(paths.size());
     std::filesystem::path prefix;
     for (int i = 0; i < paths.size(); ++i) {
         std::filesystem::path name = ToPath(paths[i]);
@@ -196,7 +285,7 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
             name = prefix / name;
         pendingFiles.push_back(name);
         droppedFiles.AddInput(name);
-        if (!batch)
+        if (!batchDrop)
             break;
         if (i == 0)
             prefix = name.parent_path();
@@ -213,12 +302,45 @@ void CMainFrame::LoadNextPending()
         if (LoadFile(path))
             return;
     }
+    EndOfQueue();
+}
+
+void CMainFrame::EndOfQueue()
+{
+    if (!batch.active)
+        return;
+    // One file's own message says all; a batch of several ends with its counts.
+    if (batch.files > 1) {
+        QStringList named = batch.failedFiles.mid(0, 3);
+        if (batch.failedFiles.size() > named.size())
+            named << texts::AndOthersText(int(batch.failedFiles.size() - named.size()));
+        statusBar()->showMessage(
+            texts::BatchSummaryText(batch.saved, batch.failed, named.join(QStringLiteral(", "))));
+    }
+    batch = BatchTally{};
+}
+
+void CMainFrame::CountOutcome(bool ok, const QString& file)
+{
+    if (!batch.active)
+        return;
+    if (ok) {
+        ++batch.saved;
+    } else {
+        ++batch.failed;
+        batch.failedFiles << file;
+    }
 }
 
 bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
-    if (!LoadImageFile(source, path))
+    const QString name = DisplayName(path.filename());
+    QString whyNot;
+    if (!LoadImageFile(source, path, &whyNot)) {
+        statusBar()->showMessage(texts::LoadFailedText(name, LoadFailureReason(path, whyNot)));
+        CountOutcome(false, name);
         return false;
+    }
     // Loads are decided from a drop and from a queued completion; no exception may leave those
     // handlers, so running out of memory here makes the file unreadable like any other failure.
     try {
@@ -233,6 +355,8 @@ bool CMainFrame::LoadFile(const std::filesystem::path& path)
         sourceView->SetBitmap(QImage());
         sourceView->CreateWeightMap();
         sourceView->viewport()->update();
+        statusBar()->showMessage(texts::LoadFailedText(name, texts::OutOfMemory()));
+        CountOutcome(false, name);
         return false;
     }
     sourcePath = path;
@@ -247,10 +371,12 @@ int CMainFrame::StartReduction()
     if (source.Empty())
         return 1;
     SetReducing(true);
-    progressBar->setGeometry(statusBar()->rect());
     progressBar->setValue(0);
+    PlaceProgress();
     progressBar->show();
     progressBar->raise();
+    stopButton->show();
+    stopButton->raise();
     result.Release();
 
     const SettingValues values = panel->Values();
@@ -277,7 +403,10 @@ void CMainFrame::AbandonReduction()
 {
     reduceThread.reset();
     progressBar->hide();
+    stopButton->hide();
     SetReducing(false);
+    statusBar()->showMessage(texts::ReduceFailedText(DisplayName(sourcePath.filename()), texts::OutOfMemory()));
+    CountOutcome(false, DisplayName(sourcePath.filename()));
     LoadNextPending();
 }
 
@@ -285,6 +414,39 @@ void CMainFrame::SetReducing(bool on)
 {
     reducing = on;
     centralWidget()->setEnabled(!on);
+    stopAction->setEnabled(on);
+    openAction->setEnabled(!on);
+    saveAction->setEnabled(!on);
+}
+
+void CMainFrame::PlaceProgress()
+{
+    const QRect bar = statusBar()->rect();
+    const int buttonWidth = std::min(stopButton->sizeHint().width(), bar.width() / 2);
+    progressBar->setGeometry(bar.adjusted(0, 0, -buttonWidth, 0));
+    stopButton->setGeometry(QRect(bar.right() - buttonWidth + 1, bar.top(), buttonWidth, bar.height()));
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // Below the panel's width its strip grows by the scroll bar it then shows.
+    const bool narrow = width() < panel->minimumWidth();
+    panelArea->setFixedHeight(PanelHeight +
+                              (narrow ? panelArea->horizontalScrollBar()->sizeHint().height() : 0));
+    if (reducing)
+        PlaceProgress();
+}
+
+void CMainFrame::StopReduction()
+{
+    if (!reducing)
+        return;
+    stopRequested = true;
+    pendingFiles.clear();
+    if (reduceThread)
+        reduceThread->Cancel();
+    statusBar()->showMessage(texts::StoppingText());
 }
 
 void CMainFrame::ReportProgress(int stage)
@@ -303,6 +465,7 @@ void CMainFrame::ReportFinished(std::uint32_t elapsedMs, int resultCode)
 void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
 {
     progressBar->setValue(StageFinished);
+    const QString name = DisplayName(sourcePath.filename());
     figures.reset();
     resultPng.clear();
     differenceBitmap = QImage();
@@ -311,11 +474,11 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
         figures = reduceThread->figures;
         resultPng = std::move(reduceThread->encoded);
     }
-    statusBar()->showMessage(figures ? texts::ResultText(static_cast<int>(elapsedMs), figures->psnr,
-                                                         figures->coloursUsed, figures->pngBytes)
-                                     : texts::ElapsedText(static_cast<int>(elapsedMs)));
     ShowPalette();
     if (resultCode == ReduceOk) {
+        statusBar()->showMessage(figures ? texts::ResultText(static_cast<int>(elapsedMs), figures->psnr,
+                                                             figures->coloursUsed, figures->pngBytes)
+                                         : texts::ElapsedText(static_cast<int>(elapsedMs)));
         QImage bitmap = MakeResultBitmap(result);
         if (!bitmap.isNull()) {
             resultView->SetBitmap(std::move(bitmap));
@@ -324,30 +487,63 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
         }
         if (panel->AutoSaveChecked())
             SaveAutomatically();
+    } else if (resultCode != ReduceCancelled) {
+        const QString why = resultCode == ReduceQualityTooLow ? texts::QualityTooLow() : texts::OutOfMemory();
+        statusBar()->showMessage(texts::ReduceFailedText(name, why));
+        CountOutcome(false, name);
     }
     progressBar->hide();
+    stopButton->hide();
     SetReducing(false);
-    LoadNextPending();
+    if (stopRequested || resultCode == ReduceCancelled) {
+        // A stop ends the whole run: what was queued is dropped, and the counts so far are said.
+        stopRequested = false;
+        pendingFiles.clear();
+        statusBar()->showMessage(batch.active && batch.files > 1
+                                     ? texts::BatchStoppedText(batch.saved, batch.failed)
+                                     : texts::StoppedText());
+        batch = BatchTally{};
+    } else {
+        LoadNextPending();
+    }
     emit reductionFinished(resultCode);
+    if (closeRequested)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void CMainFrame::SaveAutomatically()
 {
     if (result.pixels.empty())
         return;
+    const QString name = DisplayName(sourcePath.filename());
     const Destination destination = DestinationFor(OutputRule{}, sourcePath);
+    const QString shownTarget = DisplayName(destination.file.parent_path().filename() / destination.file.filename());
     // A dropped file inside an OUTPUT folder may be another file's target: it is never replaced.
-    if (droppedFiles.Check(destination.file, false) != ProtectedFiles::Clash::None)
+    if (droppedFiles.Check(destination.file, false) != ProtectedFiles::Clash::None) {
+        statusBar()->showMessage(texts::SaveFailedText(shownTarget, texts::TargetIsDroppedFile()));
+        CountOutcome(false, name);
         return;
-    // A folder that cannot be made shows as a failed write, unreported.
-    CreateDestinationFolder(destination);
-    WriteResult(destination.file);
+    }
+    if (CreateDestinationFolder(destination)) {
+        std::error_code error;
+        const bool inTheWay =
+            std::filesystem::exists(std::filesystem::symlink_status(destination.folderToCreate, error));
+        statusBar()->showMessage(texts::SaveFailedText(shownTarget, inTheWay ? texts::OutputNotAFolder()
+                                                                             : texts::CannotCreateFolder()));
+        CountOutcome(false, name);
+        return;
+    }
+    CountOutcome(WriteResult(destination.file, shownTarget), name);
 }
 
-int CMainFrame::WriteResult(const std::filesystem::path& path) const
+bool CMainFrame::WriteResult(const std::filesystem::path& target, const QString& shownName)
 {
     // The bytes the status bar's size was taken from, so the saved file has exactly that size.
-    return resultPng.empty() ? WritePngFile(result, path) : WritePngBytes(resultPng, path);
+    const int written = resultPng.empty() ? WritePngFile(result, target) : WritePngBytes(resultPng, target);
+    if (written == PngWriteOk)
+        return true;
+    statusBar()->showMessage(texts::SaveFailedText(shownName, WriteFailureReason(target)));
+    return false;
 }
 
 void CMainFrame::ShowPalette()
@@ -463,8 +659,23 @@ void CMainFrame::OnPreview()
 
 void CMainFrame::OnSave()
 {
-    if (!result.pixels.empty())
+    // Ctrl+S follows the Save button, which automatic saving disables.
+    if (!result.pixels.empty() && !panel->AutoSaveChecked())
         SaveAs();
+}
+
+void CMainFrame::OpenDialog()
+{
+    if (reducing)
+        return;
+    const QString folder = sourcePath.empty() ? QString() : ToQString(sourcePath.parent_path());
+    const QStringList files =
+        QFileDialog::getOpenFileNames(this, texts::OpenTitle(), folder,
+                                      texts::ImageFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+    // Keys such as Esc go to the active window: make sure that is this one again.
+    activateWindow();
+    if (!files.isEmpty())
+        OnDropFiles(files);
 }
 
 void CMainFrame::SaveAs()
@@ -481,17 +692,17 @@ void CMainFrame::SaveAs()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList chosen = dialog.selectedFiles();
-    if (!chosen.isEmpty())
-        WriteResult(ToPath(chosen.front()));
+    if (chosen.isEmpty())
+        return;
+    const std::filesystem::path target = ToPath(chosen.front());
+    const QString shownName = DisplayName(target.filename());
+    if (WriteResult(target, shownName))
+        statusBar()->showMessage(texts::SavedText(shownName));
 }
 
 void CMainFrame::OnZoom()
 {
-    const int z = panel->ZoomFactor();
-    sourceView->SetZoom(z);
-    resultView->SetZoom(z);
-    sourceView->viewport()->update();
-    resultView->viewport()->update();
+    viewState->SetZoom(panel->ZoomFactor()); // both views follow, back at the origin
 }
 
 void CMainFrame::OnClearWeight()

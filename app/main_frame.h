@@ -2,7 +2,10 @@
 // app/main_frame.h: CMainFrame, the program's one window. It owns the source image, the last
 // result, the queue of dropped files and the current ReduceThread; it lays out the settings panel,
 // the two image views and the status bar with its progress bar, loads dropped files, reduces each
-// load in the background, shows and saves the result, and works through a batch of drops.
+// load in the background, shows and saves the result, and works through a batch of drops. Every
+// failure (a file that cannot be read, a reduction that fails, a result that cannot be written)
+// is said in the status bar, naming the file, without stopping a batch; a batch ends with its
+// counts. Esc or the stop button end a reduction early and drop the queue.
 // Widgets are touched on the UI thread only: the worker's reports are queued to it.
 
 #include <cstdint>
@@ -20,7 +23,10 @@
 #include "imageio/output_files.h"
 #include "worker/reduce_thread.h"
 
+class QAction;
 class QProgressBar;
+class QPushButton;
+class QScrollArea;
 class QSplitter;
 
 namespace tessaline {
@@ -29,6 +35,7 @@ class CCompareBar;
 class CDifferenceLegend;
 class CImageView;
 class CTopPanelView;
+class ViewState;
 
 class CMainFrame : public QMainWindow, public ProgressUIInterface
 {
@@ -63,6 +70,11 @@ public:
     void SaveAs();
     /// Sets both views to the panel's zoom and returns them to the origin.
     void OnZoom();
+    /// Offers a dialog for opening image files; the chosen files are taken as a drop.
+    void OpenDialog();
+    /// Ends the running reduction early (it reports ReduceCancelled) and drops the queued files.
+    /// Does nothing between reductions.
+    void StopReduction();
 
     /// True from the start of a reduction until its completion steps have run.
     bool Reducing() const { return reducing; }
@@ -73,6 +85,7 @@ public:
     CImageView* SourceView() const { return sourceView; }
     CImageView* ResultView() const { return resultView; }
     QProgressBar* ProgressBar() const { return progressBar; }
+    QPushButton* StopButton() const { return stopButton; }
     /// The current (or last) reduce thread, or null before the first reduction.
     const ReduceThread* CurrentThread() const { return reduceThread.get(); }
     CCompareBar* CompareBar() const { return compareBar; }
@@ -102,6 +115,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     /// Holding the space bar in either view shows the source in the result view.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void OnPreview();
@@ -110,9 +124,12 @@ private:
     void OnUseWeight();
     void OnReductionFinished(std::uint32_t elapsedMs, int resultCode);
     void SetReducing(bool on);
+    void PlaceProgress();
     void AbandonReduction();
     void SaveAutomatically();
-    int WriteResult(const std::filesystem::path& path) const;
+    bool WriteResult(const std::filesystem::path& target, const QString& shownName);
+    void CountOutcome(bool ok, const QString& file);
+    void EndOfQueue();
     void ShowPalette();
     void UpdateResultView();
     void OnPaletteSelection(int index);
@@ -124,7 +141,13 @@ private:
     QSplitter* viewSplitter = nullptr;
     CImageView* sourceView = nullptr;
     CImageView* resultView = nullptr;
+    ViewState* viewState = nullptr;
     QProgressBar* progressBar = nullptr;
+    QPushButton* stopButton = nullptr;
+    QScrollArea* panelArea = nullptr;
+    QAction* openAction = nullptr;
+    QAction* saveAction = nullptr;
+    QAction* stopAction = nullptr;
     RgbaImage source;
     IndexedImage result;
     /// The file `source`, and so the result, came from: it names the saved files. A later drop
@@ -141,6 +164,19 @@ private:
     std::vector<std::uint8_t> resultPng;
     QImage differenceBitmap; ///< made when first shown for a result
     bool sourceKeyHeld = false;
+    bool stopRequested = false;  ///< the running reduction is being stopped
+    bool closeRequested = false; ///< close once the running reduction has stopped
+
+    /// What an automatically saved run of dropped files has come to so far.
+    struct BatchTally
+    {
+        bool active = false;
+        int files = 0; ///< files the batch took in
+        int saved = 0;
+        int failed = 0;
+        QStringList failedFiles;
+    };
+    BatchTally batch;
 };
 
 } // namespace tessaline

@@ -70,6 +70,64 @@ inline QString WeightsWrongSize(int width, int height, int imageWidth, int image
 inline QString PngFilter() { return QStringLiteral("PNGファイル (*.png)"); }
 inline QString AllFilesFilter() { return QStringLiteral("すべてのファイル (*.*)"); }
 
+// Open dialog and the window's own actions.
+inline QString Open() { return QStringLiteral("開く..."); }
+inline QString OpenTitle() { return QStringLiteral("画像ファイルを開く"); }
+inline QString ImageFilter()
+{
+    return QStringLiteral("画像ファイル (*.png *.jpg *.jpeg *.bmp *.gif *.tif *.tiff *.webp *.ico)");
+}
+inline QString Stop() { return QStringLiteral("中止"); }
+/// Shown in the empty source view.
+inline QString EmptySourceHint()
+{
+    return QStringLiteral("画像ファイルをここにドロップするか、Ctrl+O で開いてください");
+}
+
+// Status-bar reports: which file, and why in a few words. A batch goes on after each of them.
+inline QString LoadFailedText(const QString& file, const QString& reason)
+{
+    return QStringLiteral("読み込めません : %1 (%2)").arg(file, reason);
+}
+inline QString ReduceFailedText(const QString& file, const QString& reason)
+{
+    return QStringLiteral("減色できません : %1 (%2)").arg(file, reason);
+}
+inline QString SaveFailedText(const QString& file, const QString& reason)
+{
+    return QStringLiteral("保存できません : %1 (%2)").arg(file, reason);
+}
+inline QString SavedText(const QString& file) { return QStringLiteral("保存しました : %1").arg(file); }
+inline QString StoppingText() { return QStringLiteral("中止しています..."); }
+inline QString StoppedText() { return QStringLiteral("中止しました"); }
+/// The end of a batch: how many results were written and how many files failed, naming them.
+inline QString BatchSummaryText(int saved, int failed, const QString& failedFiles)
+{
+    const QString counts = QStringLiteral("一括処理終了 : %1 件保存、%2 件失敗").arg(saved).arg(failed);
+    return failedFiles.isEmpty() ? counts : QStringLiteral("%1 (%2)").arg(counts, failedFiles);
+}
+/// A batch stopped by the user, with the same counts.
+inline QString BatchStoppedText(int saved, int failed)
+{
+    return QStringLiteral("中止しました : %1 件保存、%2 件失敗").arg(saved).arg(failed);
+}
+/// Failed files beyond the ones named in a summary.
+inline QString AndOthersText(int count) { return QStringLiteral("ほか %1 件").arg(count); }
+
+// The few words of why.
+inline QString NoSuchFile() { return QStringLiteral("ファイルがありません"); }
+inline QString NotReadable() { return QStringLiteral("読み取りが許可されていません"); }
+inline QString NotAnImage() { return QStringLiteral("画像として読めません"); }
+inline QString OutOfMemory() { return QStringLiteral("メモリが足りません"); }
+inline QString QualityTooLow() { return QStringLiteral("誤差が許容範囲を超えました"); }
+inline QString TargetIsDroppedFile() { return QStringLiteral("ドロップされたファイルは上書きしません"); }
+inline QString OutputNotAFolder() { return QStringLiteral("OUTPUT がフォルダではありません"); }
+inline QString CannotCreateFolder() { return QStringLiteral("フォルダを作成できません"); }
+inline QString NoSuchFolder() { return QStringLiteral("保存先のフォルダがありません"); }
+inline QString NotWritable() { return QStringLiteral("書き込みが許可されていません"); }
+inline QString DiskFull() { return QStringLiteral("ディスクの空きがありません"); }
+inline QString WriteFailed() { return QStringLiteral("書き込みに失敗しました"); }
+
 // The settings panel. The captions and value formats of the setting controls live in their rows
 // of settings/setting_table.h (UTF-8), shared with the command line's help; these two read them.
 inline QString Caption(const char* utf8) { return QString::fromUtf8(utf8); }

@@ -75,10 +75,12 @@ inline float ContrastValue(float horiz, float vert)
 // neighbour are carried over from the previous step.
 void MeasurePixelsScalar(const std::uint8_t* const* rows, std::uint32_t width, std::uint32_t height,
                          const FloatPixelTable& table, const float* userWeights, float* contrast,
-                         float* dither)
+                         float* dither, const CancelFlag* cancel)
 {
     const std::size_t w = width;
     for (std::uint32_t y = 0; y < height; ++y) {
+        if (CancelRequested(cancel))
+            return;
         const std::uint8_t* cur = rows[y];
         const std::uint8_t* up = rows[y > 0 ? y - 1 : 0];
         const std::uint8_t* down = rows[y + 1 < height ? y + 1 : y];
@@ -109,12 +111,15 @@ void MeasurePixelsScalar(const std::uint8_t* const* rows, std::uint32_t width, s
 // The same pass with all four channels of a pixel in one vector. Every lane operation is the
 // scalar one (no fused multiply-add, maxima are exact), so both forms give identical maps.
 void MeasurePixelsSse2(const std::uint8_t* const* rows, std::uint32_t width, std::uint32_t height,
-                       const FloatPixelTable& table, const float* userWeights, float* contrast, float* dither)
+                       const FloatPixelTable& table, const float* userWeights, float* contrast, float* dither,
+                       const CancelFlag* cancel)
 {
     const __m128 two = _mm_set1_ps(2.0f);
     const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
     const std::size_t w = width;
     for (std::uint32_t y = 0; y < height; ++y) {
+        if (CancelRequested(cancel))
+            return;
         const std::uint8_t* cur = rows[y];
         const std::uint8_t* up = rows[y > 0 ? y - 1 : 0];
         const std::uint8_t* down = rows[y + 1 < height ? y + 1 : y];
@@ -149,14 +154,14 @@ void MeasurePixelsSse2(const std::uint8_t* const* rows, std::uint32_t width, std
 #endif
 
 void MeasurePixels(const std::uint8_t* const* rows, std::uint32_t width, std::uint32_t height, float gamma,
-                   const float* userWeights, float* contrast, float* dither)
+                   const float* userWeights, float* contrast, float* dither, const CancelFlag* cancel)
 {
     const FloatPixelTable table(gamma);
 #if defined(__SSE2__)
     if (ProcessorHasSse2)
-        return MeasurePixelsSse2(rows, width, height, table, userWeights, contrast, dither);
+        return MeasurePixelsSse2(rows, width, height, table, userWeights, contrast, dither, cancel);
 #endif
-    MeasurePixelsScalar(rows, width, height, table, userWeights, contrast, dither);
+    MeasurePixelsScalar(rows, width, height, table, userWeights, contrast, dither, cancel);
 }
 
 } // namespace
@@ -221,7 +226,11 @@ ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_
     FloatMap scratch = AllocateFloatMap(count);
     FloatMap dither = AllocateFloatMap(count);
 
-    MeasurePixels(rows, width, height, gamma, settings.userWeights.get(), contrast.get(), dither.get());
+    MeasurePixels(rows, width, height, gamma, settings.userWeights.get(), contrast.get(), dither.get(),
+                  settings.cancel);
+    // Between the passes over the whole image a cancelled reduction stops with neither map.
+    if (CancelRequested(settings.cancel))
+        return {};
 
     // Widen the high values, blur, widen once more and shrink three times: single thin lines of
     // low value vanish while wide busy regions stay low.
@@ -231,10 +240,14 @@ ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_
         TransposingBoxBlur(contrast.get(), scratch.get(), width, height);
         TransposingBoxBlur(scratch.get(), contrast.get(), height, width);
     }
+    if (CancelRequested(settings.cancel))
+        return {};
     MaxFilter3(contrast.get(), scratch.get(), width, height);
     MinFilter3(scratch.get(), contrast.get(), width, height);
     MinFilter3(contrast.get(), scratch.get(), width, height);
     MinFilter3(scratch.get(), contrast.get(), width, height);
+    if (CancelRequested(settings.cancel))
+        return {};
 
     // Shrink, then widen: isolated high dither values go, thin low lines (edges) stay.
     MinFilter3(dither.get(), scratch.get(), width, height);

@@ -17,7 +17,8 @@ struct ContrastMaps
     FloatMap dither;
 };
 
-/// Builds both maps from 8-bit RGBA rows; adds `settings.userWeights` when present.
+/// Builds both maps from 8-bit RGBA rows; adds `settings.userWeights` when present. Gives neither
+/// map once `settings.cancel` is set.
 /// The caller guarantees width >= 4 and height >= 4. Throws std::bad_alloc.
 ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_t* const* rows,
                                std::uint32_t width, std::uint32_t height, float gamma);

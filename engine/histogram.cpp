@@ -214,7 +214,7 @@ inline void Prefetch(const void* address)
 
 std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std::uint32_t width,
                                            std::uint32_t height, std::uint32_t maximum, unsigned ignoredBits,
-                                           const float* contrastMap)
+                                           const float* contrastMap, const CancelFlag* cancel)
 {
     ColourTablePtr owner(std::make_unique<ColourTable>().release());
     ColourTable& table = *owner;
@@ -235,6 +235,8 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
     std::uint32_t bucketOf[Stretch];
 
     for (std::uint32_t y = 0; y < height; ++y) {
+        if (CancelRequested(cancel))
+            return std::nullopt;
         const std::uint8_t* const row = rows[y];
         for (std::uint32_t x0 = 0; x0 < width; x0 += Stretch) {
             const std::uint32_t n = std::min(Stretch, width - x0);
@@ -313,6 +315,8 @@ Histogram BuildHistogram(const ReduceSettings& settings, const RgbaImage& image,
     const float gamma = static_cast<float>(image.gamma);
     unsigned ignoredBits = settings.fastHistogram ? 1 : 0;
     for (;;) {
+        if (CancelRequested(settings.cancel))
+            return Histogram{};
         // Coarsening ends at 4 ignored bits: more bits would keep more distinct values per channel
         // again (at 8 the key is the word itself) and beyond 8 the shift is undefined. With a limit
         // of 65536 or more the 4-bit attempt always fits (at most 16^4 keys); with a smaller limit
@@ -321,7 +325,7 @@ Histogram BuildHistogram(const ReduceSettings& settings, const RgbaImage& image,
         const std::uint32_t maximum =
             last ? std::numeric_limits<std::uint32_t>::max() : settings.maxHistogramEntries;
         std::optional<detail::CountedColours> counted = detail::CountColours(
-            image.rows.data(), image.width, image.height, maximum, ignoredBits, contrastMap);
+            image.rows.data(), image.width, image.height, maximum, ignoredBits, contrastMap, settings.cancel);
         if (counted)
             return detail::TableToHistogram(*counted->table, counted->colourCount, gamma);
         ++ignoredBits;

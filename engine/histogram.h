@@ -31,7 +31,8 @@ struct Histogram
 Histogram CreateHistogram(std::uint32_t size);
 
 /// The weighted histogram of `image`: weight contrastMap[i] + 0.5 per pixel, or 1 without a map.
-/// Reads `fastHistogram` and `maxHistogramEntries`. Never empty for an image of at least one pixel.
+/// Reads `fastHistogram` and `maxHistogramEntries`. Never empty for an image of at least one pixel,
+/// unless `settings.cancel` is set, which stops it before its next counting attempt.
 Histogram BuildHistogram(const ReduceSettings& settings, const RgbaImage& image, const float* contrastMap);
 
 /// Frees the items and zeroes the record.
@@ -74,11 +75,11 @@ struct CountedColours
 };
 
 /// Counts the pixels' keys with weight contrastMap[i] + 0.5 (or 1 without a map). Nothing when a
-/// bucket needed a new or larger overflow array after the count had passed `maximum`.
-/// Throws std::bad_alloc.
+/// bucket needed a new or larger overflow array after the count had passed `maximum`, or once
+/// `cancel` is set. Throws std::bad_alloc.
 std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std::uint32_t width,
                                            std::uint32_t height, std::uint32_t maximum, unsigned ignoredBits,
-                                           const float* contrastMap);
+                                           const float* contrastMap, const CancelFlag* cancel = nullptr);
 
 /// The table's keys as items, in bucket order and within a bucket in order of first arrival.
 /// Throws std::bad_alloc.

@@ -441,7 +441,8 @@ Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogra
 
 using detail::ColourBox;
 
-Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColours, double targetError)
+Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColours, double targetError,
+                  const CancelFlag* cancel)
 {
     if (maxColours < 1)
         maxColours = 1; // a palette always has at least one entry
@@ -455,6 +456,8 @@ Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColou
     std::unique_ptr<Palette> snapshot;
     std::uint32_t n = 1;
     while (n < maxColours) {
+        if (CancelRequested(cancel))
+            break;
         if (n == snapshotAt && !snapshot)
             snapshot = std::make_unique<Palette>(detail::PaletteFromBoxes(boxes.data(), n, histogram));
         const int k = detail::ChooseBoxToSplit(boxes.data(), n);
@@ -489,7 +492,7 @@ void FeedbackReweight(HistogramItem& item, float difference)
 }
 
 Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, float minOpacity,
-                              double targetError, int feedbackTrials, double* error)
+                              double targetError, int feedbackTrials, double* error, const CancelFlag* cancel)
 {
     Palette best;
     bool haveBest = false;
@@ -499,7 +502,9 @@ Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, fl
     double factor = feedbackTrials >= 1 ? 1.05 : 1.0;
 
     do {
-        Palette palette = MedianCut(histogram, minOpacity, colours, targetError * factor);
+        if (CancelRequested(cancel))
+            return haveBest ? std::move(best) : Palette{};
+        Palette palette = MedianCut(histogram, minOpacity, colours, targetError * factor, cancel);
         // Least popular first: the nearest index tries its heads in this order.
         if (palette.subset) {
             Palette& subset = *palette.subset;
@@ -512,7 +517,7 @@ Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, fl
 
         // The first trial with a target error is scored as it is; every later one feeds back.
         const VoronoiHook hook = (!haveBest && targetError > 0.0) ? nullptr : FeedbackReweight;
-        const double trialError = VoronoiIteration(histogram, palette, minOpacity, hook);
+        const double trialError = VoronoiIteration(histogram, palette, minOpacity, hook, cancel);
 
         if (haveBest) {
             const bool better =

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/cancel_flag.h"
 #include "engine/colour_model.h"
 #include "engine/histogram.h"
 
@@ -11,11 +12,15 @@ namespace tessaline {
 
 /// The best palette of up to `feedbackTrials` median cuts. When feedbackTrials >= 1, *error
 /// receives its error; otherwise *error is left as it was. Reorders and reweights the histogram.
+/// Once `cancel` is set it returns soon with a palette (possibly empty) that means nothing.
 Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, float minOpacity,
-                              double targetError, int feedbackTrials, double* error);
+                              double targetError, int feedbackTrials, double* error,
+                              const CancelFlag* cancel = nullptr);
 
-/// One median-cut run of at most `maxColours` (>= 1) boxes.
-Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColours, double targetError);
+/// One median-cut run of at most `maxColours` (>= 1) boxes; no further box is split once `cancel`
+/// is set.
+Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColours, double targetError,
+                  const CancelFlag* cancel = nullptr);
 
 /// The feedback hook: adjustedWeight = sqrtf(difference + 1) * (adjustedWeight + perceptualWeight).
 void FeedbackReweight(HistogramItem& item, float difference);

@@ -87,7 +87,9 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
         return ReduceQualityTooLow;
 
     // Every intermediate below is owned by a local, so each exit, an exception from a stage
-    // included, frees what exists at that point.
+    // included, frees what exists at that point. A stage that sees the cancel flag stops early
+    // and returns what it has; the check after it throws that away.
+    const auto cancelled = [&settings] { return CancelRequested(settings.cancel); };
     Report(settings, StageAlphaRaise);
     RaiseNearOpaqueAlpha(input, settings.minOpacity);
     Report(settings, StageMaps);
@@ -96,22 +98,30 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
     if (WantsContrastMaps(settings, input))
         maps = BuildContrastMaps(settings, input.rows.data(), input.width, input.height,
                                  static_cast<float>(input.gamma));
+    if (cancelled())
+        return ReduceCancelled;
     Report(settings, StageHistogram);
 
     Histogram histogram = BuildHistogram(settings, input, maps.contrast.get());
     maps.contrast.reset();
+    if (cancelled())
+        return ReduceCancelled;
     Report(settings, StageMedianCut);
 
     double error = -1.0;
     const std::uint32_t maxColours = std::clamp<std::uint32_t>(settings.maxColours, 1, MaxPaletteEntries);
     Palette palette = MedianCutWithFeedback(histogram, maxColours, settings.minOpacity, settings.targetError,
-                                            settings.feedbackTrials, &error);
+                                            settings.feedbackTrials, &error, settings.cancel);
+    if (cancelled())
+        return ReduceCancelled;
     Report(settings, StageRefinement);
 
     error = RunRefinementLoop(settings, error, [&histogram, &palette, &settings] {
-        return VoronoiIteration(histogram, palette, settings.minOpacity);
+        return VoronoiIteration(histogram, palette, settings.minOpacity, nullptr, settings.cancel);
     });
     ReleaseHistogram(histogram);
+    if (cancelled())
+        return ReduceCancelled;
 
     // An error of -1 was never measured and passes.
     if (error > settings.maxError)
@@ -127,7 +137,9 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
 
     const bool usesDitherMap = settings.dither && maps.dither && settings.useDitherMap;
     if (!settings.dither || usesDitherMap) {
-        RemapPlain(input, output, palette, settings.minOpacity);
+        RemapPlain(input, output, palette, settings.minOpacity, settings.cancel);
+        if (cancelled())
+            return ReduceCancelled;
         if (usesDitherMap)
             RefineDitherMap(output, maps.dither.get());
     }
@@ -137,7 +149,10 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
     Report(settings, StageDitheredRemap);
 
     if (settings.dither)
-        RemapDithered(input, output, palette, settings.minOpacity, maps.dither.get(), usesDitherMap);
+        RemapDithered(input, output, palette, settings.minOpacity, maps.dither.get(), usesDitherMap,
+                      settings.cancel);
+    if (cancelled())
+        return ReduceCancelled;
 
     maps.dither.reset();
     ReleasePalette(palette);

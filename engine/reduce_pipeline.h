@@ -8,8 +8,9 @@
 namespace tessaline {
 
 /// Reduces `input` (rows set; its pixels are changed in place by the alpha raise) into the empty
-/// `output`. Returns ReduceOk, ReduceOutOfMemory (output buffers) or ReduceQualityTooLow (output
-/// untouched). Allocation failures inside the stages propagate as std::bad_alloc; every
+/// `output`. Returns ReduceOk, ReduceOutOfMemory (output buffers), ReduceQualityTooLow (output
+/// untouched) or ReduceCancelled (settings.cancel was set; output left empty, stages after the
+/// stop unreported). Allocation failures inside the stages propagate as std::bad_alloc; every
 /// intermediate is freed on every exit.
 int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImage& output);
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/cancel_flag.h"
+
 namespace tessaline {
 
 class ProgressUIInterface;
@@ -12,6 +14,7 @@ class ProgressUIInterface;
 enum ReduceResult : int
 {
     ReduceOk = 0,
+    ReduceCancelled = 1, ///< stopped on request; the output is left empty
     ReduceOutOfMemory = 17,
     ReduceQualityTooLow = 99
 };
@@ -45,6 +48,7 @@ struct ReduceSettings
     std::int32_t convergenceDenominator = ConvergenceDenominator(22); ///< refinement stops on a change below 1/this
     std::unique_ptr<float[]> userWeights; ///< width * height floats row by row, or null; owned by the job
     ProgressUIInterface* progress = nullptr; ///< borrowed receiver of stage numbers, or null
+    const CancelFlag* cancel = nullptr; ///< borrowed; once set, the reduction stops early, or null
 };
 
 } // namespace tessaline

@@ -18,6 +18,8 @@ double RunRefinementLoop(const ReduceSettings& settings, double error, const std
     const double threshold = 1.0 / double(settings.convergenceDenominator);
     double previous = 1e20;
     for (std::uint32_t i = 0; i < count; ++i) {
+        if (CancelRequested(settings.cancel))
+            break;
         error = pass();
         if (std::abs(previous - error) < threshold)
             break; // converged

@@ -13,7 +13,8 @@ namespace tessaline {
 /// an error differs from the previous one by less than 1 / convergenceDenominator, or exceeds
 /// 3 * maxError; each error between 1.5 and 3 times maxError earns one more pass. With no passes
 /// to run, one pass still runs when `error` is -1 and maxError is below 1e20, so that the quality
-/// test has an error to test. Returns the last error (or `error` when no pass ran).
+/// test has an error to test. No further pass starts once settings.cancel is set. Returns the last
+/// error (or `error` when no pass ran).
 double RunRefinementLoop(const ReduceSettings& settings, double error, const std::function<double()>& pass);
 
 } // namespace tessaline

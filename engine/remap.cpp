@@ -83,7 +83,8 @@ void AddShare(FloatPixel& cell, const FloatPixel& error, float weight)
 
 } // namespace
 
-float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette, float minOpacity)
+float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette, float minOpacity,
+                 const CancelFlag* cancel)
 {
     const RemapIndex nearest(palette, minOpacity);
     const int threads = MaxThreads();
@@ -99,6 +100,8 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
     std::int64_t searched = 0;
 #pragma omp parallel for if (pixelCount > ParallelThreshold) schedule(static) reduction(+ : distanceSum, searched)
     for (std::int64_t y = 0; y < height; ++y) {
+        if (CancelRequested(cancel))
+            continue; // a parallel loop cannot break: the rest of the rows pass by unmapped
         const int thread = ThreadIndex();
         const std::uint8_t* source = input.rows[y];
         std::uint8_t* target = output.rows[y];
@@ -162,7 +165,7 @@ void RefineDitherMap(const IndexedImage& output, float* ditherMap)
 }
 
 void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& palette, float minOpacity,
-                   const float* ditherMap, bool useDitherMap)
+                   const float* ditherMap, bool useDitherMap, const CancelFlag* cancel)
 {
     const RemapIndex nearest(palette, minOpacity);
     const std::vector<float> keep = useDitherMap ? KeepDistances(palette) : std::vector<float>();
@@ -184,6 +187,8 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
 
     bool leftToRight = true;
     for (std::int64_t y = 0; y < height; ++y) {
+        if (CancelRequested(cancel))
+            return;
         std::fill(next.begin(), next.end(), FloatPixel{});
         const std::uint8_t* source = input.rows[y];
         std::uint8_t* target = output.rows[y];

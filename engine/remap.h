@@ -5,6 +5,7 @@
 // to transparent black. Dither maps are width * height floats row by row (engine/float_map.h).
 // Allocation failure raises std::bad_alloc; nothing else can fail.
 
+#include "engine/cancel_flag.h"
 #include "engine/colour_model.h"
 
 namespace tessaline {
@@ -12,8 +13,10 @@ namespace tessaline {
 /// Maps every pixel to its nearest entry, in parallel above ParallelThreshold pixels (the indices do
 /// not depend on the thread count). Then moves each chosen entry to the mean colour of its pixels
 /// (transparent ones included) and sets every popularity to its pixel count (0 for an entry no pixel
-/// chose, which keeps its colour). Returns the mean distance of the searched pixels.
-float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette, float minOpacity);
+/// chose, which keeps its colour). Returns the mean distance of the searched pixels. Once `cancel`
+/// is set the remaining rows are skipped, and the indices and the palette mean nothing.
+float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette, float minOpacity,
+                 const CancelFlag* cancel = nullptr);
 
 /// Lowers `ditherMap` where the indices RemapPlain wrote break into short runs: each run of equal
 /// indices along a row is scaled by 1 - 2.5 / n, n growing with its length and with matching indices
@@ -25,8 +28,8 @@ void RefineDitherMap(const IndexedImage& output, float* ditherMap);
 /// process-wide random source reseeded with 12345, so equal input always gives equal output. With
 /// `useDitherMap` the output must hold RemapPlain's indices for the same palette: a pixel keeps its
 /// plain index while the diffused colour stays within a quarter of that entry's distance to its
-/// nearest neighbour in the palette.
+/// nearest neighbour in the palette. Stops before the next row once `cancel` is set.
 void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& palette, float minOpacity,
-                   const float* ditherMap, bool useDitherMap);
+                   const float* ditherMap, bool useDitherMap, const CancelFlag* cancel = nullptr);
 
 } // namespace tessaline

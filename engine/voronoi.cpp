@@ -56,7 +56,8 @@ void ApplyAccumulators(Palette& palette, const PaletteAccumulators& cells)
     }
 }
 
-double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity, VoronoiHook hook)
+double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity, VoronoiHook hook,
+                        const CancelFlag* cancel)
 {
     // No entry to move and nothing to measure against; FindNearest would answer 0 for a
     // non-existent entry.
@@ -75,6 +76,8 @@ double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity
     double errorSum = 0.0;
 #pragma omp parallel for if (itemCount > ParallelThreshold) schedule(static) reduction(+ : errorSum)
     for (std::int64_t i = 0; i < itemCount; ++i) {
+        if (CancelRequested(cancel))
+            continue; // a parallel loop cannot break: the rest of the items pass by unsearched
         HistogramItem& item = items[i];
         // Stays 0 for a colour no head accepts (a NaN colour): it then adds no error.
         float difference = 0.0f;

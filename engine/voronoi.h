@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/cancel_flag.h"
 #include "engine/colour_model.h"
 #include "engine/histogram.h"
 
@@ -42,7 +43,9 @@ void Accumulate(PaletteAccumulators& cells, int thread, std::uint32_t entry, con
 void ApplyAccumulators(Palette& palette, const PaletteAccumulators& cells);
 
 /// One pass; returns the perceptual-weighted mean error of the palette as it was before the move
-/// (0 for a histogram of zero total weight).
-double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity, VoronoiHook hook = nullptr);
+/// (0 for a histogram of zero total weight). Once `cancel` is set the remaining items are skipped,
+/// and the palette and the answer mean nothing.
+double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity, VoronoiHook hook = nullptr,
+                        const CancelFlag* cancel = nullptr);
 
 } // namespace tessaline

@@ -8,10 +8,11 @@ packages=(
     libpng-dev zlib1g-dev
     libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-image-formats-plugins libgl-dev
-    pngcheck xvfb xauth fonts-noto-cjk
+    qt6-translations-l10n
+    pngcheck xvfb xauth xdotool imagemagick fonts-noto-cjk
     clang libclang-rt-dev libomp-dev valgrind strace
     help2man librsvg2-bin man-db
-    lintian desktop-file-utils appstream xdotool bash-completion
+    lintian desktop-file-utils appstream bash-completion
 )
 
 missing=()

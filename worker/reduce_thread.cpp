@@ -14,6 +14,7 @@ std::uint32_t TimerMs()
 
 ReduceThread::ReduceThread(ProgressUIInterface* ui, ReduceFunction reduce) : ui(ui), reduce(reduce)
 {
+    job.cancel = &cancelRequested;
     ProcessorHasSse2 = ProcessorSupportsSse2();
 }
 
@@ -45,8 +46,8 @@ void ReduceThread::Run()
     }
     const std::uint32_t elapsedMs = TimerMs() - start;
     working.Release();
-    if (threw)
-        result->Release();
+    if (threw || code == ReduceCancelled)
+        result->Release(); // a stand-in reduction may not have emptied it
     job.userWeights.reset();
     if (code == ReduceOk && !threw)
         Measure();

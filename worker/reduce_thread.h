@@ -36,6 +36,11 @@ public:
     /// Joins the worker before the job goes.
     ~ReduceThread() override;
 
+    /// Asks the running reduction to stop early: it soon reports ReduceCancelled with `result`
+    /// empty. Callable from any thread and from a signal handler (one lock-free atomic store);
+    /// before Start it makes the reduction stop at once.
+    void Cancel() noexcept { cancelRequested.store(true, std::memory_order_relaxed); }
+
     ReduceSettings job;                ///< filled by BuildReduceJob before Start
     ProgressUIInterface* ui = nullptr; ///< borrowed receiver of ReportFinished
     RgbaImage* source = nullptr;       ///< borrowed input; must be set before Start
@@ -56,8 +61,8 @@ protected:
     /// Runs the reduction on a copy of `source` when the job's alpha raise would change it (so
     /// `source` keeps the pixels as loaded and a second run of the same job gives the same result),
     /// frees job.userWeights, measures a successful result, then calls ReportFinished exactly once
-    /// with the elapsed time of the reduction alone and the code: ReduceOk, ReduceOutOfMemory or
-    /// ReduceQualityTooLow. A stage that throws is reported as ReduceOutOfMemory, with `result`
+    /// with the elapsed time of the reduction alone and the code: ReduceOk, ReduceOutOfMemory,
+    /// ReduceQualityTooLow or ReduceCancelled. A stage that throws is reported as ReduceOutOfMemory, with `result`
     /// emptied so no half-built image is shown or saved.
     void Run() override;
 
@@ -65,6 +70,7 @@ private:
     void Measure();
 
     ReduceFunction reduce;
+    CancelFlag cancelRequested{false}; ///< job.cancel points here
 };
 
 } // namespace tessaline

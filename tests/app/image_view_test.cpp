@@ -1,15 +1,21 @@
-// Image view: zoom maths, aligned magnification, checkerboard, scrolling with the partner and the
-// user-weight brush.
+// Image view: zoom maths, aligned magnification, checkerboard, scrolling together through a shared
+// view state and the user-weight brush.
 
+#include <cmath>
 #include <cstdlib>
 
+#include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "app/image_view.h"
+#include "app/view_state.h"
 
 using tessaline::CImageView;
+using tessaline::FillCheckerboard;
+using tessaline::ViewState;
 
 namespace {
 
@@ -108,29 +114,98 @@ private slots:
         QCOMPARE(view.Zoom(), 2);
     }
 
-    void PartnerFollowsStepsButNotThumbDrags()
+    void ViewsSharingAStateScrollAndZoomTogether()
     {
+        ViewState shared;
         CImageView left, right;
-        left.SetPartner(&right);
-        right.SetPartner(&left);
         for (CImageView* view : {&left, &right}) {
+            view->SetViewState(&shared);
             view->resize(100, 100);
             view->show();
             view->SetBitmap(Gradient(1000, 1000));
         }
+        QVERIFY(QTest::qWaitForWindowExposed(&left));
         left.horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QCOMPARE(left.horizontalScrollBar()->value(), 10);
         QCOMPARE(right.horizontalScrollBar()->value(), 10);
         right.verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
         QCOMPARE(left.verticalScrollBar()->value(), 100);
-        QCOMPARE(right.verticalScrollBar()->value(), 100);
         left.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
         QCOMPARE(right.verticalScrollBar()->value(), right.verticalScrollBar()->maximum());
 
-        // A thumb drag moves only the dragged view.
+        // A thumb drag, the wheel and the keyboard move the other view too.
         left.horizontalScrollBar()->setSliderPosition(300);
-        QCOMPARE(left.horizontalScrollBar()->value(), 300);
-        QCOMPARE(right.horizontalScrollBar()->value(), 10);
+        QCOMPARE(right.horizontalScrollBar()->value(), 300);
+        const QPoint centre = right.viewport()->rect().center();
+        QWheelEvent wheel(centre, right.viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(right.viewport(), &wheel);
+        QVERIFY(right.verticalScrollBar()->value() < right.verticalScrollBar()->maximum());
+        QCOMPARE(left.ScrollPosition(), right.ScrollPosition());
+        QTest::keyClick(&left, Qt::Key_Right);
+        QCOMPARE(left.horizontalScrollBar()->value(), 310);
+        QCOMPARE(right.ScrollPosition(), left.ScrollPosition());
+
+        // A smaller image clamps the position for its own view only.
+        right.SetBitmap(Gradient(150, 150));
+        left.horizontalScrollBar()->setValue(700);
+        QCOMPARE(right.horizontalScrollBar()->value(), right.horizontalScrollBar()->maximum());
+        QCOMPARE(left.horizontalScrollBar()->value(), 700);
+
+        // One zoom for both, back at the origin.
+        right.SetZoom(4);
+        QCOMPARE(left.Zoom(), 4);
+        QCOMPARE(left.ScrollPosition(), QPoint(0, 0));
+        QCOMPARE(left.horizontalScrollBar()->maximum(), 4000 - left.viewport()->width());
+    }
+
+    void PaintIsTheWholeZoomedPictureSeenThroughTheViewport()
+    {
+        // The plain picture: the whole image scaled up over a checkerboard fixed to its corner.
+        QImage image = Gradient(40, 30);
+        for (int x = 0; x < 40; ++x)
+            image.setPixel(x, 12, qRgba(x * 6, 0, 200, x * 6)); // translucent row over the checkerboard
+        CImageView view;
+        view.resize(150, 120);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.SetBitmap(image);
+        view.CreateWeightMap();
+        view.SetWeightVisible(true);
+        view.PaintWeight(30, 30);
+        for (const int zoom : {1, 3, 32}) {
+            view.SetZoom(zoom);
+            QImage plain(image.size() * zoom, QImage::Format_ARGB32_Premultiplied);
+            {
+                QPainter painter(&plain);
+                FillCheckerboard(painter, plain.rect());
+                painter.drawImage(plain.rect(), image);
+                painter.drawImage(plain.rect(), view.WeightMap());
+            }
+            for (const QPoint scroll : {QPoint(0, 0), QPoint(37, 11), QPoint(1000, 1000)}) {
+                view.horizontalScrollBar()->setValue(scroll.x());
+                view.verticalScrollBar()->setValue(scroll.y());
+                const QImage shot = view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                const QRect seen = QRect(view.ScrollPosition(), shot.size()).intersected(plain.rect());
+                const QImage expected = plain.copy(seen).convertToFormat(QImage::Format_RGB32);
+                QCOMPARE(shot.copy(QRect(QPoint(0, 0), seen.size())), expected);
+            }
+        }
+    }
+
+    void EmptyViewShowsItsHint()
+    {
+        CImageView view;
+        view.resize(300, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QImage bare = view.viewport()->grab().toImage();
+        view.SetHint(QStringLiteral("ここに画像をドロップ"));
+        QVERIFY(view.viewport()->grab().toImage() != bare);
+        view.SetBitmap(Gradient(300, 200));
+        view.resize(300, 200);
+        const QImage withImage = view.viewport()->grab().toImage();
+        view.SetHint(QString());
+        QCOMPARE(view.viewport()->grab().toImage(), withImage); // with an image the hint is gone
     }
 
     void BrushPaintsOnlyWhileWeightIsVisible()
@@ -205,6 +280,44 @@ private slots:
         QCOMPARE(Alpha(map, 20, 20), 255);
         QCOMPARE(Alpha(map, 25, 20), 255);
         QCOMPARE(Alpha(map, 29, 20), 255);
+    }
+
+    void FastStrokeLeavesAJoinedTrace()
+    {
+        CImageView view;
+        view.resize(300, 300);
+        view.show();
+        view.SetBitmap(Gradient(200, 100));
+        view.CreateWeightMap();
+        view.SetWeightVisible(true);
+        // Two mouse positions 150 pixels apart, as a fast hand gives them.
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, QPoint(20, 50));
+        QMouseEvent move(QEvent::MouseMove, QPointF(170, 80), view.viewport()->mapToGlobal(QPointF(170, 80)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view.viewport(), &move);
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, QPoint(170, 80));
+
+        // The oracle: the same circles stamped one by one along the segment.
+        CImageView slow;
+        slow.SetBitmap(Gradient(200, 100));
+        slow.CreateWeightMap();
+        slow.SetWeightVisible(true);
+        for (int x = 20; x <= 170; ++x)
+            slow.PaintWeight(x, 50 + int(std::lround((x - 20) * 30.0 / 150.0)));
+        QCOMPARE(view.WeightMap(), slow.WeightMap());
+
+        // A stroke that leaves the view and comes back is not joined across the outside.
+        view.ClearWeights();
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+        for (const QPointF at : {QPointF(-40, 20), QPointF(120, 20)}) {
+            QMouseEvent step(QEvent::MouseMove, at, view.viewport()->mapToGlobal(at), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(view.viewport(), &step);
+        }
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, QPoint(120, 20));
+        QCOMPARE(Alpha(view.WeightMap(), 20, 20), 255);
+        QCOMPARE(Alpha(view.WeightMap(), 120, 20), 255);
+        QCOMPARE(Alpha(view.WeightMap(), 70, 20), 0);
     }
 
     void NoImageMeansNoWeightMap()

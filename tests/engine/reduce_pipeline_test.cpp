@@ -19,11 +19,15 @@ public:
         stages.push_back(stage);
         if (stage == throwAt)
             throw std::bad_alloc();
+        if (stage == cancelAt)
+            cancel->store(true);
     }
     void ReportFinished(std::uint32_t, int) override {}
 
     std::vector<int> stages;
     int throwAt = -1;
+    int cancelAt = -1;
+    CancelFlag* cancel = nullptr;
 };
 
 const std::vector<int> AllStages = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
@@ -111,6 +115,53 @@ TEST(ReducePipelineTest, ReportsEveryStageOnceInOrder)
         ExpectWellFormed(input, output, settings);
         EXPECT_EQ(output.transparentCount, 0u); // an opaque image needs no transparency
         EXPECT_TRUE(TranslucentEntriesAreLeading(output));
+    }
+}
+
+TEST(ReducePipelineTest, CancelStopsAtTheNextCheckAndLeavesTheOutputEmpty)
+{
+    // An unset flag changes nothing: the same bytes as without one.
+    const RgbaImage source = PhotoLikeImage(48, 40, 5, true);
+    RgbaImage plainInput = source.Clone();
+    IndexedImage plain;
+    ASSERT_EQ(ReducePipeline(PanelSettings(), plainInput, plain), ReduceOk);
+    {
+        CancelFlag flag{false};
+        ReduceSettings settings = PanelSettings();
+        settings.cancel = &flag;
+        RgbaImage input = source.Clone();
+        IndexedImage output;
+        ASSERT_EQ(ReducePipeline(settings, input, output), ReduceOk);
+        EXPECT_EQ(output.pixels, plain.pixels);
+        EXPECT_EQ(output.paletteRgb, plain.paletteRgb);
+        EXPECT_EQ(output.paletteAlpha, plain.paletteAlpha);
+    }
+    // Set as each stage begins: the stage stops at its first check, the pipeline returns before
+    // the next report but one, and nothing of the output remains. After stage 11 it is too late.
+    for (const std::uint8_t dither : {0, 1}) {
+        for (int stage = 2; stage <= 11; ++stage) {
+            CancelFlag flag{false};
+            RecordingProgress progress;
+            progress.cancelAt = stage;
+            progress.cancel = &flag;
+            ReduceSettings settings = PanelSettings();
+            settings.dither = dither;
+            settings.progress = &progress;
+            settings.cancel = &flag;
+            RgbaImage input = source.Clone();
+            IndexedImage output;
+            const int code = ReducePipeline(settings, input, output);
+            if (stage == 11) {
+                EXPECT_EQ(code, ReduceOk);
+                continue;
+            }
+            EXPECT_EQ(code, ReduceCancelled) << stage;
+            EXPECT_TRUE(output.Empty()) << stage;
+            EXPECT_EQ(output.width, 0u) << stage;
+            ASSERT_FALSE(progress.stages.empty());
+            EXPECT_LE(progress.stages.back(), stage + 2) << stage;
+            EXPECT_LT(progress.stages.back(), 11) << stage;
+        }
     }
 }
 

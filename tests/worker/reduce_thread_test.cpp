@@ -24,6 +24,8 @@ public:
     {
         std::lock_guard<std::mutex> hold(lock);
         stages.push_back(stage);
+        if (stage == cancelAt && thread)
+            thread->Cancel();
     }
     void ReportFinished(std::uint32_t elapsedMs, int resultCode) override
     {
@@ -31,7 +33,7 @@ public:
         ++finishedCalls;
         lastElapsedMs = elapsedMs;
         lastCode = resultCode;
-        if (thread)
+        if (thread && cancelAt < 0)
             stopFromReport = thread->Stop();
     }
 
@@ -40,7 +42,8 @@ public:
     int finishedCalls = 0;
     std::uint32_t lastElapsedMs = 0;
     int lastCode = -1;
-    ReduceThread* thread = nullptr; ///< when set, the report stops its own thread
+    ReduceThread* thread = nullptr; ///< when set, the report stops (or at cancelAt cancels) its own thread
+    int cancelAt = -1;
     std::atomic<int> stopFromReport{-1};
 };
 
@@ -232,6 +235,8 @@ struct ReduceThreadPipelineTest : ::testing::TestWithParam<bool>
     }
 };
 
+using ReduceThreadPipelineTest_Cancel = ReduceThreadPipelineTest;
+
 TEST_P(ReduceThreadPipelineTest, ReducesWithPaintedWeightsAndReportsOnce)
 {
     ReduceThread thread(&ui);
@@ -336,6 +341,31 @@ TEST(ReduceThreadFiguresTest, MeasuresAgainstTheSourceAsLoadedAndRunsAgainAlike)
     ASSERT_EQ(failing.Start(), 0);
     ASSERT_EQ(failing.Stop(), 0);
     EXPECT_FALSE(failing.figures);
+}
+
+TEST_F(ReduceThreadPipelineTest_Cancel, CancelledReductionReportsItsOwnCodeWithTheResultEmpty)
+{
+    // Cancelled before the start, and from the worker as stage 5 (median cut) begins.
+    for (const int cancelAt : {-1, 5}) {
+        RecordingUi ui;
+        ReduceThread thread(&ui);
+        SettingValues panel;
+        ASSERT_TRUE(BuildReduceJob(thread, panel, nullptr, source, result));
+        if (cancelAt < 0) {
+            thread.Cancel();
+        } else {
+            ui.thread = &thread;
+            ui.cancelAt = cancelAt;
+        }
+        ASSERT_EQ(thread.Start(), 0);
+        EXPECT_EQ(thread.Stop(), 0);
+        EXPECT_EQ(ui.finishedCalls, 1);
+        EXPECT_EQ(ui.lastCode, ReduceCancelled);
+        EXPECT_TRUE(result.Empty());
+        EXPECT_EQ(result.width, 0u);
+        ASSERT_FALSE(ui.stages.empty());
+        EXPECT_LT(ui.stages.back(), 7) << cancelAt;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ColourArithmetic, ReduceThreadPipelineTest, ::testing::Values(false, true),
