@@ -143,7 +143,7 @@ std::array<std::uint8_t, 4> ToRgba(const FloatPixel& pixel, float gamma)
 
 void RaiseNearOpaqueAlpha(RgbaImage& image, float minOpacity)
 {
-    if (minOpacity > 254.0f / 255.0f)
+    if (!AlphaRaiseApplies(minOpacity))
         return;
     const float almost = minOpacity * 169.0f * (1.0f / 256.0f);
     const int threshold = static_cast<int>(almost * 255.0f);

@@ -136,6 +136,9 @@ std::array<std::uint8_t, 4> ToRgba(const FloatPixel& pixel, float gamma);
 /// `minOpacity` above 254/255 leaves the image untouched.
 void RaiseNearOpaqueAlpha(RgbaImage& image, float minOpacity);
 
+/// True when RaiseNearOpaqueAlpha with this threshold may change an image.
+inline bool AlphaRaiseApplies(float minOpacity) { return !(minOpacity > 254.0f / 255.0f); }
+
 namespace detail {
 
 inline float ColourDifferenceScalar(const FloatPixel& x, const FloatPixel& y)
