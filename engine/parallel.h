@@ -14,6 +14,9 @@ inline constexpr std::int64_t ParallelThreshold = 3000;
 /// Rows of per-thread accumulators to allocate before a parallel loop.
 inline int MaxThreads() { return omp_get_max_threads(); }
 
+/// Lowers (or raises) the threads of the parallel loops the calling thread starts from now on.
+inline void SetMaxThreads(int threads) { omp_set_num_threads(threads); }
+
 /// The calling thread's row inside a parallel loop (0 outside one).
 inline int ThreadIndex() { return omp_get_thread_num(); }
 

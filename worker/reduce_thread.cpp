@@ -3,6 +3,8 @@
 #include <chrono>
 #include <new>
 
+#include "engine/parallel.h"
+
 namespace tessaline {
 
 std::uint32_t TimerMs()
@@ -25,6 +27,8 @@ ReduceThread::~ReduceThread()
 void ReduceThread::Run()
 {
     startedEvent.Set();
+    if (maxThreads > 0)
+        SetMaxThreads(maxThreads); // the worker's own setting: other workers keep theirs
     const std::uint32_t start = TimerMs();
     int code = ReduceOutOfMemory;
     bool threw = false;

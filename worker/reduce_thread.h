@@ -33,6 +33,9 @@ public:
     ProgressUIInterface* ui = nullptr; ///< borrowed receiver of ReportFinished
     RgbaImage* source = nullptr;       ///< borrowed input; must be set before Start
     IndexedImage* result = nullptr;    ///< borrowed, empty output; must be set before Start
+    /// Threads of the engine's parallel loops in this reduction; 0 leaves the runtime's default.
+    /// Reductions side by side each take a share of the processors instead of all of them.
+    int maxThreads = 0;
 
 protected:
     /// Runs the reduction, frees job.userWeights, then calls ReportFinished exactly once with the
