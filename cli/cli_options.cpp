@@ -250,13 +250,10 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
         return Usage("standard input ('-') can be read only once");
     if (options.inputs.contains(CliStandardStream) && options.outputPath.isEmpty())
         return Usage("an image from standard input ('-') needs -o PATH (or -o - for standard output)");
-    for (const QString& input : options.inputs)
-        if (input != CliStandardStream && QFileInfo(input).isDir()) {
-            if (!options.recursive)
-                return Usage(QString("%1 is a folder; use -r to reduce the images in it").arg(input));
-            if (!options.outputPath.isEmpty())
+    if (options.recursive && !options.outputPath.isEmpty())
+        for (const QString& input : options.inputs)
+            if (input != CliStandardStream && QFileInfo(input).isDir())
                 return Usage(QString("-o names one result, but %1 is a folder").arg(input));
-        }
     if (!options.outputPath.isEmpty() && options.inputs.size() > 1)
         return Usage(QString("-o names one result, but %1 input files were given").arg(options.inputs.size()));
     if (!options.outputPath.isEmpty() && !options.outputDir.isEmpty())

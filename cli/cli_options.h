@@ -68,7 +68,7 @@ inline constexpr const char* CliProgramName = "tessaline-cli";
 /// Names after "--" are files even when they start with '-'; "-" alone is standard input (and
 /// "-o -" standard output). Refuses unknown options, values that are not whole numbers in range,
 /// no input, -o with more than one input or with -r, -o together with --output-dir, standard input
-/// twice or without -o, a folder without -r, a report that is neither .jsonl nor .csv, --ie6 with a
+/// twice or without -o, -o with a folder to walk, a report that is neither .jsonl nor .csv, --ie6 with a
 /// different --opacity, and --weights together with --no-contrast-map (the panel disables user
 /// weights without the contrast map, so the window could never run that job). `processors` is
 /// what -j 0 stands for.

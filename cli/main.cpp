@@ -531,8 +531,12 @@ private:
                        ReportRecord& record, FileLines& lines,
                        std::optional<std::shared_lock<std::shared_mutex>>& writing)
     {
-        if (!input.standardInput)
+        if (!input.standardInput) {
+            std::error_code error;
+            if (fs::is_directory(input.path, error))
+                throw Failure{"cannot read: is a folder (-r reduces the images in it)"};
             record.inputBytes = FileBytes(input.path);
+        }
         if (options.skipExisting && !input.standardInput && !toStandardOutput &&
             UpToDate(input.path, destination.file)) {
             record.status = "skipped";
