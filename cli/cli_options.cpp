@@ -106,10 +106,6 @@ QString HelpText()
     text += "\nPresets:\n";
     for (const SettingPreset& preset : SettingPresets())
         text += QString("  %1%2\n").arg(QString::fromUtf8(preset.name).leftJustified(10), preset.summary);
-    text += "\nExamples:\n"
-            "  tessaline-cli -r -j 0 --output-dir small/ --report run.jsonl photos/\n"
-            "  tessaline-cli --preset fast --colours 64 --skip-existing *.png\n"
-            "  curl -s https://example.org/a.png | tessaline-cli - -o - > a-256.png\n";
     text += "\nExit status: 0 when every file was written (or skipped as up to date), 1 when any file\n"
             "failed, 2 for bad usage, 130 when interrupted (finished files and the report are kept).\n";
     return text;
