@@ -81,13 +81,18 @@ const char* StageName(int stage)
     }
 }
 
-bool StderrIsTerminal()
+bool IsTerminal(std::FILE* stream)
 {
 #if defined(_WIN32)
-    return _isatty(_fileno(stderr)) != 0;
+    return _isatty(_fileno(stream)) != 0;
 #else
-    return isatty(fileno(stderr)) != 0;
+    return isatty(fileno(stream)) != 0;
 #endif
+}
+
+bool StderrIsTerminal()
+{
+    return IsTerminal(stderr);
 }
 
 double Ms(Clock::duration d)
@@ -516,6 +521,9 @@ private:
         const Destination destination = toStandardOutput ? Destination{} : DestinationOf(input);
         record.output = toStandardOutput ? QString(CliStandardStream) : ToQString(destination.file);
         lines.summaryToStderr = toStandardOutput;
+        // A PNG's bytes on a terminal are garbage to read and may upset it.
+        if (toStandardOutput && IsTerminal(stdout))
+            throw Failure{"refusing to write the PNG to a terminal (redirect standard output)"};
         if (!toStandardOutput)
             ClaimDestination(destination);
         try {
