@@ -343,17 +343,22 @@ public:
             }
             protectedFiles.AddWeights(ToPath(options.weightsPath));
         }
+        inputs = ExpandInputs(options.inputs, options.recursive, ToPath(options.outputDir));
+        for (const BatchInput& input : inputs)
+            if (!input.standardInput)
+                protectedFiles.AddInput(input.path);
         if (!options.reportPath.isEmpty()) {
+            // Opening the report empties it: it must not be one of the files it reports on.
+            if (protectedFiles.Check(ToPath(options.reportPath), false) != ProtectedFiles::Clash::None) {
+                Fail(options.reportPath, "refusing to overwrite an input with the report");
+                return CliExitFileFailed;
+            }
             QString whyNot;
             if (!report.Open(options.reportPath, whyNot)) {
                 Fail(options.reportPath, whyNot);
                 return CliExitFileFailed;
             }
         }
-        inputs = ExpandInputs(options.inputs, options.recursive, ToPath(options.outputDir));
-        for (const BatchInput& input : inputs)
-            if (!input.standardInput)
-                protectedFiles.AddInput(input.path);
 
         const int workers = std::min<int>(options.jobs, static_cast<int>(inputs.size()));
         if (workers <= 1) {

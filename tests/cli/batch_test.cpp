@@ -259,6 +259,10 @@ TEST_F(BatchTest, ReportHasOneRecordPerInputInJsonLinesAndCsv)
     EXPECT_EQ(lines[3].count(','), lines[0].count(','));
 
     EXPECT_EQ(RunCli({"--report", Path("r.txt"), Path("good.png")}).exitCode, 2);
+    // A report named like one of the inputs would empty it.
+    ASSERT_TRUE(clitest::WriteAll(Path("keep.csv"), "precious\n"));
+    EXPECT_EQ(RunCli({"--report", Path("keep.csv"), Path("good.png"), Path("keep.csv")}).exitCode, 1);
+    EXPECT_EQ(ReadAll(Path("keep.csv")), "precious\n");
 }
 
 #if !defined(_WIN32)
