@@ -371,6 +371,11 @@ public:
                 worker.join();
         }
         line.Clear();
+        if (const int signal = interruptSignal) {
+            // The watcher ends the process once a write in progress is done; the batch may get here first.
+            std::unique_lock<std::shared_mutex> noMoreWrites(writeGate);
+            return 128 + signal;
+        }
         return failures == 0 ? CliExitOk : CliExitFileFailed;
     }
 
@@ -380,6 +385,7 @@ public:
     void Interrupt(int signal)
     {
         const int exitCode = 128 + signal;
+        interruptSignal.exchange(signal);
         if (interrupted.exchange(true)) {
             RemoveTemporariesBeingWritten();
             std::_Exit(exitCode);
@@ -666,6 +672,7 @@ private:
 
     std::atomic<std::size_t> next{0};
     std::atomic<bool> interrupted{false};
+    std::atomic<int> interruptSignal{0};
     std::shared_mutex writeGate; // shared while a result is written and recorded; an interrupt takes it whole
 
     std::mutex claimLock; // guards the three below
