@@ -16,6 +16,7 @@
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
+#include "engine/reduce_stages.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/job_builder.h"
@@ -24,8 +25,6 @@
 namespace tessaline {
 
 namespace {
-
-constexpr int ProgressSteps = 12;
 
 // Local files among dropped URLs, in drop order.
 QStringList LocalFiles(const QMimeData* mime)
@@ -76,7 +75,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     // Laid over the status bar while a reduction runs, hidden otherwise.
     progressBar = new QProgressBar(statusBar());
     progressBar->setObjectName(QStringLiteral("progressBar"));
-    progressBar->setRange(0, ProgressSteps);
+    progressBar->setRange(0, StageFinished);
     progressBar->setTextVisible(false);
     progressBar->hide();
 
@@ -135,6 +134,7 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
         if (i > 0 && !name.is_absolute())
             name = prefix / name;
         pendingFiles.push_back(name);
+        droppedFiles.AddInput(name);
         if (!batch)
             break;
         if (i == 0)
@@ -158,12 +158,23 @@ bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
     if (!LoadImageFile(source, path))
         return false;
-    QImage bitmap = MakeSourceBitmap(source);
-    if (bitmap.isNull())
+    // Loads are decided from a drop and from a queued completion; no exception may leave those
+    // handlers, so running out of memory here makes the file unreadable like any other failure.
+    try {
+        QImage bitmap = MakeSourceBitmap(source);
+        if (bitmap.isNull())
+            throw std::bad_alloc();
+        sourceView->SetBitmap(std::move(bitmap));
+        sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
+    } catch (const std::bad_alloc&) {
+        // Nothing of the file stays behind: no source to preview, no picture without its weights.
+        source.Release();
+        sourceView->SetBitmap(QImage());
+        sourceView->CreateWeightMap();
+        sourceView->viewport()->update();
         return false;
+    }
     sourcePath = path;
-    sourceView->SetBitmap(std::move(bitmap));
-    sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
     sourceView->viewport()->update();
     if (!source.Empty())
         StartReduction();
@@ -194,7 +205,7 @@ int CMainFrame::StartReduction()
         AbandonReduction(); // no memory for the job or its weights: nothing was started
         return 0;
     }
-    progressBar->setValue(1);
+    progressBar->setValue(StageJobStarted);
     if (reduceThread->Start() == -1)
         AbandonReduction(); // no worker: it will never report, so do not wait for it
     return 0;
@@ -229,7 +240,7 @@ void CMainFrame::ReportFinished(std::uint32_t elapsedMs, int resultCode)
 
 void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
 {
-    progressBar->setValue(ProgressSteps);
+    progressBar->setValue(StageFinished);
     statusBar()->showMessage(texts::ElapsedText(static_cast<int>(elapsedMs)));
     if (resultCode == ReduceOk) {
         QImage bitmap = MakeResultBitmap(result);
@@ -252,6 +263,9 @@ void CMainFrame::SaveAutomatically()
     if (result.pixels.empty())
         return;
     const Destination destination = DestinationFor(OutputRule{}, sourcePath);
+    // A dropped file inside an OUTPUT folder may be another file's target: it is never replaced.
+    if (droppedFiles.Check(destination.file, false) != ProtectedFiles::Clash::None)
+        return;
     // A folder that cannot be made shows as a failed write, unreported.
     CreateDestinationFolder(destination);
     WritePngFile(result, destination.file);

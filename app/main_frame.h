@@ -105,6 +105,8 @@ private:
     std::filesystem::path sourcePath;
     std::unique_ptr<ReduceThread> reduceThread;
     std::deque<std::filesystem::path> pendingFiles;
+    /// Every file dropped so far: an automatic save never writes over one of them.
+    ProtectedFiles droppedFiles;
     bool reducing = false;
 };
 

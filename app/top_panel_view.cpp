@@ -53,45 +53,26 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     buttons[Index(Setting::Dither)] = floyd;
     save = AddButton("1012", texts::Save(), 444, 108, 48, 16);
     save->setDefault(true);
-    AddValueLabel(Setting::Colours, "1019", 24, 6, 103, 8);
-    AddSlider(Setting::Colours, "1017", 24, 18);
-    AddLabel(texts::Few(), 12, 18, 9, 8);
-    AddLabel(texts::Many(), 234, 18, 9, 8);
-    AddValueLabel(Setting::Opacity, "1020", 276, 6, 114, 8);
-    AddSlider(Setting::Opacity, "1018", 276, 18);
-    AddLabel(texts::Faint(), 264, 18, 9, 8);
-    AddLabel(texts::Dense(), 486, 18, 9, 8);
+    AddSliderGroup(Setting::Colours, "1019", 103, "1017", 24, 18, texts::Few(), texts::Many());
+    AddSliderGroup(Setting::Opacity, "1020", 114, "1018", 276, 18, texts::Faint(), texts::Dense());
     autoSave = AddCheckBox("1021", texts::AutoSave(), 522, 114, 48, 10);
     QPushButton* preview = AddButton("1022", texts::Preview(), 390, 108, 50, 16);
     AddSettingBox(Setting::TransparentLast, "1023", 522, 90, 109, 10);
     contrastMap = AddSettingBox(Setting::ContrastMap, "1024", 522, 42, 101, 10);
     AddSettingBox(Setting::DitherMap, "1025", 522, 54, 92, 10);
     AddSettingBox(Setting::FastHistogram, "1026", 522, 66, 100, 10);
-    AddValueLabel(Setting::Histogram, "1031", 24, 36, 192, 8);
-    AddSlider(Setting::Histogram, "1027", 24, 48);
-    AddLabel(texts::Few(), 12, 48, 9, 8);
-    AddLabel(texts::Many(), 234, 48, 9, 8);
-    AddSlider(Setting::Feedback, "1028", 276, 48);
-    AddValueLabel(Setting::Feedback, "1032", 276, 36, 204, 8);
-    AddLabel(texts::Few(), 264, 48, 9, 8);
-    AddLabel(texts::Many(), 486, 48, 9, 8);
-    AddValueLabel(Setting::Voronoi, "1033", 24, 66, 204, 8);
-    AddSlider(Setting::Voronoi, "1029", 24, 78);
-    AddLabel(texts::Few(), 12, 78, 9, 8);
-    AddLabel(texts::Many(), 234, 78, 9, 8);
-    AddValueLabel(Setting::Convergence, "1034", 276, 66, 204, 8);
-    AddSlider(Setting::Convergence, "1030", 276, 78);
-    AddLabel(texts::Large(), 264, 78, 9, 8);
-    AddLabel(texts::Small(), 486, 78, 9, 8);
+    AddSliderGroup(Setting::Histogram, "1031", 192, "1027", 24, 48, texts::Few(), texts::Many());
+    // The template lists this slider before its label.
+    AddSliderGroup(Setting::Feedback, "1032", 204, "1028", 276, 48, texts::Few(), texts::Many(), false);
+    AddSliderGroup(Setting::Voronoi, "1033", 204, "1029", 24, 78, texts::Few(), texts::Many());
+    AddSliderGroup(Setting::Convergence, "1034", 204, "1030", 276, 78, texts::Large(), texts::Small());
     zoomList = new QComboBox(this);
     zoomList->setObjectName(QStringLiteral("1035"));
     // A drop-down's template height includes its open list; the closed box is one control high.
     zoomList->setGeometry(DialogRect(276, 108, 48, 14));
     AddLabel(texts::Magnification(), 276, 96, 41, 8);
-    AddValueLabel(Setting::UserWeight, "1036", 24, 98, 162, 8);
-    AddSlider(Setting::UserWeight, "1037", 24, 108);
-    AddLabel(texts::Low(), 12, 108, 9, 8);
-    AddLabel(texts::High(), 234, 108, 9, 8);
+    // This label stands 10 units above its slider, the others 12.
+    AddSliderGroup(Setting::UserWeight, "1036", 162, "1037", 24, 108, texts::Low(), texts::High(), true, 10);
     useUserWeight = AddSettingBox(Setting::UseUserWeight, "1038", 522, 78, 99, 10);
     QPushButton* clearWeight = AddButton("1039", texts::ClearWeight(), 336, 108, 50, 16);
 
@@ -135,11 +116,19 @@ QLabel* CTopPanelView::AddLabel(const QString& text, int x, int y, int width, in
     return label;
 }
 
-QLabel* CTopPanelView::AddValueLabel(Setting key, const char* id, int x, int y, int width, int height)
+void CTopPanelView::AddSliderGroup(Setting key, const char* labelId, int labelWidth, const char* sliderId, int x,
+                                   int y, const QString& lowWord, const QString& highWord, bool labelFirst,
+                                   int labelRise)
 {
-    QLabel* label = AddLabel(QString(), x, y, width, height, id);
-    valueLabels[Index(key)] = label;
-    return label;
+    const auto addLabel = [&] { valueLabels[Index(key)] = AddLabel(QString(), x, y - labelRise, labelWidth, 8, labelId); };
+    if (labelFirst)
+        addLabel();
+    AddSlider(key, sliderId, x, y);
+    if (!labelFirst)
+        addLabel();
+    // The end words stand just left of the slider and just right of its 204 units.
+    AddLabel(lowWord, x - 12, y, 9, 8);
+    AddLabel(highWord, x + 210, y, 9, 8);
 }
 
 QSlider* CTopPanelView::AddSlider(Setting key, const char* id, int x, int y)

@@ -58,7 +58,9 @@ private:
     QCheckBox* AddCheckBox(const char* id, const QString& text, int x, int y, int width, int height);
     QPushButton* AddButton(const char* id, const QString& text, int x, int y, int width, int height);
     // Controls of setting rows: range, default and caption come from the row.
-    QLabel* AddValueLabel(Setting key, const char* id, int x, int y, int width, int height);
+    /// A slider at (x, y) with its value label `labelRise` units above it and its two end words.
+    void AddSliderGroup(Setting key, const char* labelId, int labelWidth, const char* sliderId, int x, int y,
+                        const QString& lowWord, const QString& highWord, bool labelFirst = true, int labelRise = 12);
     QSlider* AddSlider(Setting key, const char* id, int x, int y);
     QCheckBox* AddSettingBox(Setting key, const char* id, int x, int y, int width, int height);
     QRadioButton* AddRadioButton(const char* id, const char* caption, int x, int y, int width, int height);

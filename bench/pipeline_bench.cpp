@@ -20,10 +20,8 @@
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_pipeline.h"
 #include "engine/reduce_settings.h"
-#if defined(TESSALINE_BENCH_FILES)
 #include "imageio/png_reader.h"
 #include "imageio/png_writer.h"
-#endif
 
 namespace {
 
@@ -90,14 +88,12 @@ Timing RunOnce(const RgbaImage& source, bool dither, const std::filesystem::path
     const std::clock_t cpuStart = std::clock();
     const Clock::time_point start = Clock::now();
     RgbaImage input;
-#if defined(TESSALINE_BENCH_FILES)
     if (!file.empty()) {
         if (ReadPngFile(input, file) != 0) {
             std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
             std::exit(1);
         }
     } else
-#endif
     {
         (void)file;
         input = source.Clone();
@@ -122,14 +118,10 @@ Timing RunOnce(const RgbaImage& source, bool dither, const std::filesystem::path
     timing.readCpuMs = CpuMs(cpuStart, clock.cpuAt[2]);
     const std::clock_t cpuReduced = std::clock();
 
-#if defined(TESSALINE_BENCH_FILES)
     if (!outFile.empty() && WritePngFile(output, outFile) != 0) {
         std::fprintf(stderr, "cannot write %s\n", outFile.string().c_str());
         std::exit(1);
     }
-#else
-    (void)outFile;
-#endif
     const Clock::time_point written = Clock::now();
     timing.writeMs = MsBetween(reduced, written);
     timing.totalMs = MsBetween(start, written);
@@ -195,7 +187,6 @@ int main(int argc, char** argv)
                      Fastest(runs, source, dither, {}, {}));
     }
 
-#if defined(TESSALINE_BENCH_FILES)
     const std::filesystem::path images = std::filesystem::path(TESSALINE_SHARED_DIR) / "testdata" / "images";
     std::error_code ignored;
     if (!std::filesystem::is_directory(images, ignored)) {
@@ -227,6 +218,5 @@ int main(int argc, char** argv)
         }
     }
     std::printf("(outputs in %s)\n", outDir.string().c_str());
-#endif
     return 0;
 }

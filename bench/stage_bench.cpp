@@ -14,10 +14,8 @@
 #include "engine/histogram.h"
 #include "engine/parallel.h"
 #include "engine/reduce_settings.h"
-#if defined(TESSALINE_BENCH_PALETTE)
 #include "engine/median_cut.h"
 #include "engine/voronoi.h"
-#endif
 
 namespace {
 
@@ -35,7 +33,6 @@ double FastestMs(int runs, const std::function<void()>& stage)
     return best;
 }
 
-#if defined(TESSALINE_BENCH_PALETTE)
 // Median cut reorders and reweights the histogram, so every run starts from a fresh copy.
 Histogram CopyHistogram(const Histogram& from)
 {
@@ -44,7 +41,6 @@ Histogram CopyHistogram(const Histogram& from)
     copy.totalPerceptualWeight = from.totalPerceptualWeight;
     return copy;
 }
-#endif
 
 } // namespace
 
@@ -70,11 +66,9 @@ int main(int argc, char** argv)
         const double histogramMs =
             FastestMs(runs, [&] { histogram = BuildHistogram(settings, image, maps.contrast.get()); });
 
-        double medianCutMs = -1.0, voronoiMs = -1.0;
-#if defined(TESSALINE_BENCH_PALETTE)
         Palette palette;
         Histogram working;
-        medianCutMs = 1e300;
+        double medianCutMs = 1e300;
         for (int i = 0; i < std::max(1, runs / 2); ++i) {
             working = CopyHistogram(histogram);
             double error = -1.0;
@@ -84,15 +78,11 @@ int main(int argc, char** argv)
                                            settings.targetError, settings.feedbackTrials, &error);
                                    }));
         }
-        voronoiMs = FastestMs(runs, [&] { VoronoiIteration(working, palette, settings.minOpacity); });
-#endif
+        const double voronoiMs = FastestMs(runs, [&] { VoronoiIteration(working, palette, settings.minOpacity); });
         std::printf("%-8s %9llu %9u %10.2f %10.2f %12.2f", size.name,
                     static_cast<unsigned long long>(std::uint64_t{image.width} * image.height),
                     histogram.size, mapsMs, histogramMs, mapsMs + histogramMs);
-        if (medianCutMs >= 0.0)
-            std::printf(" %10.2f %11.2f\n", medianCutMs, voronoiMs);
-        else
-            std::printf(" %10s %11s\n", "n/a", "n/a");
+        std::printf(" %10.2f %11.2f\n", medianCutMs, voronoiMs);
     }
     return 0;
 }

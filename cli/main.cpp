@@ -45,6 +45,7 @@
 #include "engine/parallel.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
+#include "engine/reduce_stages.h"
 #include "engine/result_figures.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
@@ -60,26 +61,6 @@ using namespace tessaline;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr int LastStage = 12; // the progress range is 0 to 12, as on the window's progress bar
-
-// What each pipeline stage does, by the number reported just before it.
-const char* StageName(int stage)
-{
-    switch (stage) {
-    case 2: return "alpha raise";
-    case 3: return "contrast and dither maps";
-    case 4: return "histogram";
-    case 5: return "median cut";
-    case 6: return "Voronoi refinement";
-    case 7: return "output allocation";
-    case 8: return "plain remap, dither map";
-    case 9: return "palette bytes";
-    case 10: return "dithered remap";
-    case 11: return "release";
-    default: return "";
-    }
-}
 
 bool IsTerminal(std::FILE* stream)
 {
@@ -118,11 +99,11 @@ public:
     {
         if (!enabled)
             return;
-        position = std::clamp(position, 0, LastStage);
+        position = std::clamp(position, 0, static_cast<int>(StageFinished));
         const std::string bar = std::string(static_cast<std::size_t>(position) * 2, '#') +
-                                std::string(static_cast<std::size_t>(LastStage - position) * 2, '.');
+                                std::string(static_cast<std::size_t>(StageFinished - position) * 2, '.');
         std::fprintf(stderr, "\r[%d/%d] %-32s [%s] %2d/%d", index, count, qUtf8Printable(label), bar.c_str(),
-                     position, LastStage);
+                     position, StageFinished);
         std::fflush(stderr);
         shown = true;
     }
@@ -154,7 +135,7 @@ public:
 
     void ReportProgress(int stage) override
     {
-        if (stage >= 0 && stage <= LastStage)
+        if (stage >= 0 && stage <= StageFinished)
             stageStart[static_cast<std::size_t>(stage)] = Clock::now();
         line.Show(stage);
     }
@@ -165,10 +146,10 @@ public:
         elapsedMs = ms;
         resultCode = code;
         finished = true;
-        line.Show(LastStage);
+        line.Show(StageFinished);
     }
 
-    std::array<std::optional<Clock::time_point>, LastStage + 1> stageStart{};
+    std::array<std::optional<Clock::time_point>, StageFinished + 1> stageStart{};
     Clock::time_point finishedAt{};
     std::uint32_t elapsedMs = 0;
     int resultCode = ReduceOutOfMemory;
@@ -289,12 +270,12 @@ std::string Timings(const QString& name, Clock::duration load, const CliProgress
     std::string text;
     Appendf(text, "%s:\n", qUtf8Printable(name));
     Appendf(text, "  %-28s %8.1f ms\n", "load", Ms(load));
-    for (int stage = 2; stage <= 11; ++stage) {
+    for (int stage = StageAlphaRaise; stage <= StageRelease; ++stage) {
         const auto& begin = progress.stageStart[static_cast<std::size_t>(stage)];
         if (!begin)
             continue;
         Clock::time_point end = progress.finishedAt;
-        for (int next = stage + 1; next <= 11; ++next)
+        for (int next = stage + 1; next <= StageRelease; ++next)
             if (const auto& later = progress.stageStart[static_cast<std::size_t>(next)]) {
                 end = *later;
                 break;
@@ -601,7 +582,7 @@ private:
             if (report.IsOpen() && AlphaRaiseApplies(thread.job.minOpacity))
                 asLoaded = source.Clone();
             thread.maxThreads = threadsPerFile;
-            line.Show(1);
+            line.Show(StageJobStarted);
             if (thread.Start() != 0)
                 throw Failure{"cannot start the reduction"};
             thread.Stop();

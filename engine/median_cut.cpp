@@ -317,11 +317,6 @@ void BoxVariance(ColourBox& box, const HistogramItem* allItems)
     box.variance[3] = static_cast<float>(sumB * 0.3125);
 }
 
-float ColourWeight(const FloatPixel& median, const HistogramItem& item)
-{
-    return ColourWeightOf(median, item);
-}
-
 int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
 {
     int best = -1;

@@ -40,9 +40,6 @@ FloatPixel BoxAverage(const HistogramItem* items, std::uint32_t n, float minOpac
 /// Weighted spread of the box's items around its colour, not divided by the box weight.
 void BoxVariance(ColourBox& box, const HistogramItem* items);
 
-/// How far the item lies from a box median, scaled by its adjusted weight.
-float ColourWeight(const FloatPixel& median, const HistogramItem& item);
-
 /// The box most worth splitting, or -1 when no box of more than one item has a positive score.
 int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n);
 

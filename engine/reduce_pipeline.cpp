@@ -11,6 +11,7 @@
 #include "engine/median_cut.h"
 #include "engine/palette_order.h"
 #include "engine/progress_ui_interface.h"
+#include "engine/reduce_stages.h"
 #include "engine/refinement_loop.h"
 #include "engine/remap.h"
 #include "engine/voronoi.h"
@@ -21,7 +22,7 @@ namespace {
 // The palette tables and the index bytes hold 256 entries at most.
 constexpr std::uint32_t MaxPaletteEntries = 256;
 
-void Report(const ReduceSettings& settings, int stage)
+void Report(const ReduceSettings& settings, ReduceStage stage)
 {
     if (settings.progress)
         settings.progress->ReportProgress(stage);
@@ -87,25 +88,25 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
 
     // Every intermediate below is owned by a local, so each exit, an exception from a stage
     // included, frees what exists at that point.
-    Report(settings, 2);
+    Report(settings, StageAlphaRaise);
     RaiseNearOpaqueAlpha(input, settings.minOpacity);
-    Report(settings, 3);
+    Report(settings, StageMaps);
 
     ContrastMaps maps;
     if (WantsContrastMaps(settings, input))
         maps = BuildContrastMaps(settings, input.rows.data(), input.width, input.height,
                                  static_cast<float>(input.gamma));
-    Report(settings, 4);
+    Report(settings, StageHistogram);
 
     Histogram histogram = BuildHistogram(settings, input, maps.contrast.get());
     maps.contrast.reset();
-    Report(settings, 5);
+    Report(settings, StageMedianCut);
 
     double error = -1.0;
     const std::uint32_t maxColours = std::clamp<std::uint32_t>(settings.maxColours, 1, MaxPaletteEntries);
     Palette palette = MedianCutWithFeedback(histogram, maxColours, settings.minOpacity, settings.targetError,
                                             settings.feedbackTrials, &error);
-    Report(settings, 6);
+    Report(settings, StageRefinement);
 
     error = RunRefinementLoop(settings, error, [&histogram, &palette, &settings] {
         return VoronoiIteration(histogram, palette, settings.minOpacity);
@@ -116,13 +117,13 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
     if (error > settings.maxError)
         return ReduceQualityTooLow;
 
-    Report(settings, 7);
+    Report(settings, StageOutputAllocation);
     if (!AllocateOutput(input, output))
         return ReduceOutOfMemory;
     OutputCommit commit(output);
 
     OrderPalette(output, palette, settings.lastIndexTransparent != 0);
-    Report(settings, 8);
+    Report(settings, StagePlainRemap);
 
     const bool usesDitherMap = settings.dither && maps.dither && settings.useDitherMap;
     if (!settings.dither || usesDitherMap) {
@@ -130,17 +131,17 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
         if (usesDitherMap)
             RefineDitherMap(output, maps.dither.get());
     }
-    Report(settings, 9);
+    Report(settings, StagePaletteBytes);
 
     StorePaletteBytes(output, palette);
-    Report(settings, 10);
+    Report(settings, StageDitheredRemap);
 
     if (settings.dither)
         RemapDithered(input, output, palette, settings.minOpacity, maps.dither.get(), usesDitherMap);
 
     maps.dither.reset();
     ReleasePalette(palette);
-    Report(settings, 11);
+    Report(settings, StageRelease);
     commit.Commit();
     return ReduceOk;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // engine/reduce_pipeline.h: the engine's single entry point. Runs every stage of one reduction on
-// the calling thread, reporting stages 2 to 11 through settings.progress.
+// the calling thread, reporting stages 2 to 11 (engine/reduce_stages.h) through settings.progress.
 
 #include "engine/colour_model.h"
 #include "engine/reduce_settings.h"

@@ -18,24 +18,18 @@ namespace {
 constexpr float TransparentAlpha = 0.00390625f; // 1/256: below it a pixel is not searched
 
 // The index over a palette, its lane copy for the per-pixel queries, and the entry transparent
-// pixels take; released on every exit.
+// pixels take. Not copied: the lanes point into this index.
 struct RemapIndex
 {
     NearestIndex index;
     NearestLanes lanes;
     std::uint32_t transparentIndex = 0;
 
-    RemapIndex(const Palette& palette, float minOpacity) : index(BuildNearestIndex(palette))
+    RemapIndex(const Palette& palette, float minOpacity)
+        : index(BuildNearestIndex(palette)), lanes(BuildNearestLanes(index)),
+          transparentIndex(FindNearest(index, FloatPixel{}, minOpacity, nullptr))
     {
-        try {
-            lanes = BuildNearestLanes(index);
-        } catch (...) {
-            ReleaseNearestIndex(index);
-            throw;
-        }
-        transparentIndex = FindNearest(index, FloatPixel{}, minOpacity, nullptr);
     }
-    ~RemapIndex() { ReleaseNearestIndex(index); }
     RemapIndex(const RemapIndex&) = delete;
     RemapIndex& operator=(const RemapIndex&) = delete;
 };

@@ -68,13 +68,7 @@ double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity
     NearestIndex index = BuildNearestIndex(palette);
     // The lane copy answers exactly as the index does, four comparisons per step; built once, it
     // serves every item of the pass.
-    NearestLanes lanes;
-    try {
-        lanes = BuildNearestLanes(index);
-    } catch (...) {
-        ReleaseNearestIndex(index);
-        throw;
-    }
+    const NearestLanes lanes = BuildNearestLanes(index);
 
     HistogramItem* const items = histogram.items.get();
     const std::int64_t itemCount = histogram.size;
@@ -91,7 +85,6 @@ double VoronoiIteration(Histogram& histogram, Palette& palette, float minOpacity
             hook(item, difference);
     }
 
-    ReleaseNearestIndex(index);
     ApplyAccumulators(palette, cells);
 
     // A histogram without weight has no mean error; report a perfect fit rather than NaN, so the

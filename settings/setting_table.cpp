@@ -73,7 +73,7 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
            [](const SettingValues& v, ReduceSettings& job) {
                job.maxHistogramEntries = HistogramLimit(v[Setting::Histogram]);
            },
-           "histogram", "G", "Histogram size G, {range}: G * 262144 + 131072 colours."),
+           "histogram", "G", "Histogram size G, {range}: {histogram} colours."),
     Slider(Setting::Feedback, "feedback", 0, 49, 49, "メディアンカットフィードバックループ試行回数", "%2d",
            FeedbackShown,
            [](const SettingValues& v, ReduceSettings& job) { job.feedbackTrials = v[Setting::Feedback]; },
@@ -157,6 +157,8 @@ std::string HelpText(const SettingRow& row)
                            std::to_string(row.defaultValue) + ")");
     replace("{off}", row.offCaption ? row.offCaption : "");
     replace("{ie6}", std::to_string(Ie6Opacity));
+    replace("{histogram}", "G * " + std::to_string(HistogramLimit(1) - HistogramLimit(0)) + " + " +
+                               std::to_string(HistogramLimit(0)));
     return text;
 }
 

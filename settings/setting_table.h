@@ -83,8 +83,8 @@ struct SettingRow
     const char* cliValueName; ///< "N", "G", "FILE"...; null for plain switches
     /// How the row fills a job (null: the row steers no job field by itself).
     void (*fillJob)(const SettingValues& values, ReduceSettings& job);
-    /// The help text. "{range}" stands for "LOW to HIGH (default D)", "{off}" for `offCaption`
-    /// and "{ie6}" for Ie6Opacity.
+    /// The help text. "{range}" stands for "LOW to HIGH (default D)", "{off}" for `offCaption`,
+    /// "{ie6}" for Ie6Opacity and "{histogram}" for the HistogramLimit formula.
     const char* cliHelp;
 };
 

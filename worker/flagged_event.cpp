@@ -17,12 +17,11 @@ void FlaggedEvent::Reset()
     signalled = false;
 }
 
-int FlaggedEvent::Wait()
+void FlaggedEvent::Wait()
 {
     std::unique_lock<std::mutex> hold(lock);
     changed.wait(hold, [this] { return signalled; });
     signalled = false;
-    return 0;
 }
 
 bool FlaggedEvent::Signalled() const

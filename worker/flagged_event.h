@@ -19,9 +19,7 @@ public:
     /// Clears the event without waking anyone.
     void Reset();
     /// Blocks without time limit until the event is signalled, then clears it (auto-reset).
-    /// Returns 0 (signalled); 1 would mean a time-out, 2 a failed wait, neither of which can
-    /// happen with an unlimited wait on a condition variable.
-    int Wait();
+    void Wait();
     /// The mirror flag: true between a Set and the next Reset or passed Wait.
     bool Signalled() const;
 

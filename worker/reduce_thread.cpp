@@ -1,7 +1,6 @@
 #include "worker/reduce_thread.h"
 
 #include <chrono>
-#include <new>
 
 #include "engine/parallel.h"
 
@@ -34,12 +33,9 @@ void ReduceThread::Run()
     bool threw = false;
     try {
         code = reduce(job, *source, *result);
-    } catch (const std::bad_alloc&) {
-        // A stage ran out of memory.
-        threw = true;
     } catch (...) {
-        // Anything else escaping the worker would end the process; out of memory is the only
-        // failure the window knows, and it must hear back in any case.
+        // A stage ran out of memory. Anything else escaping the worker would end the process;
+        // out of memory is the only failure the window knows, and it must hear back in any case.
         threw = true;
     }
     const std::uint32_t elapsedMs = TimerMs() - start;

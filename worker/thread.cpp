@@ -1,6 +1,6 @@
 #include "worker/thread.h"
 
-#include <new>
+#include <exception>
 #include <system_error>
 
 namespace tessaline {
@@ -14,7 +14,7 @@ CThread::~CThread()
         threadHandle.detach();
 }
 
-int CThread::Start()
+ThreadStartResult CThread::Start()
 {
     std::unique_lock<std::recursive_mutex> hold(lock);
     // Join an earlier worker with the lock released: a worker still finishing takes the lock at
@@ -34,17 +34,17 @@ int CThread::Start()
     startedEvent.Reset();
     try {
         threadHandle = std::thread(&CThread::ThreadEntry, this);
-    } catch (const std::system_error&) {
-        return -1;
-    } catch (const std::bad_alloc&) {
-        return -1;
+    } catch (const std::exception&) {
+        // No thread (std::system_error) or no memory for its state (std::bad_alloc).
+        return ThreadNotCreated;
     }
     // The worker cannot reach Stop before this is written: Stop takes the lock held here.
     threadId = threadHandle.get_id();
-    return startedEvent.Wait();
+    startedEvent.Wait();
+    return ThreadStarted;
 }
 
-int CThread::Stop()
+ThreadStopResult CThread::Stop()
 {
     std::unique_lock<std::recursive_mutex> hold(lock);
     {
@@ -52,9 +52,9 @@ int CThread::Stop()
         stopEvent.Set();
     }
     if (!threadHandle.joinable())
-        return 0;
+        return ThreadStopped;
     if (threadId == std::this_thread::get_id())
-        return 2;
+        return ThreadStopOnWorker;
     std::thread worker = std::move(threadHandle);
     threadId = std::thread::id();
     // Unlock before joining: the worker takes the lock at the end of its Run.
@@ -64,9 +64,9 @@ int CThread::Stop()
     } catch (const std::system_error&) {
         if (worker.joinable())
             worker.detach();
-        return 1;
+        return ThreadJoinFailed;
     }
-    return 0;
+    return ThreadStopped;
 }
 
 void CThread::Run()

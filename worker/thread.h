@@ -10,6 +10,21 @@
 
 namespace tessaline {
 
+/// What CThread::Start answers.
+enum ThreadStartResult : int
+{
+    ThreadStarted = 0,   ///< the worker runs (it has confirmed its start)
+    ThreadNotCreated = -1 ///< the system could not create a thread; nothing runs
+};
+
+/// What CThread::Stop answers.
+enum ThreadStopResult : int
+{
+    ThreadStopped = 0,      ///< there was no worker, or it has ended and been joined
+    ThreadJoinFailed = 1,   ///< joining failed; the worker is let go
+    ThreadStopOnWorker = 2  ///< called on the worker itself, which never waits for itself
+};
+
 class CThread
 {
 public:
@@ -20,13 +35,11 @@ public:
     /// destructor, before those members go.
     virtual ~CThread();
 
-    /// Joins any earlier worker, then starts a new one and waits until it runs. Returns 0 when the
-    /// worker runs, -1 when it could not be created, 1 or 2 when waiting for it timed out or failed.
-    int Start();
-    /// Requests a stop (stopEvent) and joins the worker. Returns 0 when there was no worker or it
-    /// has ended, 1 when joining failed (the worker is then let go), 2 when called on the worker
-    /// itself, which never waits for itself and changes nothing but stopEvent.
-    int Stop();
+    /// Joins any earlier worker, then starts a new one and waits until it runs.
+    ThreadStartResult Start();
+    /// Requests a stop (stopEvent) and joins the worker. On the worker itself it changes nothing
+    /// but stopEvent.
+    ThreadStopResult Stop();
 
 protected:
     /// The worker's work. The base only confirms the start and returns.

@@ -27,6 +27,7 @@
 #include <QUrl>
 
 #if !defined(_WIN32)
+#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
@@ -128,6 +129,29 @@ template <typename T> T* Control(CMainFrame& frame, const char* id)
     return control;
 }
 
+// Runs every event posted to `receiver` so far, a queued completion report included: returns
+// once a marker posted after them has been handled.
+bool DrainPostedEvents(QObject& receiver)
+{
+    bool reached = false;
+    QMetaObject::invokeMethod(&receiver, [&reached] { reached = true; }, Qt::QueuedConnection);
+    return QTest::qWaitFor([&reached] { return reached; }, WaitMs);
+}
+
+#if !defined(_WIN32)
+// The process's mapped address space in bytes (VmSize), or 0 when it cannot be read.
+qint64 AddressSpaceInUse()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() << 10;
+    return 0;
+}
+#endif
+
 // Waits until the frame is idle with nothing queued.
 bool WaitIdle(CMainFrame& frame)
 {
@@ -212,7 +236,7 @@ private slots:
                                    Write("three.png", TestCard(22, 10))};
         Drop(frame, files);
         QVERIFY(WaitIdle(frame));
-        QTest::qWait(100);
+        QVERIFY(DrainPostedEvents(frame));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.Source().width, 20u);
         QVERIFY(!QDir(folder.filePath("OUTPUT")).exists());
@@ -253,6 +277,25 @@ private slots:
         QVERIFY(!Control<QPushButton>(frame, "1012")->isEnabled());
     }
 
+    void AutoSaveNeverReplacesADroppedFile()
+    {
+        // The first file's result would be OUTPUT/pic.png, which is the second dropped file.
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        Control<QCheckBox>(frame, "1021")->setChecked(true);
+        QVERIFY(QDir().mkpath(folder.filePath("OUTPUT")));
+        const QString inner = Write("OUTPUT/pic.png", TestCard(30, 12));
+        QFile innerFile(inner);
+        QVERIFY(innerFile.open(QIODevice::ReadOnly));
+        const QByteArray before = innerFile.readAll();
+        innerFile.close();
+        Drop(frame, {Write("pic.png", TestCard(20, 12)), inner});
+        QVERIFY(WaitIdle(frame));
+        QVERIFY(innerFile.open(QIODevice::ReadOnly));
+        QCOMPARE(innerFile.readAll(), before);
+        QCOMPARE(QImage(folder.filePath("OUTPUT/OUTPUT/pic.png")).width(), 30);
+    }
+
     void UnreadableFileIsSkippedAndPreviewThenDoesNothing()
     {
         CMainFrame frame(&ProbedReduce);
@@ -271,9 +314,11 @@ private slots:
         QVERIFY(WaitIdle(frame));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(24, 16)); // the earlier image stays
+        const ReduceThread* last = frame.CurrentThread();
         QTest::mouseClick(Control<QPushButton>(frame, "1022"), Qt::LeftButton);
         QVERIFY(!frame.Reducing());
-        QTest::qWait(50);
+        QVERIFY(frame.CurrentThread() == last); // no new job was made
+        QVERIFY(DrainPostedEvents(frame));
         QCOMPARE(finished.count(), 1);
 
         // The result still on hand is offered under the name of the file it came from.
@@ -313,6 +358,37 @@ private slots:
         QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(12, 8));
     }
 
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+    void NoMemoryForTheWeightMapMakesTheFileUnreadable()
+    {
+        // 4096 x 4096 pixels: the source image, its display bitmap and the weight map take 64 MiB
+        // each. The address space is capped so that the first two fit and the weight map does not.
+        QImage uniform(4096, 4096, QImage::Format_ARGB32);
+        uniform.fill(qRgba(40, 90, 160, 255));
+        const QString big = Write("big.png", uniform);
+        uniform = QImage();
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        rlimit unlimited{};
+        QCOMPARE(getrlimit(RLIMIT_AS, &unlimited), 0);
+        rlimit capped = unlimited;
+        capped.rlim_cur = static_cast<rlim_t>(AddressSpaceInUse() + (qint64{144} << 20));
+        QCOMPARE(setrlimit(RLIMIT_AS, &capped), 0);
+        Drop(frame, {big}); // dropEvent must not let the allocation failure out
+        QCOMPARE(setrlimit(RLIMIT_AS, &unlimited), 0);
+        QVERIFY(!frame.Reducing());
+        QVERIFY(frame.Source().Empty());
+        QVERIFY(frame.SourceView()->Bitmap().isNull());
+        QVERIFY(frame.SourceView()->WeightMap().isNull());
+
+        Drop(frame, {Write("after.png", TestCard(12, 8))});
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(frame.SourceView()->WeightMap().size(), QSize(12, 8));
+    }
+#endif
+
     void PreviewWithoutSourceAndSaveWithoutResultDoNothing()
     {
         CMainFrame frame(&ProbedReduce);
@@ -329,8 +405,9 @@ private slots:
         QTest::mouseClick(Control<QPushButton>(frame, "1022"), Qt::LeftButton);
         QVERIFY(!frame.Reducing());
         QVERIFY(frame.CurrentThread() == nullptr);
+        // The dialog would be modal, so the click returns only after the watcher closed it.
         QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
-        QTest::qWait(50);
+        QVERIFY(DrainPostedEvents(frame));
         QVERIFY(!dialogSeen);
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("レディ"));
     }

@@ -4,6 +4,8 @@
 
 #include <QImage>
 
+#include <utility>
+
 #include "engine/colour_model.h"
 #include "imageio/job_builder.h"
 #include "worker/reduce_thread.h"
@@ -63,6 +65,39 @@ TEST(CliOptionsTest, RangesAcceptTheirEndsAndRefuseBeyond)
         const CliParseResult parsed = Parse({"--colours", bad, "a.png"});
         EXPECT_EQ(parsed.action, CliAction::UsageError);
         EXPECT_TRUE(parsed.text.contains("--colours")) << parsed.text.toStdString();
+    }
+}
+
+// Every row of the setting table, present and future, reaches the command line: its flag sets
+// exactly its own value, within its range, and the help lists it.
+TEST(CliOptionsTest, EverySettingRowIsAFlag)
+{
+    const QString help = Parse({"--help"}).text;
+    for (const SettingRow& row : SettingRows()) {
+        SCOPED_TRACE(row.name);
+        if (row.cliForm == CliForm::None)
+            continue;
+        const QString flag = QString("--%1").arg(QString::fromUtf8(row.cliFlag));
+        EXPECT_TRUE(help.contains(flag + (row.cliValueName ? QString(" ") + row.cliValueName : QString())));
+        QStringList arguments;
+        int expected = 0;
+        switch (row.cliForm) {
+        case CliForm::None: break;
+        case CliForm::SetsOn: arguments = {flag}; expected = 1; break;
+        case CliForm::SetsOff: arguments = {flag}; expected = 0; break;
+        case CliForm::OnWithFileName: arguments = {flag, "w.png"}; expected = 1; break;
+        case CliForm::Value:
+            expected = row.defaultValue == row.high ? row.low : row.high;
+            arguments = {flag, row.kind == SettingKind::Choice ? QString::fromUtf8(row.choices[expected])
+                                                               : QString::number(expected)};
+            EXPECT_EQ(Parse({flag, QString::number(row.high + 1), "a.png"}).action, CliAction::UsageError);
+            break;
+        }
+        const CliParseResult parsed = Parse(arguments + QStringList{"a.png"});
+        ASSERT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
+        SettingValues wanted;
+        wanted[row.key] = expected;
+        EXPECT_TRUE(parsed.options.settings == wanted) << "the flag changed another row";
     }
 }
 
@@ -153,22 +188,7 @@ ReduceSettings JobFor(const QStringList& arguments, const QImage* weights, RgbaI
     ReduceThread thread(nullptr);
     IndexedImage result;
     EXPECT_TRUE(BuildReduceJob(thread, parsed.options.settings, weights, source, result));
-    ReduceSettings job;
-    job.targetError = thread.job.targetError;
-    job.maxError = thread.job.maxError;
-    job.minOpacity = thread.job.minOpacity;
-    job.maxColours = thread.job.maxColours;
-    job.dither = thread.job.dither;
-    job.lastIndexTransparent = thread.job.lastIndexTransparent;
-    job.contrastMapLevel = thread.job.contrastMapLevel;
-    job.useDitherMap = thread.job.useDitherMap;
-    job.fastHistogram = thread.job.fastHistogram;
-    job.maxHistogramEntries = thread.job.maxHistogramEntries;
-    job.feedbackTrials = thread.job.feedbackTrials;
-    job.voronoiIterations = thread.job.voronoiIterations;
-    job.convergenceDenominator = thread.job.convergenceDenominator;
-    job.userWeights = std::move(thread.job.userWeights);
-    return job;
+    return std::move(thread.job);
 }
 
 TEST(CliOptionsTest, FlagsBuildTheWindowsJob)

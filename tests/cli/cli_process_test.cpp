@@ -27,38 +27,19 @@
 
 #include "engine/colour_model.h"
 #include "imageio/png_reader.h"
+#include "tests/cli/cli_test_support.h"
 
 namespace tessaline {
 namespace {
 
-struct RunResult
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using clitest::ReadAll;
+using RunResult = clitest::CliRun;
 
+// Runs the tool; a crash or a hang leaves exit code -1, which fails every expectation.
 RunResult RunCli(const QStringList& arguments, const QString& workDir = QString(),
                  const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    if (!workDir.isEmpty())
-        process.setWorkingDirectory(workDir);
-    process.start(TESSALINE_CLI_PATH, arguments);
-    RunResult result;
-    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)
-        return result; // a crash or a hang: exit code -1 fails every expectation
-    result.exitCode = process.exitCode();
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
-    return result;
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return clitest::RunCli(arguments, workDir, 0, environment);
 }
 
 // The chunks of a PNG file, walked by hand: an independent look at what the writer produced.
@@ -415,25 +396,6 @@ TEST_F(CliProcessTest, APipeIsRefusedWithoutWaitingForAWriter)
 // A PNG of width x height grey pixels, all alike, so the file stays small however large the image.
 QByteArray UniformPng(std::uint32_t width, std::uint32_t height)
 {
-    auto chunk = [](const char* type, const QByteArray& body) {
-        QByteArray out;
-        auto put32 = [&out](std::uint32_t v) {
-            for (int shift = 24; shift >= 0; shift -= 8)
-                out.append(static_cast<char>((v >> shift) & 0xff));
-        };
-        put32(static_cast<std::uint32_t>(body.size()));
-        const QByteArray typed = QByteArray(type) + body;
-        out.append(typed);
-        put32(static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), static_cast<uInt>(typed.size()))));
-        return out;
-    };
-    QByteArray header(13, '\0');
-    for (int i = 0; i < 4; ++i) {
-        header[i] = static_cast<char>(width >> (24 - 8 * i));
-        header[4 + i] = static_cast<char>(height >> (24 - 8 * i));
-    }
-    header[8] = 8; // bit depth; colour type 0 (grey), no interlace
     QByteArray row(static_cast<qsizetype>(width) + 1, '\x60');
     row[0] = 0; // filter: none
     z_stream stream{};
@@ -452,8 +414,9 @@ QByteArray UniformPng(std::uint32_t width, std::uint32_t height)
         } while (stream.avail_out == 0);
     }
     deflateEnd(&stream);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) +
-           chunk("IEND", QByteArray());
+    // 8-bit grey, not interlaced.
+    return clitest::PngSignature() + clitest::Ihdr(width, height, 8, 0) + clitest::Chunk("IDAT", compressed) +
+           clitest::Chunk("IEND", QByteArray());
 }
 
 #if defined(__has_feature)

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,8 @@
 
 #include <cstdint>
 #include <vector>
+
+#include "tests/png_chunk_writer.h"
 
 namespace tessaline::clitest {
 
@@ -47,10 +50,12 @@ inline bool CanCapMemory()
 }
 
 /// Runs tessaline-cli with `arguments`; with `addressSpace` > 0 (and CanCapMemory) under
-/// `prlimit --as`. A crash or a run over 240 s leaves `finished` false.
-inline CliRun RunCli(const QStringList& arguments, const QString& workDir = QString(), qint64 addressSpace = 0)
+/// `prlimit --as`. A crash or a run over 240 s leaves `finished` false and `exitCode` -1.
+inline CliRun RunCli(const QStringList& arguments, const QString& workDir = QString(), qint64 addressSpace = 0,
+                     const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     if (!workDir.isEmpty())
         process.setWorkingDirectory(workDir);
     if (addressSpace > 0 && CanCapMemory())
@@ -65,7 +70,8 @@ inline CliRun RunCli(const QStringList& arguments, const QString& workDir = QStr
         return run;
     }
     run.finished = process.exitStatus() == QProcess::NormalExit;
-    run.exitCode = process.exitCode();
+    if (run.finished)
+        run.exitCode = process.exitCode();
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
@@ -86,21 +92,18 @@ inline bool WriteAll(const QString& path, const QByteArray& bytes)
 
 inline void Put32(QByteArray& out, std::uint32_t value)
 {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.append(static_cast<char>((value >> shift) & 0xFF));
+    std::vector<std::uint8_t> bytes;
+    test::AppendBigEndian32(bytes, value);
+    out.append(reinterpret_cast<const char*>(bytes.data()), 4);
 }
 
 /// One chunk with its true CRC, or `crc` when given.
 inline QByteArray Chunk(const char* type, const QByteArray& data, std::int64_t crc = -1)
 {
-    QByteArray out;
-    Put32(out, static_cast<std::uint32_t>(data.size()));
-    QByteArray body = QByteArray(type, 4) + data;
-    out += body;
-    const auto trueCrc = static_cast<std::uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(body.constData()), static_cast<uInt>(body.size())));
-    Put32(out, crc >= 0 ? static_cast<std::uint32_t>(crc) : trueCrc);
-    return out;
+    std::vector<std::uint8_t> out;
+    test::AppendChunk(out, type, reinterpret_cast<const std::uint8_t*>(data.constData()),
+                      static_cast<std::size_t>(data.size()), crc);
+    return QByteArray(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
 }
 
 inline QByteArray Deflate(const QByteArray& raw)

@@ -13,23 +13,16 @@
 #include <vector>
 
 #include "tests/imageio/png_test_helpers.h"
+#include "tests/png_chunk_writer.h"
 
 namespace tessaline {
 namespace {
 
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
+using test::AppendBigEndian32;
 
 void PutChunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& data)
 {
-    Put32(out, static_cast<std::uint32_t>(data.size()));
-    const std::size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    Put32(out, static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+    test::AppendChunk(out, type, data.data(), data.size());
 }
 
 /// A PNG of the given header whose IDAT holds `raw` (filter bytes included) at zlib level 9.
@@ -38,8 +31,8 @@ std::vector<std::uint8_t> Png(std::uint32_t width, std::uint32_t height, int dep
 {
     std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<std::uint8_t> ihdr;
-    Put32(ihdr, width);
-    Put32(ihdr, height);
+    AppendBigEndian32(ihdr, width);
+    AppendBigEndian32(ihdr, height);
     ihdr.insert(ihdr.end(), {static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(colour), 0, 0, 0});
     PutChunk(out, "IHDR", ihdr);
     uLongf packed = compressBound(static_cast<uLong>(raw.size()));

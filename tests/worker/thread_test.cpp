@@ -18,6 +18,9 @@ class CountingThread : public CThread
 public:
     ~CountingThread() override { Stop(); }
 
+    /// True once Stop has been asked for (it sets stopEvent first), until the next Start.
+    bool StopRequested() const { return stopEvent.Signalled(); }
+
     void Release()
     {
         std::lock_guard<std::mutex> hold(gate);
@@ -59,7 +62,7 @@ TEST(FlaggedEventTest, AutoResetsOnWaitAndMirrorsItsState)
     EXPECT_FALSE(event.Signalled());
     event.Set();
     EXPECT_TRUE(event.Signalled());
-    EXPECT_EQ(event.Wait(), 0);
+    event.Wait();
     EXPECT_FALSE(event.Signalled());
     event.Set();
     event.Reset();
@@ -69,11 +72,14 @@ TEST(FlaggedEventTest, AutoResetsOnWaitAndMirrorsItsState)
 TEST(FlaggedEventTest, WakesAWaiterOnAnotherThread)
 {
     FlaggedEvent event;
-    std::atomic<int> result{-1};
-    std::thread waiter([&] { result = event.Wait(); });
+    std::atomic<bool> passed{false};
+    std::thread waiter([&] {
+        event.Wait();
+        passed = true;
+    });
     event.Set();
     waiter.join();
-    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(passed);
     EXPECT_FALSE(event.Signalled());
 }
 
@@ -127,8 +133,9 @@ TEST(CThreadTest, StopWaitsForARunningWorker)
         stopCode = thread.Stop();
         stopped = true;
     });
-    // Whatever the scheduling, Stop cannot have returned while Run is held.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Once the stopper is inside Stop, it cannot return while Run is held.
+    while (!thread.StopRequested())
+        std::this_thread::yield();
     EXPECT_FALSE(stopped);
     thread.Release();
     stopper.join();
@@ -167,8 +174,10 @@ TEST(CThreadTest, DestructionJoinsARunningWorker)
         thread.holdInRun = true;
         thread.finished = &finished;
         ASSERT_EQ(thread.Start(), 0);
+        // Released only once the destructor's Stop has begun, so the destructor must wait.
         releaser = std::thread([&thread] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            while (!thread.StopRequested())
+                std::this_thread::yield();
             thread.Release();
         });
     } // joins the worker, which the releaser lets go
