@@ -345,6 +345,9 @@ public:
         if (workers <= 1) {
             Work();
         } else {
+            // The first ReduceThread sets the processor flag the engine reads; made here, before
+            // any reduction runs, the ones each file makes beside running reductions leave it be.
+            { const ReduceThread firstOne(nullptr); }
             std::vector<std::thread> team;
             for (int i = 0; i < workers; ++i)
                 team.emplace_back([this] { Work(); });

@@ -14,7 +14,9 @@ std::uint32_t TimerMs()
 
 ReduceThread::ReduceThread(ProgressUIInterface* ui, ReduceFunction reduce) : ui(ui), reduce(reduce)
 {
-    ProcessorHasSse2 = ProcessorSupportsSse2();
+    // Written only when it changes: reductions already running on other workers read the flag.
+    if (const bool sse2 = ProcessorSupportsSse2(); ProcessorHasSse2 != sse2)
+        ProcessorHasSse2 = sse2;
 }
 
 ReduceThread::~ReduceThread()

@@ -24,7 +24,8 @@ class ReduceThread : public CThread
 public:
     /// `ui` receives the completion report (it may be null). Gives the job its defaults and sets
     /// ProcessorHasSse2 from the processor; call it on the thread that starts reductions, before
-    /// any worker runs. `reduce` is the reduction to run, ReducePipeline unless a test swaps it.
+    /// any worker runs (later ones, once it is set, write nothing and may be made beside running
+    /// workers). `reduce` is the reduction to run, ReducePipeline unless a test swaps it.
     explicit ReduceThread(ProgressUIInterface* ui, ReduceFunction reduce = &ReducePipeline);
     /// Joins the worker before the job goes.
     ~ReduceThread() override;
