@@ -87,12 +87,12 @@ class ProgressLine
 public:
     explicit ProgressLine(bool enabled) : enabled(enabled) {}
 
-    void Begin(int fileIndex, int fileCount, const QString& name)
+    void Begin(int fileIndex, int fileCount, const QString& name, int position = 0)
     {
         index = fileIndex;
         count = fileCount;
         label = name.size() > 32 ? "..." + name.right(29) : name;
-        Show(0);
+        Show(position);
     }
 
     void Show(int position)
@@ -309,6 +309,7 @@ class Runner
 public:
     Runner(const CliOptions& options, int processors)
         : options(options), line(!options.quiet && options.jobs == 1 && StderrIsTerminal()),
+          tally(!options.quiet && options.jobs > 1 && StderrIsTerminal()),
           threadsPerFile(options.jobs > 1 ? std::max(1, processors / options.jobs) : 0)
     {
     }
@@ -355,6 +356,7 @@ public:
                 worker.join();
         }
         line.Clear();
+        tally.Clear();
         if (const int signal = interruptSignal) {
             // The watcher ends the process once a write in progress is done; the batch may get here first.
             std::unique_lock<std::shared_mutex> noMoreWrites(writeGate);
@@ -378,6 +380,7 @@ public:
             std::unique_lock<std::shared_mutex> noMoreWrites(writeGate);
             std::lock_guard<std::mutex> hold(outputLock);
             line.Clear();
+            tally.Clear();
             std::fflush(stdout);
             std::fprintf(stderr, "%s: interrupted\n", CliProgramName);
             std::fflush(stderr);
@@ -424,10 +427,12 @@ private:
             Fail(input.name, record.status);
         } else if (!lines.summary.empty()) {
             line.Clear();
+            tally.Clear();
             std::FILE* out = lines.summaryToStderr ? stderr : stdout;
             std::fputs(lines.summary.c_str(), out);
             std::fflush(out);
         }
+        tally.Begin(++finished, static_cast<int>(inputs.size()), input.name, StageFinished);
         if (report.IsOpen() && !report.Write(record) && !reportFailed) {
             reportFailed = true;
             ++failures;
@@ -439,6 +444,7 @@ private:
     void Fail(const QString& name, const QString& reason)
     {
         line.Clear();
+        tally.Clear();
         std::fprintf(stderr, "%s: %s: %s\n", CliProgramName, qUtf8Printable(name), qUtf8Printable(reason));
         std::fflush(stderr);
     }
@@ -648,7 +654,8 @@ private:
     }
 
     const CliOptions& options;
-    ProgressLine line;
+    ProgressLine line;  // one file's stages, when one file is reduced at a time
+    ProgressLine tally; // with -j: how many files have finished, and the last of them
     const int threadsPerFile; // 0: the runtime's default, for a single file at a time
     std::vector<BatchInput> inputs;
     std::optional<QImage> weights;
@@ -664,8 +671,9 @@ private:
     std::set<fs::path> claimed;
     std::set<fs::path> beingWritten;
 
-    std::mutex outputLock; // guards stdout, stderr, the report and the two below
+    std::mutex outputLock; // guards stdout, stderr, the report, `tally` and the three below
     int failures = 0;
+    int finished = 0;
     bool reportFailed = false;
 };
 
