@@ -3,10 +3,13 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHash>
 
 #include <optional>
 #include <vector>
+
+#include "settings/setting_presets.h"
 
 namespace tessaline {
 
@@ -34,8 +37,23 @@ const std::vector<OptionInfo>& Options()
                                 QString::fromStdString(HelpText(row)), QString::fromStdString(HelpCaption(row)),
                                 &row});
         const std::vector<OptionInfo> own = {
-            {{"o", "output"}, "PATH", "Write the result of the single input to PATH.", ""},
-            {{"output-dir"}, "DIR", "Write NAME.png into DIR (created when missing) instead of OUTPUT/.", ""},
+            {{"preset"}, "NAME",
+             QString("Set the engine's passes together: %1 (a flag after it overrides it).")
+                 .arg(QString::fromStdString(PresetNames())),
+             ""},
+            {{"o", "output"}, "PATH", "Write the result of the single input to PATH ('-': standard output).", ""},
+            {{"output-dir"}, "DIR",
+             "Write NAME.png into DIR (created when missing) instead of OUTPUT/; with -r the folder tree is "
+             "mirrored under DIR.",
+             ""},
+            {{"r", "recursive"}, "",
+             "Walk folders given as FILE for images (found by content; hidden files and OUTPUT folders skipped).",
+             ""},
+            {{"j", "jobs"}, "N", "Reduce N files at once (0: one per processor; default 1). Results are the same.",
+             ""},
+            {{"skip-existing"}, "", "Leave a result that exists and is newer than its input.", ""},
+            {{"report"}, "FILE",
+             "Write one record per input to FILE as it finishes: JSON Lines for .jsonl, CSV for .csv.", ""},
             {{"q", "quiet"}, "", "No progress bar and no summary lines; failures are still reported.", ""},
             {{"timings"}, "", "Print the milliseconds each stage took.", ""},
             {{"h", "help"}, "", "Show this help and exit.", ""},
@@ -73,7 +91,8 @@ QString HelpText()
                            "Reduces each FILE to a palette of at most 256 colours and writes an 8-bit palette PNG:\n"
                            "by default OUTPUT/NAME.png in the folder of FILE (the folder is created when\n"
                            "missing). PNG files are read directly; JPEG, BMP, GIF and other formats through Qt.\n"
-                           "Names starting with '-' go after \"--\".\n\nOptions:\n")
+                           "'-' reads the image from standard input (with -o). Names starting with '-' go after\n"
+                           "\"--\".\n\nOptions:\n")
                        .arg(CliProgramName);
     qsizetype width = 0;
     for (const OptionInfo& option : Options())
@@ -84,7 +103,11 @@ QString HelpText()
             text += QStringLiteral(" [") + option.panelLabel + ']';
         text += '\n';
     }
-    text += "\nExit status: 0 when every file was written, 1 when any file failed, 2 for bad usage.\n";
+    text += "\nPresets:\n";
+    for (const SettingPreset& preset : SettingPresets())
+        text += QString("  %1%2\n").arg(QString::fromUtf8(preset.name).leftJustified(10), preset.summary);
+    text += "\nExit status: 0 when every file was written (or skipped as up to date), 1 when any file\n"
+            "failed, 2 for bad usage, 130 when interrupted (finished files and the report are kept).\n";
     return text;
 }
 
@@ -138,7 +161,7 @@ std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliO
 
 } // namespace
 
-CliParseResult ParseCliOptions(const QStringList& arguments)
+CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
@@ -169,11 +192,19 @@ CliParseResult ParseCliOptions(const QStringList& arguments)
     QHash<QString, qsizetype> occurrences;
     for (const QString& name : parser.optionNames()) {
         const OptionInfo* option = FindOption(name);
-        if (option == nullptr || option->row == nullptr)
+        if (option == nullptr || (option->row == nullptr && name != "preset"))
             continue;
         const QStringList values = parser.values(name);
         const qsizetype occurrence = occurrences[name]++;
         const QString text = occurrence < values.size() ? values[occurrence] : QString();
+        if (option->row == nullptr) {
+            const SettingPreset* preset = FindPreset(text.trimmed().toStdString());
+            if (preset == nullptr)
+                return Usage(QString("--preset wants one of %1, not '%2'")
+                                 .arg(QString::fromStdString(PresetNames()), text));
+            ApplyPreset(*preset, options.settings);
+            continue;
+        }
         if (const auto error = ApplyRow(*option->row, text, options))
             return Usage(*error);
     }
@@ -189,6 +220,21 @@ CliParseResult ParseCliOptions(const QStringList& arguments)
         if (options.outputDir.isEmpty())
             return Usage("--output-dir wants a folder name");
     }
+    options.recursive = parser.isSet("recursive");
+    options.skipExisting = parser.isSet("skip-existing");
+    if (parser.isSet("jobs")) {
+        bool ok = false;
+        const int jobs = parser.value("jobs").trimmed().toInt(&ok, 10);
+        if (!ok || jobs < 0 || jobs > MaxCliJobs)
+            return Usage(QString("-j wants a whole number from 0 to %1, not '%2'").arg(MaxCliJobs).arg(parser.value("jobs")));
+        options.jobs = jobs == 0 ? std::max(1, processors) : jobs;
+    }
+    if (parser.isSet("report")) {
+        options.reportPath = parser.value("report");
+        const QString suffix = QFileInfo(options.reportPath).suffix().toLower();
+        if (suffix != "jsonl" && suffix != "csv")
+            return Usage(QString("--report wants a file ending in .jsonl or .csv, not '%1'").arg(options.reportPath));
+    }
     options.inputs = parser.positionalArguments();
 
     if (options.inputs.isEmpty())
@@ -196,6 +242,14 @@ CliParseResult ParseCliOptions(const QStringList& arguments)
     for (const QString& input : options.inputs)
         if (input.isEmpty())
             return Usage("an input file name is empty");
+    if (options.inputs.count(CliStandardStream) > 1)
+        return Usage("standard input ('-') can be read only once");
+    if (options.inputs.contains(CliStandardStream) && options.outputPath.isEmpty())
+        return Usage("an image from standard input ('-') needs -o PATH (or -o - for standard output)");
+    if (options.recursive && !options.outputPath.isEmpty())
+        for (const QString& input : options.inputs)
+            if (input != CliStandardStream && QFileInfo(input).isDir())
+                return Usage(QString("-o names one result, but %1 is a folder").arg(input));
     if (!options.outputPath.isEmpty() && options.inputs.size() > 1)
         return Usage(QString("-o names one result, but %1 input files were given").arg(options.inputs.size()));
     if (!options.outputPath.isEmpty() && !options.outputDir.isEmpty())

@@ -31,8 +31,18 @@ struct CliOptions
     QString outputDir;           ///< --output-dir; empty when not given
     bool quiet = false;          ///< --quiet: no progress bar, no summary lines
     bool timings = false;        ///< --timings: milliseconds per stage on stdout
-    QStringList inputs;          ///< the files to reduce, in command-line order
+    int jobs = 1;                ///< -j: files reduced at once, at least 1 (0 on the command line: one per core)
+    bool recursive = false;      ///< -r: a folder among the inputs stands for the image files under it
+    bool skipExisting = false;   ///< --skip-existing: leave results newer than their input
+    QString reportPath;          ///< --report: one record per input, JSON Lines or CSV by extension
+    QStringList inputs;          ///< the files (and with -r folders) to reduce, in command-line order
 };
+
+/// The most files -j runs at once: beyond this the threads only wait for memory and each other.
+inline constexpr int MaxCliJobs = 256;
+
+/// The input and output name that stand for standard input and standard output.
+inline constexpr const char* CliStandardStream = "-";
 
 /// What the caller does after parsing.
 enum class CliAction
@@ -54,11 +64,14 @@ struct CliParseResult
 inline constexpr const char* CliProgramName = "tessaline-cli";
 
 /// Parses `arguments` (arguments[0] is the program). The setting flags and their help come from
-/// the setting table; flags are applied in command-line order, so a later one wins. Names after
-/// "--" are files even when they start with '-'. Refuses unknown options, values that are not whole numbers in range, no input,
-/// -o with more than one input, -o together with --output-dir, --ie6 with a different --opacity,
-/// and --weights together with --no-contrast-map (the panel disables user weights without the
-/// contrast map, so the window could never run that job).
-CliParseResult ParseCliOptions(const QStringList& arguments);
+/// the setting table; flags and --preset are applied in command-line order, so a later one wins.
+/// Names after "--" are files even when they start with '-'; "-" alone is standard input (and
+/// "-o -" standard output). Refuses unknown options, values that are not whole numbers in range,
+/// no input, -o with more than one input or with -r, -o together with --output-dir, standard input
+/// twice or without -o, -o with a folder to walk, a report that is neither .jsonl nor .csv, --ie6 with a
+/// different --opacity, and --weights together with --no-contrast-map (the panel disables user
+/// weights without the contrast map, so the window could never run that job). `processors` is
+/// what -j 0 stands for.
+CliParseResult ParseCliOptions(const QStringList& arguments, int processors = 1);
 
 } // namespace tessaline

@@ -2,7 +2,9 @@
 // file dropped onto the desktop program takes: the PNG reader, else Qt's image readers through
 // the bitmap bridge; the job built from the panel's values by BuildReduceJob; the reduction on a
 // ReduceThread; the result written by the PNG writer to OUTPUT/NAME.png beside the source (or
-// where -o / --output-dir say). Only QCoreApplication is created, so no display is needed.
+// where -o / --output-dir say). With -j several files go through that road at once, each on its
+// own thread with its share of the processors; a file's lines are printed whole once it is done.
+// Only QCoreApplication is created, so no display is needed.
 
 #include <QCoreApplication>
 #include <QImage>
@@ -11,24 +13,37 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <set>
+#include <shared_mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
 #endif
 
+#include "cli/batch_inputs.h"
+#include "cli/batch_report.h"
 #include "cli/cli_options.h"
+#include "cli/interrupt_watch.h"
 #include "engine/colour_model.h"
+#include "engine/parallel.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_settings.h"
 #include "engine/reduce_stages.h"
@@ -49,12 +64,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool StderrIsTerminal()
+bool IsTerminal(std::FILE* stream)
 {
 #if defined(_WIN32)
-    return _isatty(_fileno(stderr)) != 0;
+    return _isatty(_fileno(stream)) != 0;
 #else
-    return isatty(fileno(stderr)) != 0;
+    return isatty(fileno(stream)) != 0;
 #endif
 }
 
@@ -62,6 +77,11 @@ bool StderrIsTerminal()
 QString Shown(const fs::path& path)
 {
     return DisplayName(path);
+}
+
+bool StderrIsTerminal()
+{
+    return IsTerminal(stderr);
 }
 
 double Ms(Clock::duration d)
@@ -75,13 +95,13 @@ class ProgressLine
 public:
     explicit ProgressLine(bool enabled) : enabled(enabled) {}
 
-    void Begin(int fileIndex, int fileCount, const QString& name)
+    void Begin(int fileIndex, int fileCount, const QString& name, int position = 0)
     {
         index = fileIndex;
         count = fileCount;
         const QString shown = DisplayName(name);
         label = shown.size() > 32 ? "..." + shown.right(29) : shown;
-        Show(0);
+        Show(position);
     }
 
     void Show(int position)
@@ -154,6 +174,11 @@ struct Failure
     QString reason;
 };
 
+// The batch was interrupted before this file's result could be written: it gets no line and no record.
+struct Interrupted
+{
+};
+
 // Qt's decoders report damaged data as warnings on stderr; the tool's own line says it already.
 void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
@@ -167,6 +192,53 @@ void LoadImage(const fs::path& input, RgbaImage& source)
     QString whyNot;
     if (!LoadImageFile(source, input, &whyNot))
         throw Failure{whyNot};
+}
+
+// Beyond this an image on standard input could not be within the loader's limits anyway.
+constexpr qsizetype MaxStandardInputBytes = qsizetype{1} << 30;
+
+// The whole of standard input. Throws Failure.
+QByteArray ReadStandardInput()
+{
+#if defined(_WIN32)
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    QByteArray bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, stdin);
+        if (got > 0) {
+            if (bytes.size() + qsizetype(got) > MaxStandardInputBytes)
+                throw Failure{"standard input holds more than an image can"};
+            bytes.append(buffer, static_cast<qsizetype>(got));
+        }
+        if (got < sizeof buffer) {
+            if (std::ferror(stdin))
+                throw Failure{"cannot read standard input"};
+            break;
+        }
+    }
+    if (bytes.isEmpty())
+        throw Failure{"standard input is empty"};
+    return bytes;
+}
+
+// Writes `image` to standard output; returns the bytes written. The file is encoded whole before
+// its first byte goes out, so a failure to encode sends nothing. Throws Failure.
+// Sends the whole PNG to standard output: `encoded` when the worker made it, else encoded here
+// first, so that a failure never leaves half a file in a pipe. Returns its size.
+std::uint64_t WriteStandardOutput(const IndexedImage& image, std::vector<std::uint8_t> encoded)
+{
+#if defined(_WIN32)
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    if (encoded.empty())
+        encoded = EncodePng(image);
+    if (encoded.empty())
+        throw Failure{"cannot encode the result"};
+    if (std::fwrite(encoded.data(), 1, encoded.size(), stdout) != encoded.size() || std::fflush(stdout) != 0)
+        throw Failure{"cannot write to standard output"};
+    return encoded.size();
 }
 
 // The painted weight: any image whose alpha is the weight, read as an input is read. Read once
@@ -207,11 +279,22 @@ std::string SummaryFigures(const IndexedImage& result, const std::optional<Resul
     return text;
 }
 
-void PrintTimings(std::FILE* out, const QString& name, Clock::duration load, const CliProgress& progress,
-                  std::uint32_t measureMs, Clock::duration write)
+void Appendf(std::string& text, const char* format, ...)
 {
-    std::fprintf(out, "%s:\n", qUtf8Printable(DisplayName(name)));
-    std::fprintf(out, "  %-28s %8.1f ms\n", "load", Ms(load));
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    text += line;
+}
+
+std::string Timings(const QString& name, Clock::duration load, const CliProgress& progress, std::uint32_t measureMs,
+                    Clock::duration write)
+{
+    std::string text;
+    Appendf(text, "%s:\n", qUtf8Printable(DisplayName(name)));
+    Appendf(text, "  %-28s %8.1f ms\n", "load", Ms(load));
     for (int stage = StageAlphaRaise; stage <= StageRelease; ++stage) {
         const auto& begin = progress.stageStart[static_cast<std::size_t>(stage)];
         if (!begin)
@@ -223,27 +306,38 @@ void PrintTimings(std::FILE* out, const QString& name, Clock::duration load, con
                 break;
             }
         const std::string label = std::to_string(stage) + " " + StageName(stage);
-        std::fprintf(out, "  %-28s %8.1f ms\n", label.c_str(), Ms(end - *begin));
+        Appendf(text, "  %-28s %8.1f ms\n", label.c_str(), Ms(end - *begin));
     }
-    std::fprintf(out, "  %-28s %8u ms\n", "reduction (worker)", static_cast<unsigned>(progress.elapsedMs));
-    std::fprintf(out, "  %-28s %8u ms\n", "figures and encoding (worker)", static_cast<unsigned>(measureMs));
-    std::fprintf(out, "  %-28s %8.1f ms\n", "write", Ms(write));
-    std::fflush(out);
+    Appendf(text, "  %-28s %8u ms\n", "reduction (worker)", static_cast<unsigned>(progress.elapsedMs));
+    Appendf(text, "  %-28s %8u ms\n", "figures and encoding (worker)", static_cast<unsigned>(measureMs));
+    Appendf(text, "  %-28s %8.1f ms\n", "write", Ms(write));
+    return text;
 }
+
+std::optional<std::uint64_t> FileBytes(const fs::path& path)
+{
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(size);
+}
+
+// What one file leaves for the terminal: lines for stdout (or stderr when the PNG goes there).
+struct FileLines
+{
+    std::string summary;
+    bool summaryToStderr = false;
+};
 
 class Runner
 {
 public:
-    explicit Runner(const CliOptions& options)
-        : options(options), line(!options.quiet && StderrIsTerminal()),
-          rule{ToPath(options.outputPath), ToPath(options.outputDir)}
+    Runner(const CliOptions& options, int processors)
+        : options(options), line(!options.quiet && options.jobs == 1 && StderrIsTerminal()),
+          tally(!options.quiet && options.jobs > 1 && StderrIsTerminal()),
+          threadsPerFile(options.jobs > 1 ? std::max(1, processors / options.jobs) : 0)
     {
-        for (const QString& input : options.inputs) {
-            inputs.push_back(ToPath(input));
-            protectedFiles.AddInput(inputs.back());
-        }
-        if (!options.weightsPath.isEmpty())
-            protectedFiles.AddWeights(ToPath(options.weightsPath));
     }
 
     int Run()
@@ -255,39 +349,151 @@ public:
                 Fail(options.weightsPath, reason);
                 return CliExitFileFailed;
             }
+            protectedFiles.AddWeights(ToPath(options.weightsPath));
         }
-        bool allWritten = true;
-        for (qsizetype i = 0; i < options.inputs.size(); ++i) {
-            try {
-                ReduceOne(static_cast<int>(i));
-            } catch (const Failure& failure) {
-                Fail(options.inputs[i], failure.reason);
-                allWritten = false;
-            } catch (const std::bad_alloc&) {
-                Fail(options.inputs[i], "out of memory");
-                allWritten = false;
+        inputs = ExpandInputs(options.inputs, options.recursive, ToPath(options.outputDir));
+        for (const BatchInput& input : inputs)
+            if (!input.standardInput)
+                protectedFiles.AddInput(input.path);
+        if (!options.reportPath.isEmpty()) {
+            // Opening the report empties it: it must not be one of the files it reports on.
+            if (protectedFiles.Check(ToPath(options.reportPath), false) != ProtectedFiles::Clash::None) {
+                Fail(options.reportPath, "refusing to overwrite an input with the report");
+                return CliExitFileFailed;
+            }
+            QString whyNot;
+            if (!report.Open(options.reportPath, whyNot)) {
+                Fail(options.reportPath, whyNot);
+                return CliExitFileFailed;
             }
         }
+
+        const int workers = std::min<int>(options.jobs, static_cast<int>(inputs.size()));
+        if (workers <= 1) {
+            Work();
+        } else {
+            // The first ReduceThread sets the processor flag the engine reads; made here, before
+            // any reduction runs, the ones each file makes beside running reductions leave it be.
+            { const ReduceThread firstOne(nullptr); }
+            std::vector<std::thread> team;
+            for (int i = 0; i < workers; ++i)
+                team.emplace_back([this] { Work(); });
+            for (std::thread& worker : team)
+                worker.join();
+        }
         line.Clear();
-        return allWritten ? CliExitOk : CliExitFileFailed;
+        tally.Clear();
+        if (const int signal = interruptSignal) {
+            // The watcher ends the process once a write in progress is done; the batch may get here first.
+            std::unique_lock<std::shared_mutex> noMoreWrites(writeGate);
+            return 128 + signal;
+        }
+        return failures == 0 ? CliExitOk : CliExitFileFailed;
+    }
+
+    // Called on the signal-watching thread. The first signal lets a result being written finish
+    // with its record, keeps every other result unwritten and ends the process; a second one ends
+    // it at once, with the temporaries being written removed.
+    void Interrupt(int signal)
+    {
+        const int exitCode = 128 + signal;
+        interruptSignal.exchange(signal);
+        if (interrupted.exchange(true)) {
+            RemoveTemporariesNow();
+            std::_Exit(exitCode);
+        }
+        std::thread([this, exitCode] {
+            std::unique_lock<std::shared_mutex> noMoreWrites(writeGate);
+            std::lock_guard<std::mutex> hold(outputLock);
+            line.Clear();
+            tally.Clear();
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s: interrupted\n", CliProgramName);
+            std::fflush(stderr);
+            std::_Exit(exitCode);
+        }).detach();
     }
 
 private:
+    // Takes the next input until none is left or the batch is interrupted.
+    void Work()
+    {
+        for (;;) {
+            const std::size_t index = next++;
+            if (index >= inputs.size() || interrupted)
+                return;
+            ProcessOne(index);
+        }
+    }
+
+    void ProcessOne(std::size_t index)
+    {
+        const BatchInput& input = inputs[index];
+        const Clock::time_point start = Clock::now();
+        ReportRecord record;
+        record.input = input.name;
+        FileLines lines;
+        std::optional<std::shared_lock<std::shared_mutex>> writing;
+        try {
+            ReduceOne(index, record, lines, writing);
+        } catch (const Interrupted&) {
+            return;
+        } catch (const Failure& failure) {
+            record.status = failure.reason;
+        } catch (const std::bad_alloc&) {
+            record.status = "out of memory";
+        }
+        record.ms = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+        const bool ok = record.status == "ok" || record.status == "skipped";
+
+        std::lock_guard<std::mutex> hold(outputLock);
+        if (!ok) {
+            ++failures;
+            Fail(input.name, record.status);
+        } else if (!lines.summary.empty()) {
+            line.Clear();
+            tally.Clear();
+            std::FILE* out = lines.summaryToStderr ? stderr : stdout;
+            std::fputs(lines.summary.c_str(), out);
+            std::fflush(out);
+        }
+        tally.Begin(++finished, static_cast<int>(inputs.size()), input.name, StageFinished);
+        if (report.IsOpen() && !report.Write(record) && !reportFailed) {
+            reportFailed = true;
+            ++failures;
+            Fail(options.reportPath, "cannot write the report");
+        }
+    }
+
+    // One stderr line; the caller holds outputLock (or no other thread runs yet).
     void Fail(const QString& name, const QString& reason)
     {
         line.Clear();
+        tally.Clear();
         std::fprintf(stderr, "%s: %s: %s\n", CliProgramName, qUtf8Printable(DisplayName(name)),
                      qUtf8Printable(reason));
         std::fflush(stderr);
     }
 
+    Destination DestinationOf(const BatchInput& input) const
+    {
+        OutputRule rule{ToPath(options.outputPath), ToPath(options.outputDir)};
+        if (!rule.folder.empty())
+            rule.folder /= input.subfolder; // the walked tree, mirrored
+        if (input.standardInput)
+            return {rule.file, {}};
+        return DestinationFor(rule, input.path);
+    }
+
     // Refuses a destination that would overwrite one of this run's inputs or its weights image
-    // (unless -o names it), or a result this run has already written.
-    void CheckDestination(const Destination& destination)
+    // (unless -o names it), or a result this run has written or is writing; claims it otherwise.
+    void ClaimDestination(const Destination& destination)
     {
         const QString target = Shown(destination.file);
+        std::lock_guard<std::mutex> hold(claimLock);
         switch (protectedFiles.Check(destination.file, !options.outputPath.isEmpty())) {
-        case ProtectedFiles::Clash::None: return;
+        case ProtectedFiles::Clash::None: break;
         case ProtectedFiles::Clash::Input:
             throw Failure{"refusing to overwrite the input " + target + " (use -o or --output-dir to write elsewhere)"};
         case ProtectedFiles::Clash::Weights:
@@ -296,21 +502,91 @@ private:
         case ProtectedFiles::Clash::EarlierResult:
             throw Failure{"refusing to overwrite " + target + ", written for an earlier input of this run"};
         }
+        // A result not yet on disk has no identity to protect: files side by side claim the name.
+        std::error_code error;
+        const fs::path name = fs::absolute(destination.file, error).lexically_normal();
+        if (!claimed.insert(name).second)
+            throw Failure{"refusing to overwrite " + target + ", written for an earlier input of this run"};
     }
 
-    void ReduceOne(int index)
+    void ReleaseClaim(const Destination& destination)
     {
-        const QString& inputText = options.inputs[index];
-        const fs::path& input = inputs[static_cast<std::size_t>(index)];
-        line.Begin(index + 1, static_cast<int>(inputs.size()), inputText);
+        std::error_code error;
+        std::lock_guard<std::mutex> hold(claimLock);
+        claimed.erase(fs::absolute(destination.file, error).lexically_normal());
+    }
 
-        const Destination destination = DestinationFor(rule, input);
-        CheckDestination(destination);
+    // Whether the result is already there and newer than its input.
+    static bool UpToDate(const fs::path& input, const fs::path& result)
+    {
+        std::error_code inputError;
+        std::error_code resultError;
+        const auto inputTime = fs::last_write_time(input, inputError);
+        const auto resultTime = fs::last_write_time(result, resultError);
+        return !inputError && !resultError && fs::is_regular_file(result, resultError) && resultTime > inputTime;
+    }
+
+    void ReduceOne(std::size_t index, ReportRecord& record, FileLines& lines,
+                   std::optional<std::shared_lock<std::shared_mutex>>& writing)
+    {
+        const BatchInput& input = inputs[index];
+        line.Begin(static_cast<int>(index) + 1, static_cast<int>(inputs.size()), input.name);
+        if (input.walkError)
+            throw Failure{*input.walkError};
+
+        const bool toStandardOutput = options.outputPath == CliStandardStream;
+        const Destination destination = toStandardOutput ? Destination{} : DestinationOf(input);
+        record.output = toStandardOutput ? QString(CliStandardStream) : Shown(destination.file);
+        // A result written to standard output leaves no room there for the tool's own lines.
+        lines.summaryToStderr = toStandardOutput || IsStandardOutput(destination.file);
+        // A PNG's bytes on a terminal are garbage to read and may upset it.
+        if (toStandardOutput && IsTerminal(stdout))
+            throw Failure{"refusing to write the PNG to a terminal (redirect standard output)"};
+        if (!toStandardOutput)
+            ClaimDestination(destination);
+        try {
+            ReduceClaimed(input, destination, toStandardOutput, record, lines, writing);
+        } catch (...) {
+            if (!toStandardOutput)
+                ReleaseClaim(destination);
+            throw;
+        }
+    }
+
+    void ReduceClaimed(const BatchInput& input, const Destination& destination, bool toStandardOutput,
+                       ReportRecord& record, FileLines& lines,
+                       std::optional<std::shared_lock<std::shared_mutex>>& writing)
+    {
+        if (!input.standardInput) {
+            std::error_code error;
+            if (fs::is_directory(input.path, error))
+                throw Failure{"cannot read: is a folder (-r reduces the images in it)"};
+            record.inputBytes = FileBytes(input.path);
+        }
+        if (options.skipExisting && !input.standardInput && !toStandardOutput &&
+            UpToDate(input.path, destination.file)) {
+            record.status = "skipped";
+            record.outputBytes = FileBytes(destination.file);
+            if (!options.quiet)
+                lines.summary = std::string(qUtf8Printable(DisplayName(input.name))) + " -> " +
+                                qUtf8Printable(record.output) + " (up to date)\n";
+            return;
+        }
 
         const Clock::time_point loadStart = Clock::now();
         RgbaImage source;
-        LoadImage(input, source);
+        if (input.standardInput) {
+            const QByteArray bytes = ReadStandardInput();
+            record.inputBytes = static_cast<std::uint64_t>(bytes.size());
+            QString whyNot;
+            if (!LoadImageBytes(source, bytes, &whyNot))
+                throw Failure{whyNot};
+        } else {
+            LoadImage(input.path, source);
+        }
         const Clock::duration loadTime = Clock::now() - loadStart;
+        record.width = source.width;
+        record.height = source.height;
 
         if (weights && (static_cast<std::uint32_t>(weights->width()) != source.width ||
                         static_cast<std::uint32_t>(weights->height()) != source.height))
@@ -330,6 +606,7 @@ private:
             thread.encode = &EncodePng; // the summary's size is the written file's
             if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
+            thread.maxThreads = threadsPerFile;
             line.Show(StageJobStarted);
             if (thread.Start() != 0)
                 throw Failure{"cannot start the reduction"};
@@ -346,43 +623,85 @@ private:
         case ReduceQualityTooLow: throw Failure{"quality too low"};
         default: throw Failure{QString("reduction failed (code %1)").arg(progress.resultCode)};
         }
+        record.paletteSize = result.paletteSize;
+        record.transparentEntries = result.transparentCount;
+        if (figures) {
+            record.coloursUsed = figures->coloursUsed;
+            record.psnr = figures->psnr;
+            record.maxError = figures->maxError;
+        }
         source.Release(); // its memory is not needed while the file is written
 
+        // From here to its record the result is written under the gate, so that an interrupt
+        // waits for a file it would otherwise leave half written or unrecorded.
+        writing.emplace(writeGate);
+        if (interrupted)
+            throw Interrupted{};
         const Clock::time_point writeStart = Clock::now();
-        if (const auto whyNot = CreateDestinationFolder(destination))
-            throw Failure{"cannot write: " + *whyNot};
-        // The bytes already encoded on the worker, so the file is not compressed twice.
-        const int written = encoded.empty() ? WritePngFile(result, destination.file)
-                                            : WritePngBytes(encoded, destination.file);
-        if (written != PngWriteOk)
-            throw Failure{"cannot write " + Shown(destination.file)};
-        const Clock::duration writeTime = Clock::now() - writeStart;
-        protectedFiles.AddResult(destination.file);
-
-        line.Clear();
-        // A result written to standard output leaves no room there for the tool's own lines.
-        std::FILE* report = IsStandardOutput(destination.file) ? stderr : stdout;
-        if (options.timings)
-            PrintTimings(report, inputText, loadTime, progress, measureMs, writeTime);
-        if (!options.quiet) {
-            std::fprintf(report, "%s -> %s (%s)\n", qUtf8Printable(DisplayName(inputText)),
-                         qUtf8Printable(Shown(destination.file)), SummaryFigures(result, figures, progress.elapsedMs).c_str());
-            std::fflush(report);
+        if (toStandardOutput) {
+            record.outputBytes = WriteStandardOutput(result, std::move(encoded));
+        } else {
+            if (const auto whyNot = CreateDestinationFolder(destination))
+                throw Failure{"cannot write: " + *whyNot};
+            // The bytes already encoded on the worker, so the file is not compressed twice.
+            const int written = encoded.empty() ? WritePngFile(result, destination.file)
+                                                : WritePngBytes(encoded, destination.file);
+            if (written == PngWriteOk) {
+                std::lock_guard<std::mutex> hold(claimLock);
+                protectedFiles.AddResult(destination.file);
+            }
+            if (written != PngWriteOk)
+                throw Failure{"cannot write " + Shown(destination.file)};
+            record.outputBytes = FileBytes(destination.file);
         }
+        const Clock::duration writeTime = Clock::now() - writeStart;
+        record.status = "ok";
+
+        if (options.timings)
+            lines.summary += Timings(input.name, loadTime, progress, measureMs, writeTime);
+        if (!options.quiet)
+            lines.summary += std::string(qUtf8Printable(DisplayName(input.name))) + " -> " +
+                             qUtf8Printable(record.output) + " (" +
+                             SummaryFigures(result, figures, progress.elapsedMs) + ")\n";
     }
 
     const CliOptions& options;
-    ProgressLine line;
-    OutputRule rule;
-    std::vector<fs::path> inputs;
-    ProtectedFiles protectedFiles;
+    ProgressLine line;  // one file's stages, when one file is reduced at a time
+    ProgressLine tally; // with -j: how many files have finished, and the last of them
+    const int threadsPerFile; // 0: the runtime's default, for a single file at a time
+    std::vector<BatchInput> inputs;
     std::optional<QImage> weights;
+    BatchReport report;
+
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> interrupted{false};
+    std::atomic<int> interruptSignal{0};
+    std::shared_mutex writeGate; // shared while a result is written and recorded; an interrupt takes it whole
+
+    std::mutex claimLock; // guards the three below
+    ProtectedFiles protectedFiles;
+    std::set<fs::path> claimed;
+
+    std::mutex outputLock; // guards stdout, stderr, the report, `tally` and the three below
+    int failures = 0;
+    int finished = 0;
+    bool reportFailed = false;
 };
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // Before any other thread exists, so that every thread leaves the signals to the watcher.
+    std::atomic<Runner*> runner{nullptr};
+    WatchInterrupts([&runner](int signal) {
+        if (Runner* batch = runner.load())
+            batch->Interrupt(signal);
+        else
+            std::_Exit(128 + signal); // nothing written yet
+    });
+    const int processors = MaxThreads();
+
     // QCoreApplication, not QGuiApplication: decoding needs the image plugins, not a display.
     QCoreApplication app(argc, argv);
     InstallTemporaryCleanup(); // Ctrl+C or a kill while a result is written leaves no temporary
@@ -400,7 +719,7 @@ int main(int argc, char* argv[])
     for (int i = 0; i < argc; ++i)
         arguments.append(ToQString(fs::path(argv[i])));
 #endif
-    const CliParseResult parsed = ParseCliOptions(arguments);
+    const CliParseResult parsed = ParseCliOptions(arguments, processors);
     switch (parsed.action) {
     case CliAction::ShowHelp:
     case CliAction::ShowVersion:
@@ -418,6 +737,10 @@ int main(int argc, char* argv[])
     case CliAction::Run:
         break;
     }
-    Runner runner(parsed.options);
-    return runner.Run();
+    Runner batch(parsed.options, processors);
+
+    runner = &batch;
+    const int code = batch.Run();
+    runner = nullptr;
+    return code;
 }

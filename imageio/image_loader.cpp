@@ -1,6 +1,9 @@
 #include "imageio/image_loader.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QImage>
+#include <QImageReader>
 
 #include "imageio/bitmap_bridge.h"
 #include "imageio/bitmap_decoder.h"
@@ -42,6 +45,48 @@ bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString*
         return false;
     }
     return true;
+}
+
+bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot)
+{
+    const int pngCode = ReadPngMemory(image, reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                      static_cast<std::size_t>(bytes.size()));
+    if (pngCode == PngReadOk)
+        return true;
+    if (pngCode == PngReadOutOfMemory) {
+        if (whyNot)
+            *whyNot = QStringLiteral("out of memory (or the image is too large)");
+        return false;
+    }
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const QImage bitmap = DecodeBitmap(buffer, whyNot);
+    if (bitmap.isNull())
+        return false;
+    if (!LoadFromBitmap(image, bitmap)) {
+        if (whyNot)
+            *whyNot = QStringLiteral("out of memory");
+        return false;
+    }
+    return true;
+}
+
+bool LooksLikeImageFile(const std::filesystem::path& path)
+{
+    if (WhyNotAnInput(path))
+        return false;
+    QFile file(ToQString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (StartsWithPngSignature(file))
+        return true;
+    // Qt's plugins tell the format from the header; only the formats the loader hands them count.
+    const QByteArray format = QImageReader::imageFormat(&file).toLower();
+    for (const char* name : DecodedFormats)
+        if (format == name)
+            return true;
+    return false;
 }
 
 } // namespace tessaline

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include <QByteArray>
 #include <QString>
 
 #include "engine/colour_model.h"
@@ -14,5 +15,13 @@ namespace tessaline {
 /// or a device is refused at once instead of blocking the caller. On failure returns false,
 /// leaves `image` empty and, when `whyNot` is given, stores a short English reason. Never throws.
 bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot = nullptr);
+
+/// LoadImageFile for a whole file already in memory (an image piped to standard input).
+bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot = nullptr);
+
+/// Whether the file at `path` is one LoadImageFile would try to decode, judged by its first bytes
+/// alone: a PNG signature, or the header of one of the formats handed to Qt. The name's extension
+/// plays no part. A file that cannot be opened is not an image. Never throws.
+bool LooksLikeImageFile(const std::filesystem::path& path);
 
 } // namespace tessaline

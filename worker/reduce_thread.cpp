@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "engine/parallel.h"
 #include "worker/team_size.h"
 
 namespace tessaline {
@@ -15,7 +16,9 @@ std::uint32_t TimerMs()
 ReduceThread::ReduceThread(ProgressUIInterface* ui, ReduceFunction reduce) : ui(ui), reduce(reduce)
 {
     job.cancel = &cancelRequested;
-    ProcessorHasSse2 = ProcessorSupportsSse2();
+    // Written only when it changes: reductions already running on other workers read the flag.
+    if (const bool sse2 = ProcessorSupportsSse2(); ProcessorHasSse2 != sse2)
+        ProcessorHasSse2 = sse2;
 }
 
 ReduceThread::~ReduceThread()
@@ -27,6 +30,8 @@ ReduceThread::~ReduceThread()
 void ReduceThread::Run()
 {
     startedEvent.Set();
+    if (maxThreads > 0)
+        SetMaxThreads(maxThreads); // the worker's own setting: other workers keep theirs
     LimitTeamToStartableThreads();
     const std::uint32_t start = TimerMs();
     int code = ReduceOutOfMemory;

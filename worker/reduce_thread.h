@@ -31,7 +31,8 @@ class ReduceThread : public CThread
 public:
     /// `ui` receives the completion report (it may be null). Gives the job its defaults and sets
     /// ProcessorHasSse2 from the processor; call it on the thread that starts reductions, before
-    /// any worker runs. `reduce` is the reduction to run, ReducePipeline unless a test swaps it.
+    /// any worker runs (later ones, once it is set, write nothing and may be made beside running
+    /// workers). `reduce` is the reduction to run, ReducePipeline unless a test swaps it.
     explicit ReduceThread(ProgressUIInterface* ui, ReduceFunction reduce = &ReducePipeline);
     /// Joins the worker before the job goes.
     ~ReduceThread() override;
@@ -56,6 +57,9 @@ public:
     std::vector<std::uint8_t> encoded;
     /// Milliseconds the figures and the encoding took after the reduction (not in elapsedMs).
     std::uint32_t measureMs = 0;
+    /// Threads of the engine's parallel loops in this reduction; 0 leaves the runtime's default.
+    /// Reductions side by side each take a share of the processors instead of all of them.
+    int maxThreads = 0;
 
 protected:
     /// Runs the reduction on a copy of `source` when the job's alpha raise would change it (so

@@ -114,6 +114,42 @@ TEST(CliOptionsTest, UsageErrors)
     EXPECT_EQ(Parse({"-o", "out.png", "a.png"}).action, CliAction::Run);
 }
 
+TEST(CliOptionsTest, PresetsSetRowsTogetherAndLaterFlagsWin)
+{
+    EXPECT_EQ(Parse({"--preset", "default", "a.png"}).options.settings, SettingValues());
+    // Best differs from the panel's state only in the histogram; a flag after it takes that back.
+    EXPECT_EQ(Parse({"--preset", "best", "--histogram", "10", "a.png"}).options.settings, SettingValues());
+    // A preset after a flag overrides the flag, and each preset undoes the one before.
+    EXPECT_EQ(Parse({"--feedback", "3", "--preset", "fast", "--preset", "default", "a.png"}).options.settings,
+              SettingValues());
+    const SettingValues fast = Parse({"--preset", "fast", "--colours", "16", "a.png"}).options.settings;
+    EXPECT_LT(fast[Setting::Feedback], SettingValues()[Setting::Feedback]);
+    EXPECT_LT(fast[Setting::Voronoi], SettingValues()[Setting::Voronoi]);
+    EXPECT_EQ(fast[Setting::Colours], 16);
+    EXPECT_EQ(Parse({"--preset", "fastest", "a.png"}).action, CliAction::UsageError);
+}
+
+TEST(CliOptionsTest, BatchOptions)
+{
+    const CliParseResult parsed = ParseCliOptions({"tessaline-cli", "-j", "0", "-r", "--skip-existing", "--report",
+                                                   "run.CSV", "a.png", "b.png"},
+                                                  6);
+    ASSERT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
+    EXPECT_EQ(parsed.options.jobs, 6);
+    EXPECT_TRUE(parsed.options.recursive);
+    EXPECT_TRUE(parsed.options.skipExisting);
+    EXPECT_EQ(parsed.options.reportPath, "run.CSV");
+    EXPECT_EQ(Parse({"-j3", "a.png"}).options.jobs, 3);
+    EXPECT_EQ(Parse({"a.png"}).options.jobs, 1);
+    EXPECT_EQ(Parse({"-", "-o", "-"}).action, CliAction::Run);
+    for (const QStringList& bad : {QStringList{"-j", "-1", "a.png"}, QStringList{"-j", "x", "a.png"},
+                                   QStringList{"--report", "run.txt", "a.png"}, QStringList{"-"},
+                                   QStringList{"-o", "x.png", "-", "-"}, QStringList{"-r", "-o", "x.png", "."}}) {
+        SCOPED_TRACE(bad.join(' ').toStdString());
+        EXPECT_EQ(Parse(bad).action, CliAction::UsageError);
+    }
+}
+
 TEST(CliOptionsTest, NamesAfterDoubleDashAreFilesEvenWithALeadingDash)
 {
     const CliParseResult parsed = Parse({"--quiet", "--", "-odd.png", "--colours", "x y.png"});

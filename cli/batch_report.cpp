@@ -1,0 +1,143 @@
+#include "cli/batch_report.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "imageio/output_files.h"
+
+namespace tessaline {
+
+namespace {
+
+// The columns, in the order both forms write them.
+constexpr const char* Columns[] = {"input", "output", "status", "width", "height", "palette_size", "colours_used",
+                                   "transparent_entries", "input_bytes", "output_bytes", "psnr", "max_error", "ms"};
+
+std::string JsonString(const QString& text)
+{
+    std::string out = "\"";
+    for (const char c : text.toStdString()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+// A field that needs it is quoted, with its quotes doubled; a line break stays inside the quotes.
+std::string CsvString(const QString& text)
+{
+    const std::string raw = text.toStdString();
+    if (raw.find_first_of(",\"\r\n") == std::string::npos)
+        return raw;
+    std::string out = "\"";
+    for (const char c : raw) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+template <typename T>
+std::string Number(const std::optional<T>& value, bool csv)
+{
+    if (!value)
+        return csv ? "" : "null";
+    return std::to_string(*value);
+}
+
+std::string Decibels(const std::optional<double>& value, bool csv)
+{
+    if (!value)
+        return csv ? "" : "null";
+    // JSON has no infinity; a result that shows its source exactly has no error to measure.
+    if (std::isinf(*value))
+        return csv ? "inf" : "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", *value);
+    return text;
+}
+
+} // namespace
+
+bool BatchReport::Open(const QString& path, QString& whyNot)
+{
+    csv = QFileInfo(path).suffix().compare("csv", Qt::CaseInsensitive) == 0;
+#if defined(_WIN32)
+    file = _wfopen(ToPath(path).c_str(), L"wb");
+#else
+    file = std::fopen(ToPath(path).c_str(), "wb");
+#endif
+    if (file == nullptr) {
+        whyNot = "cannot write the report " + path + ": " + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (csv) {
+        std::string header;
+        for (const char* column : Columns) {
+            if (!header.empty())
+                header += ',';
+            header += column;
+        }
+        header += '\n';
+        failed = std::fputs(header.c_str(), file) < 0 || std::fflush(file) != 0;
+    }
+    return true;
+}
+
+bool BatchReport::Write(const ReportRecord& record)
+{
+    if (file == nullptr || failed)
+        return false;
+    const std::string fields[] = {
+        csv ? CsvString(record.input) : JsonString(record.input),
+        csv ? CsvString(record.output) : JsonString(record.output),
+        csv ? CsvString(record.status) : JsonString(record.status),
+        Number(record.width, csv),
+        Number(record.height, csv),
+        Number(record.paletteSize, csv),
+        Number(record.coloursUsed, csv),
+        Number(record.transparentEntries, csv),
+        Number(record.inputBytes, csv),
+        Number(record.outputBytes, csv),
+        Decibels(record.psnr, csv),
+        Number(record.maxError, csv),
+        Number(record.ms, csv),
+    };
+    std::string line = csv ? "" : "{";
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        if (i > 0)
+            line += csv ? "," : ", ";
+        if (!csv) {
+            line += '"';
+            line += Columns[i];
+            line += "\": ";
+        }
+        line += fields[i];
+    }
+    line += csv ? "\n" : "}\n";
+    // One write and a flush per record: a reader (or a kill) between records sees whole lines only.
+    failed = std::fwrite(line.data(), 1, line.size(), file) != line.size() || std::fflush(file) != 0;
+    return !failed;
+}
+
+BatchReport::~BatchReport()
+{
+    if (file != nullptr)
+        std::fclose(file);
+}
+
+} // namespace tessaline

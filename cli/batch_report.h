@@ -1,0 +1,49 @@
+#pragma once
+// cli/batch_report.h: the --report file of tessaline-cli, one record per input in the order the
+// inputs finish: JSON Lines (one object per line) for a name ending in .jsonl, CSV with a header
+// line for .csv. Each record is written whole and flushed before the next input's, so a batch that
+// is interrupted or killed leaves a file that parses and holds every input that finished.
+
+#include <QString>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+namespace tessaline {
+
+/// One input's record. The figures are empty when the input failed before they existed.
+struct ReportRecord
+{
+    QString input;
+    QString output;          ///< the result's path, "-" for standard output; empty when none was chosen
+    QString status;          ///< "ok", "skipped" (up to date), or why the input failed
+    std::optional<std::uint32_t> width;
+    std::optional<std::uint32_t> height;
+    std::optional<std::uint32_t> paletteSize;
+    std::optional<std::uint32_t> coloursUsed;
+    std::optional<std::uint32_t> transparentEntries;
+    std::optional<std::uint64_t> inputBytes;
+    std::optional<std::uint64_t> outputBytes;
+    std::optional<double> psnr;           ///< dB; infinity when the result shows the source exactly
+    std::optional<int> maxError;          ///< levels, 0 to 255
+    std::optional<std::uint64_t> ms;      ///< the whole input: read, reduced, measured and written
+};
+
+class BatchReport
+{
+public:
+    /// Creates (or empties) the file at `path`; on failure `whyNot` says why and Open returns false.
+    bool Open(const QString& path, QString& whyNot);
+    /// Writes one record and flushes it. Returns false once a write has failed.
+    bool Write(const ReportRecord& record);
+    bool IsOpen() const { return file != nullptr; }
+    ~BatchReport();
+
+private:
+    std::FILE* file = nullptr;
+    bool csv = false;
+    bool failed = false;
+};
+
+} // namespace tessaline
