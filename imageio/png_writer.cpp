@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 #include <string>
@@ -66,7 +67,11 @@ bool Writable(const IndexedImage& image)
     return true;
 }
 
-int WritePng(const IndexedImage& image, std::FILE* stream)
+// libpng writes every chunk; the image data is compressed by DeflateImageData, which is faster
+// than the zlib inside libpng and can make smaller streams. IDAT chunks hold up to this many bytes.
+constexpr std::size_t IdatChunkBytes = std::size_t{1} << 20;
+
+int WritePng(const IndexedImage& image, std::FILE* stream, PngCompression compression)
 {
     PngWriteGuard guard;
     if (guard.png == nullptr || guard.info == nullptr)
@@ -75,11 +80,9 @@ int WritePng(const IndexedImage& image, std::FILE* stream)
     png_infop info = guard.info;
 
     png_set_write_fn(png, stream, PngWriteCallback, PngFlushCallback);
-    png_set_compression_level(png, 9);
-    png_set_filter(png, 0, PNG_FILTER_NONE);
+    const int bitDepth = PaletteBitDepth(image.paletteSize);
     if (image.gamma > 0.0)
         png_set_gAMA(png, info, image.gamma);
-    const int bitDepth = PaletteBitDepth(image.paletteSize);
     png_set_IHDR(png, info, image.width, image.height, bitDepth, PNG_COLOR_TYPE_PALETTE,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
 
@@ -92,23 +95,25 @@ int WritePng(const IndexedImage& image, std::FILE* stream)
         png_set_tRNS(png, info, image.paletteAlpha.data(), static_cast<int>(image.transparentCount),
                      nullptr);
 
+    // Compressed before anything is written: running out of memory leaves an empty file.
+    const std::vector<std::uint8_t> data = DeflateImageData(image, bitDepth, compression);
     png_write_info(png, info);
-    if (bitDepth < 8)
-        png_set_packing(png); // our rows hold one index per byte
-    // libpng takes non-const rows but only reads them when writing.
-    png_write_image(png, const_cast<png_bytepp>(image.rows.data()));
-    png_write_end(png, nullptr);
+    for (std::size_t offset = 0; offset < data.size(); offset += IdatChunkBytes) {
+        const std::size_t length = std::min(IdatChunkBytes, data.size() - offset);
+        png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), data.data() + offset, length);
+    }
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
     return PngWriteOk;
 }
 
 /// Writes into `path` directly; every failure of the write, the flush or the close counts (a full
 /// disk often shows only when the buffered tail is flushed or the file is closed).
-int WriteWhole(const IndexedImage& image, const std::filesystem::path& path)
+int WriteWhole(const IndexedImage& image, const std::filesystem::path& path, PngCompression compression)
 {
     FileStream file = OpenFile(path, true);
     if (!file)
         return PngWriteFailed;
-    int result = WritePngStream(image, file.get());
+    int result = WritePngStream(image, file.get(), compression);
     if (result == PngWriteOk && (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0))
         result = PngWriteFailed;
     if (std::fclose(file.release()) != 0 && result == PngWriteOk)
@@ -148,19 +153,20 @@ std::filesystem::path TemporaryPathFor(const std::filesystem::path& target)
     return target.parent_path() / (".tessaline-" + std::to_string(hash) + ".png.tmp");
 }
 
-int WritePngStream(const IndexedImage& image, std::FILE* stream)
+int WritePngStream(const IndexedImage& image, std::FILE* stream, PngCompression compression)
 {
     if (stream == nullptr || !Writable(image))
         return PngWriteFailed;
     try {
-        return WritePng(image, stream);
+        return WritePng(image, stream, compression);
     } catch (const std::exception&) {
         // A libpng error (or bad_alloc): the stream holds a partial file and is not used further.
         return PngWriteFailed;
     }
 }
 
-int WritePngFile(const IndexedImage& image, const std::filesystem::path& path)
+int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
+                 PngCompression compression)
 {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
@@ -169,10 +175,10 @@ int WritePngFile(const IndexedImage& image, const std::filesystem::path& path)
     // A device or pipe (/dev/stdout, /dev/full) is written in place: renaming a temporary over it
     // would replace the device node itself.
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-        return WriteWhole(image, path);
+        return WriteWhole(image, path, compression);
 
     const std::filesystem::path temporary = TemporaryPathFor(path);
-    int result = WriteWhole(image, temporary);
+    int result = WriteWhole(image, temporary, compression);
     if (result == PngWriteOk) {
         std::filesystem::rename(temporary, path, error);
         if (error)

@@ -1,10 +1,12 @@
 #pragma once
 // imageio/png_writer.h: saves the engine's IndexedImage as a palette PNG: colour type 3 with the
 // smallest bit depth that holds the palette (1, 2, 4 or 8), chunks IHDR, gAMA (when gamma > 0),
-// PLTE, tRNS (the first transparentCount alphas, when there are any), IDAT (unfiltered rows, zlib
-// level 9) and IEND, nothing else. The functions return a PngWriteResult and never throw.
+// PLTE, tRNS (the first transparentCount alphas, when there are any), IDAT (unfiltered rows,
+// compressed as `compression` asks) and IEND, nothing else. The functions return a PngWriteResult
+// and never throw.
 
 #include "engine/colour_model.h"
+#include "imageio/png_deflate.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -25,11 +27,13 @@ enum PngWriteResult : int {
 /// failure the temporary is removed and an existing target keeps its content. A folder that does
 /// not exist, or a target that is a folder, gives PngWriteFailed and creates nothing. A target that
 /// exists but is no regular file (a device, a pipe) is written in place, without a temporary.
-int WritePngFile(const IndexedImage& image, const std::filesystem::path& path);
+int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
+                 PngCompression compression = PngCompression::Default);
 
 /// Writes `image` to an open stream (left open, not flushed). PngWriteFailed when libpng
 /// reports an error or a write to the stream fails; the stream then holds a partial file.
-int WritePngStream(const IndexedImage& image, std::FILE* stream);
+int WritePngStream(const IndexedImage& image, std::FILE* stream,
+                   PngCompression compression = PngCompression::Default);
 
 /// The PNG bit depth for a palette of `paletteSize` entries: 1, 2, 4 or 8.
 int PaletteBitDepth(std::uint32_t paletteSize);

@@ -1,0 +1,31 @@
+#pragma once
+// imageio/png_deflate.h: the zlib stream a palette PNG carries in its IDAT chunks. Every row is a
+// filter byte of 0 (none) followed by the row's indices packed to the bit depth, leftmost pixel
+// in the high bits, unused low bits of a row's last byte zero. The stream decodes to the same
+// bytes whatever the compression; only its size and the time it takes differ.
+
+#include "engine/colour_model.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace tessaline {
+
+/// How hard the writer compresses the image data.
+enum class PngCompression : int {
+    /// Fast: files no larger than a zlib level-9 stream on our results, in a fraction of its time.
+    Default,
+    /// The smallest stream we can make; several times slower than Default.
+    Max,
+};
+
+/// The zlib stream of `image`'s rows packed to `bitDepth` (1, 2, 4 or 8); `image` has `height`
+/// valid rows of `width` indices. Throws std::bad_alloc when memory runs out.
+std::vector<std::uint8_t> DeflateImageData(const IndexedImage& image, int bitDepth,
+                                           PngCompression compression);
+
+/// The rows as they go into the stream: per row a 0 filter byte, then the packed indices. Indices
+/// are packed as libpng packs them: at depth 1 any non-zero index is 1, at 2 and 4 the low bits.
+std::vector<std::uint8_t> PackImageRows(const IndexedImage& image, int bitDepth);
+
+} // namespace tessaline
