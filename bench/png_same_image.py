@@ -32,7 +32,7 @@ def rows(found):
     for y in range(height):
         start = y * (row_bytes + 1)
         kind, row = raw[start], bytearray(raw[start + 1:start + 1 + row_bytes])
-        for i in range(row_bytes):
+        for i in range(row_bytes if kind else 0):
             left = row[i - pixel_bytes] if i >= pixel_bytes else 0
             up = previous[i]
             corner = previous[i - pixel_bytes] if i >= pixel_bytes else 0
