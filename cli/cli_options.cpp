@@ -61,6 +61,8 @@ const std::vector<OptionInfo>& Options()
          QStringLiteral("ユーザーウェイトを使用する")},
         {{"user-weight"}, "N", "Scale of the painted user weight, 0 to 100 (default 15).",
          QStringLiteral("ユーザーウェイト")},
+        {{"compression"}, "LEVEL",
+         "PNG compression: \"default\" (fast, no larger than zlib's best) or \"max\" (smallest, slower).", ""},
         {{"o", "output"}, "PATH", "Write the result of the single input to PATH.", ""},
         {{"output-dir"}, "DIR", "Write NAME.png into DIR (created when missing) instead of OUTPUT/.", ""},
         {{"q", "quiet"}, "", "No progress bar and no summary lines; failures are still reported.", ""},
@@ -177,6 +179,13 @@ CliParseResult ParseCliOptions(const QStringList& arguments)
         options.weightsPath = parser.value("weights");
         if (options.weightsPath.isEmpty())
             return Usage("--weights wants a file name");
+    }
+    if (parser.isSet("compression")) {
+        const QString text = parser.value("compression");
+        const std::optional<PngCompression> compression = PngCompressionFromName(text.toStdString());
+        if (!compression)
+            return Usage(QString("--compression wants \"default\" or \"max\", not '%1'").arg(text));
+        options.compression = *compression;
     }
     if (parser.isSet("output")) {
         options.outputPath = parser.value("output");

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "imageio/job_builder.h"
+#include "imageio/png_deflate.h"
 
 namespace tessaline {
 
@@ -36,6 +37,8 @@ struct CliOptions
     int convergence = 22;        ///< --convergence, 13 to 22
     int userWeight = 15;         ///< --user-weight, 0 to 100
     QString weightsPath;         ///< --weights; empty when user weights are off
+
+    PngCompression compression = PngCompression::Default; ///< --compression default|max
 
     QString outputPath;          ///< -o; empty when not given
     QString outputDir;           ///< --output-dir; empty when not given

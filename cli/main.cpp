@@ -398,7 +398,7 @@ private:
                 throw Failure{"cannot write: cannot create the folder " + ToQString(destination.folderToCreate) +
                               ": " + QString::fromStdString(error.message())};
         }
-        if (WritePngFile(result, destination.file) != PngWriteOk)
+        if (WritePngFile(result, destination.file, options.compression) != PngWriteOk)
             throw Failure{"cannot write " + ToQString(destination.file)};
         const Clock::duration writeTime = Clock::now() - writeStart;
         written.push_back(destination.file);

@@ -7,6 +7,8 @@
 #include "engine/colour_model.h"
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace tessaline {
@@ -18,6 +20,11 @@ enum class PngCompression : int {
     /// The smallest stream we can make; several times slower than Default.
     Max,
 };
+
+/// The names a setting or a command-line value uses: "default" and "max".
+const char* PngCompressionName(PngCompression compression);
+/// The compression a name stands for; nullopt for any other text.
+std::optional<PngCompression> PngCompressionFromName(std::string_view name);
 
 /// The zlib stream of `image`'s rows packed to `bitDepth` (1, 2, 4 or 8); `image` has `height`
 /// valid rows of `width` indices. Throws std::bad_alloc when memory runs out.
