@@ -1,7 +1,6 @@
 #include "app/main_frame.h"
 
 #include <new>
-#include <system_error>
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -40,35 +39,7 @@ QStringList LocalFiles(const QMimeData* mime)
     return files;
 }
 
-// The file name with ".png" in place of its last extension (or added when there is none).
-std::filesystem::path PngName(const std::filesystem::path& sourcePath)
-{
-    std::filesystem::path name = sourcePath.stem();
-    name += ".png";
-    return name;
-}
-
 } // namespace
-
-std::filesystem::path ToPath(const QString& text)
-{
-    return std::filesystem::path(text.toStdU16String());
-}
-
-QString ToQString(const std::filesystem::path& path)
-{
-    return QString::fromStdU16String(path.u16string());
-}
-
-std::filesystem::path AutoSavePath(const std::filesystem::path& sourcePath)
-{
-    return sourcePath.parent_path() / "OUTPUT" / PngName(sourcePath);
-}
-
-std::filesystem::path DefaultSavePath(const std::filesystem::path& sourcePath)
-{
-    return sourcePath.parent_path() / PngName(sourcePath);
-}
 
 CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(parent), reduce(reduce)
 {
@@ -210,20 +181,7 @@ int CMainFrame::StartReduction()
     progressBar->raise();
     result.Release();
 
-    PanelValues values;
-    values.colours = panel->ColoursPosition();
-    values.opacity = panel->OpacityPosition();
-    values.floydNotChosen = !panel->FloydChecked();
-    values.transparentLast = panel->TransparentLastChecked();
-    values.contrastMap = panel->ContrastMapChecked();
-    values.ditherMap = panel->DitherMapChecked();
-    values.fastHistogram = panel->FastHistogramChecked();
-    values.histogramLimit = PanelValues::HistogramLimit(panel->HistogramPosition());
-    values.feedbackTrials = panel->FeedbackPosition();
-    values.voronoiIterations = panel->VoronoiPosition();
-    values.convergenceExponent = panel->ConvergencePosition();
-    values.useUserWeight = panel->UseUserWeightChecked();
-    values.userWeight = panel->UserWeightPosition();
+    const SettingValues values = panel->Values();
     const QImage& weights = sourceView->WeightMap();
 
     // The previous worker has reported and returned (its completion is what enabled the
@@ -293,10 +251,10 @@ void CMainFrame::SaveAutomatically()
 {
     if (result.pixels.empty())
         return;
-    const std::filesystem::path target = AutoSavePath(sourcePath);
-    std::error_code ignored; // a folder that cannot be made shows as a failed write, unreported
-    std::filesystem::create_directory(target.parent_path(), ignored);
-    WritePngFile(result, target);
+    const Destination destination = DestinationFor(OutputRule{}, sourcePath);
+    // A folder that cannot be made shows as a failed write, unreported.
+    CreateDestinationFolder(destination);
+    WritePngFile(result, destination.file);
 }
 
 void CMainFrame::OnPreview()

@@ -14,6 +14,7 @@
 
 #include "engine/colour_model.h"
 #include "engine/progress_ui_interface.h"
+#include "imageio/output_files.h"
 #include "worker/reduce_thread.h"
 
 class QProgressBar;
@@ -106,15 +107,5 @@ private:
     std::deque<std::filesystem::path> pendingFiles;
     bool reducing = false;
 };
-
-/// The automatic output path for `sourcePath`: OUTPUT/<name>.png in the source's folder, where
-/// <name> is the file name without its last extension.
-std::filesystem::path AutoSavePath(const std::filesystem::path& sourcePath);
-/// The save dialog's proposal for `sourcePath`: <name>.png beside the source.
-std::filesystem::path DefaultSavePath(const std::filesystem::path& sourcePath);
-
-/// Conversions between Qt's strings and paths that keep every character on every platform.
-std::filesystem::path ToPath(const QString& text);
-QString ToQString(const std::filesystem::path& path);
 
 } // namespace tessaline

@@ -3,13 +3,17 @@
 // settings of its own: the frame reads the controls when a reduction starts. The panel keeps the
 // value labels in step with their sliders, ties a few controls together and forwards the button
 // clicks and the zoom choice as signals. Every control's objectName is its numeric id ("1017").
+// The setting controls are built from the setting table's rows: ranges, defaults and captions.
+
+#include <array>
 
 #include <QWidget>
 
-class QButtonGroup;
+#include "settings/setting_table.h"
+
+class QAbstractButton;
 class QCheckBox;
 class QComboBox;
-class QGroupBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -31,20 +35,10 @@ public:
     /// The factor of the zoom list's selection: 1, 2, 4, 8, 12, 16 or 32; 1 with no selection.
     int ZoomFactor() const;
 
-    // Read by the frame when a reduction starts: slider positions and check states.
-    int ColoursPosition() const;
-    int OpacityPosition() const;
-    bool FloydChecked() const;
-    bool TransparentLastChecked() const;
-    bool ContrastMapChecked() const;
-    bool DitherMapChecked() const;
-    bool FastHistogramChecked() const;
-    int HistogramPosition() const;
-    int FeedbackPosition() const;
-    int VoronoiPosition() const;
-    int ConvergencePosition() const;
+    /// Read by the frame when a reduction starts: every setting row's slider position or check
+    /// state. The opacity slider stands at Ie6Opacity while the IE6 box is checked.
+    SettingValues Values() const;
     bool UseUserWeightChecked() const;
-    int UserWeightPosition() const;
     bool AutoSaveChecked() const;
 
     /// A rectangle in dialog units converted to pixels with the panel font's metrics
@@ -61,43 +55,30 @@ signals:
 
 private:
     QLabel* AddLabel(const QString& text, int x, int y, int width, int height, const char* id = nullptr);
-    QSlider* AddSlider(const char* id, int x, int y, int minimum, int maximum);
     QCheckBox* AddCheckBox(const char* id, const QString& text, int x, int y, int width, int height);
     QPushButton* AddButton(const char* id, const QString& text, int x, int y, int width, int height);
+    // Controls of setting rows: range, default and caption come from the row.
+    QLabel* AddValueLabel(Setting key, const char* id, int x, int y, int width, int height);
+    QSlider* AddSlider(Setting key, const char* id, int x, int y);
+    QCheckBox* AddSettingBox(Setting key, const char* id, int x, int y, int width, int height);
+    QRadioButton* AddRadioButton(const char* id, const char* caption, int x, int y, int width, int height);
 
     void UpdateLabels();
     void ApplyIe6Rule(bool checked);
     void ApplyContrastRule(bool checked);
 
+    // The control that shows each setting row (a slider with its value label, or a box; the
+    // dither row is its "floyd" button).
+    std::array<QSlider*, SettingCount> sliders{};
+    std::array<QLabel*, SettingCount> valueLabels{};
+    std::array<QAbstractButton*, SettingCount> buttons{};
+
     QCheckBox* ie6 = nullptr;
-    QGroupBox* algorithm = nullptr;
-    QRadioButton* floyd = nullptr;
-    QRadioButton* ordered = nullptr;
-    QButtonGroup* algorithmGroup = nullptr;
     QPushButton* save = nullptr;
-    QLabel* coloursLabel = nullptr;
-    QSlider* colours = nullptr;
-    QLabel* opacityLabel = nullptr;
-    QSlider* opacity = nullptr;
     QCheckBox* autoSave = nullptr;
-    QPushButton* preview = nullptr;
-    QCheckBox* transparentLast = nullptr;
     QCheckBox* contrastMap = nullptr;
-    QCheckBox* ditherMap = nullptr;
-    QCheckBox* fastHistogram = nullptr;
-    QLabel* histogramLabel = nullptr;
-    QSlider* histogram = nullptr;
-    QSlider* feedback = nullptr;
-    QLabel* feedbackLabel = nullptr;
-    QLabel* voronoiLabel = nullptr;
-    QSlider* voronoi = nullptr;
-    QLabel* convergenceLabel = nullptr;
-    QSlider* convergence = nullptr;
-    QComboBox* zoomList = nullptr;
-    QLabel* userWeightLabel = nullptr;
-    QSlider* userWeight = nullptr;
     QCheckBox* useUserWeight = nullptr;
-    QPushButton* clearWeight = nullptr;
+    QComboBox* zoomList = nullptr;
 };
 
 } // namespace tessaline

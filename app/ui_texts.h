@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include "settings/setting_table.h"
+
 namespace tessaline::texts {
 
 inline QString WindowTitle() { return QStringLiteral("Tessaline"); }
@@ -15,19 +17,19 @@ inline QString ElapsedText(int ms) { return QString::asprintf("処理時間 : %d
 inline QString PngFilter() { return QStringLiteral("PNGファイル (*.png)"); }
 inline QString AllFilesFilter() { return QStringLiteral("すべてのファイル (*.*)"); }
 
-// Check boxes, radio buttons, group box and push buttons of the settings panel.
-inline QString Ie6Workaround() { return QStringLiteral("IE6不具合回避"); }
-inline QString Algorithm() { return QStringLiteral("アルゴリズム"); }
-inline QString Floyd() { return QStringLiteral("floyd"); }
-inline QString Ordered() { return QStringLiteral("orderd"); }
+// The settings panel. The captions and value formats of the setting controls live in their rows
+// of settings/setting_table.h (UTF-8), shared with the command line's help; these two read them.
+inline QString Caption(const char* utf8) { return QString::fromUtf8(utf8); }
+/// A slider's value label: "caption : value" in the row's printf format.
+inline QString SliderLabel(const SettingRow& row, int position)
+{
+    return Caption(row.caption) + QStringLiteral(" : ") + QString::asprintf(row.valueFormat, ShownValue(row, position));
+}
+
+// Push buttons and other captions of the settings panel.
 inline QString Save() { return QStringLiteral("保存"); }
 inline QString AutoSave() { return QStringLiteral("自動保存"); }
 inline QString Preview() { return QStringLiteral("プレビュー"); }
-inline QString TransparentLast() { return QStringLiteral("透明色をパレットの末尾に置く"); }
-inline QString UseContrastMap() { return QStringLiteral("コントラストマップを使用する"); }
-inline QString UseDitherMap() { return QStringLiteral("ディザーマップを使用する"); }
-inline QString FastHistogram() { return QStringLiteral("ヒストグラムの収束を早める"); }
-inline QString UseUserWeight() { return QStringLiteral("ユーザーウェイトを使用する"); }
 inline QString ClearWeight() { return QStringLiteral("ウェイトクリア"); }
 inline QString Magnification() { return QStringLiteral("表示拡大率"); }
 
@@ -40,21 +42,6 @@ inline QString Large() { return QStringLiteral("大"); }
 inline QString Small() { return QStringLiteral("小"); }
 inline QString Low() { return QStringLiteral("低"); }
 inline QString High() { return QStringLiteral("高"); }
-
-// Value labels of the sliders, printf formats with the shown value.
-inline QString ColoursLabel(int value) { return QString::asprintf("色数 : %3d", value); }
-inline QString OpacityLabel(int value) { return QString::asprintf("不透明度閾値 : %3d", value); }
-inline QString HistogramLabel(int value) { return QString::asprintf("ヒストグラム最大色数 : %7d", value); }
-inline QString FeedbackLabel(int value)
-{
-    return QString::asprintf("メディアンカットフィードバックループ試行回数 : %2d", value);
-}
-inline QString VoronoiLabel(int value) { return QString::asprintf("ボロノイ分割繰り返し回数 : %1d", value); }
-inline QString ConvergenceLabel(int value)
-{
-    return QString::asprintf("ボロノイ分割収束誤差 : 1 / %7d", value);
-}
-inline QString UserWeightLabel(int value) { return QString::asprintf("ユーザーウェイト : %3d", value); }
 
 /// The zoom list's entries, in list order.
 inline QString ZoomEntry(int factor) { return QStringLiteral("x %1").arg(factor); }

@@ -65,8 +65,8 @@ int main()
 
     QImage weightMap(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32);
     weightMap.fill(Qt::transparent);
-    PanelValues panel;
-    panel.useUserWeight = true;
+    SettingValues panel;
+    panel[Setting::UseUserWeight] = 1;
     ReduceThread thread(nullptr, &NoReduce);
     const double weights = FastestMs(5, [&] { BuildReduceJob(thread, panel, &weightMap, source, result); });
     const double startJoin = FastestMs(20, [&] {

@@ -3,85 +3,57 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHash>
 
+#include <optional>
 #include <vector>
 
 namespace tessaline {
 
 namespace {
 
-// One option of the tool: its names, the name of its value (empty for a switch), what it does
-// and the caption of the panel control it stands for (empty when there is none).
+// One option of the tool: its names, the name of its value (empty for a switch), what it does,
+// the caption of the panel control it stands for (empty when there is none) and the setting row
+// it sets (null for the tool's own options).
 struct OptionInfo
 {
     QStringList names;
     QString valueName;
     QString description;
     QString panelLabel;
-};
-
-// A slider-backed option: its range and where the parsed value goes.
-struct RangeInfo
-{
-    const char* name;
-    int low;
-    int high;
-    int CliOptions::*field;
+    const SettingRow* row = nullptr;
 };
 
 const std::vector<OptionInfo>& Options()
 {
-    static const std::vector<OptionInfo> options = {
-        {{"colours"}, "N", "Palette entries, 2 to 256 (default 256).", QStringLiteral("色数")},
-        {{"opacity"}, "N",
-         "Opacity threshold, 1 to 256 (default 256): alpha of N/256 or more becomes opaque, the band below is "
-         "raised.",
-         QStringLiteral("不透明度閾値")},
-        {{"ie6"}, "", "Hold the opacity threshold at 238.", QStringLiteral("IE6不具合回避")},
-        {{"no-dither"}, "", "No error diffusion: map every pixel to its nearest entry (\"orderd\").",
-         QStringLiteral("アルゴリズム : orderd")},
-        {{"transparent-last"}, "", "Put the transparent entry last in the palette.",
-         QStringLiteral("透明色をパレットの末尾に置く")},
-        {{"no-contrast-map"}, "", "Switch the contrast map off (user weights need it).",
-         QStringLiteral("コントラストマップを使用する")},
-        {{"no-dither-map"}, "", "Do not let the dither map steer the error diffusion.",
-         QStringLiteral("ディザーマップを使用する")},
-        {{"fast-histogram"}, "", "Start the histogram with one ignored bit per channel.",
-         QStringLiteral("ヒストグラムの収束を早める")},
-        {{"histogram"}, "G", "Histogram size G, 0 to 63 (default 10): G * 262144 + 131072 colours.",
-         QStringLiteral("ヒストグラム最大色数")},
-        {{"feedback"}, "N", "Median-cut feedback trials, 0 to 49 (default 49).",
-         QStringLiteral("メディアンカットフィードバックループ試行回数")},
-        {{"voronoi"}, "N", "Voronoi refinement repetitions, 0 to 7 (default 7).",
-         QStringLiteral("ボロノイ分割繰り返し回数")},
-        {{"convergence"}, "E", "Voronoi convergence error 1 / 2^E, E 13 to 22 (default 22).",
-         QStringLiteral("ボロノイ分割収束誤差")},
-        {{"weights"}, "FILE",
-         "Image of the source's size whose alpha is the painted user weight; switches user weight on.",
-         QStringLiteral("ユーザーウェイトを使用する")},
-        {{"user-weight"}, "N", "Scale of the painted user weight, 0 to 100 (default 15).",
-         QStringLiteral("ユーザーウェイト")},
-        {{"compression"}, "LEVEL",
-         "PNG compression: \"default\" (fast, no larger than zlib's best) or \"max\" (smallest, slower).", ""},
-        {{"o", "output"}, "PATH", "Write the result of the single input to PATH.", ""},
-        {{"output-dir"}, "DIR", "Write NAME.png into DIR (created when missing) instead of OUTPUT/.", ""},
-        {{"q", "quiet"}, "", "No progress bar and no summary lines; failures are still reported.", ""},
-        {{"timings"}, "", "Print the milliseconds each stage took.", ""},
-        {{"h", "help"}, "", "Show this help and exit.", ""},
-        {{"version"}, "", "Show the version and exit.", ""},
-    };
+    static const std::vector<OptionInfo> options = [] {
+        std::vector<OptionInfo> list;
+        for (const SettingRow& row : SettingRows())
+            if (row.cliForm != CliForm::None)
+                list.push_back({{QString::fromUtf8(row.cliFlag)}, QString::fromUtf8(row.cliValueName),
+                                QString::fromStdString(HelpText(row)), QString::fromStdString(HelpCaption(row)),
+                                &row});
+        const std::vector<OptionInfo> own = {
+            {{"o", "output"}, "PATH", "Write the result of the single input to PATH.", ""},
+            {{"output-dir"}, "DIR", "Write NAME.png into DIR (created when missing) instead of OUTPUT/.", ""},
+            {{"q", "quiet"}, "", "No progress bar and no summary lines; failures are still reported.", ""},
+            {{"timings"}, "", "Print the milliseconds each stage took.", ""},
+            {{"h", "help"}, "", "Show this help and exit.", ""},
+            {{"version"}, "", "Show the version and exit.", ""},
+        };
+        list.insert(list.end(), own.begin(), own.end());
+        return list;
+    }();
     return options;
 }
 
-const std::vector<RangeInfo>& Ranges()
+// The option that `name` (as the parser reports it) belongs to.
+const OptionInfo* FindOption(const QString& name)
 {
-    static const std::vector<RangeInfo> ranges = {
-        {"colours", 2, 256, &CliOptions::colours},       {"opacity", 1, 256, &CliOptions::opacity},
-        {"histogram", 0, 63, &CliOptions::histogram},    {"feedback", 0, 49, &CliOptions::feedback},
-        {"voronoi", 0, 7, &CliOptions::voronoi},         {"convergence", 13, 22, &CliOptions::convergence},
-        {"user-weight", 0, 100, &CliOptions::userWeight},
-    };
-    return ranges;
+    for (const OptionInfo& option : Options())
+        if (option.names.contains(name))
+            return &option;
+    return nullptr;
 }
 
 QString OptionSpelling(const OptionInfo& option)
@@ -124,6 +96,46 @@ CliParseResult Usage(const QString& message)
     return result;
 }
 
+// Sets `row` in `options` from one occurrence of its flag; an error message when the value does
+// not fit the row.
+std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliOptions& options)
+{
+    const QString flag = QString::fromUtf8(row.cliFlag);
+    switch (row.cliForm) {
+    case CliForm::None: break;
+    case CliForm::SetsOn: options.settings[row.key] = 1; break;
+    case CliForm::SetsOff: options.settings[row.key] = 0; break;
+    case CliForm::OnWithFileName:
+        if (text.isEmpty())
+            return QString("--%1 wants a file name").arg(flag);
+        options.settings[row.key] = 1;
+        options.weightsPath = text;
+        break;
+    case CliForm::Value:
+        if (row.kind == SettingKind::Choice) {
+            QStringList names;
+            for (const char* choice : row.choices)
+                names << QString::fromUtf8(choice);
+            const qsizetype index = names.indexOf(text.trimmed());
+            if (index < 0)
+                return QString("--%1 wants one of %2, not '%3'").arg(flag, names.join(", "), text);
+            options.settings[row.key] = static_cast<int>(index);
+            break;
+        }
+        bool ok = false;
+        const int value = text.trimmed().toInt(&ok, 10);
+        if (!ok || value < row.low || value > row.high)
+            return QString("--%1 wants a whole number from %2 to %3, not '%4'")
+                .arg(flag)
+                .arg(row.low)
+                .arg(row.high)
+                .arg(text);
+        options.settings[row.key] = value;
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 CliParseResult ParseCliOptions(const QStringList& arguments)
@@ -153,40 +165,20 @@ CliParseResult ParseCliOptions(const QStringList& arguments)
     }
 
     CliOptions& options = result.options;
-    for (const RangeInfo& range : Ranges()) {
-        if (!parser.isSet(range.name))
+    // In command-line order, so that a later flag overrides an earlier one (or a group of them).
+    QHash<QString, qsizetype> occurrences;
+    for (const QString& name : parser.optionNames()) {
+        const OptionInfo* option = FindOption(name);
+        if (option == nullptr || option->row == nullptr)
             continue;
-        const QString text = parser.value(range.name);
-        bool ok = false;
-        const int value = text.trimmed().toInt(&ok, 10);
-        if (!ok || value < range.low || value > range.high)
-            return Usage(QString("--%1 wants a whole number from %2 to %3, not '%4'")
-                             .arg(range.name)
-                             .arg(range.low)
-                             .arg(range.high)
-                             .arg(text));
-        options.*range.field = value;
+        const QStringList values = parser.values(name);
+        const qsizetype occurrence = occurrences[name]++;
+        const QString text = occurrence < values.size() ? values[occurrence] : QString();
+        if (const auto error = ApplyRow(*option->row, text, options))
+            return Usage(*error);
     }
-    options.ie6 = parser.isSet("ie6");
-    options.noDither = parser.isSet("no-dither");
-    options.transparentLast = parser.isSet("transparent-last");
-    options.contrastMap = !parser.isSet("no-contrast-map");
-    options.ditherMap = !parser.isSet("no-dither-map");
-    options.fastHistogram = parser.isSet("fast-histogram");
     options.quiet = parser.isSet("quiet");
     options.timings = parser.isSet("timings");
-    if (parser.isSet("weights")) {
-        options.weightsPath = parser.value("weights");
-        if (options.weightsPath.isEmpty())
-            return Usage("--weights wants a file name");
-    }
-    if (parser.isSet("compression")) {
-        const QString text = parser.value("compression");
-        const std::optional<PngCompression> compression = PngCompressionFromName(text.toStdString());
-        if (!compression)
-            return Usage(QString("--compression wants \"default\" or \"max\", not '%1'").arg(text));
-        options.compression = *compression;
-    }
     if (parser.isSet("output")) {
         options.outputPath = parser.value("output");
         if (options.outputPath.isEmpty())
@@ -208,35 +200,16 @@ CliParseResult ParseCliOptions(const QStringList& arguments)
         return Usage(QString("-o names one result, but %1 input files were given").arg(options.inputs.size()));
     if (!options.outputPath.isEmpty() && !options.outputDir.isEmpty())
         return Usage("-o and --output-dir cannot be used together");
-    if (options.ie6 && parser.isSet("opacity") && options.opacity != 238)
-        return Usage("--ie6 holds the opacity threshold at 238; it cannot be combined with --opacity " +
-                     QString::number(options.opacity));
-    if (options.UseUserWeight() && !options.contrastMap)
+    const SettingValues& settings = options.settings;
+    if (settings.On(Setting::Ie6) && parser.isSet("opacity") && settings[Setting::Opacity] != Ie6Opacity)
+        return Usage(QString("--ie6 holds the opacity threshold at %1; it cannot be combined with --opacity %2")
+                         .arg(Ie6Opacity)
+                         .arg(settings[Setting::Opacity]));
+    if (settings.On(Setting::UseUserWeight) && !settings.On(Setting::ContrastMap))
         return Usage("--weights needs the contrast map: user weights are added to it, so drop --no-contrast-map");
 
     result.action = CliAction::Run;
     return result;
-}
-
-PanelValues ToPanelValues(const CliOptions& options)
-{
-    PanelValues panel;
-    panel.colours = options.colours;
-    panel.opacity = options.EffectiveOpacity();
-    panel.floydNotChosen = options.noDither;
-    panel.transparentLast = options.transparentLast;
-    panel.contrastMap = options.contrastMap;
-    panel.ditherMap = options.ditherMap;
-    panel.fastHistogram = options.fastHistogram;
-    panel.histogramLimit = PanelValues::HistogramLimit(options.histogram);
-    panel.feedbackTrials = options.feedback;
-    panel.voronoiIterations = options.voronoi;
-    panel.convergenceExponent = options.convergence;
-    // The window offers user weights only while the contrast map is on; parsing refuses the
-    // other combination, and this keeps the rule for options built any other way.
-    panel.useUserWeight = options.UseUserWeight() && options.contrastMap;
-    panel.userWeight = options.userWeight;
-    return panel;
 }
 
 } // namespace tessaline

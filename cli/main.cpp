@@ -15,12 +15,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #if defined(_WIN32)
@@ -37,6 +34,7 @@
 #include "imageio/image_loader.h"
 #include "imageio/image_limits.h"
 #include "imageio/job_builder.h"
+#include "imageio/output_files.h"
 #include "imageio/png_writer.h"
 #include "worker/reduce_thread.h"
 
@@ -74,16 +72,6 @@ bool StderrIsTerminal()
 #else
     return isatty(fileno(stderr)) != 0;
 #endif
-}
-
-fs::path ToPath(const QString& text)
-{
-    return fs::path(text.toStdU16String());
-}
-
-QString ToQString(const fs::path& path)
-{
-    return QString::fromStdU16String(path.u16string());
 }
 
 double Ms(Clock::duration d)
@@ -175,46 +163,6 @@ struct Failure
     QString reason;
 };
 
-// The automatic-save name of the main window: NAME.png where NAME is the file name whose
-// extension, unless it is exactly ".png", is replaced by ".png".
-fs::path ResultFileName(const fs::path& input)
-{
-    const fs::path name = input.filename();
-    if (name.extension() == ".png")
-        return name;
-    fs::path stem = name.stem();
-    stem += ".png";
-    return stem;
-}
-
-// Where the result of `input` goes, and which folder must exist first (empty: none to create).
-struct Destination
-{
-    fs::path file;
-    fs::path folderToCreate;
-};
-
-Destination DestinationFor(const CliOptions& options, const fs::path& input)
-{
-    if (!options.outputPath.isEmpty())
-        return {ToPath(options.outputPath), {}};
-    if (!options.outputDir.isEmpty()) {
-        const fs::path dir = ToPath(options.outputDir);
-        return {dir / ResultFileName(input), dir};
-    }
-    const fs::path folder = input.parent_path() / "OUTPUT";
-    return {folder / ResultFileName(input), folder};
-}
-
-bool SameFile(const fs::path& a, const fs::path& b)
-{
-    std::error_code error;
-    if (!fs::exists(a, error) || !fs::exists(b, error))
-        return false;
-    const bool same = fs::equivalent(a, b, error);
-    return !error && same;
-}
-
 // Qt's decoders report damaged data as warnings on stderr; the tool's own line says it already.
 void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
@@ -225,18 +173,6 @@ void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& me
 // Reads `input` the way the window loads a dropped file. Throws Failure.
 void LoadImage(const fs::path& input, RgbaImage& source)
 {
-    std::error_code error;
-    const fs::file_status status = fs::status(input, error);
-    if (error || !fs::exists(status))
-        throw Failure{"cannot read: no such file"};
-    if (fs::is_directory(status))
-        throw Failure{"cannot read: is a folder"};
-    // A pipe or a device would block the open or never end; only plain files are images here.
-    if (!fs::is_regular_file(status))
-        throw Failure{"cannot read: not a regular file"};
-    if (!std::ifstream(input, std::ios::binary).is_open())
-        throw Failure{"cannot read: permission denied"};
-
     QString whyNot;
     if (!LoadImageFile(source, input, &whyNot))
         throw Failure{whyNot};
@@ -287,15 +223,20 @@ class Runner
 {
 public:
     explicit Runner(const CliOptions& options)
-        : options(options), line(!options.quiet && StderrIsTerminal()), panel(ToPanelValues(options))
+        : options(options), line(!options.quiet && StderrIsTerminal()),
+          rule{ToPath(options.outputPath), ToPath(options.outputDir)}
     {
-        for (const QString& input : options.inputs)
+        for (const QString& input : options.inputs) {
             inputs.push_back(ToPath(input));
+            protectedFiles.AddInput(inputs.back());
+        }
+        if (!options.weightsPath.isEmpty())
+            protectedFiles.AddWeights(ToPath(options.weightsPath));
     }
 
     int Run()
     {
-        if (options.UseUserWeight()) {
+        if (!options.weightsPath.isEmpty()) {
             QString reason;
             weights = LoadWeights(options.weightsPath, reason);
             if (!weights) {
@@ -327,24 +268,24 @@ private:
         std::fflush(stderr);
     }
 
-    // Refuses a destination that would overwrite one of this run's inputs (unless -o names it)
-    // or a result this run has already written.
-    void CheckDestination(const fs::path& input, const Destination& destination)
+    // Refuses a destination that would overwrite one of this run's inputs or its weights image
+    // (unless -o names it), or a result this run has already written.
+    void CheckDestination(const Destination& destination)
     {
-        const bool namedByOption = !options.outputPath.isEmpty();
-        const fs::path temporary = TemporaryPathFor(destination.file);
-        for (const fs::path& other : inputs) {
-            if (SameFile(other, destination.file) && !(namedByOption && SameFile(other, input)))
-                throw Failure{"refusing to overwrite the input " + ToQString(destination.file) +
-                              " (use -o or --output-dir to write elsewhere)"};
-            if (SameFile(other, temporary))
-                throw Failure{"refusing to write " + ToQString(destination.file) + ": its temporary file " +
-                              ToQString(temporary) + " is an input"};
+        const QString target = ToQString(destination.file);
+        switch (protectedFiles.Check(destination.file, !options.outputPath.isEmpty())) {
+        case ProtectedFiles::Clash::None: return;
+        case ProtectedFiles::Clash::Input:
+            throw Failure{"refusing to overwrite the input " + target + " (use -o or --output-dir to write elsewhere)"};
+        case ProtectedFiles::Clash::Weights:
+            throw Failure{"refusing to overwrite the weights image " + target +
+                          " (use -o or --output-dir to write elsewhere)"};
+        case ProtectedFiles::Clash::TemporaryIsInput:
+            throw Failure{"refusing to write " + target + ": its temporary file " +
+                          ToQString(TemporaryPathFor(destination.file)) + " is an input"};
+        case ProtectedFiles::Clash::EarlierResult:
+            throw Failure{"refusing to overwrite " + target + ", written for an earlier input of this run"};
         }
-        for (const fs::path& done : written)
-            if (SameFile(done, destination.file))
-                throw Failure{"refusing to overwrite " + ToQString(destination.file) +
-                              ", written for an earlier input of this run"};
     }
 
     void ReduceOne(int index)
@@ -353,8 +294,8 @@ private:
         const fs::path& input = inputs[static_cast<std::size_t>(index)];
         line.Begin(index + 1, static_cast<int>(inputs.size()), inputText);
 
-        const Destination destination = DestinationFor(options, input);
-        CheckDestination(input, destination);
+        const Destination destination = DestinationFor(rule, input);
+        CheckDestination(destination);
 
         const Clock::time_point loadStart = Clock::now();
         RgbaImage source;
@@ -373,7 +314,7 @@ private:
         CliProgress progress(line);
         {
             ReduceThread thread(&progress);
-            if (!BuildReduceJob(thread, panel, weights ? &*weights : nullptr, source, result))
+            if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
             line.Show(1);
             if (thread.Start() != 0)
@@ -391,17 +332,12 @@ private:
         source.Release(); // its memory is not needed while the file is written
 
         const Clock::time_point writeStart = Clock::now();
-        if (!destination.folderToCreate.empty()) {
-            std::error_code error;
-            fs::create_directories(destination.folderToCreate, error);
-            if (error && !fs::is_directory(destination.folderToCreate))
-                throw Failure{"cannot write: cannot create the folder " + ToQString(destination.folderToCreate) +
-                              ": " + QString::fromStdString(error.message())};
-        }
-        if (WritePngFile(result, destination.file, options.compression) != PngWriteOk)
+        if (const auto whyNot = CreateDestinationFolder(destination))
+            throw Failure{"cannot write: " + *whyNot};
+        if (WritePngFile(result, destination.file, CompressionOf(options.settings)) != PngWriteOk)
             throw Failure{"cannot write " + ToQString(destination.file)};
         const Clock::duration writeTime = Clock::now() - writeStart;
-        written.push_back(destination.file);
+        protectedFiles.AddResult(destination.file);
 
         line.Clear();
         if (options.timings)
@@ -416,9 +352,9 @@ private:
 
     const CliOptions& options;
     ProgressLine line;
-    PanelValues panel;
+    OutputRule rule;
     std::vector<fs::path> inputs;
-    std::vector<fs::path> written;
+    ProtectedFiles protectedFiles;
     std::optional<QImage> weights;
 };
 

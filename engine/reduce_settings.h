@@ -16,6 +16,18 @@ enum ReduceResult : int
     ReduceQualityTooLow = 99
 };
 
+/// The histogram size for the panel's histogram step g (0 to 63): g * 2^18 + 2^17 entries.
+constexpr std::uint32_t HistogramLimit(int g)
+{
+    return (static_cast<std::uint32_t>(g) << 18) + 0x20000u;
+}
+
+/// The refinement's convergence denominator for the panel's exponent e: 2^(e mod 32).
+constexpr std::int32_t ConvergenceDenominator(int e)
+{
+    return static_cast<std::int32_t>(std::uint32_t{1} << (static_cast<std::uint32_t>(e) % 32));
+}
+
 struct ReduceSettings
 {
     double targetError = 0.0;         ///< target palette error for median cut
@@ -27,10 +39,10 @@ struct ReduceSettings
     std::uint8_t contrastMapLevel = 0; ///< maps are built only below 8
     std::uint8_t useDitherMap = 1;    ///< let the dither map steer the error diffusion
     std::uint8_t fastHistogram = 0;   ///< histogram starts with one ignored bit per channel
-    std::uint32_t maxHistogramEntries = (10u << 18) + (1u << 17); ///< coarsen colours above this
+    std::uint32_t maxHistogramEntries = HistogramLimit(10); ///< coarsen colours above this
     std::int32_t feedbackTrials = 49; ///< median-cut feedback trials
     std::int32_t voronoiIterations = 7; ///< base n of the refinement passes; negative counts as 0
-    std::int32_t convergenceDenominator = 1 << 22; ///< refinement stops on a change below 1/this
+    std::int32_t convergenceDenominator = ConvergenceDenominator(22); ///< refinement stops on a change below 1/this
     std::unique_ptr<float[]> userWeights; ///< width * height floats row by row, or null; owned by the job
     ProgressUIInterface* progress = nullptr; ///< borrowed receiver of stage numbers, or null
 };

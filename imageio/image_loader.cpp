@@ -4,12 +4,19 @@
 
 #include "imageio/bitmap_bridge.h"
 #include "imageio/bitmap_decoder.h"
+#include "imageio/output_files.h"
 #include "imageio/png_reader.h"
 
 namespace tessaline {
 
 bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot)
 {
+    if (const auto refusal = WhyNotAnInput(path)) {
+        image.Release();
+        if (whyNot)
+            *whyNot = *refusal;
+        return false;
+    }
     const int pngCode = ReadPngFile(image, path);
     if (pngCode == PngReadOk)
         return true;

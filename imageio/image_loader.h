@@ -10,8 +10,9 @@
 
 namespace tessaline {
 
-/// Fills `image` from the file at `path`. On failure returns false, leaves `image` empty and, when
-/// `whyNot` is given, stores a short English reason. Never throws.
+/// Fills `image` from the file at `path`. Only regular files are opened (WhyNotAnInput), so a FIFO
+/// or a device is refused at once instead of blocking the caller. On failure returns false,
+/// leaves `image` empty and, when `whyNot` is given, stores a short English reason. Never throws.
 bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot = nullptr);
 
 } // namespace tessaline

@@ -1,6 +1,5 @@
 #include "imageio/job_builder.h"
 
-#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -36,39 +35,25 @@ std::unique_ptr<float[]> WeightsFromAlpha(const QImage& weightMap, int userWeigh
 
 } // namespace
 
-bool BuildReduceJob(ReduceThread& thread, const PanelValues& panel, const QImage* weightMap, RgbaImage& source,
+bool BuildReduceJob(ReduceThread& thread, const SettingValues& values, const QImage* weightMap, RgbaImage& source,
                     IndexedImage& result)
 {
     thread.source = &source;
     thread.result = &result;
 
     ReduceSettings& job = thread.job;
-    // Beyond 256 the palette tables would overflow; below 2 there is nothing to choose.
-    job.maxColours = static_cast<std::uint32_t>(std::clamp(panel.colours, 2, 256));
-    job.targetError = 0.0;
-    job.dither = panel.floydNotChosen ? 0 : 1;
-    job.minOpacity = static_cast<float>(panel.opacity) * (1.0f / 256.0f);
-    job.lastIndexTransparent = panel.transparentLast ? 1 : 0;
-    job.convergenceDenominator =
-        static_cast<std::int32_t>(std::uint32_t{1} << (static_cast<std::uint32_t>(panel.convergenceExponent) % 32));
-    job.maxError = 1e20;
-    job.contrastMapLevel = panel.contrastMap ? 1 : 0;
-    job.useDitherMap = panel.ditherMap ? 1 : 0;
-    job.fastHistogram = panel.fastHistogram ? 1 : 0;
-    job.maxHistogramEntries = panel.histogramLimit;
-    job.feedbackTrials = panel.feedbackTrials;
-    job.voronoiIterations = panel.voronoiIterations;
+    FillReduceSettings(values, job);
     job.progress = thread.ui;
 
     job.userWeights.reset();
-    if (!panel.useUserWeight || weightMap == nullptr || weightMap->isNull())
+    if (!UserWeightsOn(values) || weightMap == nullptr || weightMap->isNull())
         return true;
     // The engine reads the weights at the source's size; a map of any other size is refused.
     if (static_cast<std::uint64_t>(weightMap->width()) != source.width ||
         static_cast<std::uint64_t>(weightMap->height()) != source.height ||
         !WithinImageLimits(source.width, source.height))
         return false;
-    job.userWeights = WeightsFromAlpha(*weightMap, panel.userWeight);
+    job.userWeights = WeightsFromAlpha(*weightMap, values[Setting::UserWeight]);
     return true;
 }
 

@@ -67,19 +67,6 @@ void KeepZlibWhenSmaller(const std::vector<std::uint8_t>& raw, std::vector<std::
 
 } // namespace
 
-const char* PngCompressionName(PngCompression compression)
-{
-    return compression == PngCompression::Max ? "max" : "default";
-}
-
-std::optional<PngCompression> PngCompressionFromName(std::string_view name)
-{
-    for (PngCompression compression : {PngCompression::Default, PngCompression::Max})
-        if (name == PngCompressionName(compression))
-            return compression;
-    return std::nullopt;
-}
-
 std::vector<std::uint8_t> PackImageRows(const IndexedImage& image, int bitDepth)
 {
     const std::size_t width = image.width;

@@ -7,24 +7,18 @@
 #include "engine/colour_model.h"
 
 #include <cstdint>
-#include <optional>
-#include <string_view>
 #include <vector>
 
 namespace tessaline {
 
-/// How hard the writer compresses the image data.
+/// How hard the writer compresses the image data; the values are the positions of the
+/// compression setting's choices ("default", "max").
 enum class PngCompression : int {
     /// Fast: files no larger than a zlib level-9 stream on our results, in a fraction of its time.
-    Default,
+    Default = 0,
     /// The smallest stream we can make; several times slower than Default.
-    Max,
+    Max = 1,
 };
-
-/// The names a setting or a command-line value uses: "default" and "max".
-const char* PngCompressionName(PngCompression compression);
-/// The compression a name stands for; nullopt for any other text.
-std::optional<PngCompression> PngCompressionFromName(std::string_view name);
 
 /// The zlib stream of `image`'s rows packed to `bitDepth` (1, 2, 4 or 8); `image` has `height`
 /// valid rows of `width` indices. Throws std::bad_alloc when memory runs out.

@@ -7,6 +7,7 @@
 
 #include "engine/colour_model.h"
 #include "imageio/png_deflate.h"
+#include "settings/setting_table.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -34,6 +35,13 @@ int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
 /// reports an error or a write to the stream fails; the stream then holds a partial file.
 int WritePngStream(const IndexedImage& image, std::FILE* stream,
                    PngCompression compression = PngCompression::Default);
+
+/// The compression the settings ask for (their Setting::Compression row).
+inline PngCompression CompressionOf(const SettingValues& values)
+{
+    return values[Setting::Compression] == static_cast<int>(PngCompression::Max) ? PngCompression::Max
+                                                                                 : PngCompression::Default;
+}
 
 /// The PNG bit depth for a palette of `paletteSize` entries: 1, 2, 4 or 8.
 int PaletteBitDepth(std::uint32_t paletteSize);

@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     pngcheck xvfb xauth fonts-noto-cjk
-    clang libclang-rt-dev libomp-dev valgrind
+    clang libclang-rt-dev libomp-dev valgrind strace
 )
 
 missing=()

@@ -26,6 +26,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include "app/image_view.h"
 #include "app/main_frame.h"
 #include "app/top_panel_view.h"
@@ -289,10 +293,16 @@ private slots:
         // A PNG whose text chunk declares gigabytes (refused by our reader, and never handed to
         // Qt's own PNG decoder) and an ICNS file that makes Qt's plugin ask for 8 GB.
         const QString tests = QStringLiteral(TESSALINE_TEST_DATA_DIR);
-        const QStringList hostile = {tests + "/data/hostile/huge_text_chunk.png",
-                                     tests + "/fuzz/corpus/bitmap_decode/regress_icns_zero_length_entry"};
+        QStringList hostile = {tests + "/data/hostile/huge_text_chunk.png",
+                               tests + "/fuzz/corpus/bitmap_decode/regress_icns_zero_length_entry"};
         for (const QString& file : hostile)
             QVERIFY2(QFile::exists(file), qPrintable(file));
+#if !defined(_WIN32)
+        // A FIFO would hold the UI thread in its open until some writer came: refused unopened.
+        const QString fifo = folder.filePath("pipe.png");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        hostile.prepend(fifo);
+#endif
         CMainFrame frame(&ProbedReduce);
         frame.show();
         QSignalSpy finished(&frame, &CMainFrame::reductionFinished);

@@ -62,7 +62,7 @@ private slots:
         Control<QSlider>(panel, "1028")->setValue(0); // shows 1, the job gets 0
         QCOMPARE(Control<QLabel>(panel, "1032")->text(),
                  QStringLiteral("メディアンカットフィードバックループ試行回数 :  1"));
-        QCOMPARE(panel.FeedbackPosition(), 0);
+        QCOMPARE(panel.Values()[tessaline::Setting::Feedback], 0);
         Control<QSlider>(panel, "1027")->setValue(63);
         QCOMPARE(Control<QLabel>(panel, "1031")->text(), QStringLiteral("ヒストグラム最大色数 : 16646144"));
         Control<QSlider>(panel, "1027")->setValue(0);
@@ -119,7 +119,7 @@ private slots:
     {
         CTopPanelView panel;
         QTest::mouseClick(Control<QRadioButton>(panel, "1008"), Qt::LeftButton);
-        QVERIFY(!panel.FloydChecked());
+        QVERIFY(!panel.Values().On(tessaline::Setting::Dither));
         QVERIFY(!Control<QRadioButton>(panel, "1007")->isChecked());
     }
 

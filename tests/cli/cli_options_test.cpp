@@ -5,6 +5,7 @@
 #include <QImage>
 
 #include "engine/colour_model.h"
+#include "imageio/png_writer.h"
 #include "imageio/job_builder.h"
 #include "worker/reduce_thread.h"
 
@@ -22,19 +23,21 @@ TEST(CliOptionsTest, DefaultsAreThePanelsStartUpState)
     const CliParseResult parsed = Parse({"in.png"});
     ASSERT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
     const CliOptions& o = parsed.options;
-    EXPECT_EQ(o.colours, 256);
-    EXPECT_EQ(o.EffectiveOpacity(), 256);
-    EXPECT_FALSE(o.noDither);
-    EXPECT_FALSE(o.transparentLast);
-    EXPECT_TRUE(o.contrastMap);
-    EXPECT_TRUE(o.ditherMap);
-    EXPECT_FALSE(o.fastHistogram);
-    EXPECT_EQ(o.histogram, 10);
-    EXPECT_EQ(o.feedback, 49);
-    EXPECT_EQ(o.voronoi, 7);
-    EXPECT_EQ(o.convergence, 22);
-    EXPECT_EQ(o.userWeight, 15);
-    EXPECT_FALSE(o.UseUserWeight());
+    const SettingValues& s = o.settings;
+    EXPECT_EQ(s[Setting::Colours], 256);
+    EXPECT_EQ(EffectiveOpacity(s), 256);
+    EXPECT_TRUE(s.On(Setting::Dither));
+    EXPECT_FALSE(s.On(Setting::TransparentLast));
+    EXPECT_TRUE(s.On(Setting::ContrastMap));
+    EXPECT_TRUE(s.On(Setting::DitherMap));
+    EXPECT_FALSE(s.On(Setting::FastHistogram));
+    EXPECT_EQ(s[Setting::Histogram], 10);
+    EXPECT_EQ(s[Setting::Feedback], 49);
+    EXPECT_EQ(s[Setting::Voronoi], 7);
+    EXPECT_EQ(s[Setting::Convergence], 22);
+    EXPECT_EQ(s[Setting::UserWeight], 15);
+    EXPECT_FALSE(s.On(Setting::UseUserWeight));
+    EXPECT_TRUE(o.weightsPath.isEmpty());
     EXPECT_EQ(o.inputs, QStringList{"in.png"});
 }
 
@@ -77,9 +80,9 @@ TEST(CliOptionsTest, UsageErrors)
     EXPECT_EQ(Parse({"-o", "out.png", "a.png"}).action, CliAction::Run);
     EXPECT_EQ(Parse({"--compression", "best", "a.png"}).action, CliAction::UsageError);
     EXPECT_EQ(Parse({"--compression", "a.png"}).action, CliAction::UsageError);
-    EXPECT_EQ(Parse({"a.png"}).options.compression, PngCompression::Default);
-    EXPECT_EQ(Parse({"--compression", "default", "a.png"}).options.compression, PngCompression::Default);
-    EXPECT_EQ(Parse({"--compression=max", "a.png"}).options.compression, PngCompression::Max);
+    EXPECT_EQ(CompressionOf(Parse({"a.png"}).options.settings), PngCompression::Default);
+    EXPECT_EQ(CompressionOf(Parse({"--compression", "default", "a.png"}).options.settings), PngCompression::Default);
+    EXPECT_EQ(CompressionOf(Parse({"--compression=max", "a.png"}).options.settings), PngCompression::Max);
 }
 
 TEST(CliOptionsTest, NamesAfterDoubleDashAreFilesEvenWithALeadingDash)
@@ -87,7 +90,7 @@ TEST(CliOptionsTest, NamesAfterDoubleDashAreFilesEvenWithALeadingDash)
     const CliParseResult parsed = Parse({"--quiet", "--", "-odd.png", "--colours", "x y.png"});
     ASSERT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
     EXPECT_EQ(parsed.options.inputs, (QStringList{"-odd.png", "--colours", "x y.png"}));
-    EXPECT_EQ(parsed.options.colours, 256);
+    EXPECT_EQ(parsed.options.settings[Setting::Colours], 256);
     EXPECT_TRUE(parsed.options.quiet);
 }
 
@@ -119,7 +122,7 @@ ReduceSettings JobFor(const QStringList& arguments, const QImage* weights, RgbaI
     EXPECT_EQ(parsed.action, CliAction::Run) << parsed.text.toStdString();
     ReduceThread thread(nullptr);
     IndexedImage result;
-    EXPECT_TRUE(BuildReduceJob(thread, ToPanelValues(parsed.options), weights, source, result));
+    EXPECT_TRUE(BuildReduceJob(thread, parsed.options.settings, weights, source, result));
     ReduceSettings job;
     job.targetError = thread.job.targetError;
     job.maxError = thread.job.maxError;

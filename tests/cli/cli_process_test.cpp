@@ -612,6 +612,59 @@ TEST_F(CliProcessTest, AnInputIsNeverOverwrittenUnlessMinusONamesIt)
     ExpectValidResult(Path("pic.png"), 16);
 }
 
+TEST_F(CliProcessTest, TheWeightsImageIsAnInputToo)
+{
+    // The painted mask is photo.png beside photo.jpg; --output-dir . would give the result its name.
+    ASSERT_TRUE(Save(OpaquePicture(), Path("photo.jpg"), "JPEG"));
+    QImage mask(64, 48, QImage::Format_ARGB32);
+    mask.fill(Qt::transparent);
+    for (int x = 0; x < 64; ++x)
+        mask.setPixel(x, 10, qRgba(0, 0, 0, 255));
+    ASSERT_TRUE(Save(mask, Path("photo.png")));
+    const QByteArray painted = ReadAll(Path("photo.png"));
+
+    const RunResult run = RunCli({"--weights", "photo.png", "--output-dir", ".", "photo.jpg"}, dir.path());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("refusing to overwrite the weights image")) << run.err.toStdString();
+    EXPECT_EQ(ReadAll(Path("photo.png")), painted);
+
+    // Elsewhere the same weights are used as before.
+    const RunResult elsewhere = RunCli({"--weights", "photo.png", "--output-dir", "out", "photo.jpg"}, dir.path());
+    ASSERT_EQ(elsewhere.exitCode, 0) << elsewhere.err.toStdString();
+    ExpectValidResult(Path("out/photo.png"), 256);
+    EXPECT_EQ(ReadAll(Path("photo.png")), painted);
+}
+
+#if !defined(_WIN32)
+// The check that no result replaces an input looks each file up a fixed number of times, however
+// many inputs the run has. Counted in file-status calls under strace, not in seconds.
+TEST_F(CliProcessTest, ManyInputsCostAFewLookupsEach)
+{
+    const QString strace = QStandardPaths::findExecutable("strace");
+    if (strace.isEmpty())
+        GTEST_SKIP() << "strace is not installed";
+    constexpr int Inputs = 400;
+    QStringList names;
+    for (int i = 0; i < Inputs; ++i) {
+        const QString name = QString("f%1.png").arg(i);
+        QFile empty(Path(name)); // empty files: refused at once, after the destination check
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+        names << name;
+    }
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.start(strace, QStringList{"-f", "-qq", "-e", "trace=%%stat", "-o", Path("trace.txt"), TESSALINE_CLI_PATH,
+                                      "--quiet"} +
+                              names);
+    ASSERT_TRUE(process.waitForFinished(300000));
+    ASSERT_EQ(process.exitCode(), 1); // every input is refused as unreadable
+    const qsizetype lookups = ReadAll(Path("trace.txt")).count('\n');
+    // A check against every other input made about 4 * Inputs lookups per input.
+    EXPECT_LT(lookups, 40 * Inputs) << lookups << " file-status calls for " << Inputs << " inputs";
+    EXPECT_FALSE(QFileInfo::exists(Path("OUTPUT/f0.png")));
+}
+#endif
+
 TEST_F(CliProcessTest, TimingsAndQuiet)
 {
     ASSERT_TRUE(Save(TestPicture(), Path("pic.png")));

@@ -54,7 +54,7 @@ private:
 
 struct Case
 {
-    PanelValues panel;
+    SettingValues panel;
     bool scalar = false;
     RgbaImage source;
     QImage weights;
@@ -63,21 +63,23 @@ struct Case
 Case Decode(ByteReader& in)
 {
     Case c;
-    PanelValues& panel = c.panel;
-    panel.colours = in.Range(2, 256);
-    panel.opacity = in.Flag() ? 238 : in.Range(1, 256); // the IE6 fix holds the slider at 238
-    panel.floydNotChosen = in.Flag();
-    panel.transparentLast = in.Flag();
-    panel.contrastMap = in.Flag();
-    panel.ditherMap = in.Flag();
-    panel.fastHistogram = in.Flag();
-    panel.histogramLimit = PanelValues::HistogramLimit(in.Range(0, 63));
-    panel.feedbackTrials = in.Range(0, 49);
-    panel.voronoiIterations = in.Range(0, 7);
-    panel.convergenceExponent = in.Range(13, 22);
+    SettingValues& panel = c.panel;
+    panel[Setting::Colours] = in.Range(2, 256);
+    panel[Setting::Ie6] = in.Flag(); // the IE6 fix holds the opacity at 238
+    if (!panel.On(Setting::Ie6))
+        panel[Setting::Opacity] = in.Range(1, 256);
+    panel[Setting::Dither] = !in.Flag(); // "orderd" chosen: no error diffusion
+    panel[Setting::TransparentLast] = in.Flag();
+    panel[Setting::ContrastMap] = in.Flag();
+    panel[Setting::DitherMap] = in.Flag();
+    panel[Setting::FastHistogram] = in.Flag();
+    panel[Setting::Histogram] = in.Range(0, 63);
+    panel[Setting::Feedback] = in.Range(0, 49);
+    panel[Setting::Voronoi] = in.Range(0, 7);
+    panel[Setting::Convergence] = in.Range(13, 22);
     // The panel offers user weights only with the contrast map on.
-    panel.useUserWeight = panel.contrastMap && in.Flag();
-    panel.userWeight = in.Range(0, 100);
+    panel[Setting::UseUserWeight] = panel.On(Setting::ContrastMap) && in.Flag();
+    panel[Setting::UserWeight] = in.Range(0, 100);
     c.scalar = in.Flag();
 
     const auto width = static_cast<std::uint32_t>(in.Range(1, 64));
@@ -96,7 +98,7 @@ Case Decode(ByteReader& in)
             for (int i = 0; i < 4; ++i)
                 out[i] = colour[i];
         }
-    if (panel.useUserWeight) {
+    if (panel.On(Setting::UseUserWeight)) {
         c.weights = QImage(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32);
         c.weights.fill(Qt::transparent);
         for (int y = 0; y < c.weights.height() && in.Left() > 0; ++y)
@@ -162,10 +164,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IndexedImage result;
     ReduceThread thread(nullptr); // the job's holder; the reduction runs here, not on its worker
     ProcessorHasSse2 = !c.scalar && ProcessorSupportsSse2();
-    const bool built = BuildReduceJob(thread, c.panel, c.panel.useUserWeight ? &c.weights : nullptr,
+    const bool built = BuildReduceJob(thread, c.panel, c.panel.On(Setting::UseUserWeight) ? &c.weights : nullptr,
                                       c.source, result);
     Check(built);
-    Check(c.panel.useUserWeight == (thread.job.userWeights != nullptr));
+    Check(c.panel.On(Setting::UseUserWeight) == (thread.job.userWeights != nullptr));
 
     const int code = ReducePipeline(thread.job, c.source, result);
     // The job builder's maxError of 1e20 can never be exceeded, and these buffers are tiny.

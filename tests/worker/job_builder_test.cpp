@@ -36,7 +36,7 @@ struct JobBuilderTest : ::testing::Test
 
 TEST_F(JobBuilderTest, PanelDefaultsGiveTheDefaultJob)
 {
-    EXPECT_TRUE(BuildReduceJob(thread, PanelValues{}, nullptr, source, result));
+    EXPECT_TRUE(BuildReduceJob(thread, SettingValues{}, nullptr, source, result));
     const ReduceSettings& job = thread.job;
     EXPECT_EQ(thread.source, &source);
     EXPECT_EQ(thread.result, &result);
@@ -59,18 +59,18 @@ TEST_F(JobBuilderTest, PanelDefaultsGiveTheDefaultJob)
 
 TEST_F(JobBuilderTest, SliderExtremesAndSwitches)
 {
-    PanelValues panel;
-    panel.colours = 2;
-    panel.opacity = 1;
-    panel.histogramLimit = PanelValues::HistogramLimit(0);
-    panel.convergenceExponent = 13;
-    panel.floydNotChosen = true;
-    panel.transparentLast = true;
-    panel.contrastMap = false;
-    panel.ditherMap = false;
-    panel.fastHistogram = true;
-    panel.feedbackTrials = 0;
-    panel.voronoiIterations = 0;
+    SettingValues panel;
+    panel[Setting::Colours] = 2;
+    panel[Setting::Opacity] = 1;
+    panel[Setting::Histogram] = 0;
+    panel[Setting::Convergence] = 13;
+    panel[Setting::Dither] = 0;
+    panel[Setting::TransparentLast] = 1;
+    panel[Setting::ContrastMap] = 0;
+    panel[Setting::DitherMap] = 0;
+    panel[Setting::FastHistogram] = 1;
+    panel[Setting::Feedback] = 0;
+    panel[Setting::Voronoi] = 0;
     ASSERT_TRUE(BuildReduceJob(thread, panel, nullptr, source, result));
     const ReduceSettings& job = thread.job;
     EXPECT_EQ(job.maxColours, 2u);
@@ -84,29 +84,29 @@ TEST_F(JobBuilderTest, SliderExtremesAndSwitches)
     EXPECT_EQ(job.fastHistogram, 1);
     EXPECT_EQ(job.feedbackTrials, 0);
     EXPECT_EQ(job.voronoiIterations, 0);
-    EXPECT_EQ(PanelValues::HistogramLimit(63), 16646144u);
-    EXPECT_EQ(PanelValues::HistogramLimit(10), 2752512u);
+    EXPECT_EQ(HistogramLimit(63), 16646144u);
+    EXPECT_EQ(HistogramLimit(10), 2752512u);
 
-    panel.opacity = 238; // where the IE6 work-around holds the slider
+    panel[Setting::Ie6] = 1; // holds the opacity at 238 whatever the slider says
     ASSERT_TRUE(BuildReduceJob(thread, panel, nullptr, source, result));
     EXPECT_EQ(thread.job.minOpacity, 0.9296875f);
 }
 
 TEST_F(JobBuilderTest, ColourCountIsKeptInsideThePaletteTables)
 {
-    PanelValues panel;
-    panel.colours = 1000;
+    SettingValues panel;
+    panel[Setting::Colours] = 1000;
     BuildReduceJob(thread, panel, nullptr, source, result);
     EXPECT_EQ(thread.job.maxColours, 256u);
-    panel.colours = 0;
+    panel[Setting::Colours] = 0;
     BuildReduceJob(thread, panel, nullptr, source, result);
     EXPECT_EQ(thread.job.maxColours, 2u);
 }
 
 TEST_F(JobBuilderTest, WeightsOnWithNothingPaintedGiveZeros)
 {
-    PanelValues panel;
-    panel.useUserWeight = true;
+    SettingValues panel;
+    panel[Setting::UseUserWeight] = 1;
     const QImage map = EmptyWeightMap(4, 3);
     ASSERT_TRUE(BuildReduceJob(thread, panel, &map, source, result));
     ASSERT_NE(thread.job.userWeights, nullptr);
@@ -120,22 +120,22 @@ TEST_F(JobBuilderTest, PaintedAlphaScalesTheWeightSlider)
     map.setPixel(0, 0, qRgba(0, 0, 0, 255));
     map.setPixel(3, 2, qRgba(0, 0, 0, 128));
     map.setPixel(1, 2, qRgba(90, 90, 90, 0)); // colour without alpha counts for nothing
-    PanelValues panel;
-    panel.useUserWeight = true;
+    SettingValues panel;
+    panel[Setting::UseUserWeight] = 1;
 
-    panel.userWeight = 100;
+    panel[Setting::UserWeight] = 100;
     ASSERT_TRUE(BuildReduceJob(thread, panel, &map, source, result));
     ASSERT_NE(thread.job.userWeights, nullptr);
     EXPECT_EQ(thread.job.userWeights[0], 100.0f);
     EXPECT_EQ(thread.job.userWeights[9], 0.0f);
 
-    panel.userWeight = 15;
+    panel[Setting::UserWeight] = 15;
     ASSERT_TRUE(BuildReduceJob(thread, panel, &map, source, result));
     EXPECT_EQ(thread.job.userWeights[2 * 4 + 3], 128.0f * 15.0f / 255.0f);
     EXPECT_NEAR(thread.job.userWeights[2 * 4 + 3], 7.5294, 1e-4);
     EXPECT_EQ(thread.job.userWeights[1], 0.0f);
 
-    panel.userWeight = 0;
+    panel[Setting::UserWeight] = 0;
     ASSERT_TRUE(BuildReduceJob(thread, panel, &map, source, result));
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(thread.job.userWeights[i], 0.0f);
@@ -146,9 +146,9 @@ TEST_F(JobBuilderTest, OnlyAlphaIsReadWhateverTheMapFormat)
     QImage map(4, 3, QImage::Format_ARGB32_Premultiplied);
     map.fill(Qt::transparent);
     map.setPixel(2, 1, qRgba(0, 0, 0, 255));
-    PanelValues panel;
-    panel.useUserWeight = true;
-    panel.userWeight = 40;
+    SettingValues panel;
+    panel[Setting::UseUserWeight] = 1;
+    panel[Setting::UserWeight] = 40;
     ASSERT_TRUE(BuildReduceJob(thread, panel, &map, source, result));
     EXPECT_EQ(thread.job.userWeights[1 * 4 + 2], 40.0f);
 }
@@ -157,23 +157,23 @@ TEST_F(JobBuilderTest, WeightsOffLeaveNoWeightsWhateverIsPainted)
 {
     QImage map = EmptyWeightMap(4, 3);
     map.fill(qRgba(0, 0, 0, 255));
-    PanelValues panel;
-    panel.useUserWeight = true;
+    SettingValues panel;
+    panel[Setting::UseUserWeight] = 1;
     ASSERT_TRUE(BuildReduceJob(thread, panel, &map, source, result));
     ASSERT_NE(thread.job.userWeights, nullptr);
-    panel.useUserWeight = false;
+    panel[Setting::UseUserWeight] = 0;
     ASSERT_TRUE(BuildReduceJob(thread, panel, &map, source, result));
     EXPECT_EQ(thread.job.userWeights, nullptr);
-    panel.useUserWeight = true;
+    panel[Setting::UseUserWeight] = 1;
     ASSERT_TRUE(BuildReduceJob(thread, panel, nullptr, source, result));
     EXPECT_EQ(thread.job.userWeights, nullptr);
 }
 
 TEST_F(JobBuilderTest, WeightMapOfAnotherSizeIsRefused)
 {
-    PanelValues panel;
-    panel.useUserWeight = true;
-    panel.colours = 16;
+    SettingValues panel;
+    panel[Setting::UseUserWeight] = 1;
+    panel[Setting::Colours] = 16;
     for (const QSize size : {QSize(3, 3), QSize(4, 4), QSize(5, 3), QSize(400, 300)}) {
         const QImage map = EmptyWeightMap(size.width(), size.height());
         EXPECT_FALSE(BuildReduceJob(thread, panel, &map, source, result)) << size.width() << "x" << size.height();

@@ -240,10 +240,10 @@ TEST_P(ReduceThreadPipelineTest, ReducesWithPaintedWeightsAndReportsOnce)
     weightMap.fill(Qt::transparent);
     for (int x = 10; x < 20; ++x)
         weightMap.setPixel(x, 5, qRgba(0, 0, 0, 255));
-    PanelValues panel;
-    panel.colours = 16;
-    panel.useUserWeight = true;
-    panel.userWeight = 100;
+    SettingValues panel;
+    panel[Setting::Colours] = 16;
+    panel[Setting::UseUserWeight] = 1;
+    panel[Setting::UserWeight] = 100;
     ASSERT_TRUE(BuildReduceJob(thread, panel, &weightMap, source, result));
     ASSERT_NE(thread.job.userWeights, nullptr);
     ASSERT_EQ(thread.Start(), 0);

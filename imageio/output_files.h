@@ -1,0 +1,109 @@
+#pragma once
+// imageio/output_files.h: which files a run may read and where its results go, the same for the
+// window's automatic save, its save dialog and every mode of tessaline-cli: the result's name
+// (OUTPUT/NAME.png beside the input, or -o, or --output-dir), the folder made for it, the
+// conversion between Qt's strings and paths, the guard that lets only regular files in as inputs,
+// and the rule that a run never writes over one of its own inputs. Nothing here throws.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <unordered_set>
+
+#include <QString>
+
+namespace tessaline {
+
+/// A path from a Qt string (a drop, a dialog, a command-line argument). Every conversion between
+/// QString and std::filesystem::path goes through this pair.
+std::filesystem::path ToPath(const QString& text);
+/// A path as a Qt string, for messages and dialogs.
+QString ToQString(const std::filesystem::path& path);
+
+/// The result's file name for `input`: its file name, with the extension replaced by ".png"
+/// unless it is exactly ".png" (so "cat.PNG" gives "cat.png", "a.b.bmp" gives "a.b.png").
+std::filesystem::path ResultFileName(const std::filesystem::path& input);
+/// The automatic save's target: OUTPUT/ResultFileName in the input's folder.
+std::filesystem::path AutoSavePath(const std::filesystem::path& input);
+/// The save dialog's proposal: ResultFileName beside the input.
+std::filesystem::path DefaultSavePath(const std::filesystem::path& input);
+
+/// Where results go: both empty means OUTPUT beside each input.
+struct OutputRule
+{
+    std::filesystem::path file;   ///< -o: the one result's path
+    std::filesystem::path folder; ///< --output-dir: results as ResultFileName inside it
+};
+
+/// Where the result of one input goes, and the folder to make first (empty: none).
+struct Destination
+{
+    std::filesystem::path file;
+    std::filesystem::path folderToCreate;
+};
+
+Destination DestinationFor(const OutputRule& rule, const std::filesystem::path& input);
+
+/// Makes `destination`'s folder (and its parents) when missing. On failure returns a reason
+/// ("cannot create the folder F: why"); nullopt when the folder is there.
+std::optional<QString> CreateDestinationFolder(const Destination& destination);
+
+/// Why `path` cannot be an input, or nullopt when it is a regular file that can be opened for
+/// reading: "cannot read: no such file", "... is a folder", "... not a regular file" (a FIFO or a
+/// device, whose open or read could block or never end), "... permission denied". Links are
+/// followed. Never opens anything but a regular file.
+std::optional<QString> WhyNotAnInput(const std::filesystem::path& path);
+
+/// The identity of an existing file (device and file number): two paths with one identity name
+/// the same file, through links, "..", or another spelling.
+struct FileIdentity
+{
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+/// The identity of `path` (links followed), or nullopt when it does not exist.
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
+
+/// The files a run must not write over: its inputs and the weights image, and the results it has
+/// written so far. One identity set, so that checking a destination costs the same for one input
+/// as for ten thousand.
+class ProtectedFiles
+{
+public:
+    /// What a destination would replace, if anything.
+    enum class Clash
+    {
+        None,
+        Input,         ///< one of the run's inputs
+        Weights,       ///< the weights image
+        EarlierResult, ///< a result this run has written
+        TemporaryIsInput ///< the writer's temporary name is an input
+    };
+
+    /// Protects `path` (a file that does not exist needs no protection).
+    void AddInput(const std::filesystem::path& path);
+    void AddWeights(const std::filesystem::path& path);
+    void AddResult(const std::filesystem::path& path);
+
+    /// Whether writing `destination` would replace a protected file, or its temporary would. A
+    /// destination that -o names (`namedByOption`) may replace an input or the weights image: the
+    /// user asked for exactly that file (and -o takes one input).
+    Clash Check(const std::filesystem::path& destination, bool namedByOption) const;
+
+private:
+    struct Hash
+    {
+        std::size_t operator()(const FileIdentity& id) const
+        {
+            return std::hash<std::uint64_t>()(id.file * 0x9E3779B97F4A7C15ull ^ id.device);
+        }
+    };
+    std::unordered_set<FileIdentity, Hash> inputs;
+    std::unordered_set<FileIdentity, Hash> weights;
+    std::unordered_set<FileIdentity, Hash> results;
+};
+
+} // namespace tessaline

@@ -1,0 +1,180 @@
+#include "settings/setting_table.h"
+
+#include <algorithm>
+#include <string>
+
+namespace tessaline {
+
+namespace {
+
+using FillJob = void (*)(const SettingValues&, ReduceSettings&);
+
+constexpr SettingRow Slider(Setting key, const char* name, int low, int high, int defaultValue, const char* caption,
+                            const char* valueFormat, int (*shownValue)(int), FillJob fillJob, const char* flag,
+                            const char* valueName, const char* help)
+{
+    return SettingRow{key,     name,    SettingKind::Slider, low,  high, defaultValue, caption, valueFormat,
+                      shownValue, nullptr, nullptr, {}, CliForm::Value, flag, valueName, fillJob, help};
+}
+
+constexpr SettingRow Switch(Setting key, const char* name, bool defaultOn, const char* caption, FillJob fillJob,
+                            CliForm form, const char* flag, const char* valueName, const char* help,
+                            const char* offCaption = nullptr, const char* onCaption = nullptr)
+{
+    return SettingRow{key,     name,       SettingKind::Switch, 0,  1,    defaultOn ? 1 : 0, caption, nullptr,
+                      nullptr, offCaption, onCaption,           {}, form, flag,              valueName, fillJob,
+                      help};
+}
+
+std::uint8_t Flag(const SettingValues& values, Setting key)
+{
+    return values.On(key) ? 1 : 0;
+}
+
+// The order is PngCompression's: the writer reads the row's value as that enum.
+constexpr const char* CompressionChoices[] = {"default", "max"};
+
+// The panel counts the trials from one, the engine from zero.
+int FeedbackShown(int position) { return position + 1; }
+int HistogramShown(int position) { return static_cast<int>(HistogramLimit(position)); }
+int ConvergenceShown(int position) { return ConvergenceDenominator(position); }
+
+constexpr std::array<SettingRow, SettingCount> Rows = {
+    Slider(Setting::Colours, "colours", 2, 256, 256, "色数", "%3d", nullptr,
+           [](const SettingValues& v, ReduceSettings& job) {
+               // Beyond 256 the palette tables would overflow; below 2 there is nothing to choose.
+               job.maxColours = static_cast<std::uint32_t>(std::clamp(v[Setting::Colours], 2, 256));
+           },
+           "colours", "N", "Palette entries, {range}."),
+    Slider(Setting::Opacity, "opacity", 1, 256, 256, "不透明度閾値", "%3d", nullptr,
+           [](const SettingValues& v, ReduceSettings& job) {
+               job.minOpacity = static_cast<float>(EffectiveOpacity(v)) * (1.0f / 256.0f);
+           },
+           "opacity", "N",
+           "Opacity threshold, {range}: alpha of N/256 or more becomes opaque, the band below is raised."),
+    Switch(Setting::Ie6, "ie6", false, "IE6不具合回避", nullptr, CliForm::SetsOn, "ie6", nullptr,
+           "Hold the opacity threshold at {ie6}."),
+    Switch(Setting::Dither, "dither", true, "アルゴリズム",
+           [](const SettingValues& v, ReduceSettings& job) { job.dither = Flag(v, Setting::Dither); },
+           CliForm::SetsOff, "no-dither", nullptr,
+           "No error diffusion: map every pixel to its nearest entry (\"{off}\").", "orderd", "floyd"),
+    Switch(Setting::TransparentLast, "transparent-last", false, "透明色をパレットの末尾に置く",
+           [](const SettingValues& v, ReduceSettings& job) {
+               job.lastIndexTransparent = Flag(v, Setting::TransparentLast);
+           },
+           CliForm::SetsOn, "transparent-last", nullptr, "Put the transparent entry last in the palette."),
+    Switch(Setting::ContrastMap, "contrast-map", true, "コントラストマップを使用する",
+           [](const SettingValues& v, ReduceSettings& job) { job.contrastMapLevel = Flag(v, Setting::ContrastMap); },
+           CliForm::SetsOff, "no-contrast-map", nullptr, "Switch the contrast map off (user weights need it)."),
+    Switch(Setting::DitherMap, "dither-map", true, "ディザーマップを使用する",
+           [](const SettingValues& v, ReduceSettings& job) { job.useDitherMap = Flag(v, Setting::DitherMap); },
+           CliForm::SetsOff, "no-dither-map", nullptr, "Do not let the dither map steer the error diffusion."),
+    Switch(Setting::FastHistogram, "fast-histogram", false, "ヒストグラムの収束を早める",
+           [](const SettingValues& v, ReduceSettings& job) { job.fastHistogram = Flag(v, Setting::FastHistogram); },
+           CliForm::SetsOn, "fast-histogram", nullptr, "Start the histogram with one ignored bit per channel."),
+    Slider(Setting::Histogram, "histogram", 0, 63, 10, "ヒストグラム最大色数", "%7d", HistogramShown,
+           [](const SettingValues& v, ReduceSettings& job) {
+               job.maxHistogramEntries = HistogramLimit(v[Setting::Histogram]);
+           },
+           "histogram", "G", "Histogram size G, {range}: G * 262144 + 131072 colours."),
+    Slider(Setting::Feedback, "feedback", 0, 49, 49, "メディアンカットフィードバックループ試行回数", "%2d",
+           FeedbackShown,
+           [](const SettingValues& v, ReduceSettings& job) { job.feedbackTrials = v[Setting::Feedback]; },
+           "feedback", "N", "Median-cut feedback trials, {range}."),
+    Slider(Setting::Voronoi, "voronoi", 0, 7, 7, "ボロノイ分割繰り返し回数", "%1d", nullptr,
+           [](const SettingValues& v, ReduceSettings& job) { job.voronoiIterations = v[Setting::Voronoi]; },
+           "voronoi", "N", "Voronoi refinement repetitions, {range}."),
+    Slider(Setting::Convergence, "convergence", 13, 22, 22, "ボロノイ分割収束誤差", "1 / %7d", ConvergenceShown,
+           [](const SettingValues& v, ReduceSettings& job) {
+               job.convergenceDenominator = ConvergenceDenominator(v[Setting::Convergence]);
+           },
+           "convergence", "E", "Voronoi convergence error 1 / 2^E, E {range}."),
+    // The painted map itself comes from the window's view or the command line's file: the job
+    // builder turns it into weights.
+    Switch(Setting::UseUserWeight, "user-weights", false, "ユーザーウェイトを使用する", nullptr,
+           CliForm::OnWithFileName, "weights", "FILE",
+           "Image of the source's size whose alpha is the painted user weight; switches user weight on."),
+    Slider(Setting::UserWeight, "user-weight", 0, 100, 15, "ユーザーウェイト", "%3d", nullptr, nullptr,
+           "user-weight", "N", "Scale of the painted user weight, {range}."),
+    // How hard the PNG writer compresses: no job field, and no panel control yet (no caption).
+    SettingRow{Setting::Compression, "compression", SettingKind::Choice, 0, 1, 0, "", nullptr, nullptr, nullptr,
+               nullptr, CompressionChoices, CliForm::Value, "compression", "LEVEL", nullptr,
+               "PNG compression: \"default\" (fast) or \"max\" (the smallest file, several times slower to "
+               "write); the image is the same."},
+};
+
+constexpr bool KeysInOrder()
+{
+    for (std::size_t i = 0; i < Rows.size(); ++i)
+        if (static_cast<std::size_t>(Rows[i].key) != i)
+            return false;
+    return true;
+}
+static_assert(KeysInOrder(), "row i of the setting table must have key i");
+
+} // namespace
+
+std::span<const SettingRow> SettingRows()
+{
+    return Rows;
+}
+
+const SettingRow& RowOf(Setting key)
+{
+    return Rows[static_cast<std::size_t>(key)];
+}
+
+SettingValues::SettingValues()
+{
+    for (const SettingRow& row : Rows)
+        values[static_cast<std::size_t>(row.key)] = row.defaultValue;
+}
+
+int EffectiveOpacity(const SettingValues& values)
+{
+    return values.On(Setting::Ie6) ? Ie6Opacity : values[Setting::Opacity];
+}
+
+bool UserWeightsOn(const SettingValues& values)
+{
+    return values.On(Setting::UseUserWeight) && values.On(Setting::ContrastMap);
+}
+
+int ShownValue(const SettingRow& row, int position)
+{
+    return row.shownValue ? row.shownValue(position) : position;
+}
+
+void FillReduceSettings(const SettingValues& values, ReduceSettings& job)
+{
+    job.targetError = 0.0;
+    job.maxError = 1e20;
+    for (const SettingRow& row : Rows)
+        if (row.fillJob)
+            row.fillJob(values, job);
+}
+
+std::string HelpText(const SettingRow& row)
+{
+    std::string text = row.cliHelp ? row.cliHelp : "";
+    const auto replace = [&text](const std::string& placeholder, const std::string& by) {
+        if (const auto at = text.find(placeholder); at != std::string::npos)
+            text.replace(at, placeholder.size(), by);
+    };
+    replace("{range}", std::to_string(row.low) + " to " + std::to_string(row.high) + " (default " +
+                           std::to_string(row.defaultValue) + ")");
+    replace("{off}", row.offCaption ? row.offCaption : "");
+    replace("{ie6}", std::to_string(Ie6Opacity));
+    return text;
+}
+
+std::string HelpCaption(const SettingRow& row)
+{
+    std::string caption = row.caption;
+    // A flag that picks the off choice of a two-button switch names that choice.
+    if (row.cliForm == CliForm::SetsOff && row.offCaption)
+        caption += std::string(" : ") + row.offCaption;
+    return caption;
+}
+
+} // namespace tessaline
