@@ -10,7 +10,6 @@
 
 #include "engine/colour_model.h"
 #include "engine/float_pixel_table.h"
-#include "engine/parallel.h"
 
 namespace tessaline {
 
@@ -35,8 +34,6 @@ void CrossFilter3(const float* source, float* destination, std::uint32_t width, 
     if (width == 0 || height == 0)
         return;
     const std::size_t w = width;
-    const std::int64_t pixelCount = std::int64_t{width} * height;
-#pragma omp parallel for if (pixelCount > ParallelThreshold) schedule(static)
     for (std::uint32_t y = 0; y < height; ++y) {
         const float* cur = source + std::size_t{y} * w;
         const float* up = source + std::size_t{y > 0 ? y - 1 : 0} * w;
@@ -81,8 +78,6 @@ void MeasurePixelsScalar(const std::uint8_t* const* rows, std::uint32_t width, s
                          float* dither)
 {
     const std::size_t w = width;
-    const std::int64_t pixelCount = std::int64_t{width} * height;
-#pragma omp parallel for if (pixelCount > ParallelThreshold) schedule(static)
     for (std::uint32_t y = 0; y < height; ++y) {
         const std::uint8_t* cur = rows[y];
         const std::uint8_t* up = rows[y > 0 ? y - 1 : 0];
@@ -119,8 +114,6 @@ void MeasurePixelsSse2(const std::uint8_t* const* rows, std::uint32_t width, std
     const __m128 two = _mm_set1_ps(2.0f);
     const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
     const std::size_t w = width;
-    const std::int64_t pixelCount = std::int64_t{width} * height;
-#pragma omp parallel for if (pixelCount > ParallelThreshold) schedule(static)
     for (std::uint32_t y = 0; y < height; ++y) {
         const std::uint8_t* cur = rows[y];
         const std::uint8_t* up = rows[y > 0 ? y - 1 : 0];
@@ -191,13 +184,9 @@ void TransposingBoxBlur(const float* source, float* destination, std::uint32_t w
     // the same cache line instead of one line per row. Each row keeps its own running sum, updated
     // in the same order as a row-by-row pass, so the values do not depend on the band size.
     constexpr std::size_t Band = 16;
-    const std::int64_t bands = static_cast<std::int64_t>((h + Band - 1) / Band);
-    const std::int64_t pixelCount = static_cast<std::int64_t>(w * h);
-#pragma omp parallel for if (pixelCount > ParallelThreshold) schedule(static)
-    for (std::int64_t band = 0; band < bands; ++band) {
-        const std::size_t y0 = static_cast<std::size_t>(band) * Band;
+    float sums[Band];
+    for (std::size_t y0 = 0; y0 < h; y0 += Band) {
         const std::size_t rowsInBand = std::min(Band, h - y0);
-        float sums[Band];
         for (std::size_t b = 0; b < rowsInBand; ++b) {
             const float* row = source + (y0 + b) * w;
             sums[b] = 3.0f * row[0] + row[0] + row[clampColumn(1)] + row[clampColumn(2)];
@@ -253,9 +242,7 @@ ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_
 
     float* d = dither.get();
     const float* c = contrast.get();
-    const auto pixelCount = static_cast<std::int64_t>(count);
-#pragma omp parallel for if (pixelCount > ParallelThreshold) schedule(static)
-    for (std::int64_t i = 0; i < pixelCount; ++i)
+    for (std::size_t i = 0; i < count; ++i)
         d[i] = std::min(c[i], d[i]);
 
     maps.contrast = std::move(contrast);

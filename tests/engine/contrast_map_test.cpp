@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include "engine/colour_model.h"
 
@@ -256,24 +255,6 @@ TEST(ContrastMapTest, VectorAndScalarPassesGiveIdenticalMaps)
         }
     }
     ProcessorHasSse2 = saved;
-}
-
-TEST(ContrastMapTest, OneThreadAndManyThreadsGiveIdenticalMaps)
-{
-    // Large enough for every pass to run in parallel; odd sizes leave a short last band of rows.
-    const std::uint32_t w = 301, h = 203;
-    RgbaImage image = RandomImage(w, h, 77, true);
-    ReduceSettings settings;
-    const int saved = omp_get_max_threads();
-    omp_set_num_threads(1);
-    const ContrastMaps one = Build(image, settings);
-    omp_set_num_threads(std::max(saved, 3));
-    const ContrastMaps many = Build(image, settings);
-    omp_set_num_threads(saved);
-    for (std::size_t i = 0; i < std::size_t{w} * h; ++i) {
-        ASSERT_EQ(one.contrast[i], many.contrast[i]) << "at " << i;
-        ASSERT_EQ(one.dither[i], many.dither[i]) << "at " << i;
-    }
 }
 
 TEST(ContrastMapTest, ThinLineLeavesContrastButLowersDither)
