@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 namespace tessaline {
 
@@ -38,7 +39,7 @@ std::vector<std::uint8_t> LibdeflateStream(const std::vector<std::uint8_t>& raw,
         libdeflate_zlib_compress(compressor.get(), raw.data(), raw.size(), stream.data(), stream.size());
     // The bound always suffices; zero would mean libdeflate broke its own promise.
     if (size == 0)
-        throw std::bad_alloc();
+        throw std::runtime_error("libdeflate could not compress the image data");
     stream.resize(size);
     return stream;
 }

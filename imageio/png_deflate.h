@@ -4,24 +4,26 @@
 // in the high bits, unused low bits of a row's last byte zero. The stream decodes to the same
 // bytes whatever the compression; only its size and the time it takes differ.
 
-#include "engine/colour_model.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "engine/colour_model.h"
 
 namespace tessaline {
 
 /// How hard the writer compresses the image data; the values are the positions of the
 /// compression setting's choices ("default", "max").
 enum class PngCompression : int {
-    /// Fast: files no larger than a zlib level-9 stream on our results, in a fraction of its time.
+    /// Fast: about the size of a zlib level-9 stream (no larger on results at the default
+    /// settings), in a fraction of its time.
     Default = 0,
     /// The smallest stream we can make; several times slower than Default.
     Max = 1,
 };
 
 /// The zlib stream of `image`'s rows packed to `bitDepth` (1, 2, 4 or 8); `image` has `height`
-/// valid rows of `width` indices. Throws std::bad_alloc when memory runs out.
+/// valid rows of `width` indices. Throws std::bad_alloc when memory runs out (and
+/// std::runtime_error should libdeflate fail to compress).
 std::vector<std::uint8_t> DeflateImageData(const IndexedImage& image, int bitDepth,
                                            PngCompression compression);
 
