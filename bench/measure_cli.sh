@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times tessaline-cli at default settings, file to file, beside a reference build (the previous
 # main, say) in the same run, on the shared photographs and a generated 4000 x 3000 photograph.
-# Per image and program: wall and processor seconds (the run with the lowest wall time of RUNS),
-# peak resident memory per pixel, and the wall time divided by the unavoidable part: decoding the
-# input PNG plus writing the result's index plane with our writer (tessaline-bench-io-floor,
+# Per image and program: wall and processor seconds (the run with the lowest wall time of RUNS,
+# the programs taking turns), peak resident memory per pixel, and the wall time divided by the
+# unavoidable part: decoding the input PNG plus writing the result's index plane with our writer (tessaline-bench-io-floor,
 # processor time, measured in the same run). Then whether both results hold the same image
 # (bench/png_same_image.py) and their sizes. Not part of ctest: speed belongs here.
 #   bench/measure_cli.sh [CLI [REFERENCE_CLI]]
@@ -32,18 +32,24 @@ fi
 "$floor_tool" photo 4000 3000 "$out/generated-4000x3000.png"
 images+=("$out/generated-4000x3000.png")
 
-# measure PROGRAM IMAGE RESULT: prints "wall cpu peak_kib" of the fastest of $runs runs.
+# measure IMAGE PROGRAM RESULT [PROGRAM RESULT]: for each program "wall cpu peak_kib" of its
+# fastest of $runs runs, one line each. The programs take turns, so that a change of the machine's
+# load during the measurement falls on both alike.
 measure() {
-    local best="" line wall user sys rss
+    local image=$1 best=() wall user sys rss line k
+    shift
     for ((i = 0; i < runs; ++i)); do
-        /usr/bin/time -f '%e %U %S %M' -o "$out/time" "$1" --quiet "${options[@]}" -o "$3" "$2"
-        read -r wall user sys rss <"$out/time"
-        line="$wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $rss"
-        if [ -z "$best" ] || awk -v a="$wall" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
-            best=$line
-        fi
+        for ((k = 0; k < $# / 2; ++k)); do
+            local program=${@:2*k+1:1} result=${@:2*k+2:1}
+            /usr/bin/time -f '%e %U %S %M' -o "$out/time" "$program" --quiet "${options[@]}" -o "$result" "$image"
+            read -r wall user sys rss <"$out/time"
+            line="$wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $rss"
+            if [ -z "${best[k]:-}" ] || awk -v a="$wall" -v b="${best[k]%% *}" 'BEGIN { exit !(a < b) }'; then
+                best[k]=$line
+            fi
+        done
     done
-    echo "$best"
+    printf '%s\n' "${best[@]}"
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores; fastest of $runs runs; options: ${options[*]:-(defaults)}"
@@ -59,14 +65,19 @@ for image in "${images[@]}"; do
     name=$(basename "$image" .png)
     size=$(python3 -c "import struct,sys; d=open(sys.argv[1],'rb').read(24); print(*struct.unpack('>II', d[16:24]))" "$image")
     pixels=$(( ${size% *} * ${size#* } ))
-    read -r wall cpu rss <<<"$(measure "$cli" "$image" "$out/new.png")"
+    if [ -n "$reference" ]; then
+        timings=$(measure "$image" "$cli" "$out/new.png" "$reference" "$out/reference.png")
+    else
+        timings=$(measure "$image" "$cli" "$out/new.png")
+    fi
+    read -r wall cpu rss <<<"$(sed -n 1p <<<"$timings")"
     read -r decode write <<<"$("$floor_tool" floor "$image" "$out/new.png" "$runs")"
     floor=$(awk -v d="$decode" -v w="$write" 'BEGIN { printf "%.3f", (d + w) / 1000 }')
     row=("$name" "$pixels" "$floor" "$wall" "$cpu"
          "$(awk -v r="$rss" -v p="$pixels" 'BEGIN { printf "%.1f", r * 1024 / p }')"
          "$(awk -v w="$wall" -v f="$floor" 'BEGIN { printf "%.1f", w / f }')")
     if [ -n "$reference" ]; then
-        read -r rwall rcpu rrss <<<"$(measure "$reference" "$image" "$out/reference.png")"
+        read -r rwall rcpu rrss <<<"$(sed -n 2p <<<"$timings")"
         same=$(python3 bench/png_same_image.py "$out/reference.png" "$out/new.png" >/dev/null && echo same || echo DIFFERS)
         row+=("$rwall" "$rcpu"
               "$(awk -v r="$rrss" -v p="$pixels" 'BEGIN { printf "%.1f", r * 1024 / p }')"
