@@ -387,7 +387,7 @@ int CMainFrame::StartReduction()
     reduceThread.reset();
     try {
         reduceThread = std::make_unique<ReduceThread>(this, reduce);
-        reduceThread->encode = &EncodePng; // the size in the status bar is the saved file's
+        reduceThread->encode = [](const IndexedImage& image) { return EncodePng(image); }; // the size in the status bar is the saved file's
         BuildReduceJob(*reduceThread, values, weights.isNull() ? nullptr : &weights, source, result);
     } catch (const std::bad_alloc&) {
         AbandonReduction(); // no memory for the job or its weights: nothing was started

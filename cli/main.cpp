@@ -603,7 +603,10 @@ private:
         std::uint32_t measureMs = 0;
         {
             ReduceThread thread(&progress);
-            thread.encode = &EncodePng; // the summary's size is the written file's
+            // The summary's size is the written file's: the file is written from these bytes.
+            thread.encode = [compression = CompressionOf(options.settings)](const IndexedImage& image) {
+                return EncodePng(image, compression);
+            };
             if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
             thread.maxThreads = threadsPerFile;
@@ -644,7 +647,7 @@ private:
             if (const auto whyNot = CreateDestinationFolder(destination))
                 throw Failure{"cannot write: " + *whyNot};
             // The bytes already encoded on the worker, so the file is not compressed twice.
-            const int written = encoded.empty() ? WritePngFile(result, destination.file)
+            const int written = encoded.empty() ? WritePngFile(result, destination.file, CompressionOf(options.settings))
                                                 : WritePngBytes(encoded, destination.file);
             if (written == PngWriteOk) {
                 std::lock_guard<std::mutex> hold(claimLock);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    libpng-dev zlib1g-dev
+    libpng-dev zlib1g-dev libdeflate-dev
     libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     qt6-translations-l10n

@@ -31,6 +31,9 @@ std::uint8_t Flag(const SettingValues& values, Setting key)
     return values.On(key) ? 1 : 0;
 }
 
+// The order is PngCompression's: the writer reads the row's value as that enum.
+constexpr const char* CompressionChoices[] = {"default", "max"};
+
 // The panel counts the trials from one, the engine from zero.
 int FeedbackShown(int position) { return position + 1; }
 int HistogramShown(int position) { return static_cast<int>(HistogramLimit(position)); }
@@ -93,6 +96,11 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
            "Image of the source's size whose alpha is the painted user weight; switches user weight on."),
     Slider(Setting::UserWeight, "user-weight", 0, 100, 15, "ユーザーウェイト", "%3d", nullptr, nullptr,
            "user-weight", "N", "Scale of the painted user weight, {range}."),
+    // How hard the PNG writer compresses: no job field, and no panel control yet (no caption).
+    SettingRow{Setting::Compression, "compression", SettingKind::Choice, 0, 1, 0, "", nullptr, nullptr, nullptr,
+               nullptr, CompressionChoices, CliForm::Value, "compression", "LEVEL", nullptr,
+               "PNG compression: \"default\" (fast) or \"max\" (the smallest file, several times slower to "
+               "write); the image is the same."},
 };
 
 constexpr bool KeysInOrder()

@@ -33,6 +33,7 @@ enum class Setting : int
     Convergence,
     UseUserWeight,
     UserWeight,
+    Compression,
     Count
 };
 

@@ -4,6 +4,7 @@
 // images and the interface are borrowed and never freed here.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -21,7 +22,7 @@ using ReduceFunction = int (*)(const ReduceSettings& settings, RgbaImage& input,
 
 /// Encodes a result as the file it is saved as (the front ends hand in EncodePng); empty bytes when
 /// it cannot. The worker knows no file formats of its own.
-using EncodeFunction = std::vector<std::uint8_t> (*)(const IndexedImage& result);
+using EncodeFunction = std::function<std::vector<std::uint8_t>(const IndexedImage& result)>;
 
 /// Milliseconds of a steady clock, truncated to 32 bits: differences stay right across the wrap.
 std::uint32_t TimerMs();

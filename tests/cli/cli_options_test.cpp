@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "engine/colour_model.h"
+#include "imageio/png_writer.h"
 #include "imageio/job_builder.h"
 #include "worker/reduce_thread.h"
 
@@ -112,6 +113,11 @@ TEST(CliOptionsTest, UsageErrors)
     EXPECT_EQ(Parse({"--weights", "w.png", "--no-contrast-map", "a.png"}).action, CliAction::UsageError);
     EXPECT_EQ(Parse({"--ie6", "--opacity", "238", "a.png"}).action, CliAction::Run);
     EXPECT_EQ(Parse({"-o", "out.png", "a.png"}).action, CliAction::Run);
+    EXPECT_EQ(Parse({"--compression", "best", "a.png"}).action, CliAction::UsageError);
+    EXPECT_EQ(Parse({"--compression", "a.png"}).action, CliAction::UsageError);
+    EXPECT_EQ(CompressionOf(Parse({"a.png"}).options.settings), PngCompression::Default);
+    EXPECT_EQ(CompressionOf(Parse({"--compression", "default", "a.png"}).options.settings), PngCompression::Default);
+    EXPECT_EQ(CompressionOf(Parse({"--compression=max", "a.png"}).options.settings), PngCompression::Max);
 }
 
 TEST(CliOptionsTest, PresetsSetRowsTogetherAndLaterFlagsWin)
@@ -166,7 +172,7 @@ TEST(CliOptionsTest, HelpNamesEveryOptionWithItsPanelLabel)
     for (const char* option : {"--colours", "--opacity", "--ie6", "--no-dither", "--transparent-last",
                                "--no-contrast-map", "--no-dither-map", "--fast-histogram", "--histogram",
                                "--feedback", "--voronoi", "--convergence", "--weights", "--user-weight", "-o",
-                               "--output-dir", "--quiet", "--timings", "--help", "--version"})
+                               "--output-dir", "--compression", "--quiet", "--timings", "--help", "--version"})
         EXPECT_TRUE(parsed.text.contains(option)) << option;
     for (const QString& label :
          {QStringLiteral("色数"), QStringLiteral("不透明度閾値"), QStringLiteral("IE6不具合回避"),

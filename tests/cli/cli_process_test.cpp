@@ -260,6 +260,20 @@ TEST_F(CliProcessTest, ColourLimitAndSameBytesEveryRun)
     EXPECT_NE(ReadAll(Path("plain.png")), ReadAll(Path("first16.png")));
 }
 
+TEST_F(CliProcessTest, MaxCompressionWritesTheSameImageNoLarger)
+{
+    ASSERT_TRUE(Save(TestPicture(), Path("pic.png")));
+    ASSERT_EQ(RunCli({"-o", Path("default.png"), Path("pic.png")}).exitCode, 0);
+    ASSERT_EQ(RunCli({"--compression", "max", "-o", Path("max.png"), Path("pic.png")}).exitCode, 0);
+    ExpectValidResult(Path("max.png"), 256);
+    const QImage fast(Path("default.png"));
+    const QImage small(Path("max.png"));
+    ASSERT_EQ(small.format(), QImage::Format_Indexed8);
+    EXPECT_EQ(small.colorTable(), fast.colorTable());
+    EXPECT_EQ(small, fast);
+    EXPECT_LE(ReadAll(Path("max.png")).size(), ReadAll(Path("default.png")).size());
+}
+
 TEST_F(CliProcessTest, TransparentLastMovesTheTransparentEntryToTheEnd)
 {
     QImage half = OpaquePicture().convertToFormat(QImage::Format_ARGB32);

@@ -295,7 +295,7 @@ TEST(ReduceThreadFiguresTest, MeasuresAgainstTheSourceAsLoadedAndRunsAgainAlike)
     for (IndexedImage& result : results) {
         RecordingUi ui;
         ReduceThread thread(&ui);
-        thread.encode = &EncodePng;
+        thread.encode = [](const IndexedImage& image) { return EncodePng(image); };
         ASSERT_TRUE(BuildReduceJob(thread, panel, nullptr, source, result));
         ASSERT_EQ(thread.Start(), 0);
         ASSERT_EQ(thread.Stop(), 0);
