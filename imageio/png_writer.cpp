@@ -154,7 +154,7 @@ int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
     if (!Writable(image))
         return PngWriteFailed;
     int result = PngWriteFailed;
-    const bool written = WriteFileSafely(path, [&image, &result](std::FILE* stream) {
+    const bool written = WriteFileSafely(path, [&image, &result, compression](std::FILE* stream) {
         result = WritePngStream(image, stream, compression);
         return result == PngWriteOk;
     });

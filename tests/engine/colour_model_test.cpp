@@ -51,8 +51,9 @@ TEST(ColourModelTest, OtherGammaRoundTripsClosely)
         const FloatPixel p = ToFloatPixel(in, 1.0f);
         const auto out = ToRgba(p, 1.0f);
         EXPECT_NEAR(out[0], v, 1) << v;
-        if (v > 0 && v < 255) // gamma 1 data is brightened into the internal gamma
+        if (v > 0 && v < 255) { // gamma 1 data is brightened into the internal gamma
             EXPECT_GT(p.r, v / 255.0f) << v;
+        }
     }
 }
 
@@ -82,8 +83,8 @@ TEST(ColourModelTest, VectorAndScalarPathsAgreeOnUnalignedData)
     }
     for (int i = 0; i + 1 < 64; ++i) {
         FloatPixel x, y;
-        std::memcpy(&x, &buffer[1 + 5 * i], sizeof x);
-        std::memcpy(&y, &buffer[1 + 5 * (i + 1)], sizeof y);
+        std::memcpy(static_cast<void*>(&x), &buffer[1 + 5 * i], sizeof x);
+        std::memcpy(static_cast<void*>(&y), &buffer[1 + 5 * (i + 1)], sizeof y);
         const float scalar = detail::ColourDifferenceScalar(x, y);
 #if defined(__SSE2__)
         EXPECT_NEAR(detail::ColourDifferenceSse2(x, y), scalar, 1e-5f * (1 + scalar));
