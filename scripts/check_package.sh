@@ -148,7 +148,7 @@ completion_check()
             [ "$got" = "$wanted" ] || { echo "$*<TAB>: got \"$got\", wanted \"$wanted\""; status=1; }
         }
         status=0
-        expect "--colours --convergence " tessaline-cli --co
+        expect "--colours --compression --convergence " tessaline-cli --co
         expect "folder " tessaline-cli --output-dir ""
         expect "" tessaline-cli --colours ""
         expect "folder photo.png " tessaline-cli --quiet ""
