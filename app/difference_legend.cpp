@@ -5,7 +5,7 @@
 #include <QPainter>
 
 #include "app/ui_texts.h"
-#include "imageio/inspect_bitmaps.h"
+#include "imageio/compare_bitmaps.h"
 
 namespace tessaline {
 

@@ -35,7 +35,7 @@
 #include "app/view_state.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
-#include "imageio/inspect_bitmaps.h"
+#include "imageio/compare_bitmaps.h"
 #include "imageio/job_builder.h"
 #include "imageio/png_writer.h"
 

@@ -26,7 +26,7 @@
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "engine/result_figures.h"
-#include "imageio/inspect_bitmaps.h"
+#include "imageio/compare_bitmaps.h"
 
 using namespace tessaline;
 

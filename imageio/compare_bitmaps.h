@@ -1,5 +1,5 @@
 #pragma once
-// imageio/inspect_bitmaps.h: display bitmaps that help judge a result, each of the result's size in
+// imageio/compare_bitmaps.h: display bitmaps that help judge a result, each of the result's size in
 // Format_ARGB32, so a view can show them in place of the result at the same zoom and scroll. A null
 // QImage stands for "no bitmap", as in the bitmap bridge.
 

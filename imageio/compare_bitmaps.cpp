@@ -1,4 +1,4 @@
-#include "imageio/inspect_bitmaps.h"
+#include "imageio/compare_bitmaps.h"
 
 #include <algorithm>
 #include <array>
