@@ -13,6 +13,23 @@
 
 namespace tessaline {
 
+namespace {
+
+// The engine's image from what Qt's decoder gave; a null bitmap was refused with its reason.
+bool TakeDecodedBitmap(RgbaImage& image, const QImage& bitmap, QString* whyNot)
+{
+    if (bitmap.isNull())
+        return false;
+    if (!LoadFromBitmap(image, bitmap)) {
+        if (whyNot)
+            *whyNot = QStringLiteral("out of memory");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot)
 {
     if (const auto refusal = WhyNotAnInput(path)) {
@@ -36,15 +53,7 @@ bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString*
         return false;
     }
     // Not a PNG the reader accepts: Qt's plugins may read it (JPEG, BMP, GIF, ...).
-    const QImage bitmap = DecodeBitmapFile(path, whyNot);
-    if (bitmap.isNull())
-        return false;
-    if (!LoadFromBitmap(image, bitmap)) {
-        if (whyNot)
-            *whyNot = QStringLiteral("out of memory");
-        return false;
-    }
-    return true;
+    return TakeDecodedBitmap(image, DecodeBitmapFile(path, whyNot), whyNot);
 }
 
 bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot)
@@ -61,15 +70,7 @@ bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot)
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    const QImage bitmap = DecodeBitmap(buffer, whyNot);
-    if (bitmap.isNull())
-        return false;
-    if (!LoadFromBitmap(image, bitmap)) {
-        if (whyNot)
-            *whyNot = QStringLiteral("out of memory");
-        return false;
-    }
-    return true;
+    return TakeDecodedBitmap(image, DecodeBitmap(buffer, whyNot), whyNot);
 }
 
 bool LooksLikeImageFile(const std::filesystem::path& path)

@@ -155,7 +155,7 @@ bool DrainPostedEvents(QObject& receiver)
     return QTest::qWaitFor([&reached] { return reached; }, WaitMs);
 }
 
-#if !defined(_WIN32)
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
 // The process's mapped address space in bytes (VmSize), or 0 when it cannot be read.
 qint64 AddressSpaceInUse()
 {
@@ -410,9 +410,12 @@ private slots:
         QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(12, 8));
     }
 
-#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+    // Declared in every build: moc does not see the compiler's sanitizer macros.
     void NoMemoryForTheWeightMapMakesTheFileUnreadable()
     {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+        QSKIP("needs an address-space limit, which AddressSanitizer's shadow memory cannot live with");
+#else
         // 4096 x 4096 pixels: the source image, its display bitmap and the weight map take 64 MiB
         // each. The address space is capped so that the first two fit and the weight map does not.
         QImage uniform(4096, 4096, QImage::Format_ARGB32);
@@ -438,8 +441,8 @@ private slots:
         QVERIFY(WaitIdle(frame));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(frame.SourceView()->WeightMap().size(), QSize(12, 8));
-    }
 #endif
+    }
 
     void PreviewWithoutSourceAndSaveWithoutResultDoNothing()
     {
