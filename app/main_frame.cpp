@@ -1,10 +1,12 @@
 #include "app/main_frame.h"
 
+#include <cstdio>
 #include <new>
 #include <vector>
 
-#include <QByteArray>
 #include <QAction>
+#include <QBuffer>
+#include <QByteArray>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -16,7 +18,6 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -33,6 +34,7 @@
 #include "app/ui_texts.h"
 #include "engine/reduce_stages.h"
 #include "app/view_state.h"
+#include "imageio/atomic_file.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
 #include "imageio/compare_bitmaps.h"
@@ -588,14 +590,15 @@ void CMainFrame::OnPaletteSelection(int index)
 bool CMainFrame::SaveWeights(const std::filesystem::path& path)
 {
     const QImage& weights = sourceView->WeightMap();
-    const QString name = ToQString(path);
-    // Written beside the target and renamed over it once complete, as results are.
-    QSaveFile file(name);
-    bool saved = !weights.isNull() && file.open(QIODevice::WriteOnly);
-    if (saved) {
-        QImageWriter writer(&file, "png");
-        saved = writer.write(weights) && file.commit();
-    }
+    const QString name = DisplayName(path);
+    // Encoded first, then written the way results are: a fresh temporary renamed over the target.
+    QByteArray png;
+    QBuffer buffer(&png);
+    bool saved = !weights.isNull() && buffer.open(QIODevice::WriteOnly) && QImageWriter(&buffer, "png").write(weights);
+    saved = saved && WriteFileSafely(path, [&png](std::FILE* stream) {
+                return std::fwrite(png.constData(), 1, static_cast<std::size_t>(png.size()), stream) ==
+                       static_cast<std::size_t>(png.size());
+            });
     statusBar()->showMessage(saved ? texts::WeightsSaved(name) : texts::WeightsNotSaved(name));
     return saved;
 }

@@ -73,17 +73,6 @@ bool IsTerminal(std::FILE* stream)
 #endif
 }
 
-/// A path as it appears in a message.
-QString Shown(const fs::path& path)
-{
-    return DisplayName(path);
-}
-
-bool StderrIsTerminal()
-{
-    return IsTerminal(stderr);
-}
-
 double Ms(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -334,8 +323,8 @@ class Runner
 {
 public:
     Runner(const CliOptions& options, int processors)
-        : options(options), line(!options.quiet && options.jobs == 1 && StderrIsTerminal()),
-          tally(!options.quiet && options.jobs > 1 && StderrIsTerminal()),
+        : options(options), line(!options.quiet && options.jobs == 1 && IsTerminal(stderr)),
+          tally(!options.quiet && options.jobs > 1 && IsTerminal(stderr)),
           threadsPerFile(options.jobs > 1 ? std::max(1, processors / options.jobs) : 0)
     {
     }
@@ -490,7 +479,7 @@ private:
     // (unless -o names it), or a result this run has written or is writing; claims it otherwise.
     void ClaimDestination(const Destination& destination)
     {
-        const QString target = Shown(destination.file);
+        const QString target = DisplayName(destination.file);
         std::lock_guard<std::mutex> hold(claimLock);
         switch (protectedFiles.Check(destination.file, !options.outputPath.isEmpty())) {
         case ProtectedFiles::Clash::None: break;
@@ -536,7 +525,7 @@ private:
 
         const bool toStandardOutput = options.outputPath == CliStandardStream;
         const Destination destination = toStandardOutput ? Destination{} : DestinationOf(input);
-        record.output = toStandardOutput ? QString(CliStandardStream) : Shown(destination.file);
+        record.output = toStandardOutput ? QString(CliStandardStream) : DisplayName(destination.file);
         // A result written to standard output leaves no room there for the tool's own lines.
         lines.summaryToStderr = toStandardOutput || IsStandardOutput(destination.file);
         // A PNG's bytes on a terminal are garbage to read and may upset it.
@@ -654,7 +643,7 @@ private:
                 protectedFiles.AddResult(destination.file);
             }
             if (written != PngWriteOk)
-                throw Failure{"cannot write " + Shown(destination.file)};
+                throw Failure{"cannot write " + DisplayName(destination.file)};
             record.outputBytes = FileBytes(destination.file);
         }
         const Clock::duration writeTime = Clock::now() - writeStart;
