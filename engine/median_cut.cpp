@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
+#include <memory>
+#include <new>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -10,6 +13,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "engine/parallel.h"
+#include "engine/split_ahead.h"
 #include "engine/voronoi.h"
 
 namespace tessaline {
@@ -135,15 +140,18 @@ double AdjustedWeightSum(const HistogramItem* items, std::uint32_t n)
     return sum;
 }
 
+void BoxSpread(ColourBox& box, const HistogramItem* boxItems);
+
+// `boxItems` holds the box's own items, wherever they lie: in the histogram or in a copy of a range.
 void SetUpBox(ColourBox& box, std::uint32_t firstItem, std::uint32_t itemCount, double totalWeight,
-              const HistogramItem* allItems, float minOpacity)
+              const HistogramItem* boxItems, float minOpacity)
 {
     box.firstItem = firstItem;
     box.itemCount = itemCount;
     box.totalWeight = totalWeight;
-    box.colour = BoxAverage(allItems + firstItem, itemCount, minOpacity);
+    box.colour = BoxAverage(boxItems, itemCount, minOpacity);
     box.cachedError = -1.0;
-    BoxVariance(box, allItems);
+    BoxSpread(box, boxItems);
 }
 
 double BoxError(const ColourBox& box, const HistogramItem* allItems)
@@ -301,8 +309,14 @@ void SpreadSumsSse2(const FloatPixel& centre, const HistogramItem* items, std::u
 
 void BoxVariance(ColourBox& box, const HistogramItem* allItems)
 {
+    BoxSpread(box, allItems + box.firstItem);
+}
+
+namespace {
+
+void BoxSpread(ColourBox& box, const HistogramItem* items)
+{
     double sums[4];
-    const HistogramItem* items = allItems + box.firstItem;
 #if defined(__SSE2__)
     if (ProcessorHasSse2)
         SpreadSumsSse2(box.colour, items, box.itemCount, sums);
@@ -316,6 +330,8 @@ void BoxVariance(ColourBox& box, const HistogramItem* allItems)
     box.variance[2] = static_cast<float>(sumG * 0.5625);
     box.variance[3] = static_cast<float>(sumB * 0.3125);
 }
+
+} // namespace
 
 int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
 {
@@ -337,12 +353,8 @@ int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
     return best;
 }
 
-std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram,
-                       float minOpacity)
+BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity)
 {
-    ColourBox& box = boxes[k];
-    HistogramItem* const allItems = histogram.items.get();
-    HistogramItem* const items = allItems + box.firstItem;
     const std::uint32_t count = box.itemCount;
 
     // Channels by descending spread; a stable sort keeps ties in channel order, so runs repeat.
@@ -391,11 +403,21 @@ std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histo
     }
 
     const double firstWeight = AdjustedWeightSum(items, firstPart);
-    const double oldTotal = box.totalWeight;
-    const std::uint32_t oldFirst = box.firstItem;
-    SetUpBox(boxes[n], oldFirst + firstPart, count - firstPart, oldTotal - firstWeight, allItems, minOpacity);
-    SetUpBox(boxes[k], oldFirst, firstPart, firstWeight, allItems, minOpacity);
-    return firstPart;
+    BoxSplit split;
+    split.firstPart = firstPart;
+    SetUpBox(split.second, box.firstItem + firstPart, count - firstPart, box.totalWeight - firstWeight,
+             items + firstPart, minOpacity);
+    SetUpBox(split.first, box.firstItem, firstPart, firstWeight, items, minOpacity);
+    return split;
+}
+
+std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram,
+                       float minOpacity)
+{
+    const BoxSplit split = SplitItems(boxes[k], histogram.items.get() + boxes[k].firstItem, minOpacity);
+    boxes[k] = split.first;
+    boxes[n] = split.second;
+    return split.firstPart;
 }
 
 bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, const Histogram& histogram)
@@ -441,8 +463,12 @@ Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogra
 
 using detail::ColourBox;
 
-Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColours, double targetError,
-                  const CancelFlag* cancel)
+namespace {
+
+// One median cut; with a scratch, the splits the cut is likely to need next are prepared ahead on a
+// second thread when one is allowed.
+Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxColours, double targetError,
+                     const CancelFlag* cancel, detail::SplitScratch* scratch)
 {
     if (maxColours < 1)
         maxColours = 1; // a palette always has at least one entry
@@ -455,18 +481,48 @@ Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColou
     const auto snapshotAt = static_cast<std::uint32_t>(std::ceil(powf(static_cast<float>(maxColours), 0.7f)));
     std::unique_ptr<Palette> snapshot;
     std::uint32_t n = 1;
-    while (n < maxColours) {
-        if (CancelRequested(cancel))
-            break;
-        if (n == snapshotAt && !snapshot)
-            snapshot = std::make_unique<Palette>(detail::PaletteFromBoxes(boxes.data(), n, histogram));
-        const int k = detail::ChooseBoxToSplit(boxes.data(), n);
-        if (k < 0)
-            break;
-        detail::SplitBox(boxes.data(), static_cast<std::uint32_t>(k), n, histogram, minOpacity);
-        ++n;
-        if (detail::WithinTargetError(boxes.data(), n, targetError, histogram))
-            break;
+    const auto cut = [&](auto&& split, auto&& forecast) {
+        while (n < maxColours) {
+            if (CancelRequested(cancel))
+                break;
+            if (n == snapshotAt && !snapshot)
+                snapshot = std::make_unique<Palette>(detail::PaletteFromBoxes(boxes.data(), n, histogram));
+            const int k = detail::ChooseBoxToSplit(boxes.data(), n);
+            if (k < 0)
+                break;
+            split(static_cast<std::uint32_t>(k), n);
+            ++n;
+            forecast(n);
+            if (detail::WithinTargetError(boxes.data(), n, targetError, histogram))
+                break;
+        }
+    };
+
+    if (scratch && detail::SplitAheadPays(histogram.size, maxColours)) {
+        detail::SplitAhead ahead(boxes.data(), maxColours, items, *scratch, minOpacity);
+        std::exception_ptr failure;
+#pragma omp parallel num_threads(2)
+        {
+            if (ThreadIndex() == 0) {
+                // Nothing may leave a parallel region by an exception: carry it out.
+                try {
+                    cut([&ahead](std::uint32_t k, std::uint32_t next) { ahead.Split(k, next); },
+                        [&ahead](std::uint32_t count) { ahead.Forecast(count); });
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                ahead.Finish();
+            } else {
+                ahead.Help();
+            }
+        }
+        if (failure)
+            std::rethrow_exception(failure);
+    } else {
+        cut([&](std::uint32_t k, std::uint32_t next) {
+                detail::SplitBox(boxes.data(), k, next, histogram, minOpacity);
+            },
+            [](std::uint32_t) {});
     }
 
     Palette palette = detail::PaletteFromBoxes(boxes.data(), n, histogram);
@@ -486,6 +542,27 @@ Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColou
     return palette;
 }
 
+// The scratch for splits made ahead, or none when they cannot pay or it cannot be had.
+std::unique_ptr<detail::SplitScratch> ScratchFor(const Histogram& histogram, std::uint32_t maxColours)
+{
+    if (!detail::SplitAheadPays(histogram.size, maxColours))
+        return nullptr;
+    try {
+        return std::make_unique<detail::SplitScratch>(detail::CreateSplitScratch(histogram.size));
+    } catch (const std::bad_alloc&) {
+        return nullptr; // the cut runs on one thread instead
+    }
+}
+
+} // namespace
+
+Palette MedianCut(Histogram& histogram, float minOpacity, std::uint32_t maxColours, double targetError,
+                  const CancelFlag* cancel)
+{
+    const auto scratch = ScratchFor(histogram, maxColours);
+    return CutIntoBoxes(histogram, minOpacity, maxColours, targetError, cancel, scratch.get());
+}
+
 void FeedbackReweight(HistogramItem& item, float difference)
 {
     item.adjustedWeight = sqrtf(difference + 1.0f) * (item.adjustedWeight + item.perceptualWeight);
@@ -500,11 +577,12 @@ Palette MedianCutWithFeedback(Histogram& histogram, std::uint32_t maxColours, fl
     int trialsLeft = feedbackTrials;
     std::uint32_t colours = maxColours;
     double factor = feedbackTrials >= 1 ? 1.05 : 1.0;
+    const auto scratch = ScratchFor(histogram, maxColours);
 
     do {
         if (CancelRequested(cancel))
             return haveBest ? std::move(best) : Palette{};
-        Palette palette = MedianCut(histogram, minOpacity, colours, targetError * factor, cancel);
+        Palette palette = CutIntoBoxes(histogram, minOpacity, colours, targetError * factor, cancel, scratch.get());
         // Least popular first: the nearest index tries its heads in this order.
         if (palette.subset) {
             Palette& subset = *palette.subset;

@@ -48,6 +48,18 @@ void BoxVariance(ColourBox& box, const HistogramItem* items);
 /// The box most worth splitting, or -1 when no box of more than one item has a positive score.
 int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n);
 
+/// A box split in two: the parts keep the box's item range, `first` its first `firstPart` items.
+struct BoxSplit
+{
+    ColourBox first;
+    ColourBox second;
+    std::uint32_t firstPart = 0;
+};
+
+/// Splits `box`, whose items lie at `items` (its range of the histogram or a copy of that range), and
+/// reorders them so the first part comes first. The result depends only on the items and the box.
+BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity);
+
 /// Splits box k into box k and a new box n; reorders the box's items so the first part comes first.
 /// Returns the size of the first part (1 to itemCount - 1).
 std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram,

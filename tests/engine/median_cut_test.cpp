@@ -12,6 +12,7 @@
 
 #include "engine/voronoi.h"
 #include "tests/engine/palette_test_data.h"
+#include "tests/engine/thread_count_scope.h"
 
 namespace tessaline {
 namespace {
@@ -22,6 +23,7 @@ using testing::EmptyHistogram;
 using testing::RandomHistogram;
 using testing::SetItem;
 using testing::Sse2Scope;
+using testing::ThreadCountScope;
 
 using ItemKey = std::tuple<float, float, float, float, float>;
 
@@ -445,6 +447,44 @@ TEST(MedianCutTest, FeedbackLoopIsDeterministicAndNoWorseThanItsFirstTrial)
         }
         EXPECT_LE(firstError, singleError);
         EXPECT_GT(firstError, 0.0);
+    }
+}
+
+// Splits prepared ahead on a second thread must leave exactly what one thread leaves: the palette,
+// its error and every histogram item in the same place with the same bytes.
+TEST(MedianCutTest, SplitsPreparedAheadMatchOneThreadByteForByte)
+{
+    struct Case
+    {
+        std::uint32_t items, colours;
+        double targetError;
+        int trials;
+    };
+    for (const Case& c : {Case{20000, 256, 0.0, 49}, Case{9000, 64, 0.004, 20}, Case{30000, 3, 0.0, 4}}) {
+        SCOPED_TRACE(c.items);
+        const Histogram original = RandomHistogram(c.items, c.items + c.colours);
+        Histogram serial = CopyHistogram(original);
+        Histogram ahead = CopyHistogram(original);
+        double serialError = -1.0, aheadError = -1.0;
+        Palette expected, actual;
+        {
+            ThreadCountScope one(1);
+            expected = MedianCutWithFeedback(serial, c.colours, 0.9f, c.targetError, c.trials, &serialError);
+        }
+        {
+            ThreadCountScope two(2);
+            actual = MedianCutWithFeedback(ahead, c.colours, 0.9f, c.targetError, c.trials, &aheadError);
+        }
+        EXPECT_EQ(serialError, aheadError);
+        ASSERT_EQ(expected.count, actual.count);
+        EXPECT_EQ(0, std::memcmp(expected.entries.get(), actual.entries.get(),
+                                 sizeof(PaletteEntry) * expected.count));
+        ASSERT_EQ(expected.subset != nullptr, actual.subset != nullptr);
+        if (expected.subset) {
+            EXPECT_EQ(0, std::memcmp(expected.subset->entries.get(), actual.subset->entries.get(),
+                                     sizeof(PaletteEntry) * expected.subset->count));
+        }
+        EXPECT_EQ(0, std::memcmp(serial.items.get(), ahead.items.get(), sizeof(HistogramItem) * c.items));
     }
 }
 

@@ -1,7 +1,5 @@
 #include "engine/remap.h"
 
-#include <omp.h>
-
 #include <random>
 #include <vector>
 
@@ -10,6 +8,7 @@
 #include "engine/nearest_index.h"
 #include "engine/random_source.h"
 #include "tests/engine/palette_test_data.h"
+#include "tests/engine/thread_count_scope.h"
 
 namespace tessaline {
 namespace {
@@ -17,18 +16,7 @@ namespace {
 using testing::RandomPalette;
 using testing::Sse2Scope;
 using testing::Straight;
-
-class ThreadCountScope
-{
-public:
-    explicit ThreadCountScope(int threads) : saved(omp_get_max_threads()) { omp_set_num_threads(threads); }
-    ~ThreadCountScope() { omp_set_num_threads(saved); }
-    ThreadCountScope(const ThreadCountScope&) = delete;
-    ThreadCountScope& operator=(const ThreadCountScope&) = delete;
-
-private:
-    int saved;
-};
+using testing::ThreadCountScope;
 
 // Random bytes; about one pixel in `transparentOneIn` has alpha 0 and one in four is translucent.
 RgbaImage RandomImage(std::uint32_t width, std::uint32_t height, std::uint32_t seed,

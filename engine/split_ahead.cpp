@@ -1,0 +1,217 @@
+#include "engine/split_ahead.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "engine/parallel.h"
+
+namespace tessaline::detail {
+namespace {
+
+// Below this a copy and a hand-over cost about what the split itself does.
+constexpr std::uint32_t MinItemsAhead = 64;
+
+// Fewer histogram items than this make a whole cut too short to share.
+constexpr std::uint32_t MinHistogramAhead = 4096;
+
+// A slot's state: Open boxes may be claimed by either thread; a Claimed box is being split by the
+// thread that claimed it; a Ready box's split waits in the scratch for the cut to reach it.
+enum SlotState : int { Open = 0, Claimed = 1, Ready = 2 };
+
+// The same ranking as ChooseBoxToSplit: the box's weight times its largest channel spread.
+double SplitScore(const ColourBox& box)
+{
+    const float spread =
+        std::max(std::max(box.variance[0], box.variance[1]), std::max(box.variance[2], box.variance[3]));
+    return box.totalWeight * spread;
+}
+
+// Spins before a thread blocks: a hand-over usually comes within a few microseconds, and blocking
+// rather than spinning longer leaves the processor to the other thread when the machine is busy.
+constexpr unsigned SpinsBeforeBlocking = 200;
+
+inline void Spin()
+{
+#if defined(__SSE2__)
+    _mm_pause();
+#endif
+}
+
+} // namespace
+
+struct SplitAhead::Slot
+{
+    std::atomic<int> state{Open};
+    BoxSplit split;
+};
+
+SplitScratch CreateSplitScratch(std::uint32_t size)
+{
+    SplitScratch scratch;
+    scratch.items.reset(new HistogramItem[size]);
+    scratch.size = size;
+    return scratch;
+}
+
+bool SplitAheadPays(std::uint32_t histogramSize, std::uint32_t maxColours)
+{
+    return MaxThreads() >= 2 && histogramSize >= MinHistogramAhead && maxColours >= 3;
+}
+
+SplitAhead::SplitAhead(ColourBox* boxes, std::uint32_t maxBoxes, HistogramItem* items, SplitScratch& scratch,
+                       float minOpacity)
+    : boxes(boxes), maxBoxes(maxBoxes), items(items), copies(scratch.items.get()), minOpacity(minOpacity),
+      slots(std::make_unique<Slot[]>(maxBoxes))
+{
+    for (auto& box : forecast)
+        box.store(-1, std::memory_order_relaxed);
+}
+
+SplitAhead::~SplitAhead() = default;
+
+void SplitAhead::Apply(std::uint32_t k, std::uint32_t n, const BoxSplit& split)
+{
+    boxes[k] = split.first;
+    boxes[n] = split.second;
+    // Publishing the boxes: a thread that claims either slot from now on sees these records.
+    slots[n].state.store(Open, std::memory_order_release);
+    slots[k].state.store(Open, std::memory_order_release);
+}
+
+void SplitAhead::Split(std::uint32_t k, std::uint32_t n)
+{
+    Slot& slot = slots[k];
+    unsigned spins = 0;
+    for (;;) {
+        int state = slot.state.load(std::memory_order_acquire);
+        if (state == Ready) {
+            const ColourBox& box = boxes[k];
+            std::memcpy(static_cast<void*>(items + box.firstItem), copies + box.firstItem,
+                        sizeof(HistogramItem) * box.itemCount);
+            Apply(k, n, slot.split);
+            return;
+        }
+        if (state == Open && slot.state.compare_exchange_strong(state, Claimed, std::memory_order_acq_rel)) {
+            Apply(k, n, SplitItems(boxes[k], items + boxes[k].firstItem, minOpacity));
+            return;
+        }
+        // The helper is splitting box k: prepare another box meanwhile, or wait for it.
+        if (PrepareOne()) {
+            spins = 0;
+        } else if (++spins < SpinsBeforeBlocking) {
+            Spin();
+        } else {
+            slot.state.wait(Claimed, std::memory_order_acquire);
+            spins = 0;
+        }
+    }
+}
+
+void SplitAhead::Forecast(std::uint32_t n)
+{
+    // The best box is the next to split and the cut's thread takes it in place; the next few are
+    // worth preparing. Ties rank as in ChooseBoxToSplit: the first of equal scores goes first.
+    constexpr int Ranked = ForecastSize + 1;
+    int best[Ranked];
+    double bestScore[Ranked];
+    int ranked = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const ColourBox& box = boxes[i];
+        if (box.itemCount <= 1)
+            continue;
+        const double score = SplitScore(box);
+        if (!(score > 0.0))
+            continue;
+        int place = ranked;
+        while (place > 0 && score > bestScore[place - 1])
+            --place;
+        if (place >= Ranked)
+            continue;
+        for (int r = std::min(ranked, Ranked - 1); r > place; --r) {
+            best[r] = best[r - 1];
+            bestScore[r] = bestScore[r - 1];
+        }
+        best[place] = static_cast<int>(i);
+        bestScore[place] = score;
+        ranked = std::min(ranked + 1, Ranked);
+    }
+    for (int r = 1; r < Ranked; ++r) {
+        const bool worth = r < ranked && boxes[best[r]].itemCount >= MinItemsAhead;
+        forecast[r - 1].store(worth ? best[r] : -1, std::memory_order_release);
+    }
+    Wake();
+}
+
+void SplitAhead::Wake()
+{
+    // Sequentially consistent with the helper's side in Help: either it sees this news before it
+    // sleeps, or this sees it waiting and wakes it.
+    news.fetch_add(1, std::memory_order_seq_cst);
+    if (helperWaiting.load(std::memory_order_seq_cst))
+        news.notify_one();
+}
+
+bool SplitAhead::PrepareOne()
+{
+    for (auto& entry : forecast) {
+        const int j = entry.load(std::memory_order_acquire);
+        if (j < 0)
+            continue;
+        int state = Open;
+        if (slots[j].state.compare_exchange_strong(state, Claimed, std::memory_order_acq_rel)) {
+            Prepare(static_cast<std::uint32_t>(j));
+            return true;
+        }
+    }
+    return false;
+}
+
+void SplitAhead::Prepare(std::uint32_t j)
+{
+    // Only the fields a split reads: the cut's thread may be caching the box's error meanwhile.
+    ColourBox box;
+    box.firstItem = boxes[j].firstItem;
+    box.itemCount = boxes[j].itemCount;
+    box.totalWeight = boxes[j].totalWeight;
+    std::copy(std::begin(boxes[j].variance), std::end(boxes[j].variance), std::begin(box.variance));
+    HistogramItem* copy = copies + box.firstItem;
+    std::memcpy(static_cast<void*>(copy), items + box.firstItem, sizeof(HistogramItem) * box.itemCount);
+    slots[j].split = SplitItems(box, copy, minOpacity);
+    slots[j].state.store(Ready, std::memory_order_release);
+    slots[j].state.notify_one(); // the cut's thread may be waiting for this very box
+}
+
+void SplitAhead::Help()
+{
+    unsigned spins = 0;
+    for (;;) {
+        const unsigned seen = news.load(std::memory_order_acquire);
+        if (finished.load(std::memory_order_acquire))
+            return;
+        if (PrepareOne()) {
+            spins = 0;
+        } else if (++spins < SpinsBeforeBlocking) {
+            Spin();
+        } else {
+            // Sleep until the next forecast or the end; a forecast made since `seen` wakes at once.
+            helperWaiting.store(true, std::memory_order_seq_cst);
+            if (news.load(std::memory_order_seq_cst) == seen)
+                news.wait(seen, std::memory_order_acquire);
+            helperWaiting.store(false, std::memory_order_relaxed);
+            spins = 0;
+        }
+    }
+}
+
+void SplitAhead::Finish()
+{
+    finished.store(true, std::memory_order_release);
+    Wake();
+}
+
+} // namespace tessaline::detail
