@@ -154,10 +154,17 @@ void SetUpBox(ColourBox& box, std::uint32_t firstItem, std::uint32_t itemCount, 
     BoxSpread(box, boxItems);
 }
 
-double BoxError(const ColourBox& box, const HistogramItem* allItems)
+// The items of box i, in the histogram or, while splits are made ahead, in the scratch.
+const HistogramItem* ItemsOf(const ColourBox* boxes, std::uint32_t i, const Histogram& histogram,
+                             const BoxSides* sides)
+{
+    const HistogramItem* base = sides && sides->inScratch[i] ? sides->scratch : histogram.items.get();
+    return base + boxes[i].firstItem;
+}
+
+double BoxError(const ColourBox& box, const HistogramItem* items)
 {
     double error = 0.0;
-    const HistogramItem* items = allItems + box.firstItem;
     for (std::uint32_t i = 0; i < box.itemCount; ++i)
         error += ColourDifference(box.colour, items[i].colour) * items[i].perceptualWeight;
     return error;
@@ -420,7 +427,8 @@ std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histo
     return split.firstPart;
 }
 
-bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, const Histogram& histogram)
+bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, const Histogram& histogram,
+                       const BoxSides* sides)
 {
     const double limit = targetError * histogram.totalPerceptualWeight;
     double sum = 0.0;
@@ -435,7 +443,7 @@ bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, co
     // Only the boxes the last split touched are new.
     for (std::uint32_t i = 0; i < n; ++i) {
         if (boxes[i].cachedError < 0.0) {
-            boxes[i].cachedError = BoxError(boxes[i], histogram.items.get());
+            boxes[i].cachedError = BoxError(boxes[i], ItemsOf(boxes, i, histogram, sides));
             sum += boxes[i].cachedError;
             if (sum > limit)
                 return false;
@@ -444,12 +452,13 @@ bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, co
     return true;
 }
 
-Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogram& histogram)
+Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogram& histogram,
+                         const BoxSides* sides)
 {
     Palette palette = CreatePalette(n);
     for (std::uint32_t i = 0; i < n; ++i) {
         const ColourBox& box = boxes[i];
-        const HistogramItem* items = histogram.items.get() + box.firstItem;
+        const HistogramItem* items = ItemsOf(boxes, i, histogram, sides);
         float popularity = 0.0f;
         for (std::uint32_t j = 0; j < box.itemCount; ++j)
             popularity += items[j].perceptualWeight;
@@ -481,19 +490,19 @@ Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxCo
     const auto snapshotAt = static_cast<std::uint32_t>(std::ceil(powf(static_cast<float>(maxColours), 0.7f)));
     std::unique_ptr<Palette> snapshot;
     std::uint32_t n = 1;
-    const auto cut = [&](auto&& split, auto&& forecast) {
+    const auto cut = [&](auto&& split, auto&& forecast, const detail::BoxSides* sides) {
         while (n < maxColours) {
             if (CancelRequested(cancel))
                 break;
             if (n == snapshotAt && !snapshot)
-                snapshot = std::make_unique<Palette>(detail::PaletteFromBoxes(boxes.data(), n, histogram));
+                snapshot = std::make_unique<Palette>(detail::PaletteFromBoxes(boxes.data(), n, histogram, sides));
             const int k = detail::ChooseBoxToSplit(boxes.data(), n);
             if (k < 0)
                 break;
             split(static_cast<std::uint32_t>(k), n);
             ++n;
             forecast(n);
-            if (detail::WithinTargetError(boxes.data(), n, targetError, histogram))
+            if (detail::WithinTargetError(boxes.data(), n, targetError, histogram, sides))
                 break;
         }
     };
@@ -506,8 +515,9 @@ Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxCo
             if (ThreadIndex() == 0) {
                 // Nothing may leave a parallel region by an exception: carry it out.
                 try {
+                    const detail::BoxSides sides = ahead.Sides();
                     cut([&ahead](std::uint32_t k, std::uint32_t next) { ahead.Split(k, next); },
-                        [&ahead](std::uint32_t count) { ahead.Forecast(count); });
+                        [&ahead](std::uint32_t count) { ahead.Forecast(count); }, &sides);
                 } catch (...) {
                     failure = std::current_exception();
                 }
@@ -516,13 +526,14 @@ Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxCo
                 ahead.Help();
             }
         }
+        ahead.Gather(n);
         if (failure)
             std::rethrow_exception(failure);
     } else {
         cut([&](std::uint32_t k, std::uint32_t next) {
                 detail::SplitBox(boxes.data(), k, next, histogram, minOpacity);
             },
-            [](std::uint32_t) {});
+            [](std::uint32_t) {}, nullptr);
     }
 
     Palette palette = detail::PaletteFromBoxes(boxes.data(), n, histogram);

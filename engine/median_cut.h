@@ -65,11 +65,21 @@ BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity
 std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram,
                        float minOpacity);
 
+/// Where boxes' items lie while splits are made ahead: box i's items are at the same offset in
+/// `scratch` instead of the histogram when inScratch[i] is set.
+struct BoxSides
+{
+    const HistogramItem* scratch = nullptr;
+    const std::uint8_t* inScratch = nullptr;
+};
+
 /// True while the summed box errors stay within targetError * totalPerceptualWeight; caches errors.
-bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, const Histogram& histogram);
+bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, const Histogram& histogram,
+                       const BoxSides* sides = nullptr);
 
 /// One entry per box: its colour, popularity the box's perceptual weight.
-Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogram& histogram);
+Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogram& histogram,
+                         const BoxSides* sides = nullptr);
 
 } // namespace detail
 

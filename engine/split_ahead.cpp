@@ -48,6 +48,7 @@ struct SplitAhead::Slot
 {
     std::atomic<int> state{Open};
     BoxSplit split;
+    std::uint8_t side = 0; ///< where the prepared parts lie: 1 in the scratch, 0 in the histogram
 };
 
 SplitScratch CreateSplitScratch(std::uint32_t size)
@@ -66,7 +67,7 @@ bool SplitAheadPays(std::uint32_t histogramSize, std::uint32_t maxColours)
 SplitAhead::SplitAhead(ColourBox* boxes, std::uint32_t maxBoxes, HistogramItem* items, SplitScratch& scratch,
                        float minOpacity)
     : boxes(boxes), maxBoxes(maxBoxes), items(items), copies(scratch.items.get()), minOpacity(minOpacity),
-      slots(std::make_unique<Slot[]>(maxBoxes))
+      slots(std::make_unique<Slot[]>(maxBoxes)), inScratch(std::make_unique<std::uint8_t[]>(maxBoxes))
 {
     for (auto& box : forecast)
         box.store(-1, std::memory_order_relaxed);
@@ -74,10 +75,17 @@ SplitAhead::SplitAhead(ColourBox* boxes, std::uint32_t maxBoxes, HistogramItem* 
 
 SplitAhead::~SplitAhead() = default;
 
-void SplitAhead::Apply(std::uint32_t k, std::uint32_t n, const BoxSplit& split)
+HistogramItem* SplitAhead::Live(std::uint32_t box) const
+{
+    return (inScratch[box] ? copies : items) + boxes[box].firstItem;
+}
+
+void SplitAhead::Apply(std::uint32_t k, std::uint32_t n, const BoxSplit& split, std::uint8_t side)
 {
     boxes[k] = split.first;
     boxes[n] = split.second;
+    inScratch[k] = side;
+    inScratch[n] = side;
     // Publishing the boxes: a thread that claims either slot from now on sees these records.
     slots[n].state.store(Open, std::memory_order_release);
     slots[k].state.store(Open, std::memory_order_release);
@@ -90,14 +98,11 @@ void SplitAhead::Split(std::uint32_t k, std::uint32_t n)
     for (;;) {
         int state = slot.state.load(std::memory_order_acquire);
         if (state == Ready) {
-            const ColourBox& box = boxes[k];
-            std::memcpy(static_cast<void*>(items + box.firstItem), copies + box.firstItem,
-                        sizeof(HistogramItem) * box.itemCount);
-            Apply(k, n, slot.split);
+            Apply(k, n, slot.split, slot.side);
             return;
         }
         if (state == Open && slot.state.compare_exchange_strong(state, Claimed, std::memory_order_acq_rel)) {
-            Apply(k, n, SplitItems(boxes[k], items + boxes[k].firstItem, minOpacity));
+            Apply(k, n, SplitItems(boxes[k], Live(k), minOpacity), inScratch[k]);
             return;
         }
         // The helper is splitting box k: prepare another box meanwhile, or wait for it.
@@ -179,9 +184,12 @@ void SplitAhead::Prepare(std::uint32_t j)
     box.itemCount = boxes[j].itemCount;
     box.totalWeight = boxes[j].totalWeight;
     std::copy(std::begin(boxes[j].variance), std::end(boxes[j].variance), std::begin(box.variance));
-    HistogramItem* copy = copies + box.firstItem;
-    std::memcpy(static_cast<void*>(copy), items + box.firstItem, sizeof(HistogramItem) * box.itemCount);
+    // The other array's range of a live box holds nothing anyone reads: prepare the split there.
+    const std::uint8_t side = inScratch[j] ? 0 : 1;
+    HistogramItem* copy = (side ? copies : items) + box.firstItem;
+    std::memcpy(static_cast<void*>(copy), Live(j), sizeof(HistogramItem) * box.itemCount);
     slots[j].split = SplitItems(box, copy, minOpacity);
+    slots[j].side = side;
     slots[j].state.store(Ready, std::memory_order_release);
     slots[j].state.notify_one(); // the cut's thread may be waiting for this very box
 }
@@ -212,6 +220,17 @@ void SplitAhead::Finish()
 {
     finished.store(true, std::memory_order_release);
     Wake();
+}
+
+void SplitAhead::Gather(std::uint32_t n)
+{
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (inScratch[i]) {
+            std::memcpy(static_cast<void*>(items + boxes[i].firstItem), copies + boxes[i].firstItem,
+                        sizeof(HistogramItem) * boxes[i].itemCount);
+            inScratch[i] = 0;
+        }
+    }
 }
 
 } // namespace tessaline::detail

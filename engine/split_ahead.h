@@ -1,9 +1,10 @@
 #pragma once
-// engine/split_ahead.h: the median cut's splits prepared ahead on a second thread. The boxes most
-// likely to be split next are split on a copy of their items; when the cut reaches one of them, its
-// prepared items are copied back instead of being split again. A split depends only on the box and
-// its items, and only the cut's own thread writes the histogram, so the cut ends exactly as when
-// every split is made in place.
+// engine/split_ahead.h: the median cut's splits prepared ahead on a second thread. Each box's items
+// lie either in the histogram or at the same offsets in a scratch array of the histogram's size. The
+// boxes most likely to be split next are split on a copy in the other array; when the cut reaches
+// one, its parts simply live there from then on. A split depends only on the box and its items, and
+// no thread writes a box's live items but the cut's own, so once the parts are gathered back into
+// the histogram the cut ends exactly as when every split is made in place.
 
 #include <atomic>
 #include <cstdint>
@@ -14,8 +15,8 @@
 
 namespace tessaline::detail {
 
-/// Room for prepared splits: one item per histogram item, each box's copy at the box's own offset,
-/// so that the copies of disjoint boxes never overlap. Reused by every cut of a feedback loop.
+/// The second home of boxes' items: one item per histogram item, each box at its own offset, so
+/// that disjoint boxes never overlap. Reused by every cut of a feedback loop.
 struct SplitScratch
 {
     std::unique_ptr<HistogramItem[]> items;
@@ -51,13 +52,21 @@ public:
     /// Ends Help.
     void Finish();
 
+    /// Where the boxes' items lie now, for reading them during the cut.
+    BoxSides Sides() const { return BoxSides{copies, inScratch.get()}; }
+
+    /// Moves the items of boxes[0, n) that lie in the scratch back into the histogram. Only after
+    /// the parallel region, when no split is being prepared.
+    void Gather(std::uint32_t n);
+
 private:
     struct Slot;
     static constexpr int ForecastSize = 8;
 
     bool PrepareOne();
     void Prepare(std::uint32_t j);
-    void Apply(std::uint32_t k, std::uint32_t n, const BoxSplit& split);
+    void Apply(std::uint32_t k, std::uint32_t n, const BoxSplit& split, std::uint8_t side);
+    HistogramItem* Live(std::uint32_t box) const;
     void Wake();
 
     ColourBox* boxes;
@@ -66,6 +75,7 @@ private:
     HistogramItem* copies;
     float minOpacity;
     std::unique_ptr<Slot[]> slots;
+    std::unique_ptr<std::uint8_t[]> inScratch; ///< per box: its items lie in the scratch
     std::atomic<int> forecast[ForecastSize];
     std::atomic<bool> finished{false};
     std::atomic<unsigned> news{0};          ///< counts forecasts and the finish, for the helper's sleep
