@@ -284,11 +284,13 @@ std::string Timings(const QString& name, Clock::duration load, const CliProgress
     std::string text;
     Appendf(text, "%s:\n", qUtf8Printable(DisplayName(name)));
     Appendf(text, "  %-28s %8.1f ms\n", "load", Ms(load));
+    // The worker reports the end after measuring and encoding the result, which has its own line.
+    const Clock::time_point reduced = progress.finishedAt - std::chrono::milliseconds(measureMs);
     for (int stage = StageAlphaRaise; stage <= StageRelease; ++stage) {
         const auto& begin = progress.stageStart[static_cast<std::size_t>(stage)];
         if (!begin)
             continue;
-        Clock::time_point end = progress.finishedAt;
+        Clock::time_point end = std::max(reduced, *begin);
         for (int next = stage + 1; next <= StageRelease; ++next)
             if (const auto& later = progress.stageStart[static_cast<std::size_t>(next)]) {
                 end = *later;
