@@ -20,7 +20,8 @@ constexpr int MaxLevel = 12;
 
 // On data that shrinks more than this (large flat areas, rows repeating rows) zlib's long match
 // chains still beat libdeflate's lazy levels by a few percent, while costing little: its search
-// ends at the first match of the longest length, and such data is full of them.
+// ends at the first match of the longest length, and such data is full of them. On the most
+// regular data (one index, stripes) they beat even level 12 by 1 to 4 %.
 constexpr std::size_t FlatRatio = 12;
 
 struct CompressorFree
@@ -97,11 +98,16 @@ std::vector<std::uint8_t> DeflateImageData(const IndexedImage& image, int bitDep
                                            PngCompression compression)
 {
     const std::vector<std::uint8_t> raw = PackImageRows(image, bitDepth);
-    if (compression == PngCompression::Max)
-        return LibdeflateStream(raw, MaxLevel);
     std::vector<std::uint8_t> stream = LibdeflateStream(raw, DefaultLevel);
     if (stream.size() * FlatRatio < raw.size() && raw.size() <= UINT32_MAX)
         KeepZlibWhenSmaller(raw, stream);
+    if (compression == PngCompression::Max) {
+        // Level 12 is smaller on nearly everything, but not on the most regular rows; starting
+        // from the default stream (a tenth of level 12's time) keeps max never larger than it.
+        std::vector<std::uint8_t> smaller = LibdeflateStream(raw, MaxLevel);
+        if (smaller.size() < stream.size())
+            stream.swap(smaller);
+    }
     return stream;
 }
 

@@ -17,7 +17,7 @@ enum class PngCompression : int {
     /// Fast: about the size of a zlib level-9 stream (no larger on results at the default
     /// settings), in a fraction of its time.
     Default = 0,
-    /// The smallest stream we can make; several times slower than Default.
+    /// The smallest stream we can make, never larger than Default's; several times slower.
     Max = 1,
 };
 
