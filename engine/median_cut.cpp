@@ -360,21 +360,47 @@ int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
     return best;
 }
 
-BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity)
+namespace {
+
+// Boxes smaller than this are split by one thread: handing half a pass over costs about as much.
+constexpr std::uint32_t MinItemsShared = 8192;
+
+// Runs task(begin, end) over [0, count), in two halves side by side when a pair is given. Only for
+// passes in which every item's result is its own.
+template <class Task>
+void ForEachItem(WorkPair* pair, std::uint32_t count, const Task& task)
+{
+    if (!pair) {
+        task(0u, count);
+        return;
+    }
+    const std::uint32_t half = count / 2;
+    auto first = [&] { task(0u, half); };
+    auto second = [&] { task(half, count); };
+    pair->Run(first, second);
+}
+
+} // namespace
+
+BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity, WorkPair* pair)
 {
     const std::uint32_t count = box.itemCount;
+    if (count < MinItemsShared)
+        pair = nullptr;
 
     // Channels by descending spread; a stable sort keeps ties in channel order, so runs repeat.
     int order[4] = {0, 1, 2, 3};
     std::stable_sort(order, order + 4, [&box](int x, int y) { return box.variance[x] > box.variance[y]; });
 
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::array<float, 4> v = Channels(items[i].colour);
-        const double major = v[order[0]];
-        const double minor = 0.5 * v[order[1]] + v[order[2]] + 0.25 * v[order[3]];
-        // The minor term is not clamped to 16 bits: above 65535 it overlaps the major term's low bit.
-        items[i].sortValue = (SortUnits(major) << 16) | SortUnits(minor);
-    }
+    ForEachItem(pair, count, [items, &order](std::uint32_t begin, std::uint32_t end) {
+        for (std::uint32_t i = begin; i < end; ++i) {
+            const std::array<float, 4> v = Channels(items[i].colour);
+            const double major = v[order[0]];
+            const double minor = 0.5 * v[order[1]] + v[order[2]] + 0.25 * v[order[3]];
+            // The minor term is not clamped to 16 bits: above 65535 it overlaps the major term's low bit.
+            items[i].sortValue = (SortUnits(major) << 16) | SortUnits(minor);
+        }
+    });
 
     // Only the median rank (and its neighbour for an even count) needs to be in place.
     const std::uint32_t m = (count - 1) / 2;
@@ -390,9 +416,13 @@ BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity
     // The median selection already split the box: items[0, front) rank before items[front, count),
     // so the split point search only needs to look into the half where the crossing lies.
     const std::uint32_t front = m + 1;
+    ForEachItem(pair, count, [items, &median](std::uint32_t begin, std::uint32_t end) {
+        for (std::uint32_t i = begin; i < end; ++i)
+            items[i].colourWeight = ColourWeightOf(median, items[i]);
+    });
+    // Summed in item order, apart from the weights, so that the sum is the same however they were made.
     double colourWeightSum = 0.0, frontWeight = 0.0;
     for (std::uint32_t i = 0; i < count; ++i) {
-        items[i].colourWeight = ColourWeightOf(median, items[i]);
         colourWeightSum += items[i].colourWeight;
         if (i + 1 == front)
             frontWeight = colourWeightSum;
@@ -412,9 +442,17 @@ BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity
     const double firstWeight = AdjustedWeightSum(items, firstPart);
     BoxSplit split;
     split.firstPart = firstPart;
-    SetUpBox(split.second, box.firstItem + firstPart, count - firstPart, box.totalWeight - firstWeight,
-             items + firstPart, minOpacity);
-    SetUpBox(split.first, box.firstItem, firstPart, firstWeight, items, minOpacity);
+    auto setUpSecond = [&] {
+        SetUpBox(split.second, box.firstItem + firstPart, count - firstPart, box.totalWeight - firstWeight,
+                 items + firstPart, minOpacity);
+    };
+    auto setUpFirst = [&] { SetUpBox(split.first, box.firstItem, firstPart, firstWeight, items, minOpacity); };
+    if (pair) {
+        pair->Run(setUpFirst, setUpSecond);
+    } else {
+        setUpSecond();
+        setUpFirst();
+    }
     return split;
 }
 

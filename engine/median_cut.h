@@ -56,9 +56,36 @@ struct BoxSplit
     std::uint32_t firstPart = 0;
 };
 
+/// A call of a function object that outlives it, without copying or allocating.
+class TaskRef
+{
+public:
+    template <class F>
+    TaskRef(F& task) : object(&task), call([](void* o) { (*static_cast<F*>(o))(); })
+    {
+    }
+    void operator()() const { call(object); }
+
+private:
+    void* object;
+    void (*call)(void*);
+};
+
+/// Two independent pieces of work, the second on another thread when one is free to take it.
+class WorkPair
+{
+public:
+    /// Returns when both have run.
+    virtual void Run(TaskRef first, TaskRef second) = 0;
+
+protected:
+    ~WorkPair() = default;
+};
+
 /// Splits `box`, whose items lie at `items` (its range of the histogram or a copy of that range), and
-/// reorders them so the first part comes first. The result depends only on the items and the box.
-BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity);
+/// reorders them so the first part comes first. The result depends only on the items and the box;
+/// with a `pair`, a large box's per-item passes and the set-up of its two parts run side by side.
+BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity, WorkPair* pair = nullptr);
 
 /// Splits box k into box k and a new box n; reorders the box's items so the first part comes first.
 /// Returns the size of the first part (1 to itemCount - 1).

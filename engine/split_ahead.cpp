@@ -19,6 +19,9 @@ constexpr std::uint32_t MinItemsAhead = 64;
 // Fewer histogram items than this make a whole cut too short to share.
 constexpr std::uint32_t MinHistogramAhead = 4096;
 
+// The handed-over task's state.
+enum SideState : int { NoSide = 0, Posted = 1, Running = 2, SideDone = 3 };
+
 // A slot's state: Open boxes may be claimed by either thread; a Claimed box is being split by the
 // thread that claimed it; a Ready box's split waits in the scratch for the cut to reach it.
 enum SlotState : int { Open = 0, Claimed = 1, Ready = 2 };
@@ -102,7 +105,7 @@ void SplitAhead::Split(std::uint32_t k, std::uint32_t n)
             return;
         }
         if (state == Open && slot.state.compare_exchange_strong(state, Claimed, std::memory_order_acq_rel)) {
-            Apply(k, n, SplitItems(boxes[k], Live(k), minOpacity), inScratch[k]);
+            Apply(k, n, SplitItems(boxes[k], Live(k), minOpacity, this), inScratch[k]);
             return;
         }
         // The helper is splitting box k: prepare another box meanwhile, or wait for it.
@@ -194,6 +197,38 @@ void SplitAhead::Prepare(std::uint32_t j)
     slots[j].state.notify_one(); // the cut's thread may be waiting for this very box
 }
 
+void SplitAhead::Run(TaskRef first, TaskRef second)
+{
+    sideTask = &second;
+    sideState.store(Posted, std::memory_order_release);
+    Wake();
+    first();
+    int state = Posted;
+    if (sideState.compare_exchange_strong(state, NoSide, std::memory_order_acq_rel)) {
+        second(); // the helper was busy: take it back
+        return;
+    }
+    // The helper took it; it takes about as long as `first` did.
+    for (unsigned spins = 0; (state = sideState.load(std::memory_order_acquire)) != SideDone;) {
+        if (++spins < SpinsBeforeBlocking)
+            Spin();
+        else
+            sideState.wait(state, std::memory_order_acquire);
+    }
+    sideState.store(NoSide, std::memory_order_relaxed);
+}
+
+bool SplitAhead::RunSideTask()
+{
+    int state = Posted;
+    if (!sideState.compare_exchange_strong(state, Running, std::memory_order_acq_rel))
+        return false;
+    (*sideTask)();
+    sideState.store(SideDone, std::memory_order_release);
+    sideState.notify_one();
+    return true;
+}
+
 void SplitAhead::Help()
 {
     unsigned spins = 0;
@@ -201,7 +236,7 @@ void SplitAhead::Help()
         const unsigned seen = news.load(std::memory_order_acquire);
         if (finished.load(std::memory_order_acquire))
             return;
-        if (PrepareOne()) {
+        if (RunSideTask() || PrepareOne()) {
             spins = 0;
         } else if (++spins < SpinsBeforeBlocking) {
             Spin();

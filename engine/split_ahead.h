@@ -31,12 +31,12 @@ bool SplitAheadPays(std::uint32_t histogramSize, std::uint32_t maxColours);
 
 /// One median cut's splits. The cut's thread calls Split and Forecast; a second thread of the same
 /// parallel region calls Help, which returns after Finish.
-class SplitAhead
+class SplitAhead : public WorkPair
 {
 public:
     SplitAhead(ColourBox* boxes, std::uint32_t maxBoxes, HistogramItem* items, SplitScratch& scratch,
                float minOpacity);
-    ~SplitAhead();
+    virtual ~SplitAhead();
     SplitAhead(const SplitAhead&) = delete;
     SplitAhead& operator=(const SplitAhead&) = delete;
 
@@ -52,6 +52,10 @@ public:
     /// Ends Help.
     void Finish();
 
+    /// Runs `first` here and hands `second` to the helper when it is free; a large in-place split
+    /// shares its passes this way while the helper has nothing else to prepare.
+    void Run(TaskRef first, TaskRef second) override;
+
     /// Where the boxes' items lie now, for reading them during the cut.
     BoxSides Sides() const { return BoxSides{copies, inScratch.get()}; }
 
@@ -64,6 +68,7 @@ private:
     static constexpr int ForecastSize = 8;
 
     bool PrepareOne();
+    bool RunSideTask();
     void Prepare(std::uint32_t j);
     void Apply(std::uint32_t k, std::uint32_t n, const BoxSplit& split, std::uint8_t side);
     HistogramItem* Live(std::uint32_t box) const;
@@ -80,6 +85,8 @@ private:
     std::atomic<bool> finished{false};
     std::atomic<unsigned> news{0};          ///< counts forecasts and the finish, for the helper's sleep
     std::atomic<bool> helperWaiting{false};
+    std::atomic<int> sideState{0}; ///< the handed-over task: none, posted, running, done
+    const TaskRef* sideTask = nullptr;
 };
 
 } // namespace tessaline::detail
