@@ -37,8 +37,9 @@
 #include "imageio/atomic_file.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
+#include "imageio/qt_bitmap_reader.h"
 #include "imageio/compare_bitmaps.h"
-#include "imageio/job_builder.h"
+#include "imageio/painted_weights.h"
 #include "imageio/png_writer.h"
 
 namespace tessaline {
@@ -338,7 +339,7 @@ bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
     const QString name = DisplayName(path.filename());
     QString whyNot;
-    if (!LoadImageFile(source, path, &whyNot)) {
+    if (!LoadImageFile(source, path, QtBitmaps(), &whyNot)) {
         statusBar()->showMessage(texts::LoadFailedText(name, LoadFailureReason(path, whyNot)));
         CountOutcome(false, name);
         return false;
@@ -608,7 +609,7 @@ bool CMainFrame::LoadWeights(const std::filesystem::path& path)
     const QString name = ToQString(path);
     RgbaImage image;
     QImage weights;
-    if (!source.Empty() && LoadImageFile(image, path))
+    if (!source.Empty() && LoadImageFile(image, path, QtBitmaps()))
         weights = MakeSourceBitmap(image);
     if (weights.isNull()) {
         statusBar()->showMessage(texts::WeightsNotLoaded(name));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "cli/bitmap_plugin_loader.h"
 #include "cli/cli_options.h"
 #include "imageio/image_loader.h"
 #include "imageio/output_files.h"
@@ -54,7 +55,7 @@ public:
                 if (skipFolder && IdentityOf(entry.path()) == skipFolder)
                     continue;
                 Walk(entry.path(), subfolder / name);
-            } else if (LooksLikeImageFile(entry.path())) {
+            } else if (LooksLikeImageFile(entry.path(), PluginBitmaps())) {
                 found.push_back({ToQString(entry.path()), entry.path(), subfolder, false, std::nullopt});
             }
         }

@@ -1,14 +1,12 @@
 // tessaline-cli: reduces image files to palette PNGs without a window. Each file takes the road a
-// file dropped onto the desktop program takes: the PNG reader, else Qt's image readers through
-// the bitmap bridge; the job built from the panel's values by BuildReduceJob; the reduction on a
+// file dropped onto the desktop program takes: the PNG reader, else Qt's image readers (a module
+// loaded for the first such file); the job built from the panel's values by BuildReduceJob; the reduction on a
 // ReduceThread; the result written by the PNG writer to OUTPUT/NAME.png beside the source (or
 // where -o / --output-dir say). With -j several files go through that road at once, each on its
 // own thread with its share of the processors; a file's lines are printed whole once it is done.
 // Only QCoreApplication is created, so no display is needed.
 
 #include <QCoreApplication>
-#include <QImage>
-#include <QImageReader>
 #include <QString>
 
 #include <algorithm>
@@ -39,6 +37,7 @@
 #endif
 
 #include "cli/batch_inputs.h"
+#include "cli/bitmap_plugin_loader.h"
 #include "cli/batch_report.h"
 #include "cli/cli_options.h"
 #include "cli/interrupt_watch.h"
@@ -49,9 +48,7 @@
 #include "engine/reduce_stages.h"
 #include "engine/result_figures.h"
 #include "imageio/atomic_file.h"
-#include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
-#include "imageio/image_limits.h"
 #include "imageio/job_builder.h"
 #include "imageio/output_files.h"
 #include "imageio/png_writer.h"
@@ -179,7 +176,7 @@ void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& me
 void LoadImage(const fs::path& input, RgbaImage& source)
 {
     QString whyNot;
-    if (!LoadImageFile(source, input, &whyNot))
+    if (!LoadImageFile(source, input, PluginBitmaps(), &whyNot))
         throw Failure{whyNot};
 }
 
@@ -232,21 +229,15 @@ std::uint64_t WriteStandardOutput(const IndexedImage& image, std::vector<std::ui
 
 // The painted weight: any image whose alpha is the weight, read as an input is read. Read once
 // for all files; a failure names the weights file.
-std::optional<QImage> LoadWeights(const QString& path, QString& reason)
+bool LoadWeights(const QString& path, RgbaImage& image, QString& reason)
 {
-    RgbaImage image;
     try {
         LoadImage(ToPath(path), image);
     } catch (const Failure& failure) {
         reason = "weights image: " + failure.reason;
-        return std::nullopt;
+        return false;
     }
-    QImage bitmap = MakeSourceBitmap(image);
-    if (bitmap.isNull()) {
-        reason = "weights image: out of memory";
-        return std::nullopt;
-    }
-    return bitmap;
+    return true;
 }
 
 // The summary line's figures: "187 colours, 231 ms, 41.2 dB, max error 12, 120823 bytes", where
@@ -335,9 +326,14 @@ public:
     {
         if (!options.weightsPath.isEmpty()) {
             QString reason;
-            weights = LoadWeights(options.weightsPath, reason);
-            if (!weights) {
+            if (!LoadWeights(options.weightsPath, weightsImage, reason)) {
                 Fail(options.weightsPath, reason);
+                return CliExitFileFailed;
+            }
+            try {
+                weights = AlphaOf(weightsImage);
+            } catch (const std::bad_alloc&) {
+                Fail(options.weightsPath, "weights image: out of memory");
                 return CliExitFileFailed;
             }
             protectedFiles.AddWeights(ToPath(options.weightsPath));
@@ -570,7 +566,7 @@ private:
             const QByteArray bytes = ReadStandardInput();
             record.inputBytes = static_cast<std::uint64_t>(bytes.size());
             QString whyNot;
-            if (!LoadImageBytes(source, bytes, &whyNot))
+            if (!LoadImageBytes(source, bytes, PluginBitmaps(), &whyNot))
                 throw Failure{whyNot};
         } else {
             LoadImage(input.path, source);
@@ -579,11 +575,10 @@ private:
         record.width = source.width;
         record.height = source.height;
 
-        if (weights && (static_cast<std::uint32_t>(weights->width()) != source.width ||
-                        static_cast<std::uint32_t>(weights->height()) != source.height))
+        if (weights && (weights->width != source.width || weights->height != source.height))
             throw Failure{QString("the weights image is %1 x %2, the image %3 x %4")
-                              .arg(weights->width())
-                              .arg(weights->height())
+                              .arg(weights->width)
+                              .arg(weights->height)
                               .arg(source.width)
                               .arg(source.height)};
 
@@ -664,7 +659,8 @@ private:
     ProgressLine tally; // with -j: how many files have finished, and the last of them
     const int threadsPerFile; // 0: the runtime's default, for a single file at a time
     std::vector<BatchInput> inputs;
-    std::optional<QImage> weights;
+    RgbaImage weightsImage;
+    std::optional<WeightAlpha> weights; // the alpha of weightsImage
     BatchReport report;
 
     std::atomic<std::size_t> next{0};
@@ -696,13 +692,12 @@ int main(int argc, char* argv[])
     });
     const int processors = MaxThreads();
 
-    // QCoreApplication, not QGuiApplication: decoding needs the image plugins, not a display.
+    // QCoreApplication, not QGuiApplication: decoding needs the image plugins, not a display, and
+    // those are loaded only for a file that is not a PNG (PluginBitmaps).
     QCoreApplication app(argc, argv);
     InstallTemporaryCleanup(); // Ctrl+C or a kill while a result is written leaves no temporary
     qInstallMessageHandler(DropQtMessages);
     QCoreApplication::setApplicationName(CliProgramName);
-    // Qt's own limit (256 MiB by default) would refuse images the PNG reader accepts.
-    QImageReader::setAllocationLimit(static_cast<int>((MaxImagePixels * 4) >> 20)); // in MiB
 
     // The arguments as the system gave them: a file name need not be UTF-8, and each must reach
     // the file system as the same bytes.

@@ -548,7 +548,9 @@ Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxCo
     if (scratch && detail::SplitAheadPays(histogram.size, maxColours)) {
         detail::SplitAhead ahead(boxes.data(), maxColours, items, *scratch, minOpacity);
         std::exception_ptr failure;
-#pragma omp parallel num_threads(2)
+        // The whole team, not two of it: a region of another size would make the runtime retire
+        // and start threads again between this stage and the parallel loops around it.
+#pragma omp parallel
         {
             if (ThreadIndex() == 0) {
                 // Nothing may leave a parallel region by an exception: carry it out.

@@ -157,11 +157,11 @@ void SplitAhead::Forecast(std::uint32_t n)
 
 void SplitAhead::Wake()
 {
-    // Sequentially consistent with the helper's side in Help: either it sees this news before it
-    // sleeps, or this sees it waiting and wakes it.
+    // Sequentially consistent with the helpers' side in Help: either a helper sees this news before
+    // it sleeps, or this sees it counted and wakes it.
     news.fetch_add(1, std::memory_order_seq_cst);
-    if (helperWaiting.load(std::memory_order_seq_cst))
-        news.notify_one();
+    if (sleepingHelpers.load(std::memory_order_seq_cst) > 0)
+        news.notify_all();
 }
 
 bool SplitAhead::PrepareOne()
@@ -242,10 +242,10 @@ void SplitAhead::Help()
             Spin();
         } else {
             // Sleep until the next forecast or the end; a forecast made since `seen` wakes at once.
-            helperWaiting.store(true, std::memory_order_seq_cst);
+            sleepingHelpers.fetch_add(1, std::memory_order_seq_cst);
             if (news.load(std::memory_order_seq_cst) == seen)
                 news.wait(seen, std::memory_order_acquire);
-            helperWaiting.store(false, std::memory_order_relaxed);
+            sleepingHelpers.fetch_sub(1, std::memory_order_relaxed);
             spins = 0;
         }
     }

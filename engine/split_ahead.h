@@ -29,8 +29,8 @@ SplitScratch CreateSplitScratch(std::uint32_t size);
 /// True when preparing splits ahead can pay: a second thread is allowed and there are enough items.
 bool SplitAheadPays(std::uint32_t histogramSize, std::uint32_t maxColours);
 
-/// One median cut's splits. The cut's thread calls Split and Forecast; a second thread of the same
-/// parallel region calls Help, which returns after Finish.
+/// One median cut's splits. The cut's thread calls Split and Forecast; the other threads of the same
+/// parallel region call Help, which returns after Finish. Any number of helpers gives the same cut.
 class SplitAhead : public WorkPair
 {
 public:
@@ -83,8 +83,8 @@ private:
     std::unique_ptr<std::uint8_t[]> inScratch; ///< per box: its items lie in the scratch
     std::atomic<int> forecast[ForecastSize];
     std::atomic<bool> finished{false};
-    std::atomic<unsigned> news{0};          ///< counts forecasts and the finish, for the helper's sleep
-    std::atomic<bool> helperWaiting{false};
+    std::atomic<unsigned> news{0}; ///< counts forecasts, hand-overs and the finish, for helpers' sleep
+    std::atomic<int> sleepingHelpers{0};
     std::atomic<int> sideState{0}; ///< the handed-over task: none, posted, running, done
     const TaskRef* sideTask = nullptr;
 };

@@ -13,14 +13,9 @@
 
 #include "imageio/file_stream.h"
 #include "imageio/image_limits.h"
+#include "imageio/file_kind.h"
 
 namespace tessaline {
-
-bool StartsWithPngSignature(QIODevice& device)
-{
-    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
-    return device.peek(signature.size()) == signature;
-}
 
 namespace {
 
@@ -32,15 +27,6 @@ QImage Refused(QString* whyNot, const QString& reason)
 }
 
 } // namespace
-
-QString TooLargeReason(std::uint32_t width, std::uint32_t height)
-{
-    return QStringLiteral("image too large: %1 x %2 pixels (at most %3 pixels, %4 on a side)")
-        .arg(width)
-        .arg(height)
-        .arg(MaxImagePixels)
-        .arg(MaxImageSide);
-}
 
 QImage DecodeBitmap(QIODevice& device, QString* whyNot)
 {

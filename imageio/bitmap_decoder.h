@@ -21,18 +21,12 @@ namespace tessaline {
 inline constexpr const char* DecodedFormats[] = {"bmp", "gif", "jpeg", "ico", "cur", "tiff", "webp",
                                                  "pbm", "pgm", "ppm"};
 
-/// True when `device`'s next bytes are the PNG signature. Reads nothing (peeks).
-bool StartsWithPngSignature(QIODevice& device);
-
 /// Decodes one image from `device` (open for reading), turned as its EXIF orientation says. Null
 /// for a PNG, a format outside DecodedFormats, an unknown or damaged file, a file larger than
 /// MaxImageFileBytes, a declared size beyond the limits, or when memory runs out while Qt decodes; then `whyNot`, when given, receives a
 /// short English reason ("not a supported image: ...", "cannot read: ...", "out of memory").
 /// Never throws.
 QImage DecodeBitmap(QIODevice& device, QString* whyNot = nullptr);
-
-/// The reason given for an image beyond WithinImageLimits, by every reader alike.
-QString TooLargeReason(std::uint32_t width, std::uint32_t height);
 
 /// DecodeBitmap on the file at `path`; null when it cannot be opened.
 QImage DecodeBitmapFile(const std::filesystem::path& path, QString* whyNot = nullptr);

@@ -1,36 +1,15 @@
 #include "imageio/image_loader.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QImage>
-#include <QImageReader>
 
-#include "imageio/bitmap_bridge.h"
-#include "imageio/bitmap_decoder.h"
+#include "imageio/file_kind.h"
 #include "imageio/image_limits.h"
 #include "imageio/output_files.h"
 #include "imageio/png_reader.h"
 
 namespace tessaline {
 
-namespace {
-
-// The engine's image from what Qt's decoder gave; a null bitmap was refused with its reason.
-bool TakeDecodedBitmap(RgbaImage& image, const QImage& bitmap, QString* whyNot)
-{
-    if (bitmap.isNull())
-        return false;
-    if (!LoadFromBitmap(image, bitmap)) {
-        if (whyNot)
-            *whyNot = QStringLiteral("out of memory");
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
-bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot)
+bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, BitmapReader& bitmaps, QString* whyNot)
 {
     if (const auto refusal = WhyNotAnInput(path)) {
         image.Release();
@@ -53,10 +32,10 @@ bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString*
         return false;
     }
     // Not a PNG the reader accepts: Qt's plugins may read it (JPEG, BMP, GIF, ...).
-    return TakeDecodedBitmap(image, DecodeBitmapFile(path, whyNot), whyNot);
+    return bitmaps.ReadFile(image, path, whyNot);
 }
 
-bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot)
+bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, BitmapReader& bitmaps, QString* whyNot)
 {
     const int pngCode = ReadPngMemory(image, reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                       static_cast<std::size_t>(bytes.size()));
@@ -67,13 +46,10 @@ bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot)
             *whyNot = QStringLiteral("out of memory (or the image is too large)");
         return false;
     }
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    return TakeDecodedBitmap(image, DecodeBitmap(buffer, whyNot), whyNot);
+    return bitmaps.ReadBytes(image, bytes, whyNot);
 }
 
-bool LooksLikeImageFile(const std::filesystem::path& path)
+bool LooksLikeImageFile(const std::filesystem::path& path, BitmapReader& bitmaps)
 {
     if (WhyNotAnInput(path))
         return false;
@@ -82,12 +58,8 @@ bool LooksLikeImageFile(const std::filesystem::path& path)
         return false;
     if (StartsWithPngSignature(file))
         return true;
-    // Qt's plugins tell the format from the header; only the formats the loader hands them count.
-    const QByteArray format = QImageReader::imageFormat(&file).toLower();
-    for (const char* name : DecodedFormats)
-        if (format == name)
-            return true;
-    return false;
+    file.close();
+    return bitmaps.Recognises(path);
 }
 
 } // namespace tessaline

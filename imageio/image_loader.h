@@ -1,6 +1,6 @@
 #pragma once
 // imageio/image_loader.h: how a file becomes the engine's input, the same for the window's drops
-// and the command-line tool: the PNG reader first, then Qt's plugins through the guarded decoder.
+// and the command-line tool: the PNG reader first, then the bitmap reader (Qt's plugins).
 
 #include <filesystem>
 
@@ -8,20 +8,22 @@
 #include <QString>
 
 #include "engine/colour_model.h"
+#include "imageio/bitmap_reader.h"
 
 namespace tessaline {
 
 /// Fills `image` from the file at `path`. Only regular files are opened (WhyNotAnInput), so a FIFO
 /// or a device is refused at once instead of blocking the caller. On failure returns false,
 /// leaves `image` empty and, when `whyNot` is given, stores a short English reason. Never throws.
-bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot = nullptr);
+bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, BitmapReader& bitmaps,
+                   QString* whyNot = nullptr);
 
 /// LoadImageFile for a whole file already in memory (an image piped to standard input).
-bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot = nullptr);
+bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, BitmapReader& bitmaps, QString* whyNot = nullptr);
 
 /// Whether the file at `path` is one LoadImageFile would try to decode, judged by its first bytes
-/// alone: a PNG signature, or the header of one of the formats handed to Qt. The name's extension
-/// plays no part. A file that cannot be opened is not an image. Never throws.
-bool LooksLikeImageFile(const std::filesystem::path& path);
+/// alone: a PNG signature, or the header of one of the formats the bitmap reader takes. The
+/// name's extension plays no part. A file that cannot be opened is not an image. Never throws.
+bool LooksLikeImageFile(const std::filesystem::path& path, BitmapReader& bitmaps);
 
 } // namespace tessaline

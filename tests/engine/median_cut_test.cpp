@@ -450,8 +450,8 @@ TEST(MedianCutTest, FeedbackLoopIsDeterministicAndNoWorseThanItsFirstTrial)
     }
 }
 
-// Splits prepared ahead on a second thread must leave exactly what one thread leaves: the palette,
-// its error and every histogram item in the same place with the same bytes.
+// Splits prepared ahead by one helper or several must leave exactly what one thread leaves: the
+// palette, its error and every histogram item in the same place with the same bytes.
 TEST(MedianCutTest, SplitsPreparedAheadMatchOneThreadByteForByte)
 {
     struct Case
@@ -464,27 +464,32 @@ TEST(MedianCutTest, SplitsPreparedAheadMatchOneThreadByteForByte)
         SCOPED_TRACE(c.items);
         const Histogram original = RandomHistogram(c.items, c.items + c.colours);
         Histogram serial = CopyHistogram(original);
-        Histogram ahead = CopyHistogram(original);
-        double serialError = -1.0, aheadError = -1.0;
-        Palette expected, actual;
+        double serialError = -1.0;
+        Palette expected;
         {
             ThreadCountScope one(1);
             expected = MedianCutWithFeedback(serial, c.colours, 0.9f, c.targetError, c.trials, &serialError);
         }
-        {
-            ThreadCountScope two(2);
-            actual = MedianCutWithFeedback(ahead, c.colours, 0.9f, c.targetError, c.trials, &aheadError);
+        for (int threads : {2, 4}) {
+            SCOPED_TRACE(threads);
+            Histogram ahead = CopyHistogram(original);
+            double aheadError = -1.0;
+            Palette actual;
+            {
+                ThreadCountScope team(threads);
+                actual = MedianCutWithFeedback(ahead, c.colours, 0.9f, c.targetError, c.trials, &aheadError);
+            }
+            EXPECT_EQ(serialError, aheadError);
+            ASSERT_EQ(expected.count, actual.count);
+            EXPECT_EQ(0, std::memcmp(expected.entries.get(), actual.entries.get(),
+                                     sizeof(PaletteEntry) * expected.count));
+            ASSERT_EQ(expected.subset != nullptr, actual.subset != nullptr);
+            if (expected.subset) {
+                EXPECT_EQ(0, std::memcmp(expected.subset->entries.get(), actual.subset->entries.get(),
+                                         sizeof(PaletteEntry) * expected.subset->count));
+            }
+            EXPECT_EQ(0, std::memcmp(serial.items.get(), ahead.items.get(), sizeof(HistogramItem) * c.items));
         }
-        EXPECT_EQ(serialError, aheadError);
-        ASSERT_EQ(expected.count, actual.count);
-        EXPECT_EQ(0, std::memcmp(expected.entries.get(), actual.entries.get(),
-                                 sizeof(PaletteEntry) * expected.count));
-        ASSERT_EQ(expected.subset != nullptr, actual.subset != nullptr);
-        if (expected.subset) {
-            EXPECT_EQ(0, std::memcmp(expected.subset->entries.get(), actual.subset->entries.get(),
-                                     sizeof(PaletteEntry) * expected.subset->count));
-        }
-        EXPECT_EQ(0, std::memcmp(serial.items.get(), ahead.items.get(), sizeof(HistogramItem) * c.items));
     }
 }
 

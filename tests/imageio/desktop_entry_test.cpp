@@ -2,6 +2,7 @@
 // every type the entry claims, so each one must really load.
 
 #include "imageio/image_loader.h"
+#include "imageio/qt_bitmap_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ TEST(DesktopEntryTest, EveryClaimedTypeLoads)
             continue; // e.g. a writer that wants another size or depth; the reader check above holds
         RgbaImage image;
         QString whyNot;
-        if (!LoadImageFile(image, std::filesystem::path(path.toStdString()), &whyNot)) {
+        if (!LoadImageFile(image, std::filesystem::path(path.toStdString()), QtBitmaps(), &whyNot)) {
             ADD_FAILURE() << "not loaded: " << whyNot.toStdString();
             continue;
         }

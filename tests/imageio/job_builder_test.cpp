@@ -1,4 +1,4 @@
-#include "imageio/job_builder.h"
+#include "imageio/painted_weights.h"
 
 #include <vector>
 

@@ -1,0 +1,33 @@
+#pragma once
+// imageio/bitmap_reader.h: what reads the image files the PNG reader does not take. The window
+// links Qt's image plugins directly (QtBitmaps); the command-line tool loads them only when an
+// input is not a PNG, so that a run on PNG files never pays for loading Qt Gui.
+
+#include <filesystem>
+
+#include <QByteArray>
+#include <QString>
+
+#include "engine/colour_model.h"
+
+namespace tessaline {
+
+class BitmapReader
+{
+public:
+    /// Fills `image` from a file that is not a PNG the PNG reader accepts. On failure returns
+    /// false, leaves `image` empty and, when `whyNot` is given, stores a short English reason.
+    /// Never throws.
+    virtual bool ReadFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot) = 0;
+
+    /// ReadFile for a whole file already in memory.
+    virtual bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot) = 0;
+
+    /// Whether the file's header is one of the formats ReadFile takes. Never throws.
+    virtual bool Recognises(const std::filesystem::path& path) = 0;
+
+protected:
+    ~BitmapReader() = default;
+};
+
+} // namespace tessaline
