@@ -43,7 +43,7 @@ dpkg -x "$deb" "$root"
 echo "== contents"
 app_id=io.github.tessaline.Tessaline
 expected=(
-    usr/bin/tessaline usr/bin/tessaline-cli
+    usr/bin/tessaline usr/bin/tessaline-cli usr/lib/tessaline/modules/tessaline-bitmaps.so
     usr/share/applications/$app_id.desktop usr/share/metainfo/$app_id.metainfo.xml
     usr/share/icons/hicolor/scalable/apps/$app_id.svg
     usr/share/man/man1/tessaline.1.gz usr/share/man/man1/tessaline-cli.1.gz
@@ -76,6 +76,20 @@ check "tessaline-cli reduces an image to an 8-bit palette PNG" \
     bash -c '"$1" --quiet --colours 16 -o "$3/reduced.png" "$2" &&
              [ "$(od -An -tu1 -j25 -N1 "$3/reduced.png" | tr -d " ")" = 3 ]' \
     _ "$bin/tessaline-cli" "$root/usr/share/icons/hicolor/64x64/apps/$app_id.png" "$work"
+# A file that is not a PNG goes through the bitmap module the package installs beside the
+# program's libraries: a 4 x 4 BMP of sixteen colours, written here byte by byte.
+bmp()
+{
+    printf 'BM\x66\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x04\0\0\0\x04\0\0\0\x01\0\x18\0'
+    printf '\0\0\0\0\x30\0\0\0\x13\x0b\0\0\x13\x0b\0\0\0\0\0\0\0\0\0\0'
+    printf '\x00\xff\x00\x10\xef\x05\x20\xdf\x0a\x30\xcf\x0f\x40\xbf\x14\x50\xaf\x19\x60\x9f\x1e\x70\x8f\x23'
+    printf '\x80\x7f\x28\x90\x6f\x2d\xa0\x5f\x32\xb0\x4f\x37\xc0\x3f\x3c\xd0\x2f\x41\xe0\x1f\x46\xf0\x0f\x4b'
+}
+bmp >"$work/sixteen.bmp"
+check "tessaline-cli reads a BMP through its bitmap module" \
+    bash -c '"$1" --quiet -o "$3/from-bmp.png" "$2" &&
+             [ "$(od -An -tu1 -j25 -N1 "$3/from-bmp.png" | tr -d " ")" = 3 ]' \
+    _ "$bin/tessaline-cli" "$work/sixteen.bmp" "$work"
 # The window's own options print and exit without a display.
 window_version_check()
 {
