@@ -312,6 +312,27 @@ TEST_F(CliProcessTest, JpegAndBmpInputsAreDecodedThroughQt)
     ExpectValidResult(Path("OUTPUT/bitmap.png"), 32);
 }
 
+// The tool loads Qt's image readers as a module beside it; a copy without the module still
+// reduces PNG files and refuses the others with a reason, in the same run.
+TEST_F(CliProcessTest, WithoutItsBitmapModuleOtherFilesFailWithAReasonAndPngStillWorks)
+{
+    ASSERT_TRUE(QDir().mkpath(Path("alone")));
+    ASSERT_TRUE(QFile::copy(TESSALINE_CLI_PATH, Path("alone/tessaline-cli")));
+    ASSERT_TRUE(Save(OpaquePicture(), Path("photo.jpg"), "JPEG"));
+    ASSERT_TRUE(Save(TestPicture(), Path("pic.png")));
+    QProcess process;
+    process.start(Path("alone/tessaline-cli"),
+                  {"--quiet", "--output-dir", Path("out"), Path("photo.jpg"), Path("pic.png")});
+    ASSERT_TRUE(process.waitForFinished(240000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(
+        err.contains(Path("photo.jpg") + ": not a PNG, and the reader of other formats cannot be loaded"))
+        << err.toStdString();
+    EXPECT_FALSE(QFile::exists(Path("out/photo.png")));
+    ExpectValidResult(Path("out/pic.png"), 256);
+}
+
 TEST_F(CliProcessTest, NeedsNoDisplay)
 {
     ASSERT_TRUE(Save(OpaquePicture(), Path("photo.jpg"), "JPEG"));
