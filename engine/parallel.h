@@ -20,4 +20,7 @@ inline void SetMaxThreads(int threads) { omp_set_num_threads(threads); }
 /// The calling thread's row inside a parallel loop (0 outside one).
 inline int ThreadIndex() { return omp_get_thread_num(); }
 
+/// Threads of the parallel region the caller runs in (1 outside one); at most the number asked for.
+inline int TeamSize() { return omp_get_num_threads(); }
+
 } // namespace tessaline
