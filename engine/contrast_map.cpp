@@ -148,15 +148,15 @@ private:
     std::uint32_t next_[Count + 1] = {};
 };
 
-// Six-wide running means of `rowCount` (at most BlurBand) rows of `block`, each `w` long, stored
-// transposed as rows y0.. of columns `h` long in `destination`. The rows are blurred side by side
-// so that the transposed stores of one column land in the same cache line instead of one line per
-// row; each row keeps its own running sum, updated in the same order as a row-by-row pass, so the
-// values do not depend on how rows are grouped.
+// Six-wide running means (columns x-2..x+3, clamped) of `rowCount` (at most BlurBand) rows of
+// `block`, each `w` long; the mean of row b, column x goes to out[x * columnStep + b * rowStep].
+// The rows are blurred side by side so that their additions overlap, and for a transposed result
+// the stores of one column land in the same cache line; each row keeps its own running sum,
+// updated in the same order as a row-by-row pass, so the values do not depend on the grouping.
 constexpr std::size_t BlurBand = 16;
 
-void BlurRowsTransposed(const float* block, std::size_t rowCount, std::size_t w, float* destination,
-                        std::size_t h, std::size_t y0)
+void BlurRows(const float* block, std::size_t rowCount, std::size_t w, float* out, std::size_t columnStep,
+              std::size_t rowStep)
 {
     const auto clampColumn = [w](std::ptrdiff_t x) {
         return static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(x, 0, static_cast<std::ptrdiff_t>(w) - 1));
@@ -169,11 +169,41 @@ void BlurRowsTransposed(const float* block, std::size_t rowCount, std::size_t w,
     for (std::size_t x = 0; x < w; ++x) {
         const std::size_t leaving = clampColumn(static_cast<std::ptrdiff_t>(x) - 3);
         const std::size_t entering = clampColumn(static_cast<std::ptrdiff_t>(x) + 3);
-        float* out = destination + x * h + y0;
         for (std::size_t b = 0; b < rowCount; ++b) {
             const float* row = block + b * w;
             sums[b] = sums[b] - row[leaving] + row[entering];
-            out[b] = sums[b] / 6.0f;
+            out[x * columnStep + b * rowStep] = sums[b] / 6.0f;
+        }
+    }
+}
+
+// The same running mean down the columns [first, last) of `source` (width x height, row by row)
+// into `destination`: every column keeps its own sum, updated row by row in the order the mean
+// along a transposed row would be, so the values are those of blurring the transposed image.
+// `sums` holds last - first floats.
+void BlurDownColumns(const float* source, float* destination, std::size_t width, std::size_t height,
+                     std::size_t first, std::size_t last, float* sums, const CancelFlag* cancel)
+{
+    const std::size_t n = last - first;
+    const auto row = [&](std::ptrdiff_t y) {
+        const std::size_t clamped =
+            static_cast<std::size_t>(std::clamp<std::ptrdiff_t>(y, 0, static_cast<std::ptrdiff_t>(height) - 1));
+        return source + clamped * width + first;
+    };
+    const float* r0 = row(0);
+    const float* r1 = row(1);
+    const float* r2 = row(2);
+    for (std::size_t i = 0; i < n; ++i)
+        sums[i] = 3.0f * r0[i] + r0[i] + r1[i] + r2[i];
+    for (std::size_t y = 0; y < height; ++y) {
+        if (y % 64 == 0 && CancelRequested(cancel))
+            return;
+        const float* leaving = row(static_cast<std::ptrdiff_t>(y) - 3);
+        const float* entering = row(static_cast<std::ptrdiff_t>(y) + 3);
+        float* out = destination + y * width + first;
+        for (std::size_t i = 0; i < n; ++i) {
+            sums[i] = sums[i] - leaving[i] + entering[i];
+            out[i] = sums[i] / 6.0f;
         }
     }
 }
@@ -289,12 +319,13 @@ struct MapBuild
 std::size_t WorkspaceFloats(std::size_t width)
 {
     // Measured contrast and dither (3 rows each), one ring for each two-filter chain and the
-    // 16-row blur block; the last chain's three rings fit in the same space afterwards.
+    // 16-row blur block; the column sums of the blur down the columns and the last chain's three
+    // rings fit in the same space afterwards.
     return (3 + 3 + 3 + 3 + BlurBand) * width;
 }
 
 // The first stretch of a band: measure rows [first, last) plus the rows the filters reach, widen
-// the contrast twice and blur it along the rows into `scratch` (transposed), or without the blur
+// the contrast twice and blur it along the rows into `scratch`, or without the blur
 // into `contrast`; shrink and widen the dither map into `dither`.
 void MeasureAndWidenBand(const MapBuild& job, float* workspace, std::uint32_t first, std::uint32_t last)
 {
@@ -322,7 +353,8 @@ void MeasureAndWidenBand(const MapBuild& job, float* workspace, std::uint32_t fi
         {
             if (!job.blur || (y + 1 - blockStart < BlurBand && y + 1 < last))
                 return;
-            BlurRowsTransposed(block, y + 1 - blockStart, job.width, job.scratch, job.height, blockStart);
+            BlurRows(block, y + 1 - blockStart, job.width, job.scratch + std::size_t{blockStart} * job.width, 1,
+                     job.width);
             blockStart = y + 1;
         }
     } contrastSink{job, block, last, first};
@@ -349,19 +381,6 @@ void MeasureAndWidenBand(const MapBuild& job, float* workspace, std::uint32_t fi
             MeasureRowScalar(job.rows, y, job.width, job.height, *job.table, weights, c, d);
         contrastChain.Push(c, contrastSink);
         ditherChain.Push(d, ditherSink);
-    }
-}
-
-// The blur across the rows for the image's columns [first, last): `scratch` holds them as rows,
-// and the result lands in `contrast` in image order.
-void BlurColumns(const MapBuild& job, std::uint32_t first, std::uint32_t last)
-{
-    const std::size_t h = job.height;
-    for (std::size_t x = first; x < last; x += BlurBand) {
-        if (CancelRequested(job.cancel))
-            return;
-        BlurRowsTransposed(job.scratch + x * h, std::min<std::size_t>(BlurBand, last - x), h, job.contrast,
-                           job.width, x);
     }
 }
 
@@ -412,7 +431,7 @@ void TransposingBoxBlur(const float* source, float* destination, std::uint32_t w
     const std::size_t w = width;
     const std::size_t h = height;
     for (std::size_t y0 = 0; y0 < h; y0 += BlurBand)
-        BlurRowsTransposed(source + y0 * w, std::min(BlurBand, h - y0), w, destination, h, y0);
+        BlurRows(source + y0 * w, std::min(BlurBand, h - y0), w, destination + y0, h, 1);
 }
 
 ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_t* const* rows,
@@ -464,12 +483,12 @@ ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_
         MeasureAndWidenBand(job, own, first, last);
 #pragma omp barrier
         if (job.blur) {
-            // Columns in whole blur groups, so that no two threads store into one group's lines.
+            // Columns in groups of 16 floats, so that no two threads store into one cache line.
             const std::uint32_t groups = static_cast<std::uint32_t>((width + BlurBand - 1) / BlurBand);
             const std::uint32_t begin = static_cast<std::uint32_t>(share(groups, index) * BlurBand);
             const std::uint32_t end =
                 static_cast<std::uint32_t>(std::min<std::size_t>(width, share(groups, index + 1) * BlurBand));
-            BlurColumns(job, begin, end);
+            BlurDownColumns(job.scratch, job.contrast, width, height, begin, end, own, job.cancel);
 #pragma omp barrier
         }
         ShrinkBand(job, own, first, last);

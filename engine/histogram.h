@@ -60,6 +60,11 @@ inline std::uint32_t HistogramKey(std::uint32_t word, unsigned ignoredBits)
     return (word & keepMask) | ((word & highMask) >> (8 - ignoredBits));
 }
 
+/// Images of at least this many pixels are counted by several threads, each keeping the keys of
+/// its own range of buckets and reading every pixel. Below it the table stays mostly in the caches
+/// and the extra reading costs more than the split saves.
+inline constexpr std::uint64_t ParallelCountPixels = 1u << 20;
+
 /// One counting attempt's hash table of keys and summed weights; internal to the histogram.
 struct ColourTable;
 struct ColourTableDelete
@@ -76,7 +81,7 @@ struct CountedColours
 
 /// Counts the pixels' keys with weight contrastMap[i] + 0.5 (or 1 without a map). Nothing when a
 /// bucket needed a new or larger overflow array after the count had passed `maximum`, or once
-/// `cancel` is set. Throws std::bad_alloc.
+/// `cancel` is set. The same table on any number of threads. Throws std::bad_alloc.
 std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std::uint32_t width,
                                            std::uint32_t height, std::uint32_t maximum, unsigned ignoredBits,
                                            const float* contrastMap, const CancelFlag* cancel = nullptr);
