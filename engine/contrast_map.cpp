@@ -450,7 +450,7 @@ ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_
     // after every filter. Every value is the same on any number of threads.
     constexpr std::uint32_t MinRowsPerBand = 32;
     int team = 1;
-    if (static_cast<std::int64_t>(count) > ParallelThreshold)
+    if (count >= ParallelImagePixels)
         team = static_cast<int>(std::clamp<std::uint32_t>(height / MinRowsPerBand, 1,
                                                           static_cast<std::uint32_t>(std::max(1, MaxThreads()))));
 

@@ -384,9 +384,10 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
                                            const float* contrastMap, const CancelFlag* cancel)
 {
     const std::uint64_t pixels = std::uint64_t{width} * height;
-    // Every thread reads the whole image, so a larger team only adds reading.
+    // Every thread reads the whole image, so a larger team only adds reading; on smaller images
+    // the table also stays mostly in the caches, and the extra reading costs more than the split saves.
     constexpr int MostThreads = 8;
-    const int team = pixels >= ParallelCountPixels ? std::min(MaxThreads(), MostThreads) : 1;
+    const int team = pixels >= ParallelImagePixels ? std::min(MaxThreads(), MostThreads) : 1;
     if (team <= 1)
         return CountColoursAlone(rows, width, height, maximum, ignoredBits, contrastMap, cancel);
 

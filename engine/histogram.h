@@ -60,11 +60,6 @@ inline std::uint32_t HistogramKey(std::uint32_t word, unsigned ignoredBits)
     return (word & keepMask) | ((word & highMask) >> (8 - ignoredBits));
 }
 
-/// Images of at least this many pixels are counted by several threads, each keeping the keys of
-/// its own range of buckets and reading every pixel. Below it the table stays mostly in the caches
-/// and the extra reading costs more than the split saves.
-inline constexpr std::uint64_t ParallelCountPixels = 1u << 20;
-
 /// One counting attempt's hash table of keys and summed weights; internal to the histogram.
 struct ColourTable;
 struct ColourTableDelete

@@ -11,6 +11,12 @@ namespace tessaline {
 /// Loops over more than this many items or pixels run in parallel.
 inline constexpr std::int64_t ParallelThreshold = 3000;
 
+/// Whole-image stages that split the image among threads and meet only a few times (contrast maps,
+/// histogram count) do so from this many pixels. Below it each part takes a few milliseconds, about
+/// a time slice: on a busy machine one descheduled thread at a meeting point costs more than the
+/// split saves.
+inline constexpr std::uint64_t ParallelImagePixels = std::uint64_t{1} << 20;
+
 /// Rows of per-thread accumulators to allocate before a parallel loop.
 inline int MaxThreads() { return omp_get_max_threads(); }
 

@@ -246,7 +246,9 @@ TEST(ContrastMapTest, MatchesStepByStepReference)
 TEST(ContrastMapTest, BandsOnAnyThreadCountEqualWholeImagePasses)
 {
     const int savedThreads = MaxThreads();
-    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{97, 131}, {200, 70}, {5, 900}};
+    // Big enough to be split: one with the blur, one too narrow for it.
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
+        {1031, std::uint32_t(ParallelImagePixels / 1031) + 7}, {5, std::uint32_t(ParallelImagePixels / 5) + 3}};
     std::uint32_t seed = 500;
     for (const auto& [w, h] : sizes) {
         const RgbaImage image = RandomImage(w, h, seed++, true);

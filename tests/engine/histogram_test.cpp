@@ -355,7 +355,7 @@ TEST(HistogramTest, RetriesKeepTheLimit)
 TEST(HistogramTest, CountOnAnyThreadCountIsTheOneThreadCount)
 {
     // A picture big enough to be counted in parts, with new colours arriving all the way down.
-    const std::uint32_t width = 1024, height = std::uint32_t(detail::ParallelCountPixels / width) + 64;
+    const std::uint32_t width = 1024, height = std::uint32_t(ParallelImagePixels / width) + 64;
     std::mt19937 rng(77);
     std::vector<std::uint32_t> words(std::size_t{width} * height);
     for (std::uint32_t& word : words)
