@@ -316,12 +316,12 @@ struct MapBuild
 };
 
 // Floats of one thread's rings and blur block.
-std::size_t WorkspaceFloats(std::size_t width)
+std::size_t WorkspaceFloats(std::size_t width, std::size_t height)
 {
-    // Measured contrast and dither (3 rows each), one ring for each two-filter chain and the
-    // 16-row blur block; the column sums of the blur down the columns and the last chain's three
-    // rings fit in the same space afterwards.
-    return (3 + 3 + 3 + 3 + BlurBand) * width;
+    // Measured contrast and dither (3 rows each), one ring for each two-filter chain and the blur
+    // block of up to 16 rows; the column sums of the blur down the columns and the last chain's
+    // three rings fit in the same space afterwards.
+    return (3 + 3 + 3 + 3 + std::min(BlurBand, height)) * width;
 }
 
 // The first stretch of a band: measure rows [first, last) plus the rows the filters reach, widen
@@ -444,7 +444,7 @@ ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_
     const std::size_t count = std::size_t{width} * height;
 
     // Bands of rows, one per thread, each run from the image to its finished rows with two
-    // meeting points: before the blur across the rows, which runs down whole columns, and before
+    // meeting points: before the blur down the columns, which needs whole columns, and before
     // the last filters, which read the blurred rows of the neighbouring bands. A band recomputes
     // the few rows beyond its edges that its filters reach rather than wait for its neighbour
     // after every filter. Every value is the same on any number of threads.
@@ -460,7 +460,7 @@ ContrastMaps BuildContrastMaps(const ReduceSettings& settings, const std::uint8_
     FloatMap contrast = AllocateFloatMap(count);
     FloatMap scratch = AllocateFloatMap(count);
     FloatMap dither = AllocateFloatMap(count);
-    const std::size_t workspaceFloats = WorkspaceFloats(width);
+    const std::size_t workspaceFloats = WorkspaceFloats(width, height);
     FloatMap workspace = AllocateFloatMap(workspaceFloats * static_cast<std::size_t>(team));
 
     const FloatPixelTable table(gamma);
