@@ -461,8 +461,10 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
             return std::nullopt;
         // Both in one row: which came first inside it is not recorded, so that row's answer is the
         // one-thread count's own.
-        if (growthRow == passedRow)
+        if (growthRow == passedRow) {
+            parts.clear(); // their tables go before the new count's
             return CountColoursAlone(rows, width, height, maximum, ignoredBits, contrastMap, cancel);
+        }
     }
 
     // The parts own disjoint buckets: gather them into the first part's table.
