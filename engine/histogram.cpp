@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
+#include <exception>
 #include <limits>
 #include <new>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -12,6 +15,7 @@
 #endif
 
 #include "engine/float_pixel_table.h"
+#include "engine/parallel.h"
 
 namespace tessaline {
 
@@ -146,9 +150,11 @@ std::uint32_t FindSlot(const SlotGroup* groups, std::uint32_t used, std::uint32_
     return FindSlotScalar(groups, used, key);
 }
 
-// Adds one pixel's key and weight; false when the table would have to grow past `maximum`.
-inline bool CountKey(ColourTable& table, Bucket& bucket, std::uint32_t key, float weight,
-                     std::uint32_t& colourCount, std::uint32_t maximum)
+// Adds the key and weight of the pixel at map position `pixel`; false when the table would have to
+// grow and `mayGrow(colourCount, pixel)`, asked with the count including this key, says no.
+template <typename MayGrow>
+inline bool CountKey(ColourTable& table, Bucket& bucket, std::uint32_t key, float weight, std::size_t pixel,
+                     std::uint32_t& colourCount, MayGrow& mayGrow)
 {
     // A photograph fills most buckets, so the full-bucket case is tested first; the outcome for
     // every key is the same as testing the slots in order.
@@ -193,9 +199,9 @@ inline bool CountKey(ColourTable& table, Bucket& bucket, std::uint32_t key, floa
         return true;
     }
     // The limit is only checked where memory would grow; keys that fit in place are counted
-    // freely, so a successful table may hold somewhat more than `maximum`.
+    // freely, so a successful table may hold somewhat more than the limit.
     ++colourCount;
-    if (colourCount > maximum)
+    if (!mayGrow(colourCount, pixel))
         return false;
     AppendWithNewOverflow(table, bucket, key, weight);
     return true;
@@ -212,41 +218,57 @@ inline void Prefetch(const void* address)
 
 } // namespace
 
-std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std::uint32_t width,
-                                           std::uint32_t height, std::uint32_t maximum, unsigned ignoredBits,
-                                           const float* contrastMap, const CancelFlag* cancel)
+namespace {
+
+// One thread's share of a count: the keys whose bucket lies in [firstBucket, lastBucket). Every
+// thread reads every pixel but counts only its own keys, so each key's weights are summed in image
+// order and each bucket's keys arrive in image order, as in a count by one thread.
+class PartCount
 {
-    ColourTablePtr owner(std::make_unique<ColourTable>().release());
-    ColourTable& table = *owner;
-    Bucket* const buckets = table.buckets.get();
-    std::uint32_t colourCount = 0;
-    // The map position advances with every pixel, transparent or not; 64-bit because width *
-    // height may pass 2^32.
-    std::size_t mapIndex = 0;
+public:
+    PartCount(std::uint32_t firstBucket, std::uint32_t lastBucket)
+        : owner_(std::make_unique<ColourTable>().release()), firstBucket_(firstBucket),
+          bucketSpan_(lastBucket - firstBucket)
+    {
+    }
 
-    // A photograph spreads its keys over most buckets and their overflow arrays, which together
-    // outgrow the cache, so pixels are keyed a stretch at a time and each bucket, then its first
-    // overflow slots, is fetched a few pixels before it is needed. The pixels are still counted
-    // one by one in image order.
-    constexpr std::uint32_t Stretch = 256;
-    constexpr std::uint32_t BucketAhead = 16;
-    constexpr std::uint32_t OverflowAhead = 8;
-    std::uint32_t keys[Stretch];
-    std::uint32_t bucketOf[Stretch];
+    ColourTablePtr& Table() { return owner_; }
+    std::uint32_t ColourCount() const { return colourCount_; }
 
-    for (std::uint32_t y = 0; y < height; ++y) {
-        if (CancelRequested(cancel))
-            return std::nullopt;
-        const std::uint8_t* const row = rows[y];
+    // Counts row y, whose first pixel has map position `mapStart`; false when `mayGrow` refused.
+    template <bool AllBuckets, typename MayGrow>
+    bool CountRow(const std::uint8_t* row, std::uint32_t width, std::size_t mapStart, unsigned ignoredBits,
+                  const float* contrastMap, MayGrow& mayGrow)
+    {
+        ColourTable& table = *owner_;
+        Bucket* const buckets = table.buckets.get();
+        // A photograph spreads its keys over most buckets and their overflow arrays, which together
+        // outgrow the cache, so pixels are keyed a stretch at a time and each bucket, then its first
+        // overflow slots, is fetched a few pixels before it is needed. The pixels are still counted
+        // one by one in image order.
+        constexpr std::uint32_t Stretch = 256;
+        constexpr std::uint32_t BucketAhead = 16;
+        constexpr std::uint32_t OverflowAhead = 8;
+        std::uint32_t keys[Stretch];
+        std::uint32_t bucketOf[Stretch];
+        std::uint32_t columnOf[Stretch];
+
         for (std::uint32_t x0 = 0; x0 < width; x0 += Stretch) {
-            const std::uint32_t n = std::min(Stretch, width - x0);
-            for (std::uint32_t i = 0; i < n; ++i) {
-                keys[i] = HistogramKey(PixelWord(row + 4 * (std::size_t{x0} + i)), ignoredBits);
-                bucketOf[i] = keys[i] % HistogramBucketCount;
+            const std::uint32_t stretch = std::min(Stretch, width - x0);
+            // Only this part's keys, without a branch: every slot is written, the count advances
+            // past those that belong here.
+            std::uint32_t n = 0;
+            for (std::uint32_t i = 0; i < stretch; ++i) {
+                const std::uint32_t key = HistogramKey(PixelWord(row + 4 * (std::size_t{x0} + i)), ignoredBits);
+                const std::uint32_t bucket = key % HistogramBucketCount;
+                keys[n] = key;
+                bucketOf[n] = bucket;
+                columnOf[n] = x0 + i;
+                n += AllBuckets || bucket - firstBucket_ < bucketSpan_ ? 1 : 0;
             }
             for (std::uint32_t i = 0; i < std::min(n, BucketAhead); ++i)
                 Prefetch(&buckets[bucketOf[i]]);
-            for (std::uint32_t i = 0; i < n; ++i, ++mapIndex) {
+            for (std::uint32_t i = 0; i < n; ++i) {
                 if (i + BucketAhead < n)
                     Prefetch(&buckets[bucketOf[i + BucketAhead]]);
                 if (i + OverflowAhead < n) {
@@ -258,13 +280,206 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
                         Prefetch(ahead + 2);
                     }
                 }
+                // The map position advances with every pixel, transparent or not.
+                const std::size_t mapIndex = mapStart + columnOf[i];
                 const float weight = contrastMap ? contrastMap[mapIndex] + 0.5f : 1.0f;
-                if (!CountKey(table, buckets[bucketOf[i]], keys[i], weight, colourCount, maximum))
-                    return std::nullopt;
+                if (!CountKey(table, buckets[bucketOf[i]], keys[i], weight, mapIndex, colourCount_, mayGrow))
+                    return false;
             }
         }
+        return true;
     }
-    return CountedColours{std::move(owner), colourCount};
+
+private:
+    ColourTablePtr owner_;
+    std::uint32_t firstBucket_;
+    std::uint32_t bucketSpan_;
+    std::uint32_t colourCount_ = 0;
+};
+
+// The limit of a count by one thread: the count so far, this key included.
+struct GrowBelowMaximum
+{
+    std::uint32_t maximum;
+    bool operator()(std::uint32_t colourCount, std::size_t) const { return colourCount <= maximum; }
+};
+
+// Threads sharing a count publish, after each row, how many keys their part has found so far, so
+// that each can tell the row in which the whole count first passed the limit.
+struct CountProgress
+{
+    explicit CountProgress(int threads, std::uint32_t height)
+        : rowsDone(static_cast<std::size_t>(threads)),
+          counts(static_cast<std::size_t>(threads) * height)
+    {
+    }
+    std::vector<std::atomic<std::uint32_t>> rowsDone;
+    std::vector<std::uint32_t> counts; ///< thread t's count at the end of row y: [t * height + y]
+    std::atomic<bool> stop{false};
+};
+
+// The limit of one part of a shared count. A count by one thread fails when a bucket must grow
+// while the whole count (every part's keys first seen up to this pixel) is past the limit. That
+// is certain when this part alone is past it, or when the pixel lies below the row in which all
+// parts together passed it; otherwise the part grows and the caller settles the rest at the end.
+struct GrowWhileUnsure
+{
+    std::uint32_t maximum;
+    std::uint32_t width;
+    std::size_t lastGrowth = static_cast<std::size_t>(-1); ///< pixel of the last growth, or none
+    std::uint32_t passedRow = std::numeric_limits<std::uint32_t>::max(); ///< known row, or none
+
+    bool operator()(std::uint32_t colourCount, std::size_t pixel)
+    {
+        if (colourCount > maximum)
+            return false;
+        if (passedRow != std::numeric_limits<std::uint32_t>::max() && pixel / width > passedRow)
+            return false;
+        lastGrowth = pixel;
+        return true;
+    }
+};
+
+// The first row at whose end the parts' counts together exceed `maximum`, looking at the rows
+// from `*checked` up to those every part has finished; none as UINT32_MAX.
+std::uint32_t FindPassedRow(CountProgress& progress, std::uint32_t height, std::uint32_t maximum,
+                            std::uint32_t* checked)
+{
+    std::uint32_t finished = height;
+    for (const std::atomic<std::uint32_t>& done : progress.rowsDone)
+        finished = std::min(finished, done.load(std::memory_order_acquire));
+    const std::size_t threads = progress.rowsDone.size();
+    for (; *checked < finished; ++*checked) {
+        std::uint64_t total = 0;
+        for (std::size_t t = 0; t < threads; ++t)
+            total += progress.counts[t * height + *checked];
+        if (total > maximum)
+            return *checked;
+    }
+    return std::numeric_limits<std::uint32_t>::max();
+}
+
+std::optional<CountedColours> CountColoursAlone(const std::uint8_t* const* rows, std::uint32_t width,
+                                                std::uint32_t height, std::uint32_t maximum,
+                                                unsigned ignoredBits, const float* contrastMap,
+                                                const CancelFlag* cancel)
+{
+    PartCount part(0, HistogramBucketCount);
+    GrowBelowMaximum mayGrow{maximum};
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (CancelRequested(cancel))
+            return std::nullopt;
+        // 64-bit because width * height may pass 2^32.
+        if (!part.CountRow<true>(rows[y], width, std::size_t{y} * width, ignoredBits, contrastMap, mayGrow))
+            return std::nullopt;
+    }
+    const std::uint32_t colourCount = part.ColourCount();
+    return CountedColours{std::move(part.Table()), colourCount};
+}
+
+} // namespace
+
+std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std::uint32_t width,
+                                           std::uint32_t height, std::uint32_t maximum, unsigned ignoredBits,
+                                           const float* contrastMap, const CancelFlag* cancel)
+{
+    const std::uint64_t pixels = std::uint64_t{width} * height;
+    // Every thread reads the whole image, so a larger team only adds reading; on smaller images
+    // the table also stays mostly in the caches, and the extra reading costs more than the split saves.
+    constexpr int MostThreads = 8;
+    const int team = pixels >= ParallelImagePixels ? std::min(MaxThreads(), MostThreads) : 1;
+    if (team <= 1)
+        return CountColoursAlone(rows, width, height, maximum, ignoredBits, contrastMap, cancel);
+
+    // Each thread counts the keys of one range of buckets. Every part is allocated before the
+    // threads start, and an exception inside the region is carried out of it.
+    std::vector<std::optional<PartCount>> parts(static_cast<std::size_t>(team));
+    CountProgress progress(team, height);
+    std::vector<GrowWhileUnsure> limits(static_cast<std::size_t>(team), GrowWhileUnsure{maximum, width});
+    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(team));
+    std::atomic<bool> refused{false};
+    int threads = 1;
+#pragma omp parallel num_threads(team)
+    {
+        const int index = ThreadIndex();
+        const std::size_t me = static_cast<std::size_t>(index);
+#pragma omp single
+        {
+            // The runtime may start fewer threads than asked; the absent ones count no rows.
+            threads = TeamSize();
+            for (std::size_t t = static_cast<std::size_t>(threads); t < parts.size(); ++t)
+                progress.rowsDone[t].store(height, std::memory_order_relaxed);
+        }
+        try {
+            const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{HistogramBucketCount} * me / threads);
+            const std::uint32_t last =
+                static_cast<std::uint32_t>(std::uint64_t{HistogramBucketCount} * (me + 1) / threads);
+            // Both stay on this thread's stack while it counts: beside the other threads' in one
+            // vector they would share cache lines that change with every new colour.
+            PartCount part(first, last);
+            GrowWhileUnsure mayGrow{maximum, width};
+            std::uint32_t checked = 0;
+            for (std::uint32_t y = 0; y < height; ++y) {
+                if (CancelRequested(cancel) || progress.stop.load(std::memory_order_relaxed))
+                    break;
+                if (!part.CountRow<false>(rows[y], width, std::size_t{y} * width, ignoredBits, contrastMap, mayGrow)) {
+                    refused.store(true, std::memory_order_relaxed);
+                    progress.stop.store(true, std::memory_order_relaxed);
+                    break;
+                }
+                progress.counts[me * height + y] = part.ColourCount();
+                progress.rowsDone[me].store(y + 1, std::memory_order_release);
+                if (mayGrow.passedRow == std::numeric_limits<std::uint32_t>::max())
+                    mayGrow.passedRow = FindPassedRow(progress, height, maximum, &checked);
+            }
+            limits[me] = mayGrow;
+            parts[me].emplace(std::move(part));
+        } catch (...) {
+            failures[me] = std::current_exception();
+            progress.stop.store(true, std::memory_order_relaxed);
+        }
+        // A thread that stopped early must not leave the others waiting for its rows.
+        progress.rowsDone[me].store(height, std::memory_order_release);
+    }
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+    if (CancelRequested(cancel) || refused.load())
+        return std::nullopt;
+
+    // Every part finished: settle whether a count by one thread would have refused a growth.
+    constexpr std::size_t NoGrowth = static_cast<std::size_t>(-1);
+    std::size_t lastGrowth = NoGrowth;
+    for (const GrowWhileUnsure& limit : limits)
+        if (limit.lastGrowth != NoGrowth)
+            lastGrowth = lastGrowth == NoGrowth ? limit.lastGrowth : std::max(lastGrowth, limit.lastGrowth);
+    std::uint32_t checked = 0;
+    const std::uint32_t passedRow = FindPassedRow(progress, height, maximum, &checked);
+    if (lastGrowth != NoGrowth && passedRow != std::numeric_limits<std::uint32_t>::max()) {
+        const std::size_t growthRow = lastGrowth / width;
+        if (growthRow > passedRow)
+            return std::nullopt;
+        // Both in one row: which came first inside it is not recorded, so that row's answer is the
+        // one-thread count's own.
+        if (growthRow == passedRow) {
+            parts.clear(); // their tables go before the new count's
+            return CountColoursAlone(rows, width, height, maximum, ignoredBits, contrastMap, cancel);
+        }
+    }
+
+    // The parts own disjoint buckets: gather them into the first part's table.
+    ColourTablePtr table = std::move(parts[0]->Table());
+    std::uint32_t colourCount = parts[0]->ColourCount();
+    for (int t = 1; t < threads; ++t) {
+        PartCount& part = *parts[static_cast<std::size_t>(t)];
+        const std::uint32_t first = static_cast<std::uint32_t>(std::uint64_t{HistogramBucketCount} * t / threads);
+        const std::uint32_t last =
+            static_cast<std::uint32_t>(std::uint64_t{HistogramBucketCount} * (t + 1) / threads);
+        for (std::uint32_t b = first; b < last; ++b)
+            table->buckets[b] = std::move(part.Table()->buckets[b]);
+        colourCount += part.ColourCount();
+    }
+    return CountedColours{std::move(table), colourCount};
 }
 
 Histogram TableToHistogram(const ColourTable& table, std::uint32_t colourCount, float gamma)

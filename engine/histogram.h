@@ -76,7 +76,7 @@ struct CountedColours
 
 /// Counts the pixels' keys with weight contrastMap[i] + 0.5 (or 1 without a map). Nothing when a
 /// bucket needed a new or larger overflow array after the count had passed `maximum`, or once
-/// `cancel` is set. Throws std::bad_alloc.
+/// `cancel` is set. The same table on any number of threads. Throws std::bad_alloc.
 std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std::uint32_t width,
                                            std::uint32_t height, std::uint32_t maximum, unsigned ignoredBits,
                                            const float* contrastMap, const CancelFlag* cancel = nullptr);

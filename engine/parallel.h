@@ -11,6 +11,12 @@ namespace tessaline {
 /// Loops over more than this many items or pixels run in parallel.
 inline constexpr std::int64_t ParallelThreshold = 3000;
 
+/// Whole-image stages that split the image among threads and meet only a few times (contrast maps,
+/// histogram count) do so from this many pixels. Below it each part takes a few milliseconds, about
+/// a time slice: on a busy machine one descheduled thread at a meeting point costs more than the
+/// split saves.
+inline constexpr std::uint64_t ParallelImagePixels = std::uint64_t{1} << 20;
+
 /// Rows of per-thread accumulators to allocate before a parallel loop.
 inline int MaxThreads() { return omp_get_max_threads(); }
 
@@ -19,5 +25,8 @@ inline void SetMaxThreads(int threads) { omp_set_num_threads(threads); }
 
 /// The calling thread's row inside a parallel loop (0 outside one).
 inline int ThreadIndex() { return omp_get_thread_num(); }
+
+/// Threads of the parallel region the caller runs in (1 outside one); at most the number asked for.
+inline int TeamSize() { return omp_get_num_threads(); }
 
 } // namespace tessaline

@@ -1,6 +1,9 @@
 #include "worker/reduce_thread.h"
 
 #include <chrono>
+#include <functional>
+#include <future>
+#include <system_error>
 
 #include "engine/parallel.h"
 #include "worker/team_size.h"
@@ -67,9 +70,31 @@ void ReduceThread::Measure()
 {
     const std::uint32_t start = TimerMs();
     try {
-        figures = MeasureResult(*source, *result);
+        // The encoding runs on one thread of the worker's team beside the figures on the others;
+        // both only read the result. Without a second thread (or when none can be started) they
+        // run one after the other.
+        std::future<std::vector<std::uint8_t>> encoding;
+        const int team = MaxThreads();
+        if (encode && team > 1) {
+            try {
+                encoding = std::async(std::launch::async, encode, std::cref(*result));
+            } catch (const std::system_error&) {
+            }
+        }
+        if (encoding.valid()) {
+            SetMaxThreads(team - 1);
+            try {
+                figures = MeasureResult(*source, *result);
+            } catch (...) {
+                SetMaxThreads(team);
+                throw; // the encoding's future waits for it on the way out
+            }
+            SetMaxThreads(team);
+        } else {
+            figures = MeasureResult(*source, *result);
+        }
         if (figures && encode) {
-            encoded = encode(*result);
+            encoded = encoding.valid() ? encoding.get() : encode(*result);
             figures->pngBytes = encoded.size();
         }
     } catch (const std::bad_alloc&) {

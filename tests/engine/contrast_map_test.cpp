@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/colour_model.h"
+#include "engine/parallel.h"
 
 namespace tessaline {
 namespace {
@@ -93,7 +94,8 @@ struct ReferenceMaps
     std::vector<float> dither;
 };
 
-ReferenceMaps ReferenceContrastMaps(const RgbaImage& image, const float* userWeights, bool blur)
+// The contrast and dither values of every pixel before any filter.
+ReferenceMaps ReferenceMeasured(const RgbaImage& image, const float* userWeights)
 {
     const std::uint32_t w = image.width, h = image.height;
     const float gamma = float(image.gamma);
@@ -115,6 +117,13 @@ ReferenceMaps ReferenceContrastMaps(const RgbaImage& image, const float* userWei
             maps.contrast[i] = (z * z) * (z * z) + (userWeights ? userWeights[i] : 0.0f);
             maps.dither[i] = 1.0f - edge;
         }
+    return maps;
+}
+
+ReferenceMaps ReferenceContrastMaps(const RgbaImage& image, const float* userWeights, bool blur)
+{
+    const std::uint32_t w = image.width, h = image.height;
+    ReferenceMaps maps = ReferenceMeasured(image, userWeights);
     auto& c = maps.contrast;
     c = ReferenceCross(ReferenceCross(c, w, h, true), w, h, true);
     if (blur)
@@ -230,6 +239,49 @@ TEST(ContrastMapTest, MatchesStepByStepReference)
         const ReferenceMaps other = ReferenceContrastMaps(image, settings.userWeights.get(), !blurred);
         EXPECT_GT(MaxDifference(maps.contrast.get(), other.contrast), 1e-3f) << c.w << "x" << c.h;
     }
+}
+
+// Whole-image passes of the library's own filters, one after the other, on the reference's
+// measured values: the maps must equal these bit for bit however the rows are split among threads.
+TEST(ContrastMapTest, BandsOnAnyThreadCountEqualWholeImagePasses)
+{
+    const int savedThreads = MaxThreads();
+    // Big enough to be split: one with the blur, one too narrow for it.
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
+        {1031, std::uint32_t(ParallelImagePixels / 1031) + 7}, {5, std::uint32_t(ParallelImagePixels / 5) + 3}};
+    std::uint32_t seed = 500;
+    for (const auto& [w, h] : sizes) {
+        const RgbaImage image = RandomImage(w, h, seed++, true);
+        ReduceSettings settings;
+        settings.userWeights = std::make_unique<float[]>(std::size_t{w} * h);
+        settings.userWeights[std::size_t{w} * (h / 2) + w / 3] = 0.5f;
+        const ReferenceMaps measured = ReferenceMeasured(image, settings.userWeights.get());
+        std::vector<float> c = measured.contrast, d = measured.dither, t(c.size());
+        MaxFilter3(c.data(), t.data(), w, h);
+        MaxFilter3(t.data(), c.data(), w, h);
+        if (w >= 7 && h >= 7) {
+            TransposingBoxBlur(c.data(), t.data(), w, h);
+            TransposingBoxBlur(t.data(), c.data(), h, w);
+        }
+        MaxFilter3(c.data(), t.data(), w, h);
+        MinFilter3(t.data(), c.data(), w, h);
+        MinFilter3(c.data(), t.data(), w, h);
+        MinFilter3(t.data(), c.data(), w, h);
+        MinFilter3(d.data(), t.data(), w, h);
+        MaxFilter3(t.data(), d.data(), w, h);
+        for (std::size_t i = 0; i < d.size(); ++i)
+            d[i] = std::min(c[i], d[i]);
+        for (int threads : {1, 2, 3}) {
+            SetMaxThreads(threads);
+            const ContrastMaps maps = Build(image, settings);
+            ASSERT_TRUE(maps.contrast && maps.dither);
+            for (std::size_t i = 0; i < c.size(); ++i) {
+                ASSERT_EQ(maps.contrast[i], c[i]) << w << "x" << h << ", " << threads << " threads, at " << i;
+                ASSERT_EQ(maps.dither[i], d[i]) << w << "x" << h << ", " << threads << " threads, at " << i;
+            }
+        }
+    }
+    SetMaxThreads(savedThreads);
 }
 
 TEST(ContrastMapTest, VectorAndScalarPassesGiveIdenticalMaps)

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/parallel.h"
+
 namespace tessaline {
 namespace {
 
@@ -348,6 +350,67 @@ TEST(HistogramTest, RetriesKeepTheLimit)
         }
     }
     EXPECT_GE(bitsSeen.size(), 2u); // the limits above really make some attempts fail
+}
+
+TEST(HistogramTest, CountOnAnyThreadCountIsTheOneThreadCount)
+{
+    // A picture big enough to be counted in parts, with new colours arriving all the way down.
+    const std::uint32_t width = 1024, height = std::uint32_t(ParallelImagePixels / width) + 64;
+    std::mt19937 rng(77);
+    std::vector<std::uint32_t> words(std::size_t{width} * height);
+    for (std::uint32_t& word : words)
+        word = (rng() % 400000u) * 2654435761u | 0xFF000000u;
+    for (std::size_t i = 0; i < words.size(); i += 97)
+        words[i] = 0; // transparent pixels all share the key 0
+    const RgbaImage image = ImageFromWords(words, width);
+    std::vector<float> map(words.size());
+    for (float& value : map)
+        value = float(rng() % 1000) / 300.0f;
+
+    // The running count at the last key that needed a new or larger overflow array: a count fails
+    // exactly when its maximum lies below it.
+    std::vector<std::uint32_t> inBucket(HistogramBucketCount), capacity(HistogramBucketCount);
+    std::set<std::uint32_t> seen;
+    std::uint32_t lastGrowth = 0;
+    for (std::uint32_t word : words) {
+        const std::uint32_t key = ReferenceKey(word, 0);
+        if (!seen.insert(key).second)
+            continue;
+        const std::uint32_t b = key % HistogramBucketCount;
+        if (inBucket[b] >= 2 && inBucket[b] - 2 == capacity[b]) {
+            lastGrowth = std::uint32_t(seen.size());
+            capacity[b] = capacity[b] == 0 ? 8 : 2 * capacity[b] + 16;
+        }
+        ++inBucket[b];
+    }
+    ASSERT_GT(lastGrowth, 100000u);
+
+    const int savedThreads = MaxThreads();
+    for (std::uint32_t max : {20000u, lastGrowth - 1000, lastGrowth - 1, lastGrowth, 0xFFFFFFFFu}) {
+        std::vector<HistogramItem> expected;
+        double expectedTotal = 0.0;
+        for (int threads : {1, 2, 3}) {
+            SetMaxThreads(threads);
+            const auto counted = detail::CountColours(image.rows.data(), width, height, max, 0, map.data());
+            ASSERT_EQ(counted.has_value(), max >= lastGrowth) << max << ", " << threads << " threads";
+            if (!counted)
+                continue;
+            const Histogram histogram = detail::TableToHistogram(*counted->table, counted->colourCount, 1.0f);
+            ASSERT_EQ(histogram.size, seen.size());
+            if (threads == 1) {
+                expected.assign(histogram.items.get(), histogram.items.get() + histogram.size);
+                expectedTotal = histogram.totalPerceptualWeight;
+                continue;
+            }
+            // Same items in the same order, bit for bit: later stages sum them in this order.
+            EXPECT_EQ(histogram.totalPerceptualWeight, expectedTotal);
+            for (std::uint32_t i = 0; i < histogram.size; ++i) {
+                ASSERT_TRUE(SameColour(histogram.items[i].colour, expected[i].colour)) << i;
+                ASSERT_EQ(histogram.items[i].perceptualWeight, expected[i].perceptualWeight) << i;
+            }
+        }
+    }
+    SetMaxThreads(savedThreads);
 }
 
 TEST(HistogramTest, CreatedItemsAreZero)

@@ -291,10 +291,13 @@ TEST(ReduceThreadFiguresTest, MeasuresAgainstTheSourceAsLoadedAndRunsAgainAlike)
     panel[Setting::Colours] = 8;
     panel[Setting::Opacity] = 128;
 
+    // One thread measures and encodes in turn; two encode beside the figures.
     IndexedImage results[2];
-    for (IndexedImage& result : results) {
+    for (int threads : {1, 2}) {
+        IndexedImage& result = results[threads - 1];
         RecordingUi ui;
         ReduceThread thread(&ui);
+        thread.maxThreads = threads;
         thread.encode = [](const IndexedImage& image) { return EncodePng(image); };
         ASSERT_TRUE(BuildReduceJob(thread, panel, nullptr, source, result));
         ASSERT_EQ(thread.Start(), 0);
