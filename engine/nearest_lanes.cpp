@@ -44,6 +44,12 @@ constexpr double ReachFloor = 1e-18;
 constexpr double BoundShrink = 1.0 - 1e-4;
 constexpr double BoundFloor = 1e-30;
 
+// A hint's margins: sqrt of a head's float difference is shrunk by HintShrink and its root radius
+// grown by HintGrow (far more than the float roundings of the margin itself, a few 2^-24), and the
+// absolute ReachFloor keeps a head of radius 0 from accepting a difference that underflows.
+constexpr double HintGrow = 1.0 + 1e-4;
+constexpr float HintShrink = 1.0f - 1e-4f;
+
 // A lower bound on sqrt of the exact difference whose float form is `difference`.
 double ReachBelow(float difference)
 {
@@ -182,6 +188,7 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
     lanes.headG.assign(heads, 0.0f);
     lanes.headB.assign(heads, 0.0f);
     lanes.headRadius.assign(heads, -1.0f);
+    lanes.headRootRadius.assign(heads, std::numeric_limits<float>::infinity());
     lanes.firstCandidate.assign(index.headCount, 0);
     std::size_t total = 0;
     for (std::uint32_t h = 0; h < index.headCount; ++h)
@@ -202,6 +209,8 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
         lanes.headG[h] = head.centre.g;
         lanes.headB[h] = head.centre.b;
         lanes.headRadius[h] = head.radius;
+        if (head.radius >= 0.0f && std::isfinite(head.radius))
+            lanes.headRootRadius[h] = FloatAbove(std::sqrt(double(head.radius)) * HintGrow + ReachFloor);
         lanes.firstCandidate[h] = static_cast<std::uint32_t>(next);
         for (std::uint32_t k = 0; k < head.candidateCount; ++k) {
             const NearestCandidate& candidate = head.candidates[k];
@@ -228,24 +237,85 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
     return lanes;
 }
 
-std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
-                               float* difference)
+#if defined(__SSE2__)
+namespace {
+
+// Makes `colour` the hint's anchor, settled on `head`, with the smallest of `margins` and `carried`.
+// The query's float difference to the anchor is within a relative 1e-6 of the exact one, so a
+// float below `limit` is an exact one below margin^2.
+void Anchor(NearestLanesHint& hint, const FloatPixel& colour, std::uint32_t head, __m128 margins, float carried)
 {
+    margins = _mm_min_ps(margins, _mm_shuffle_ps(margins, margins, _MM_SHUFFLE(2, 3, 0, 1)));
+    margins = _mm_min_ps(margins, _mm_shuffle_ps(margins, margins, _MM_SHUFFLE(1, 0, 3, 2)));
+    const float margin = std::min(_mm_cvtss_f32(margins), carried);
+    hint.anchor = colour;
+    hint.head = head;
+    hint.margin = margin > 0.0f ? margin : 0.0f;
+    const double squared = double(hint.margin) * double(hint.margin);
+    hint.limit = std::max(0.0f, FloatBelow((squared - BoundFloor) * ReachShrink));
+}
+
+} // namespace
+#endif
+
+namespace {
+
+// The search, with a hint to read and refresh or (null) without one.
+template <bool Hinted>
+std::uint32_t Search(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity, float* difference,
+                     NearestLanesHint* hint)
+{
+    (void)hint; // only the vector search reads it
 #if defined(__SSE2__)
     if (ProcessorHasSse2) {
         const NearestIndex& index = *lanes.index;
         const std::size_t heads = lanes.headRadius.size();
         const bool tame = lanes.boundedCandidates && WithinLaneBound(colour.a) && WithinLaneBound(colour.r) &&
                           WithinLaneBound(colour.g) && WithinLaneBound(colour.b);
+        // sqrt(ColourDifference) obeys the triangle inequality, so a query within the hint's margin
+        // of its anchor is outside every head before the anchor's, as the anchor was: the search
+        // starts there, with the lanes before it in its group masked off. Each head found to reject
+        // the query gives a margin (sqrt of its float difference, shrunk, less its root radius);
+        // when the query settles on another head than the anchor's, it becomes the anchor, with
+        // the smallest of those margins and of the old margin less its distance to the old anchor.
+        // Only tame queries have the finite differences the margins need.
+        float anchorDifference = 0.0f;
+        const bool hinted = Hinted && tame && hint->limit > 0.0f &&
+                            (anchorDifference = ColourDifference(colour, hint->anchor)) < hint->limit;
+        const bool anchoring = Hinted && tame;
+        float carried = 0.0f;
+        if (hinted) {
+            const double distance = std::sqrt(double(anchorDifference)) / ReachShrink + ReachFloor;
+            carried = FloatBelow(double(hint->margin) - distance);
+        }
+        const __m128 shrink = _mm_set1_ps(HintShrink);
+        __m128 margins = _mm_set1_ps(std::numeric_limits<float>::infinity());
+        std::size_t h = hinted ? hint->head & ~std::size_t{3} : 0;
+        int skipped = hinted ? (1 << (hint->head & 3)) - 1 : 0;
         bool unorderedScores = false;
-        for (std::size_t h = 0; h < heads && !unorderedScores; h += 4) {
+        for (; h < heads && !unorderedScores; h += 4) {
             const __m128 d =
                 FourDifferences(colour, &lanes.headA[h], &lanes.headR[h], &lanes.headG[h], &lanes.headB[h]);
-            const int accepts = _mm_movemask_ps(_mm_cmple_ps(d, _mm_loadu_ps(&lanes.headRadius[h])));
+            const int accepts = _mm_movemask_ps(_mm_cmple_ps(d, _mm_loadu_ps(&lanes.headRadius[h]))) & ~skipped;
+            skipped = 0;
+            if (anchoring) {
+                const __m128 margin =
+                    _mm_sub_ps(_mm_mul_ps(_mm_sqrt_ps(d), shrink), _mm_loadu_ps(&lanes.headRootRadius[h]));
+                if (accepts == 0) {
+                    margins = _mm_min_ps(margins, margin);
+                } else {
+                    // Only the lanes before the accepting head rejected the query.
+                    const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
+                    const __m128 before = _mm_castsi128_ps(_mm_cmplt_epi32(lane, _mm_set1_epi32(__builtin_ctz(accepts))));
+                    margins = _mm_min_ps(margins, _mm_or_ps(_mm_and_ps(before, margin), _mm_andnot_ps(before, margins)));
+                }
+            }
             if (accepts == 0)
                 continue;
             const std::uint32_t chosen =
                 static_cast<std::uint32_t>(h) + std::uint32_t(__builtin_ctz(accepts));
+            if (anchoring && !(hinted && chosen == hint->head))
+                Anchor(*hint, colour, chosen, margins, hinted ? carried : std::numeric_limits<float>::infinity());
             const std::uint32_t count = index.heads[chosen].candidateCount;
             if (count == 0)
                 return 0;
@@ -314,6 +384,20 @@ std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colo
     }
 #endif
     return FindNearest(*lanes.index, colour, minOpacity, difference);
+}
+
+} // namespace
+
+std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
+                               float* difference)
+{
+    return Search<false>(lanes, colour, minOpacity, difference, nullptr);
+}
+
+std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
+                               float* difference, NearestLanesHint& hint)
+{
+    return Search<true>(lanes, colour, minOpacity, difference, &hint);
 }
 
 } // namespace tessaline

@@ -27,9 +27,25 @@ struct NearestLanes
     /// centre))^2, which lets a scan stop early.
     std::vector<float> candidateReach;
     std::vector<std::uint32_t> firstCandidate; ///< per head, into the candidate arrays
+    /// Per head an upper bound on the root of its radius (infinite for the padding), which a hint
+    /// uses to tell how far a query may move before it could reach an earlier head.
+    std::vector<float> headRootRadius;
     /// Every candidate channel within +-LaneBound: with a query as tame, no score can overflow or
     /// be NaN, which lets a query skip the checks for either.
     bool boundedCandidates = false;
+};
+
+/// What a run of nearby queries carries from one to the next: a query `anchor` that settled on head
+/// `head`, a lower bound `margin` on how far (sqrt of ColourDifference) it lies outside every
+/// earlier head, and `limit`, the ColourDifference from the anchor below which another query is
+/// surely within that margin, so that no earlier head can accept it either; its search then starts
+/// at `head`. A default hint holds nothing. A hint belongs to the lanes that filled it.
+struct NearestLanesHint
+{
+    FloatPixel anchor;
+    float margin = 0.0f;
+    float limit = 0.0f;
+    std::uint32_t head = 0;
 };
 
 /// Lanes over `index`, which must stay alive and unchanged while they are used. Throws std::bad_alloc.
@@ -38,5 +54,9 @@ NearestLanes BuildNearestLanes(const NearestIndex& index);
 /// The same answer as FindNearest(*lanes.index, colour, minOpacity, difference).
 std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
                                float* difference);
+
+/// The same answer again, sooner for a query near the last one: `hint` is read and refreshed.
+std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
+                               float* difference, NearestLanesHint& hint);
 
 } // namespace tessaline

@@ -123,6 +123,7 @@ inline FloatPixel ToPixel(Four v)
 struct DitherRow
 {
     const NearestLanes* lanes;
+    NearestLanesHint* hint; ///< carried from pixel to pixel along the serpentine path
     const Palette* palette;
     const float* keep; ///< per entry, or null when the plain index is not kept
     const std::uint8_t* source;
@@ -168,7 +169,7 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
             if (row.keep && plain < palette.count && ColourDifference(palette[plain].colour, key) < row.keep[plain])
                 choice = plain;
             else
-                choice = FindNearestLanes(*row.lanes, key, row.minOpacity, nullptr);
+                choice = FindNearestLanes(*row.lanes, key, row.minOpacity, nullptr, *row.hint);
         }
         row.target[x] = static_cast<std::uint8_t>(choice);
 
@@ -297,7 +298,8 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
         cell.a = Noise(NextRandom());
     }
 
-    DitherRow row{&nearest.lanes, &palette, useDitherMap ? keep.data() : nullptr, nullptr, nullptr, nullptr,
+    NearestLanesHint hint;
+    DitherRow row{&nearest.lanes, &hint, &palette, useDitherMap ? keep.data() : nullptr, nullptr, nullptr, nullptr,
                   current.data(), next.data(), width, minOpacity, nearest.transparentIndex};
     bool leftToRight = true;
     for (std::int64_t y = 0; y < height; ++y) {
