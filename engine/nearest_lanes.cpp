@@ -45,10 +45,15 @@ constexpr double BoundShrink = 1.0 - 1e-4;
 constexpr double BoundFloor = 1e-30;
 
 // A hint's margins: sqrt of a head's float difference is shrunk by HintShrink and its root radius
-// grown by HintGrow (far more than the float roundings of the margin itself, a few 2^-24), and the
+// grown by HintGrow, and the margin's square shrunk by HintShrink again, far more than the float
+// roundings of the margin and of the query's difference to the anchor (a few 2^-24 and 1e-6); the
 // absolute ReachFloor keeps a head of radius 0 from accepting a difference that underflows.
 constexpr double HintGrow = 1.0 + 1e-4;
 constexpr float HintShrink = 1.0f - 1e-4f;
+
+// A hint stays the anchor while its queries settle on its head and compute at most this many
+// groups of heads that do not accept them; otherwise the next query searches every head again.
+constexpr int HintFruitlessGroups = 1;
 
 // A lower bound on sqrt of the exact difference whose float form is `difference`.
 double ReachBelow(float difference)
@@ -240,19 +245,17 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
 #if defined(__SSE2__)
 namespace {
 
-// Makes `colour` the hint's anchor, settled on `head`, with the smallest of `margins` and `carried`.
-// The query's float difference to the anchor is within a relative 1e-6 of the exact one, so a
-// float below `limit` is an exact one below margin^2.
-void Anchor(NearestLanesHint& hint, const FloatPixel& colour, std::uint32_t head, __m128 margins, float carried)
+// The limits of the four heads at `h` for a hint anchored where their differences are `d`: the
+// anchor is at least sqrt(d) from each centre, so a query within sqrt(d) - sqrt(radius) of it is
+// outside the head (sqrt(ColourDifference) obeys the triangle inequality). Overflowing or NaN
+// differences give no margin.
+inline __m128 HintLimits(const NearestLanes& lanes, std::size_t h, __m128 d)
 {
-    margins = _mm_min_ps(margins, _mm_shuffle_ps(margins, margins, _MM_SHUFFLE(2, 3, 0, 1)));
-    margins = _mm_min_ps(margins, _mm_shuffle_ps(margins, margins, _MM_SHUFFLE(1, 0, 3, 2)));
-    const float margin = std::min(_mm_cvtss_f32(margins), carried);
-    hint.anchor = colour;
-    hint.head = head;
-    hint.margin = margin > 0.0f ? margin : 0.0f;
-    const double squared = double(hint.margin) * double(hint.margin);
-    hint.limit = std::max(0.0f, FloatBelow((squared - BoundFloor) * ReachShrink));
+    const __m128 finite = _mm_cmple_ps(d, _mm_set1_ps(std::numeric_limits<float>::max()));
+    const __m128 shrink = _mm_set1_ps(HintShrink);
+    __m128 margin = _mm_sub_ps(_mm_mul_ps(_mm_sqrt_ps(d), shrink), _mm_loadu_ps(&lanes.headRootRadius[h]));
+    margin = _mm_max_ps(_mm_and_ps(finite, margin), _mm_setzero_ps()); // a NaN margin becomes 0
+    return _mm_sub_ps(_mm_mul_ps(_mm_mul_ps(margin, margin), shrink), _mm_set1_ps(static_cast<float>(BoundFloor)));
 }
 
 } // namespace
@@ -272,50 +275,58 @@ std::uint32_t Search(const NearestLanes& lanes, const FloatPixel& colour, float 
         const std::size_t heads = lanes.headRadius.size();
         const bool tame = lanes.boundedCandidates && WithinLaneBound(colour.a) && WithinLaneBound(colour.r) &&
                           WithinLaneBound(colour.g) && WithinLaneBound(colour.b);
-        // sqrt(ColourDifference) obeys the triangle inequality, so a query within the hint's margin
-        // of its anchor is outside every head before the anchor's, as the anchor was: the search
-        // starts there, with the lanes before it in its group masked off. Each head found to reject
-        // the query gives a margin (sqrt of its float difference, shrunk, less its root radius);
-        // when the query settles on another head than the anchor's, it becomes the anchor, with
-        // the smallest of those margins and of the old margin less its distance to the old anchor.
-        // Only tame queries have the finite differences the margins need.
-        float anchorDifference = 0.0f;
-        const bool hinted = Hinted && tame && hint->limit > 0.0f &&
-                            (anchorDifference = ColourDifference(colour, hint->anchor)) < hint->limit;
-        const bool anchoring = Hinted && tame;
-        float carried = 0.0f;
-        if (hinted) {
-            const double distance = std::sqrt(double(anchorDifference)) / ReachShrink + ReachFloor;
-            carried = FloatBelow(double(hint->margin) - distance);
-        }
-        const __m128 shrink = _mm_set1_ps(HintShrink);
-        __m128 margins = _mm_set1_ps(std::numeric_limits<float>::infinity());
-        std::size_t h = hinted ? hint->head & ~std::size_t{3} : 0;
-        int skipped = hinted ? (1 << (hint->head & 3)) - 1 : 0;
+        // A query close enough to the hint's anchor skips every group of heads that it is within
+        // the limits of; the others are searched as usual, their skipped lanes masked off. A query
+        // without a current hint searches every group and becomes the anchor. Only tame queries
+        // have the finite differences the limits need.
+        const bool useHint = Hinted && tame;
+        const bool hinted = useHint && hint->current;
+        const bool anchoring = useHint && !hinted;
+        if (anchoring && hint->limits.size() != heads)
+            hint->limits.assign(heads, 0.0f);
+        const float toAnchor = hinted ? ColourDifference(colour, hint->anchor) : 0.0f;
+        const __m128 anchorDifference = _mm_set1_ps(toAnchor);
+        int fruitless = 0;
         bool unorderedScores = false;
+        // Within the least of the limits every group before the anchor's head is skipped at once.
+        std::size_t h = hinted && toAnchor < hint->nearLimit ? hint->head & ~std::size_t{3} : 0;
+        __m128 nearLimits = _mm_set1_ps(std::numeric_limits<float>::infinity());
         for (; h < heads && !unorderedScores; h += 4) {
+            int skipped = 0;
+            if (hinted) {
+                skipped = _mm_movemask_ps(_mm_cmplt_ps(anchorDifference, _mm_loadu_ps(&hint->limits[h])));
+                if (skipped == 15)
+                    continue;
+            }
             const __m128 d =
                 FourDifferences(colour, &lanes.headA[h], &lanes.headR[h], &lanes.headG[h], &lanes.headB[h]);
             const int accepts = _mm_movemask_ps(_mm_cmple_ps(d, _mm_loadu_ps(&lanes.headRadius[h]))) & ~skipped;
-            skipped = 0;
-            if (anchoring) {
-                const __m128 margin =
-                    _mm_sub_ps(_mm_mul_ps(_mm_sqrt_ps(d), shrink), _mm_loadu_ps(&lanes.headRootRadius[h]));
-                if (accepts == 0) {
-                    margins = _mm_min_ps(margins, margin);
-                } else {
-                    // Only the lanes before the accepting head rejected the query.
-                    const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
-                    const __m128 before = _mm_castsi128_ps(_mm_cmplt_epi32(lane, _mm_set1_epi32(__builtin_ctz(accepts))));
-                    margins = _mm_min_ps(margins, _mm_or_ps(_mm_and_ps(before, margin), _mm_andnot_ps(before, margins)));
-                }
-            }
-            if (accepts == 0)
+            if (anchoring)
+                _mm_storeu_ps(&hint->limits[h], HintLimits(lanes, h, d));
+            if (accepts == 0) {
+                if (anchoring)
+                    nearLimits = _mm_min_ps(nearLimits, _mm_loadu_ps(&hint->limits[h]));
+                ++fruitless;
                 continue;
+            }
             const std::uint32_t chosen =
                 static_cast<std::uint32_t>(h) + std::uint32_t(__builtin_ctz(accepts));
-            if (anchoring && !(hinted && chosen == hint->head))
-                Anchor(*hint, colour, chosen, margins, hinted ? carried : std::numeric_limits<float>::infinity());
+            if (anchoring) {
+                // The accepting head and those after it bound nothing.
+                // The limits of the groups before and of the lanes before the chosen one.
+                alignas(16) float groupLimits[4];
+                _mm_store_ps(groupLimits, nearLimits);
+                float nearLimit = std::min(std::min(groupLimits[0], groupLimits[1]), std::min(groupLimits[2], groupLimits[3]));
+                for (std::size_t k = h; k < chosen; ++k)
+                    nearLimit = std::min(nearLimit, hint->limits[k]);
+                hint->nearLimit = nearLimit;
+                std::fill(hint->limits.begin() + chosen, hint->limits.end(), 0.0f);
+                hint->anchor = colour;
+                hint->head = chosen;
+                hint->current = true;
+            } else if (hinted && (chosen != hint->head || fruitless > HintFruitlessGroups)) {
+                hint->current = false;
+            }
             const std::uint32_t count = index.heads[chosen].candidateCount;
             if (count == 0)
                 return 0;

@@ -36,16 +36,16 @@ struct NearestLanes
 };
 
 /// What a run of nearby queries carries from one to the next: a query `anchor` that settled on head
-/// `head`, a lower bound `margin` on how far (sqrt of ColourDifference) it lies outside every
-/// earlier head, and `limit`, the ColourDifference from the anchor below which another query is
-/// surely within that margin, so that no earlier head can accept it either; its search then starts
-/// at `head`. A default hint holds nothing. A hint belongs to the lanes that filled it.
+/// `head` and, per head, a ColourDifference from the anchor within which every query lies outside
+/// that head as the anchor did (0 from `head` on). A later query skips the groups of heads it is
+/// that close to. A default hint holds nothing. A hint belongs to the lanes that filled it.
 struct NearestLanesHint
 {
     FloatPixel anchor;
-    float margin = 0.0f;
-    float limit = 0.0f;
+    std::vector<float> limits;
+    float nearLimit = 0.0f; ///< the least of the limits before `head`: within it, all are skipped
     std::uint32_t head = 0;
+    bool current = false; ///< false: the next query searches every head and becomes the anchor
 };
 
 /// Lanes over `index`, which must stay alive and unchanged while they are used. Throws std::bad_alloc.
