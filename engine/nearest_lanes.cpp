@@ -44,17 +44,6 @@ constexpr double ReachFloor = 1e-18;
 constexpr double BoundShrink = 1.0 - 1e-4;
 constexpr double BoundFloor = 1e-30;
 
-// A hint's margins: sqrt of a head's float difference is shrunk by HintShrink and its root radius
-// grown by HintGrow, and the margin's square shrunk by HintShrink again, far more than the float
-// roundings of the margin and of the query's difference to the anchor (a few 2^-24 and 1e-6); the
-// absolute ReachFloor keeps a head of radius 0 from accepting a difference that underflows.
-constexpr double HintGrow = 1.0 + 1e-4;
-constexpr float HintShrink = 1.0f - 1e-4f;
-
-// A hint stays the anchor while its queries settle on its head and compute at most this many
-// groups of heads that do not accept them; otherwise the next query searches every head again.
-constexpr int HintFruitlessGroups = 1;
-
 // A lower bound on sqrt of the exact difference whose float form is `difference`.
 double ReachBelow(float difference)
 {
@@ -193,7 +182,6 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
     lanes.headG.assign(heads, 0.0f);
     lanes.headB.assign(heads, 0.0f);
     lanes.headRadius.assign(heads, -1.0f);
-    lanes.headRootRadius.assign(heads, std::numeric_limits<float>::infinity());
     lanes.firstCandidate.assign(index.headCount, 0);
     std::size_t total = 0;
     for (std::uint32_t h = 0; h < index.headCount; ++h)
@@ -214,8 +202,6 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
         lanes.headG[h] = head.centre.g;
         lanes.headB[h] = head.centre.b;
         lanes.headRadius[h] = head.radius;
-        if (head.radius >= 0.0f && std::isfinite(head.radius))
-            lanes.headRootRadius[h] = FloatAbove(std::sqrt(double(head.radius)) * HintGrow + ReachFloor);
         lanes.firstCandidate[h] = static_cast<std::uint32_t>(next);
         for (std::uint32_t k = 0; k < head.candidateCount; ++k) {
             const NearestCandidate& candidate = head.candidates[k];
@@ -242,91 +228,24 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
     return lanes;
 }
 
-#if defined(__SSE2__)
-namespace {
-
-// The limits of the four heads at `h` for a hint anchored where their differences are `d`: the
-// anchor is at least sqrt(d) from each centre, so a query within sqrt(d) - sqrt(radius) of it is
-// outside the head (sqrt(ColourDifference) obeys the triangle inequality). Overflowing or NaN
-// differences give no margin.
-inline __m128 HintLimits(const NearestLanes& lanes, std::size_t h, __m128 d)
+std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
+                               float* difference)
 {
-    const __m128 finite = _mm_cmple_ps(d, _mm_set1_ps(std::numeric_limits<float>::max()));
-    const __m128 shrink = _mm_set1_ps(HintShrink);
-    __m128 margin = _mm_sub_ps(_mm_mul_ps(_mm_sqrt_ps(d), shrink), _mm_loadu_ps(&lanes.headRootRadius[h]));
-    margin = _mm_max_ps(_mm_and_ps(finite, margin), _mm_setzero_ps()); // a NaN margin becomes 0
-    return _mm_sub_ps(_mm_mul_ps(_mm_mul_ps(margin, margin), shrink), _mm_set1_ps(static_cast<float>(BoundFloor)));
-}
-
-} // namespace
-#endif
-
-namespace {
-
-// The search, with a hint to read and refresh or (null) without one.
-template <bool Hinted>
-std::uint32_t Search(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity, float* difference,
-                     NearestLanesHint* hint)
-{
-    (void)hint; // only the vector search reads it
 #if defined(__SSE2__)
     if (ProcessorHasSse2) {
         const NearestIndex& index = *lanes.index;
         const std::size_t heads = lanes.headRadius.size();
         const bool tame = lanes.boundedCandidates && WithinLaneBound(colour.a) && WithinLaneBound(colour.r) &&
                           WithinLaneBound(colour.g) && WithinLaneBound(colour.b);
-        // A query close enough to the hint's anchor skips every group of heads that it is within
-        // the limits of; the others are searched as usual, their skipped lanes masked off. A query
-        // without a current hint searches every group and becomes the anchor. Only tame queries
-        // have the finite differences the limits need.
-        const bool useHint = Hinted && tame;
-        const bool hinted = useHint && hint->current;
-        const bool anchoring = useHint && !hinted;
-        if (anchoring && hint->limits.size() != heads)
-            hint->limits.assign(heads, 0.0f);
-        const float toAnchor = hinted ? ColourDifference(colour, hint->anchor) : 0.0f;
-        const __m128 anchorDifference = _mm_set1_ps(toAnchor);
-        int fruitless = 0;
         bool unorderedScores = false;
-        // Within the least of the limits every group before the anchor's head is skipped at once.
-        std::size_t h = hinted && toAnchor < hint->nearLimit ? hint->head & ~std::size_t{3} : 0;
-        __m128 nearLimits = _mm_set1_ps(std::numeric_limits<float>::infinity());
-        for (; h < heads && !unorderedScores; h += 4) {
-            int skipped = 0;
-            if (hinted) {
-                skipped = _mm_movemask_ps(_mm_cmplt_ps(anchorDifference, _mm_loadu_ps(&hint->limits[h])));
-                if (skipped == 15)
-                    continue;
-            }
+        for (std::size_t h = 0; h < heads && !unorderedScores; h += 4) {
             const __m128 d =
                 FourDifferences(colour, &lanes.headA[h], &lanes.headR[h], &lanes.headG[h], &lanes.headB[h]);
-            const int accepts = _mm_movemask_ps(_mm_cmple_ps(d, _mm_loadu_ps(&lanes.headRadius[h]))) & ~skipped;
-            if (anchoring)
-                _mm_storeu_ps(&hint->limits[h], HintLimits(lanes, h, d));
-            if (accepts == 0) {
-                if (anchoring)
-                    nearLimits = _mm_min_ps(nearLimits, _mm_loadu_ps(&hint->limits[h]));
-                ++fruitless;
+            const int accepts = _mm_movemask_ps(_mm_cmple_ps(d, _mm_loadu_ps(&lanes.headRadius[h])));
+            if (accepts == 0)
                 continue;
-            }
             const std::uint32_t chosen =
                 static_cast<std::uint32_t>(h) + std::uint32_t(__builtin_ctz(accepts));
-            if (anchoring) {
-                // The accepting head and those after it bound nothing.
-                // The limits of the groups before and of the lanes before the chosen one.
-                alignas(16) float groupLimits[4];
-                _mm_store_ps(groupLimits, nearLimits);
-                float nearLimit = std::min(std::min(groupLimits[0], groupLimits[1]), std::min(groupLimits[2], groupLimits[3]));
-                for (std::size_t k = h; k < chosen; ++k)
-                    nearLimit = std::min(nearLimit, hint->limits[k]);
-                hint->nearLimit = nearLimit;
-                std::fill(hint->limits.begin() + chosen, hint->limits.end(), 0.0f);
-                hint->anchor = colour;
-                hint->head = chosen;
-                hint->current = true;
-            } else if (hinted && (chosen != hint->head || fruitless > HintFruitlessGroups)) {
-                hint->current = false;
-            }
             const std::uint32_t count = index.heads[chosen].candidateCount;
             if (count == 0)
                 return 0;
@@ -395,20 +314,6 @@ std::uint32_t Search(const NearestLanes& lanes, const FloatPixel& colour, float 
     }
 #endif
     return FindNearest(*lanes.index, colour, minOpacity, difference);
-}
-
-} // namespace
-
-std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
-                               float* difference)
-{
-    return Search<false>(lanes, colour, minOpacity, difference, nullptr);
-}
-
-std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
-                               float* difference, NearestLanesHint& hint)
-{
-    return Search<true>(lanes, colour, minOpacity, difference, &hint);
 }
 
 } // namespace tessaline

@@ -27,25 +27,9 @@ struct NearestLanes
     /// centre))^2, which lets a scan stop early.
     std::vector<float> candidateReach;
     std::vector<std::uint32_t> firstCandidate; ///< per head, into the candidate arrays
-    /// Per head an upper bound on the root of its radius (infinite for the padding), which a hint
-    /// uses to tell how far a query may move before it could reach an earlier head.
-    std::vector<float> headRootRadius;
     /// Every candidate channel within +-LaneBound: with a query as tame, no score can overflow or
     /// be NaN, which lets a query skip the checks for either.
     bool boundedCandidates = false;
-};
-
-/// What a run of nearby queries carries from one to the next: a query `anchor` that settled on head
-/// `head` and, per head, a ColourDifference from the anchor within which every query lies outside
-/// that head as the anchor did (0 from `head` on). A later query skips the groups of heads it is
-/// that close to. A default hint holds nothing. A hint belongs to the lanes that filled it.
-struct NearestLanesHint
-{
-    FloatPixel anchor;
-    std::vector<float> limits;
-    float nearLimit = 0.0f; ///< the least of the limits before `head`: within it, all are skipped
-    std::uint32_t head = 0;
-    bool current = false; ///< false: the next query searches every head and becomes the anchor
 };
 
 /// Lanes over `index`, which must stay alive and unchanged while they are used. Throws std::bad_alloc.
@@ -54,9 +38,5 @@ NearestLanes BuildNearestLanes(const NearestIndex& index);
 /// The same answer as FindNearest(*lanes.index, colour, minOpacity, difference).
 std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
                                float* difference);
-
-/// The same answer again, sooner for a query near the last one: `hint` is read and refreshed.
-std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
-                               float* difference, NearestLanesHint& hint);
 
 } // namespace tessaline

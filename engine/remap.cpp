@@ -123,7 +123,6 @@ inline FloatPixel ToPixel(Four v)
 struct DitherRow
 {
     const NearestLanes* lanes;
-    NearestLanesHint* hint; ///< carried from pixel to pixel along the serpentine path
     const Palette* palette;
     const float* keep; ///< per entry, or null when the plain index is not kept
     const std::uint8_t* source;
@@ -169,7 +168,7 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
             if (row.keep && plain < palette.count && ColourDifference(palette[plain].colour, key) < row.keep[plain])
                 choice = plain;
             else
-                choice = FindNearestLanes(*row.lanes, key, row.minOpacity, nullptr, *row.hint);
+                choice = FindNearestLanes(*row.lanes, key, row.minOpacity, nullptr);
         }
         row.target[x] = static_cast<std::uint8_t>(choice);
 
@@ -298,8 +297,7 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
         cell.a = Noise(NextRandom());
     }
 
-    NearestLanesHint hint;
-    DitherRow row{&nearest.lanes, &hint, &palette, useDitherMap ? keep.data() : nullptr, nullptr, nullptr, nullptr,
+    DitherRow row{&nearest.lanes, &palette, useDitherMap ? keep.data() : nullptr, nullptr, nullptr, nullptr,
                   current.data(), next.data(), width, minOpacity, nearest.transparentIndex};
     bool leftToRight = true;
     for (std::int64_t y = 0; y < height; ++y) {

@@ -217,56 +217,5 @@ TEST(NearestLanesTest, StoppingTheScanEarlyKeepsEveryAnswer)
     }
 }
 
-TEST(NearestLanesTest, AHintCarriedAlongAWalkKeepsEveryAnswer)
-{
-    // Queries wander as a diffused colour does: mostly small steps, now and then a jump, a step that
-    // lands on a palette colour or a head's centre, or a huge or NaN query the hint must not learn
-    // from. One hint goes along the whole walk; every answer and difference stays FindNearest's.
-    for (const bool sse2 : {false, true}) {
-        const Sse2Scope scope(sse2);
-        for (const std::uint32_t count : {1u, 2u, 7u, 64u, 200u, 256u}) {
-            for (int variant = 0; variant < 4; ++variant) {
-                std::mt19937 random(count * 17 + std::uint32_t(variant));
-                Palette palette = variant < 2 ? StressPalette(count, random) : RandomPalette(count, count + 5);
-                if (variant % 2 == 1 && count >= 7)
-                    palette.subset = std::make_unique<Palette>(RandomPalette(count / 4, count));
-                NearestIndex index = BuildNearestIndex(palette);
-                const NearestLanes lanes = BuildNearestLanes(index);
-                NearestLanesHint hint;
-                FloatPixel q = palette[0].colour;
-                std::uniform_real_distribution<float> step(-1.0f, 1.0f);
-                for (int i = 0; i < 6000; ++i) {
-                    const std::uint32_t kind = random() % 40;
-                    FloatPixel next = q;
-                    if (kind == 0) {
-                        next = StressQuery(random, palette);
-                    } else if (kind == 1) {
-                        next = index.heads[random() % index.headCount].centre;
-                    } else if (kind == 2) {
-                        next = FloatPixel{1.0f, 3e18f, 0.5f, 0.5f};
-                    } else if (kind == 3) {
-                        next.g = std::numeric_limits<float>::quiet_NaN();
-                    } else {
-                        const float size = kind < 20 ? 0.002f : kind < 35 ? 0.03f : 0.2f;
-                        for (float* channel = &next.a; channel <= &next.b; ++channel)
-                            *channel = std::clamp(*channel + size * step(random), 0.0f, 1.0f);
-                        if (!(next.a == next.a) || !(next.g == next.g))
-                            next = palette[0].colour;
-                    }
-                    const float minOpacity = i % 3 == 0 ? 0.5f : 1.0f;
-                    float expectedDifference = -7.0f, difference = -7.0f;
-                    const std::uint32_t expected = FindNearest(index, next, minOpacity, &expectedDifference);
-                    ASSERT_EQ(FindNearestLanes(lanes, next, minOpacity, &difference, hint), expected)
-                        << count << " " << variant << " " << i;
-                    ASSERT_TRUE(SameBits(difference, expectedDifference)) << count << " " << variant << " " << i;
-                    if (kind > 3)
-                        q = next;
-                }
-                ReleaseNearestIndex(index);
-            }
-        }
-    }
-}
-
 } // namespace
 } // namespace tessaline
