@@ -133,25 +133,28 @@ inline std::uint32_t ScanTameCandidates(const NearestLanes& lanes, std::size_t f
     const float* candidateB = lanes.candidateB.data() + first;
     const float* reach = lanes.candidateReach.data() + first;
     std::uint32_t scanned = 0;
-    for (; scanned < count; scanned += 4) {
-        const std::uint32_t k = scanned;
+    while (scanned < count) {
         // Tested every sixteen candidates only: the stop depends on the query, and a branch taken
         // at a few fixed places mispredicts less than one tested after every group, which on runs
         // of similar queries cost more than the groups it saved.
-        if (k > 0 && k % 16 == 0) {
-            // Every candidate from k on scores at least gap^2; a gap that is negative or NaN (an
-            // infinite difference to the centre) counts as none.
-            const __m128 gap = _mm_max_ss(_mm_sub_ss(_mm_load_ss(reach + k), queryReach), zero);
+        if (scanned > 0) {
+            // Every candidate from here on scores at least gap^2; a gap that is negative or NaN
+            // (an infinite difference to the centre) counts as none.
+            const __m128 gap = _mm_max_ss(_mm_sub_ss(_mm_load_ss(reach + scanned), queryReach), zero);
             __m128 bound = _mm_sub_ss(_mm_mul_ss(_mm_mul_ss(gap, gap), shrink), boundFloor);
             bound = _mm_shuffle_ps(bound, bound, _MM_SHUFFLE(0, 0, 0, 0));
             if (_mm_movemask_ps(_mm_cmple_ps(lowest, bound)) != 0)
                 break;
         }
-        const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(candidateA + k), one);
-        __m128 s = FourDifferences(query, candidateA + k, candidateR + k, candidateG + k, candidateB + k);
-        s = _mm_add_ps(s, _mm_and_ps(translucent, penalty));
-        _mm_store_ps(scores + k, s);
-        lowest = _mm_min_ps(lowest, s);
+        const std::uint32_t blockEnd = std::min(count, scanned + 16);
+        for (; scanned < blockEnd; scanned += 4) {
+            const std::uint32_t k = scanned;
+            const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(candidateA + k), one);
+            __m128 s = FourDifferences(query, candidateA + k, candidateR + k, candidateG + k, candidateB + k);
+            s = _mm_add_ps(s, _mm_and_ps(translucent, penalty));
+            _mm_store_ps(scores + k, s);
+            lowest = _mm_min_ps(lowest, s);
+        }
     }
     lowest = _mm_min_ps(lowest, _mm_shuffle_ps(lowest, lowest, _MM_SHUFFLE(2, 3, 0, 1)));
     lowest = _mm_min_ps(lowest, _mm_shuffle_ps(lowest, lowest, _MM_SHUFFLE(1, 0, 3, 2)));

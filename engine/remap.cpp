@@ -12,6 +12,10 @@
 #include "engine/random_source.h"
 #include "engine/voronoi.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessaline {
 namespace {
 
@@ -73,12 +77,120 @@ float Noise(std::uint32_t drawn)
     return static_cast<float>((double(drawn) * (1.0 / 4294967295.0) - 0.5) / 255.0);
 }
 
-void AddShare(FloatPixel& cell, const FloatPixel& error, float weight)
+// Four floats in a pixel's channel order (a, r, g, b), one operation for all four; lane for lane the
+// scalar float operation, so the results are bit for bit those of four scalar statements.
+#if defined(__SSE2__)
+using Four = __m128;
+inline Four Load(const FloatPixel& p) { return _mm_loadu_ps(&p.a); }
+inline void Store(FloatPixel& p, Four v) { _mm_storeu_ps(&p.a, v); }
+inline Four Splat(float v) { return _mm_set1_ps(v); }
+inline Four AlphaAndColour(float alpha, float colour) { return _mm_set_ps(colour, colour, colour, alpha); }
+inline Four Add(Four x, Four y) { return _mm_add_ps(x, y); }
+inline Four Sub(Four x, Four y) { return _mm_sub_ps(x, y); }
+inline Four Mul(Four x, Four y) { return _mm_mul_ps(x, y); }
+// std::clamp(v, 0, 1) lane by lane: the operand order keeps a NaN and a -0 as std::clamp does.
+inline Four Clamp01(Four v) { return _mm_min_ps(_mm_set1_ps(1.0f), _mm_max_ps(_mm_setzero_ps(), v)); }
+inline Four ConvertFour(const FloatPixelTable& table, const std::uint8_t* rgba) { return table.ConvertSse2(rgba); }
+#else
+struct Four
 {
-    cell.a += error.a * weight * 0.0625f;
-    cell.r += error.r * weight * 0.0625f;
-    cell.g += error.g * weight * 0.0625f;
-    cell.b += error.b * weight * 0.0625f;
+    float v[4];
+};
+inline Four Load(const FloatPixel& p) { return Four{{p.a, p.r, p.g, p.b}}; }
+inline void Store(FloatPixel& p, Four x) { p = FloatPixel{x.v[0], x.v[1], x.v[2], x.v[3]}; }
+inline Four Splat(float v) { return Four{{v, v, v, v}}; }
+inline Four AlphaAndColour(float alpha, float colour) { return Four{{alpha, colour, colour, colour}}; }
+template <typename Op>
+inline Four Lanewise(Four x, Four y, Op op)
+{
+    return Four{{op(x.v[0], y.v[0]), op(x.v[1], y.v[1]), op(x.v[2], y.v[2]), op(x.v[3], y.v[3])}};
+}
+inline Four Add(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p + q; }); }
+inline Four Sub(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p - q; }); }
+inline Four Mul(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p * q; }); }
+inline Four Clamp01(Four x) { return Lanewise(x, x, [](float p, float) { return std::clamp(p, 0.0f, 1.0f); }); }
+inline Four ConvertFour(const FloatPixelTable& table, const std::uint8_t* rgba) { return Load(table.Convert(rgba)); }
+#endif
+
+inline FloatPixel ToPixel(Four v)
+{
+    FloatPixel p;
+    Store(p, v);
+    return p;
+}
+
+// What one row of the error diffusion reads and writes.
+struct DitherRow
+{
+    const NearestLanes* lanes;
+    const Palette* palette;
+    const float* keep; ///< per entry, or null when the plain index is not kept
+    const std::uint8_t* source;
+    std::uint8_t* target; ///< holds the plain indices on entry when `keep` is set
+    const float* levels;  ///< the row's dither map, or null for 0.9 everywhere
+    const FloatPixel* owed; ///< width + 2 cells: what earlier rows pushed onto this one
+    FloatPixel* below;      ///< width + 2 cells, every one overwritten with what this row pushes on
+    std::int64_t width;
+    float minOpacity;
+    std::uint32_t transparentIndex;
+};
+
+// One row in the direction of `Step` (1: left to right, -1: right to left). Pixel x takes seven
+// sixteenths of the error of the pixel before it in its own cell x + 1 and pushes its own error on
+// to the next pixel's cell and, three, five and one sixteenths, to the cells below behind it, under
+// and ahead of it. A cell below is complete once the pixel behind it is done, so the two cells still
+// growing and the next pixel's share stay in registers and each cell below is stored once; each
+// cell still receives its shares in the same order, starting from zero.
+template <int Step>
+void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
+{
+    const Palette& palette = *row.palette;
+    const std::int64_t width = row.width;
+    if (width <= 0)
+        return;
+    const Four seven = Splat(7.0f), five = Splat(5.0f), three = Splat(3.0f), one = Splat(1.0f);
+    const Four sixteenth = Splat(0.0625f);
+    std::int64_t x = Step > 0 ? 0 : width - 1;
+    Four owed = Load(row.owed[x + 1]);
+    Four behind = Splat(0.0f); // cell x + 1 - Step below: its last share comes from pixel x
+    Four under = Splat(0.0f);  // cell x + 1 below
+    for (std::int64_t step = 0;; ++step, x += Step) {
+        const Four pixel = ConvertFour(toFloat, row.source + 4 * x);
+        float level = row.levels ? row.levels[x] : 0.9f;
+        const Four diffused = Clamp01(Add(pixel, Mul(Splat(level), owed)));
+        const FloatPixel key = ToPixel(diffused);
+
+        // Below alpha 1/256 (or driven below 0 and clamped) the pixel is transparent; the error is
+        // then measured from alpha 0.
+        std::uint32_t choice = row.transparentIndex;
+        if (!(key.a < TransparentAlpha)) {
+            const std::uint32_t plain = row.target[x];
+            if (row.keep && plain < palette.count && ColourDifference(palette[plain].colour, key) < row.keep[plain])
+                choice = plain;
+            else
+                choice = FindNearestLanes(*row.lanes, key, row.minOpacity, nullptr);
+        }
+        row.target[x] = static_cast<std::uint8_t>(choice);
+
+        const FloatPixel& chosen = palette[choice].colour;
+        const Four d = Sub(diffused, Load(chosen));
+        const FloatPixel squares = ToPixel(Mul(d, d));
+        const float squared = ((squares.g + squares.r) + squares.b) + squares.a;
+        if (squared > 0.000244140625f) // a large error diffuses less, so it does not smear
+            level = static_cast<float>(double(level) * 0.75);
+        // Translucent entries pass on less colour error: three quarters for a transparent one.
+        const float colourScale = (chosen.a + 3.0f) * 0.25f * level;
+        const Four error = Mul(d, AlphaAndColour(level, colourScale));
+
+        Store(row.below[x + 1 - Step], Add(behind, Mul(Mul(error, three), sixteenth)));
+        behind = Add(under, Mul(Mul(error, five), sixteenth));
+        under = Add(Splat(0.0f), Mul(Mul(error, one), sixteenth));
+        if (step + 1 == width)
+            break;
+        owed = Add(Load(row.owed[x + 1 + Step]), Mul(Mul(error, seven), sixteenth));
+    }
+    Store(row.below[x + 1], behind);
+    Store(row.below[x + 1 + Step], under);
 }
 
 } // namespace
@@ -185,68 +297,21 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
         cell.a = Noise(NextRandom());
     }
 
+    DitherRow row{&nearest.lanes, &palette, useDitherMap ? keep.data() : nullptr, nullptr, nullptr, nullptr,
+                  current.data(), next.data(), width, minOpacity, nearest.transparentIndex};
     bool leftToRight = true;
     for (std::int64_t y = 0; y < height; ++y) {
         if (CancelRequested(cancel))
             return;
-        std::fill(next.begin(), next.end(), FloatPixel{});
-        const std::uint8_t* source = input.rows[y];
-        std::uint8_t* target = output.rows[y];
-        const float* levels = ditherMap ? ditherMap + y * width : nullptr;
-        for (std::int64_t step = 0; step < width; ++step) {
-            const std::int64_t x = leftToRight ? step : width - 1 - step;
-            const FloatPixel pixel = toFloat.Convert(source + 4 * x);
-            float level = levels ? levels[x] : 0.9f;
-            const FloatPixel& owed = current[x + 1];
-
-            FloatPixel key;
-            key.r = std::clamp(pixel.r + level * owed.r, 0.0f, 1.0f);
-            key.g = std::clamp(pixel.g + level * owed.g, 0.0f, 1.0f);
-            key.b = std::clamp(pixel.b + level * owed.b, 0.0f, 1.0f);
-            key.a = pixel.a + level * owed.a;
-
-            bool search = true;
-            if (key.a < 0.0f) {
-                key.a = 0.0f; // the error is measured from alpha 0
-                search = false;
-            } else if (key.a > 1.0f) {
-                key.a = 1.0f;
-            } else if (key.a < TransparentAlpha) {
-                search = false;
-            }
-
-            std::uint32_t choice = nearest.transparentIndex;
-            if (search) {
-                const std::uint32_t plain = target[x];
-                if (useDitherMap && plain < palette.count &&
-                    ColourDifference(palette[plain].colour, key) < keep[plain])
-                    choice = plain;
-                else
-                    choice = FindNearestLanes(nearest.lanes, key, minOpacity, nullptr);
-            }
-            target[x] = static_cast<std::uint8_t>(choice);
-
-            const FloatPixel& chosen = palette[choice].colour;
-            const FloatPixel d{key.a - chosen.a, key.r - chosen.r, key.g - chosen.g, key.b - chosen.b};
-            const float squared = ((d.g * d.g + d.r * d.r) + d.b * d.b) + d.a * d.a;
-            if (squared > 0.000244140625f) // a large error diffuses less, so it does not smear
-                level = static_cast<float>(double(level) * 0.75);
-            // Translucent entries pass on less colour error: three quarters for a transparent one.
-            const float colourScale = (chosen.a + 3.0f) * 0.25f * level;
-            const FloatPixel error{d.a * level, d.r * colourScale, d.g * colourScale, d.b * colourScale};
-
-            if (leftToRight) {
-                AddShare(current[x + 2], error, 7.0f);
-                AddShare(next[x], error, 3.0f);
-                AddShare(next[x + 1], error, 5.0f);
-                AddShare(next[x + 2], error, 1.0f);
-            } else {
-                AddShare(current[x], error, 7.0f);
-                AddShare(next[x], error, 1.0f);
-                AddShare(next[x + 1], error, 5.0f);
-                AddShare(next[x + 2], error, 3.0f);
-            }
-        }
+        row.source = input.rows[y];
+        row.target = output.rows[y];
+        row.levels = ditherMap ? ditherMap + y * width : nullptr;
+        row.owed = current.data();
+        row.below = next.data();
+        if (leftToRight)
+            DiffuseRow<1>(row, toFloat);
+        else
+            DiffuseRow<-1>(row, toFloat);
         std::swap(current, next);
         leftToRight = !leftToRight;
     }

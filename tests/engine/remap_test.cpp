@@ -1,6 +1,8 @@
 #include "engine/remap.h"
 
+#include <algorithm>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -40,6 +42,114 @@ RgbaImage FlatImage(std::uint32_t width, std::uint32_t height, std::array<std::u
     RgbaImage image = CreateRgbaImage(width, height);
     for (std::size_t i = 0; i < image.pixels.size(); i += 4)
         std::copy(rgba.begin(), rgba.end(), image.pixels.begin() + i);
+    return image;
+}
+
+// The error diffusion written plainly, one channel and one statement at a time, against the index
+// itself: the remap's own loop must give these indices bit for bit.
+void PlainDither(const RgbaImage& input, IndexedImage& output, const Palette& palette, float minOpacity,
+                 const float* ditherMap, bool useDitherMap)
+{
+    NearestIndex index = BuildNearestIndex(palette);
+    const std::uint32_t transparentIndex = FindNearest(index, FloatPixel{}, minOpacity, nullptr);
+    std::vector<float> keep(palette.count);
+    for (std::uint32_t i = 0; i < palette.count; ++i) {
+        float nearest = 1e20f;
+        for (std::uint32_t j = 0; j < palette.count; ++j) {
+            if (j != i)
+                nearest = std::min(nearest, ColourDifference(palette[i].colour, palette[j].colour));
+        }
+        keep[i] = 0.25f * nearest;
+    }
+    const auto noise = [] {
+        return static_cast<float>((double(NextRandom()) * (1.0 / 4294967295.0) - 0.5) / 255.0);
+    };
+    const auto addShare = [](FloatPixel& cell, const FloatPixel& error, float weight) {
+        cell.a += error.a * weight * 0.0625f;
+        cell.r += error.r * weight * 0.0625f;
+        cell.g += error.g * weight * 0.0625f;
+        cell.b += error.b * weight * 0.0625f;
+    };
+    const std::int64_t width = input.width;
+    std::vector<FloatPixel> current(width + 2), next(width + 2);
+    SeedRandomSource(12345);
+    for (FloatPixel& cell : current) {
+        cell.r = noise();
+        cell.g = noise();
+        cell.b = noise();
+        cell.a = noise();
+    }
+    bool leftToRight = true;
+    for (std::int64_t y = 0; y < input.height; ++y) {
+        std::fill(next.begin(), next.end(), FloatPixel{});
+        for (std::int64_t step = 0; step < width; ++step) {
+            const std::int64_t x = leftToRight ? step : width - 1 - step;
+            const FloatPixel pixel = ToFloatPixel(input.rows[y] + 4 * x, static_cast<float>(input.gamma));
+            float level = ditherMap ? ditherMap[y * width + x] : 0.9f;
+            const FloatPixel& owed = current[x + 1];
+            FloatPixel key;
+            key.r = std::clamp(pixel.r + level * owed.r, 0.0f, 1.0f);
+            key.g = std::clamp(pixel.g + level * owed.g, 0.0f, 1.0f);
+            key.b = std::clamp(pixel.b + level * owed.b, 0.0f, 1.0f);
+            key.a = pixel.a + level * owed.a;
+            bool search = true;
+            if (key.a < 0.0f) {
+                key.a = 0.0f;
+                search = false;
+            } else if (key.a > 1.0f) {
+                key.a = 1.0f;
+            } else if (key.a < 0.00390625f) {
+                search = false;
+            }
+            std::uint32_t choice = transparentIndex;
+            if (search) {
+                const std::uint32_t plain = output.rows[y][x];
+                if (useDitherMap && plain < palette.count && ColourDifference(palette[plain].colour, key) < keep[plain])
+                    choice = plain;
+                else
+                    choice = FindNearest(index, key, minOpacity, nullptr);
+            }
+            output.rows[y][x] = static_cast<std::uint8_t>(choice);
+            const FloatPixel& chosen = palette[choice].colour;
+            const FloatPixel d{key.a - chosen.a, key.r - chosen.r, key.g - chosen.g, key.b - chosen.b};
+            const float squared = ((d.g * d.g + d.r * d.r) + d.b * d.b) + d.a * d.a;
+            if (squared > 0.000244140625f)
+                level = static_cast<float>(double(level) * 0.75);
+            const float colourScale = (chosen.a + 3.0f) * 0.25f * level;
+            const FloatPixel error{d.a * level, d.r * colourScale, d.g * colourScale, d.b * colourScale};
+            if (leftToRight) {
+                addShare(current[x + 2], error, 7.0f);
+                addShare(next[x], error, 3.0f);
+                addShare(next[x + 1], error, 5.0f);
+                addShare(next[x + 2], error, 1.0f);
+            } else {
+                addShare(current[x], error, 7.0f);
+                addShare(next[x], error, 1.0f);
+                addShare(next[x + 1], error, 5.0f);
+                addShare(next[x + 2], error, 3.0f);
+            }
+        }
+        std::swap(current, next);
+        leftToRight = !leftToRight;
+    }
+    ReleaseNearestIndex(index);
+}
+
+// A smooth image with a little grain and a translucent band, so that the diffused colours wander
+// slowly as in a photograph.
+RgbaImage SmoothImage(std::uint32_t width, std::uint32_t height, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    RgbaImage image = CreateRgbaImage(width, height);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            std::uint8_t* p = image.rows[y] + 4 * x;
+            p[0] = std::uint8_t((x * 255) / width + random() % 5);
+            p[1] = std::uint8_t((y * 200) / height + random() % 3);
+            p[2] = std::uint8_t(((x + y) * 90) / (width + height) + 100);
+            p[3] = y < height / 5 ? std::uint8_t((x * 255) / width) : 255;
+        }
+    }
     return image;
 }
 
@@ -334,6 +444,41 @@ TEST(RemapTest, DitheredIndicesStayInsideThePalette)
         RemapDithered(input, output, palette, 1.0f, levels.data(), true);
         for (std::uint8_t index : output.pixels)
             ASSERT_LT(index, count);
+    }
+}
+
+TEST(RemapTest, DitheredRemapGivesThePlainLoopsIndices)
+{
+    // Random noise, a smooth image whose diffused colours wander slowly, and a flat one; with and
+    // without a dither map and the keep test; both colour arithmetics.
+    for (const bool sse2 : {false, true}) {
+        const Sse2Scope scope(sse2);
+        for (const std::uint32_t count : {2u, 16u, 64u, 256u}) {
+            Palette palette = RandomPalette(count, count * 7 + 3);
+            if (count >= 64)
+                palette.subset = std::make_unique<Palette>(RandomPalette(count / 4, count));
+            for (int kind = 0; kind < 3; ++kind) {
+                const RgbaImage input = kind == 0   ? RandomImage(37, 23, count)
+                                        : kind == 1 ? SmoothImage(90, 60, count)
+                                                    : FlatImage(31, 9, {90, 160, 40, 200});
+                IndexedImage plain = OutputFor(input);
+                RemapPlain(input, plain, palette, 1.0f);
+                std::vector<float> levels(std::size_t{input.width} * input.height, 1.0f);
+                RefineDitherMap(plain, levels.data());
+                for (const bool useMap : {false, true}) {
+                    for (const float minOpacity : {1.0f, 0.5f}) {
+                        IndexedImage expected = OutputFor(input);
+                        IndexedImage output = OutputFor(input);
+                        expected.pixels = plain.pixels;
+                        output.pixels = plain.pixels;
+                        const float* map = useMap ? levels.data() : nullptr;
+                        PlainDither(input, expected, palette, minOpacity, map, useMap);
+                        RemapDithered(input, output, palette, minOpacity, map, useMap);
+                        ASSERT_EQ(output.pixels, expected.pixels) << sse2 << " " << count << " " << kind;
+                    }
+                }
+            }
+        }
     }
 }
 
