@@ -41,8 +41,18 @@ measure() {
     for ((i = 0; i < runs; ++i)); do
         for ((k = 0; k < $# / 2; ++k)); do
             local program=${@:2*k+1:1} result=${@:2*k+2:1}
-            /usr/bin/time -f '%e %U %S %M' -o "$out/time" "$program" --quiet "${options[@]}" -o "$result" "$image"
-            read -r wall user sys rss <"$out/time"
+            # One run, timed from inside Python: wall to the microsecond, processor time and peak
+            # memory from the child's own resource usage (time's %e has only hundredths).
+            read -r wall user sys rss <<<"$(python3 -c '
+import os, subprocess, sys, time
+started = time.perf_counter()
+child = subprocess.Popen(sys.argv[1:], stdin=subprocess.DEVNULL)
+_, status, usage = os.wait4(child.pid, 0)
+wall = time.perf_counter() - started
+if status != 0:
+    sys.exit("measure_cli: %s failed" % sys.argv[1])
+print("%.3f %.3f %.3f %d" % (wall, usage.ru_utime, usage.ru_stime, usage.ru_maxrss))
+' "$program" --quiet "${options[@]}" -o "$result" "$image")"
             line="$wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $rss"
             if [ -z "${best[k]:-}" ] || awk -v a="$wall" -v b="${best[k]%% *}" 'BEGIN { exit !(a < b) }'; then
                 best[k]=$line

@@ -57,7 +57,8 @@ struct SplitAhead::Slot
 SplitScratch CreateSplitScratch(std::uint32_t size)
 {
     SplitScratch scratch;
-    scratch.items.reset(new HistogramItem[size]);
+    scratch.storage = std::make_unique_for_overwrite<std::byte[]>(std::size_t{size} * sizeof(HistogramItem));
+    scratch.items = reinterpret_cast<HistogramItem*>(scratch.storage.get());
     scratch.size = size;
     return scratch;
 }
@@ -69,7 +70,7 @@ bool SplitAheadPays(std::uint32_t histogramSize, std::uint32_t maxColours)
 
 SplitAhead::SplitAhead(ColourBox* boxes, std::uint32_t maxBoxes, HistogramItem* items, SplitScratch& scratch,
                        float minOpacity)
-    : boxes(boxes), maxBoxes(maxBoxes), items(items), copies(scratch.items.get()), minOpacity(minOpacity),
+    : boxes(boxes), maxBoxes(maxBoxes), items(items), copies(scratch.items), minOpacity(minOpacity),
       slots(std::make_unique<Slot[]>(maxBoxes)), inScratch(std::make_unique<std::uint8_t[]>(maxBoxes))
 {
     for (auto& box : forecast)

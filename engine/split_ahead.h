@@ -7,6 +7,7 @@
 // the histogram the cut ends exactly as when every split is made in place.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -19,7 +20,8 @@ namespace tessaline::detail {
 /// that disjoint boxes never overlap. Reused by every cut of a feedback loop.
 struct SplitScratch
 {
-    std::unique_ptr<HistogramItem[]> items;
+    std::unique_ptr<std::byte[]> storage; ///< left unset: every item is copied in before it is read
+    HistogramItem* items = nullptr;
     std::uint32_t size = 0;
 };
 
