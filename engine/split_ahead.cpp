@@ -22,8 +22,9 @@ constexpr std::uint32_t MinHistogramAhead = 4096;
 // The handed-over task's state.
 enum SideState : int { NoSide = 0, Posted = 1, Running = 2, SideDone = 3 };
 
-// A slot's state: Open boxes may be claimed by either thread; a Claimed box is being split by the
-// thread that claimed it; a Ready box's split waits in the scratch for the cut to reach it.
+// A slot's state: an Open box may be claimed by any thread; a Claimed box is being split by the
+// thread that claimed it; a Ready box's parts wait, in the array that does not hold the box, for the
+// cut to reach it.
 enum SlotState : int { Open = 0, Claimed = 1, Ready = 2 };
 
 // The same ranking as ChooseBoxToSplit: the box's weight times its largest channel spread.
