@@ -248,6 +248,9 @@ void RefineDitherMap(const IndexedImage& output, float* ditherMap)
     const std::int64_t height = output.height;
     if (width <= 1)
         return;
+    // Each row writes only its own levels and reads the output, so rows may run in any order.
+    const bool parallel = static_cast<std::uint64_t>(width * height) >= ParallelImagePixels;
+#pragma omp parallel for if (parallel) schedule(static)
     for (std::int64_t y = 0; y < height; ++y) {
         const std::uint8_t* row = output.rows[y];
         const std::uint8_t* above = y > 0 ? output.rows[y - 1] : nullptr;

@@ -324,6 +324,24 @@ TEST(RemapTest, DitherMapRefinementFollowsTheRuns)
         RefineDitherMap(column, map.data());
         EXPECT_EQ(map, std::vector<float>(3, 0.7f));
     }
+    {
+        // A megapixel of short runs: its rows are refined side by side, to the same levels.
+        std::mt19937 random(21);
+        std::vector<std::uint8_t> indices(1024 * 1024);
+        for (std::uint8_t& index : indices)
+            index = static_cast<std::uint8_t>(random() % 3);
+        const IndexedImage image = IndexRows(1024, indices);
+        std::vector<float> one(indices.size(), 0.9f), many(indices.size(), 0.9f);
+        {
+            const ThreadCountScope threads(1);
+            RefineDitherMap(image, one.data());
+        }
+        {
+            const ThreadCountScope threads(4);
+            RefineDitherMap(image, many.data());
+        }
+        EXPECT_EQ(one, many);
+    }
 }
 
 TEST(RemapTest, RandomSourceIsThePublishedMersenneTwister)
