@@ -31,10 +31,10 @@ public:
         return reader->ReadBytes(image, bytes, whyNot);
     }
 
-    bool Recognises(const std::filesystem::path& path) override
+    bool Recognises(QIODevice& device) override
     {
         BitmapReader* reader = Loaded();
-        return reader && reader->Recognises(path);
+        return reader && reader->Recognises(device);
     }
 
 private:

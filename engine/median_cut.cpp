@@ -340,6 +340,13 @@ void BoxSpread(ColourBox& box, const HistogramItem* items)
 
 } // namespace
 
+double SplitScore(const ColourBox& box)
+{
+    const float spread =
+        std::max(std::max(box.variance[0], box.variance[1]), std::max(box.variance[2], box.variance[3]));
+    return box.totalWeight * spread;
+}
+
 int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
 {
     int best = -1;
@@ -348,9 +355,7 @@ int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n)
         const ColourBox& box = boxes[i];
         if (box.itemCount <= 1)
             continue;
-        const float spread =
-            std::max(std::max(box.variance[0], box.variance[1]), std::max(box.variance[2], box.variance[3]));
-        const double score = box.totalWeight * spread;
+        const double score = SplitScore(box);
         // Strictly greater: the first of equal scores wins, and a score of 0 (or NaN) never does.
         if (score > bestScore) {
             bestScore = score;

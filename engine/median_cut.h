@@ -45,6 +45,9 @@ FloatPixel BoxAverage(const HistogramItem* items, std::uint32_t n, float minOpac
 /// Weighted spread of the box's items around its colour, not divided by the box weight.
 void BoxVariance(ColourBox& box, const HistogramItem* items);
 
+/// How much splitting the box is worth: its weight times its largest channel spread.
+double SplitScore(const ColourBox& box);
+
 /// The box most worth splitting, or -1 when no box of more than one item has a positive score.
 int ChooseBoxToSplit(const ColourBox* boxes, std::uint32_t n);
 

@@ -27,14 +27,6 @@ enum SideState : int { NoSide = 0, Posted = 1, Running = 2, SideDone = 3 };
 // cut to reach it.
 enum SlotState : int { Open = 0, Claimed = 1, Ready = 2 };
 
-// The same ranking as ChooseBoxToSplit: the box's weight times its largest channel spread.
-double SplitScore(const ColourBox& box)
-{
-    const float spread =
-        std::max(std::max(box.variance[0], box.variance[1]), std::max(box.variance[2], box.variance[3]));
-    return box.totalWeight * spread;
-}
-
 // Spins before a thread blocks: a hand-over usually comes within a few microseconds, and blocking
 // rather than spinning longer leaves the processor to the other thread when the machine is busy.
 constexpr unsigned SpinsBeforeBlocking = 200;
@@ -71,7 +63,7 @@ bool SplitAheadPays(std::uint32_t histogramSize, std::uint32_t maxColours)
 
 SplitAhead::SplitAhead(ColourBox* boxes, std::uint32_t maxBoxes, HistogramItem* items, SplitScratch& scratch,
                        float minOpacity)
-    : boxes(boxes), maxBoxes(maxBoxes), items(items), copies(scratch.items), minOpacity(minOpacity),
+    : boxes(boxes), items(items), copies(scratch.items), minOpacity(minOpacity),
       slots(std::make_unique<Slot[]>(maxBoxes)), inScratch(std::make_unique<std::uint8_t[]>(maxBoxes))
 {
     for (auto& box : forecast)

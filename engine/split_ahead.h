@@ -77,7 +77,6 @@ private:
     void Wake();
 
     ColourBox* boxes;
-    std::uint32_t maxBoxes;
     HistogramItem* items;
     HistogramItem* copies;
     float minOpacity;

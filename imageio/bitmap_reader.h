@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 #include "engine/colour_model.h"
@@ -23,8 +24,9 @@ public:
     /// ReadFile for a whole file already in memory.
     virtual bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot) = 0;
 
-    /// Whether the file's header is one of the formats ReadFile takes. Never throws.
-    virtual bool Recognises(const std::filesystem::path& path) = 0;
+    /// Whether the header at `device`'s position (an open file) is one of the formats ReadFile
+    /// takes. Never throws.
+    virtual bool Recognises(QIODevice& device) = 0;
 
 protected:
     ~BitmapReader() = default;

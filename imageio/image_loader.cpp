@@ -56,10 +56,7 @@ bool LooksLikeImageFile(const std::filesystem::path& path, BitmapReader& bitmaps
     QFile file(ToQString(path));
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    if (StartsWithPngSignature(file))
-        return true;
-    file.close();
-    return bitmaps.Recognises(path);
+    return StartsWithPngSignature(file) || bitmaps.Recognises(file);
 }
 
 } // namespace tessaline

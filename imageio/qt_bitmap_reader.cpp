@@ -1,13 +1,11 @@
 #include "imageio/qt_bitmap_reader.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QImage>
 #include <QImageReader>
 
 #include "imageio/bitmap_bridge.h"
 #include "imageio/bitmap_decoder.h"
-#include "imageio/file_stream.h"
 
 namespace tessaline {
 namespace {
@@ -41,15 +39,10 @@ public:
         return TakeDecodedBitmap(image, DecodeBitmap(buffer, whyNot), whyNot);
     }
 
-    bool Recognises(const std::filesystem::path& path) override
+    bool Recognises(QIODevice& device) override
     {
-        // Opened by the path's own bytes, which need not be UTF-8.
-        const FileStream stream = OpenFile(path, false);
-        QFile file;
-        if (!stream || !file.open(stream.get(), QIODevice::ReadOnly))
-            return false;
         // Qt's plugins tell the format from the header; only the formats the decoder takes count.
-        const QByteArray format = QImageReader::imageFormat(&file).toLower();
+        const QByteArray format = QImageReader::imageFormat(&device).toLower();
         for (const char* name : DecodedFormats)
             if (format == name)
                 return true;
