@@ -11,7 +11,7 @@
 #include <QImage>
 
 #include "imageio/bitmap_bridge.h"
-#include "imageio/painted_weights.h"
+#include "jobs/painted_weights.h"
 #include "worker/reduce_thread.h"
 
 namespace {

@@ -49,7 +49,7 @@
 #include "engine/result_figures.h"
 #include "imageio/atomic_file.h"
 #include "imageio/image_loader.h"
-#include "imageio/job_builder.h"
+#include "jobs/job_builder.h"
 #include "imageio/output_files.h"
 #include "imageio/png_writer.h"
 #include "worker/reduce_thread.h"

@@ -8,7 +8,7 @@
 
 #include "engine/colour_model.h"
 #include "imageio/png_writer.h"
-#include "imageio/painted_weights.h"
+#include "jobs/painted_weights.h"
 #include "worker/reduce_thread.h"
 
 namespace tessaline {

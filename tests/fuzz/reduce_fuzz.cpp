@@ -16,7 +16,7 @@
 #include "engine/colour_model.h"
 #include "engine/reduce_pipeline.h"
 #include "imageio/bitmap_bridge.h"
-#include "imageio/painted_weights.h"
+#include "jobs/painted_weights.h"
 #include "imageio/png_reader.h"
 #include "imageio/png_writer.h"
 #include "worker/reduce_thread.h"

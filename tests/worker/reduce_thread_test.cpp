@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "imageio/bitmap_bridge.h"
-#include "imageio/painted_weights.h"
+#include "jobs/painted_weights.h"
 #include "imageio/png_writer.h"
 
 namespace tessaline {

@@ -1,5 +1,5 @@
 #pragma once
-// imageio/job_builder.h: fills a ReduceThread's job from the setting table's values (slider
+// jobs/job_builder.h: fills a ReduceThread's job from the setting table's values (slider
 // positions and check states as plain numbers), so that the window and the command line build the
 // same job.
 

@@ -1,9 +1,9 @@
 #pragma once
-// imageio/painted_weights.h: the job builder fed from a weight map the window paints (a QImage).
+// jobs/painted_weights.h: the job builder fed from a weight map the window paints (a QImage).
 
 #include <QImage>
 
-#include "imageio/job_builder.h"
+#include "jobs/job_builder.h"
 
 namespace tessaline {
 

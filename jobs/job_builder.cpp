@@ -1,4 +1,4 @@
-#include "imageio/job_builder.h"
+#include "jobs/job_builder.h"
 
 #include <memory>
 #include <new>

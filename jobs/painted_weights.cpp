@@ -1,4 +1,4 @@
-#include "imageio/painted_weights.h"
+#include "jobs/painted_weights.h"
 
 #include <new>
 
