@@ -73,8 +73,9 @@ std::string Decibels(const std::optional<double>& value, bool csv)
 
 } // namespace
 
-bool BatchReport::Open(const QString& path, QString& whyNot)
+bool BatchReport::Open(const QString& path, QString& whyNot, const QString& paletteField)
 {
+    palette = paletteField;
     csv = QFileInfo(path).suffix().compare("csv", Qt::CaseInsensitive) == 0;
 #if defined(_WIN32)
     file = _wfopen(ToPath(path).c_str(), L"wb");
@@ -92,6 +93,8 @@ bool BatchReport::Open(const QString& path, QString& whyNot)
                 header += ',';
             header += column;
         }
+        if (!palette.isEmpty())
+            header += ",palette";
         header += '\n';
         failed = std::fputs(header.c_str(), file) < 0 || std::fflush(file) != 0;
     }
@@ -127,6 +130,10 @@ bool BatchReport::Write(const ReportRecord& record)
             line += "\": ";
         }
         line += fields[i];
+    }
+    if (!palette.isEmpty()) {
+        line += csv ? "," : ", \"palette\": ";
+        line += csv ? CsvString(palette) : JsonString(palette);
     }
     line += csv ? "\n" : "}\n";
     // One write and a flush per record: a reader (or a kill) between records sees whole lines only.

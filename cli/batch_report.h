@@ -34,7 +34,9 @@ class BatchReport
 {
 public:
     /// Creates (or empties) the file at `path`; on failure `whyNot` says why and Open returns false.
-    bool Open(const QString& path, QString& whyNot);
+    /// A non-empty `palette` ("shared", "given") adds a last field, `palette`, with that value to
+    /// every record, saying where the results' palette came from.
+    bool Open(const QString& path, QString& whyNot, const QString& palette = {});
     /// Writes one record and flushes it. Returns false once a write has failed.
     bool Write(const ReportRecord& record);
     bool IsOpen() const { return file != nullptr; }
@@ -43,6 +45,7 @@ public:
 private:
     std::FILE* file = nullptr;
     bool csv = false;
+    QString palette;
     bool failed = false;
 };
 

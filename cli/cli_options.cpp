@@ -52,6 +52,10 @@ const std::vector<OptionInfo>& Options()
             {{"j", "jobs"}, "N", "Reduce N files at once (0: one per processor; default 1). Results are the same.",
              ""},
             {{"skip-existing"}, "", "Leave a result that exists and is newer than its input.", ""},
+            {{"save-palette"}, "FILE",
+             "Write the palette used to FILE: a GIMP palette for .gpl, otherwise a palette PNG swatch "
+             "(--palette reads both back).",
+             ""},
             {{"report"}, "FILE",
              "Write one record per input to FILE as it finishes: JSON Lines for .jsonl, CSV for .csv.", ""},
             {{"q", "quiet"}, "", "No progress bar and no summary lines; failures are still reported.", ""},
@@ -132,8 +136,24 @@ std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliO
         if (text.isEmpty())
             return QString("--%1 wants a file name").arg(flag);
         options.settings[row.key] = 1;
-        options.weightsPath = text;
+        if (row.key == Setting::GivenPalette)
+            options.palettePath = text;
+        else if (row.key == Setting::KeepFrom)
+            options.keepFromPath = text;
+        else
+            options.weightsPath = text;
         break;
+    case CliForm::OnWithValues:
+    {
+        const auto colour = ParseHexColour(text.trimmed().toStdString());
+        if (!colour)
+            return QString("--%1 wants a colour #RRGGBB or #RRGGBBAA, not '%2'").arg(flag, text);
+        options.settings[row.key] = 1;
+        AddDistinct(options.keepColours, *colour);
+        if (options.keepColours.size() > MaxPaletteColours)
+            return QString("--%1 keeps at most %2 colours").arg(flag).arg(MaxPaletteColours);
+        break;
+    }
     case CliForm::Value:
         if (row.kind == SettingKind::Choice) {
             QStringList names;
@@ -229,6 +249,11 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
             return Usage(QString("-j wants a whole number from 0 to %1, not '%2'").arg(MaxCliJobs).arg(parser.value("jobs")));
         options.jobs = jobs == 0 ? std::max(1, processors) : jobs;
     }
+    if (parser.isSet("save-palette")) {
+        options.savePalettePath = parser.value("save-palette");
+        if (options.savePalettePath.isEmpty())
+            return Usage("--save-palette wants a file name");
+    }
     if (parser.isSet("report")) {
         options.reportPath = parser.value("report");
         const QString suffix = QFileInfo(options.reportPath).suffix().toLower();
@@ -259,6 +284,14 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
         return Usage(QString("--ie6 holds the opacity threshold at %1; it cannot be combined with --opacity %2")
                          .arg(Ie6Opacity)
                          .arg(settings[Setting::Opacity]));
+    if (settings.On(Setting::GivenPalette) && (settings.On(Setting::KeepColours) || settings.On(Setting::KeepFrom)))
+        return Usage("--palette gives every entry; --keep and --keep-from have nothing to keep colours around");
+    if (settings.On(Setting::SharedPalette) && options.inputs.contains(CliStandardStream))
+        return Usage("--shared-palette reads each input twice; standard input ('-') can be read only once");
+    if (!options.savePalettePath.isEmpty() && !settings.On(Setting::SharedPalette) &&
+        !settings.On(Setting::GivenPalette) && (options.inputs.size() > 1 || options.recursive))
+        return Usage("--save-palette with several inputs needs --shared-palette (or --palette): otherwise each "
+                     "result has a palette of its own");
     if (settings.On(Setting::UseUserWeight) && !settings.On(Setting::ContrastMap))
         return Usage("--weights needs the contrast map: user weights are added to it, so drop --no-contrast-map");
 

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings/palette_request.h"
 #include "settings/setting_table.h"
 
 namespace tessaline {
@@ -26,6 +27,10 @@ struct CliOptions
 {
     SettingValues settings;      ///< every row at its default unless a flag set it
     QString weightsPath;         ///< --weights; empty when user weights are off
+    QString palettePath;         ///< --palette; empty when the palette is chosen from the images
+    QString keepFromPath;        ///< --keep-from; empty when not given
+    std::vector<RgbaColour> keepColours; ///< --keep, in command-line order, each colour once
+    QString savePalettePath;     ///< --save-palette; empty when not given
 
     QString outputPath;          ///< -o; empty when not given
     QString outputDir;           ///< --output-dir; empty when not given
@@ -70,7 +75,11 @@ inline constexpr const char* CliProgramName = "tessaline-cli";
 /// no input, -o with more than one input or with -r, -o together with --output-dir, standard input
 /// twice or without -o, -o with a folder to walk, a report that is neither .jsonl nor .csv, --ie6 with a
 /// different --opacity, and --weights together with --no-contrast-map (the panel disables user
-/// weights without the contrast map, so the window could never run that job). `processors` is
+/// weights without the contrast map, so the window could never run that job), a --keep that is not
+/// #RRGGBB or #RRGGBBAA, --palette with --keep or --keep-from (a given palette has nothing to keep
+/// around), --shared-palette with standard input (read once, it cannot be read for the palette
+/// and again for its result), and --save-palette where several results could each have their own
+/// palette (several inputs or -r without --shared-palette). `processors` is
 /// what -j 0 stands for.
 CliParseResult ParseCliOptions(const QStringList& arguments, int processors = 1);
 

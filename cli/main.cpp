@@ -41,6 +41,7 @@
 #include "cli/batch_report.h"
 #include "cli/cli_options.h"
 #include "cli/interrupt_watch.h"
+#include "cli/palette_run.h"
 #include "engine/colour_model.h"
 #include "engine/parallel.h"
 #include "engine/progress_ui_interface.h"
@@ -51,6 +52,7 @@
 #include "imageio/image_loader.h"
 #include "jobs/job_builder.h"
 #include "imageio/output_files.h"
+#include "imageio/palette_file.h"
 #include "imageio/png_writer.h"
 #include "worker/reduce_thread.h"
 
@@ -249,7 +251,7 @@ std::string SummaryFigures(const IndexedImage& result, const std::optional<Resul
         return std::to_string(result.paletteSize) + " colours, " + std::to_string(elapsedMs) + " ms";
     char psnr[32];
     if (std::isinf(figures->psnr))
-        std::snprintf(psnr, sizeof psnr, "inf dB");
+        std::snprintf(psnr, sizeof psnr, "exact");
     else
         std::snprintf(psnr, sizeof psnr, "%.1f dB", figures->psnr);
     std::string text = std::to_string(figures->coloursUsed) + " colours, " + std::to_string(elapsedMs) + " ms, " +
@@ -324,6 +326,10 @@ public:
 
     int Run()
     {
+        if (const auto whyNot = palette.ReadFiles()) {
+            std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(*whyNot));
+            return CliExitUsage;
+        }
         if (!options.weightsPath.isEmpty()) {
             QString reason;
             if (!LoadWeights(options.weightsPath, weightsImage, reason)) {
@@ -342,6 +348,21 @@ public:
         for (const BatchInput& input : inputs)
             if (!input.standardInput)
                 protectedFiles.AddInput(input.path);
+        if (!options.savePalettePath.isEmpty() &&
+            protectedFiles.Check(ToPath(options.savePalettePath), false) != ProtectedFiles::Clash::None) {
+            Fail(options.savePalettePath, "refusing to overwrite an input with the palette");
+            return CliExitFileFailed;
+        }
+        if (options.settings.On(Setting::SharedPalette) && !options.settings.On(Setting::GivenPalette))
+            palette.ChooseShared(inputs, weights ? &*weights : nullptr);
+        if (const std::vector<RgbaColour>* common = palette.CommonPalette();
+            common && !options.savePalettePath.isEmpty()) {
+            QString whyNot;
+            if (!WritePaletteFile(ToPath(options.savePalettePath), *common, &whyNot)) {
+                Fail(options.savePalettePath, whyNot);
+                return CliExitFileFailed;
+            }
+        }
         if (!options.reportPath.isEmpty()) {
             // Opening the report empties it: it must not be one of the files it reports on.
             if (protectedFiles.Check(ToPath(options.reportPath), false) != ProtectedFiles::Clash::None) {
@@ -349,7 +370,7 @@ public:
                 return CliExitFileFailed;
             }
             QString whyNot;
-            if (!report.Open(options.reportPath, whyNot)) {
+            if (!report.Open(options.reportPath, whyNot, palette.ReportField())) {
                 Fail(options.reportPath, whyNot);
                 return CliExitFileFailed;
             }
@@ -595,6 +616,7 @@ private:
             };
             if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
+            palette.Fill(thread.job);
             thread.maxThreads = threadsPerFile;
             line.Show(StageJobStarted);
             if (thread.Start() != 0)
@@ -643,6 +665,11 @@ private:
                 throw Failure{"cannot write " + DisplayName(destination.file)};
             record.outputBytes = FileBytes(destination.file);
         }
+        if (!options.savePalettePath.isEmpty() && palette.CommonPalette() == nullptr) {
+            QString whyNot;
+            if (!WritePaletteFile(ToPath(options.savePalettePath), PaletteTableColours(result), &whyNot))
+                throw Failure{"palette: " + whyNot};
+        }
         const Clock::duration writeTime = Clock::now() - writeStart;
         record.status = "ok";
 
@@ -655,6 +682,7 @@ private:
     }
 
     const CliOptions& options;
+    PaletteRun palette{options};
     ProgressLine line;  // one file's stages, when one file is reduced at a time
     ProgressLine tally; // with -j: how many files have finished, and the last of them
     const int threadsPerFile; // 0: the runtime's default, for a single file at a time

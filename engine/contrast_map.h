@@ -17,6 +17,13 @@ struct ContrastMaps
     FloatMap dither;
 };
 
+/// True when a reduction with `settings` builds the maps for an image of this size: both need a
+/// neighbourhood of at least 4 x 4 pixels.
+inline bool WantsContrastMaps(const ReduceSettings& settings, std::uint32_t width, std::uint32_t height)
+{
+    return settings.contrastMapLevel < 8 && width >= 4 && height >= 4;
+}
+
 /// Builds both maps from 8-bit RGBA rows; adds `settings.userWeights` when present. Gives neither
 /// map once `settings.cancel` is set.
 /// The caller guarantees width >= 4 and height >= 4. Throws std::bad_alloc.

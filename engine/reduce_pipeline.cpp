@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "engine/contrast_map.h"
+#include "engine/given_palette.h"
 #include "engine/histogram.h"
+#include "engine/kept_colours.h"
 #include "engine/median_cut.h"
+#include "engine/output_image.h"
 #include "engine/palette_order.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_stages.h"
@@ -28,55 +31,6 @@ void Report(const ReduceSettings& settings, ReduceStage stage)
         settings.progress->ReportProgress(stage);
 }
 
-// Both maps need a neighbourhood of at least 4 x 4 pixels.
-bool WantsContrastMaps(const ReduceSettings& settings, const RgbaImage& input)
-{
-    return settings.contrastMapLevel < 8 && input.width >= 4 && input.height >= 4;
-}
-
-// The output buffers, built beside the image so that a failure leaves it untouched.
-bool AllocateOutput(const RgbaImage& input, IndexedImage& output)
-{
-    std::vector<std::uint8_t> pixels;
-    std::vector<std::uint8_t*> rows;
-    try {
-        pixels.resize(std::size_t{input.width} * input.height);
-        rows.resize(input.height);
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-    for (std::uint32_t y = 0; y < input.height; ++y)
-        rows[y] = pixels.data() + std::size_t{y} * input.width;
-    output.width = input.width;
-    output.height = input.height;
-    output.gamma = InternalGamma;
-    output.pixels = std::move(pixels);
-    output.rows = std::move(rows);
-    return true;
-}
-
-// Clears the output unless the reduction completed, so that a stage failing after the buffers exist
-// never leaves a half-mapped image that could be shown or saved.
-class OutputCommit
-{
-public:
-    explicit OutputCommit(IndexedImage& output) : output(output) {}
-    ~OutputCommit()
-    {
-        if (!committed)
-            output.Release();
-    }
-    OutputCommit(const OutputCommit&) = delete;
-    OutputCommit& operator=(const OutputCommit&) = delete;
-    void Commit() { committed = true; }
-
-private:
-    IndexedImage& output;
-    bool committed = false;
-};
-
 } // namespace
 
 int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImage& output)
@@ -92,10 +46,15 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
     const auto cancelled = [&settings] { return CancelRequested(settings.cancel); };
     Report(settings, StageAlphaRaise);
     RaiseNearOpaqueAlpha(input, settings.minOpacity);
+    // A palette from outside, or the image's own colours when they fit, takes no palette choice.
+    if (!settings.givenPalette.empty())
+        return RemapOntoColours(settings, input, output, settings.givenPalette);
+    if (const auto exact = ExactColours(settings, input))
+        return RemapOntoColours(settings, input, output, *exact);
     Report(settings, StageMaps);
 
     ContrastMaps maps;
-    if (WantsContrastMaps(settings, input))
+    if (WantsContrastMaps(settings, input.width, input.height))
         maps = BuildContrastMaps(settings, input.rows.data(), input.width, input.height,
                                  static_cast<float>(input.gamma));
     if (cancelled())
@@ -110,14 +69,18 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
 
     double error = -1.0;
     const std::uint32_t maxColours = std::clamp<std::uint32_t>(settings.maxColours, 1, MaxPaletteEntries);
-    Palette palette = MedianCutWithFeedback(histogram, maxColours, settings.minOpacity, settings.targetError,
-                                            settings.feedbackTrials, &error, settings.cancel);
+    Palette palette = settings.keptColours.empty()
+                          ? MedianCutWithFeedback(histogram, maxColours, settings.minOpacity, settings.targetError,
+                                                  settings.feedbackTrials, &error, settings.cancel)
+                          : CutAroundKeptColours(histogram, settings, maxColours, &error);
     if (cancelled())
         return ReduceCancelled;
     Report(settings, StageRefinement);
 
     error = RunRefinementLoop(settings, error, [&histogram, &palette, &settings] {
-        return VoronoiIteration(histogram, palette, settings.minOpacity, nullptr, settings.cancel);
+        const double passError = VoronoiIteration(histogram, palette, settings.minOpacity, nullptr, settings.cancel);
+        RestoreKeptColours(palette, settings.keptColours);
+        return passError;
     });
     ReleaseHistogram(histogram);
     if (cancelled())
@@ -133,6 +96,7 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
     OutputCommit commit(output);
 
     OrderPalette(output, palette, settings.lastIndexTransparent != 0);
+    const KeptEntries kept(palette, settings.keptColours);
     Report(settings, StagePlainRemap);
 
     const bool usesDitherMap = settings.dither && maps.dither && settings.useDitherMap;
@@ -140,12 +104,14 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
         RemapPlain(input, output, palette, settings.minOpacity, settings.cancel);
         if (cancelled())
             return ReduceCancelled;
+        kept.Restore(palette);
         if (usesDitherMap)
             RefineDitherMap(output, maps.dither.get());
     }
     Report(settings, StagePaletteBytes);
 
     StorePaletteBytes(output, palette);
+    kept.StoreBytes(output, palette);
     Report(settings, StageDitheredRemap);
 
     if (settings.dither)

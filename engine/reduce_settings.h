@@ -2,8 +2,10 @@
 // engine/reduce_settings.h: one reduction job and its result codes. Defaults are those the reduce
 // thread gives a fresh job; fields the job builder always writes start at the panel's defaults.
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/cancel_flag.h"
 
@@ -46,6 +48,11 @@ struct ReduceSettings
     std::int32_t feedbackTrials = 49; ///< median-cut feedback trials
     std::int32_t voronoiIterations = 7; ///< base n of the refinement passes; negative counts as 0
     std::int32_t convergenceDenominator = ConvergenceDenominator(22); ///< refinement stops on a change below 1/this
+    /// Entries R, G, B, A at the output gamma. Not empty: the result takes exactly these entries, in
+    /// this order, unused ones included, instead of a palette chosen from the image.
+    std::vector<std::array<std::uint8_t, 4>> givenPalette;
+    /// Colours the chosen palette holds exactly, whatever the rest of it becomes.
+    std::vector<std::array<std::uint8_t, 4>> keptColours;
     std::unique_ptr<float[]> userWeights; ///< width * height floats row by row, or null; owned by the job
     ProgressUIInterface* progress = nullptr; ///< borrowed receiver of stage numbers, or null
     const CancelFlag* cancel = nullptr; ///< borrowed; once set, the reduction stops early, or null

@@ -96,6 +96,20 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
            "Image of the source's size whose alpha is the painted user weight; switches user weight on."),
     Slider(Setting::UserWeight, "user-weight", 0, 100, 15, "ユーザーウェイト", "%3d", nullptr, nullptr,
            "user-weight", "N", "Scale of the painted user weight, {range}."),
+    // Palettes from outside: the colours themselves come from the front end (a palette file, the
+    // colours the user keeps) through FillPaletteRequest.
+    Switch(Setting::GivenPalette, "palette", false, "パレット読込", nullptr, CliForm::OnWithFileName, "palette",
+           "FILE",
+           "Reduce onto exactly this palette, written in its order with unused entries: a palette PNG, a GIMP "
+           ".gpl, or an image of at most 256 colours (in first-seen order)."),
+    Switch(Setting::KeepColours, "keep", false, "色を固定", nullptr, CliForm::OnWithValues, "keep", "COLOUR",
+           "Keep COLOUR (#RRGGBB or #RRGGBBAA) exactly in the palette; the other entries are chosen around "
+           "it. Repeatable."),
+    Switch(Setting::KeepFrom, "keep-from", false, "", nullptr, CliForm::OnWithFileName, "keep-from", "FILE",
+           "Keep every colour of a palette file (as --palette reads it) exactly in the palette."),
+    Switch(Setting::SharedPalette, "shared-palette", false, "", nullptr, CliForm::SetsOn, "shared-palette",
+           nullptr, "Choose one palette from all inputs together and reduce each onto it: every output has "
+           "the same palette."),
     // How hard the PNG writer compresses: no job field, and no panel control yet (no caption).
     SettingRow{Setting::Compression, "compression", SettingKind::Choice, 0, 1, 0, "", nullptr, nullptr, nullptr,
                nullptr, CompressionChoices, CliForm::Value, "compression", "LEVEL", nullptr,

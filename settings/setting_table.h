@@ -33,6 +33,10 @@ enum class Setting : int
     Convergence,
     UseUserWeight,
     UserWeight,
+    GivenPalette,
+    KeepColours,
+    KeepFrom,
+    SharedPalette,
     Compression,
     Count
 };
@@ -54,7 +58,8 @@ enum class CliForm
     Value,         ///< `--flag N` (Slider) or `--flag NAME` (Choice)
     SetsOn,        ///< `--flag` switches the row on
     SetsOff,       ///< `--flag` switches the row off
-    OnWithFileName ///< `--flag FILE` switches the row on; the front end keeps the file name
+    OnWithFileName, ///< `--flag FILE` switches the row on; the front end keeps the file name
+    OnWithValues    ///< `--flag VALUE`, repeatable, switches the row on; the front end keeps each value
 };
 
 class SettingValues;

@@ -1,0 +1,90 @@
+#include "cli/palette_run.h"
+
+#include <new>
+
+#include "cli/bitmap_plugin_loader.h"
+#include "engine/shared_palette.h"
+#include "imageio/image_loader.h"
+#include "imageio/output_files.h"
+#include "imageio/palette_file.h"
+#include "worker/reduce_thread.h"
+
+namespace tessaline {
+
+PaletteRun::PaletteRun(const CliOptions& options) : options(options), values(options.settings)
+{
+    request.kept = options.keepColours;
+}
+
+std::optional<QString> PaletteRun::ReadFiles()
+{
+    QString whyNot;
+    if (values.On(Setting::GivenPalette)) {
+        const auto given = ReadPaletteFile(ToPath(options.palettePath), PluginBitmaps(), &whyNot);
+        if (!given)
+            return QString("--palette %1: %2").arg(DisplayName(options.palettePath), whyNot);
+        request.given = *given;
+    }
+    if (values.On(Setting::KeepFrom)) {
+        const auto kept = ReadPaletteFile(ToPath(options.keepFromPath), PluginBitmaps(), &whyNot);
+        if (!kept)
+            return QString("--keep-from %1: %2").arg(DisplayName(options.keepFromPath), whyNot);
+        for (const RgbaColour& colour : *kept)
+            AddDistinct(request.kept, colour);
+    }
+    const int colours = values[Setting::Colours];
+    if (static_cast<int>(request.kept.size()) > colours)
+        return QString("%1 colours to keep do not fit in --colours %2").arg(request.kept.size()).arg(colours);
+    return std::nullopt;
+}
+
+bool PaletteRun::ChooseShared(const std::vector<BatchInput>& inputs, const WeightAlpha* weights)
+{
+    SharedPaletteBuilder builder;
+    ReduceThread holder(nullptr); // only its job is used: the job each input's reduction starts from
+    IndexedImage unused;
+    for (const BatchInput& input : inputs) {
+        if (input.standardInput || input.walkError)
+            continue;
+        RgbaImage image;
+        if (!LoadImageFile(image, input.path, PluginBitmaps()))
+            continue;
+        const WeightAlpha* fitting =
+            weights && weights->width == image.width && weights->height == image.height ? weights : nullptr;
+        try {
+            BuildReduceJob(holder, values, fitting, image, unused);
+            FillPaletteRequest(values, request, holder.job);
+            holder.job.progress = nullptr;
+            builder.Add(holder.job, image);
+        } catch (const std::bad_alloc&) {
+            continue; // the input reports its own lack of memory later
+        }
+    }
+    holder.job.userWeights.reset();
+    if (builder.ImageCount() == 0)
+        return false;
+    request.given = builder.Choose(holder.job);
+    values[Setting::GivenPalette] = 1;
+    return !request.given.empty();
+}
+
+void PaletteRun::Fill(ReduceSettings& job) const
+{
+    FillPaletteRequest(values, request, job);
+}
+
+const std::vector<RgbaColour>* PaletteRun::CommonPalette() const
+{
+    return values.On(Setting::GivenPalette) ? &request.given : nullptr;
+}
+
+QString PaletteRun::ReportField() const
+{
+    if (options.settings.On(Setting::SharedPalette))
+        return QStringLiteral("shared");
+    if (options.settings.On(Setting::GivenPalette))
+        return QStringLiteral("given");
+    return {};
+}
+
+} // namespace tessaline
