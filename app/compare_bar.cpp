@@ -33,17 +33,26 @@ CCompareBar::CCompareBar(QWidget* parent) : QWidget(parent)
     differenceButton->setToolTip(texts::DifferenceTip());
     strip = new CPaletteStrip(this);
     strip->setObjectName(QStringLiteral("paletteStrip"));
+    loadPaletteButton = NewButton(texts::LoadPalette(), QStringLiteral("loadPaletteButton"), this);
+    loadPaletteButton->setCheckable(true);
+    loadPaletteButton->setToolTip(texts::LoadPaletteTip());
+    auto* savePalette = NewButton(texts::SavePalette(), QStringLiteral("savePaletteButton"), this);
+    savePalette->setToolTip(texts::SavePaletteTip());
     auto* saveWeights = NewButton(texts::SaveWeights(), QStringLiteral("saveWeightsButton"), this);
     auto* loadWeights = NewButton(texts::LoadWeights(), QStringLiteral("loadWeightsButton"), this);
     layout->addWidget(sourceButton);
     layout->addWidget(differenceButton);
     layout->addWidget(strip, 1);
+    layout->addWidget(loadPaletteButton);
+    layout->addWidget(savePalette);
     layout->addWidget(saveWeights);
     layout->addWidget(loadWeights);
     setFixedHeight(52);
 
     connect(sourceButton, &QPushButton::toggled, this, &CCompareBar::sourceToggled);
     connect(differenceButton, &QPushButton::toggled, this, &CCompareBar::differenceToggled);
+    connect(loadPaletteButton, &QPushButton::clicked, this, &CCompareBar::loadPaletteToggled);
+    connect(savePalette, &QPushButton::clicked, this, &CCompareBar::savePaletteRequested);
     connect(saveWeights, &QPushButton::clicked, this, &CCompareBar::saveWeightsRequested);
     connect(loadWeights, &QPushButton::clicked, this, &CCompareBar::loadWeightsRequested);
 }

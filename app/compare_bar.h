@@ -24,17 +24,23 @@ public:
     /// Checkable: while checked the result view shows the difference heat map ("差分").
     QPushButton* DifferenceButton() const { return differenceButton; }
     CPaletteStrip* Strip() const { return strip; }
+    /// Checkable: checked while a loaded palette is the given palette ("パレット読込").
+    QPushButton* LoadPaletteButton() const { return loadPaletteButton; }
 
 signals:
     void sourceToggled(bool shown);
     void differenceToggled(bool shown);
     void saveWeightsRequested();
     void loadWeightsRequested();
+    /// "パレット読込" was switched on (a palette file is wanted) or off (the loaded palette goes).
+    void loadPaletteToggled(bool on);
+    void savePaletteRequested();
 
 private:
     QPushButton* sourceButton = nullptr;
     QPushButton* differenceButton = nullptr;
     CPaletteStrip* strip = nullptr;
+    QPushButton* loadPaletteButton = nullptr;
 };
 
 } // namespace tessaline

@@ -12,6 +12,7 @@
 #include "app/compare_bar.h"
 #include "app/difference_legend.h"
 #include "app/image_view.h"
+#include "app/palette_choice.h"
 #include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
@@ -92,6 +93,7 @@ int CMainFrame::StartReduction()
         reduceThread = std::make_unique<ReduceThread>(this, reduce);
         reduceThread->encode = [](const IndexedImage& image) { return EncodePng(image); }; // the size in the status bar is the saved file's
         BuildReduceJob(*reduceThread, values, weights.isNull() ? nullptr : &weights, source, result);
+        paletteChoice->Fill(reduceThread->job);
     } catch (const std::bad_alloc&) {
         AbandonReduction(); // no memory for the job or its weights: nothing was started
         return 0;

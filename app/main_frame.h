@@ -32,6 +32,7 @@ class QSplitter;
 namespace tessaline {
 
 class CCompareBar;
+class CPaletteChoice;
 class CDifferenceLegend;
 class CImageView;
 class CTopPanelView;
@@ -89,6 +90,7 @@ public:
     /// The current (or last) reduce thread, or null before the first reduction.
     const ReduceThread* CurrentThread() const { return reduceThread.get(); }
     CCompareBar* CompareBar() const { return compareBar; }
+    CPaletteChoice* PaletteChoice() const { return paletteChoice; }
     CDifferenceLegend* DifferenceLegend() const { return differenceLegend; }
     /// The figures of the result on show, as the status bar gives them; empty without a result.
     const std::optional<ResultFigures>& Figures() const { return figures; }
@@ -159,6 +161,7 @@ private:
     ProtectedFiles droppedFiles;
     bool reducing = false;
     CCompareBar* compareBar = nullptr;
+    CPaletteChoice* paletteChoice = nullptr;
     CDifferenceLegend* differenceLegend = nullptr;
     std::optional<ResultFigures> figures;
     std::vector<std::uint8_t> resultPng;

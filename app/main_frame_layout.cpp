@@ -18,6 +18,7 @@
 #include "app/compare_bar.h"
 #include "app/difference_legend.h"
 #include "app/image_view.h"
+#include "app/palette_choice.h"
 #include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
@@ -68,6 +69,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     compareBar = new CCompareBar(central);
     compareBar->setObjectName(QStringLiteral("compareBar"));
     layout->addWidget(compareBar);
+    paletteChoice = new CPaletteChoice(compareBar, this);
     setCentralWidget(central);
     differenceLegend = new CDifferenceLegend(resultView->viewport());
     differenceLegend->setObjectName(QStringLiteral("differenceLegend"));
@@ -123,6 +125,9 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     connect(compareBar->Strip(), &CPaletteStrip::selectionChanged, this, &CMainFrame::OnPaletteSelection);
     connect(compareBar, &CCompareBar::saveWeightsRequested, this, &CMainFrame::OnSaveWeights);
     connect(compareBar, &CCompareBar::loadWeightsRequested, this, &CMainFrame::OnLoadWeights);
+    connect(paletteChoice, &CPaletteChoice::message, statusBar(),
+            [this](const QString& text) { statusBar()->showMessage(text); });
+    connect(paletteChoice, &CPaletteChoice::paletteChanged, this, &CMainFrame::OnPreview);
 
     setAcceptDrops(true);
 }

@@ -76,7 +76,27 @@ int CPaletteStrip::EntryAt(QPoint point) const
 QString CPaletteStrip::EntryText(int index) const
 {
     const QRgb c = EntryColour(index);
-    return texts::PaletteEntryTip(index, qRed(c), qGreen(c), qBlue(c), qAlpha(c), EntryPixels(index));
+    return texts::PaletteEntryTip(index, qRed(c), qGreen(c), qBlue(c), qAlpha(c), EntryPixels(index)) +
+           (IsLocked(index) ? texts::LockedEntry() : QString());
+}
+
+bool CPaletteStrip::IsLocked(int index) const
+{
+    return index >= 0 && index < EntryCount() &&
+           std::find(locked.begin(), locked.end(), EntryColour(index)) != locked.end();
+}
+
+void CPaletteStrip::ToggleLock(int index)
+{
+    if (index < 0 || index >= EntryCount())
+        return;
+    const QRgb colour = EntryColour(index);
+    if (const auto at = std::find(locked.begin(), locked.end(), colour); at != locked.end())
+        locked.erase(at);
+    else
+        locked.push_back(colour);
+    update();
+    emit locksChanged();
 }
 
 void CPaletteStrip::Select(int index)
@@ -106,6 +126,8 @@ bool CPaletteStrip::event(QEvent* event)
 
 void CPaletteStrip::mousePressEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::RightButton)
+        return ToggleLock(EntryAt(event->position().toPoint()));
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
     const int index = EntryAt(event->position().toPoint());
@@ -129,6 +151,12 @@ void CPaletteStrip::paintEvent(QPaintEvent*)
             painter.fillRect(QRect(r.left(), r.top() + half, half, r.height() - half), grey);
         }
         painter.fillRect(r, QColor::fromRgba(c));
+        if (IsLocked(i)) {
+            // A white square edged in black shows on any colour.
+            const int mark = std::max(cell / 3, 3);
+            painter.fillRect(QRect(r.left(), r.top(), mark, mark), Qt::black);
+            painter.fillRect(QRect(r.left() + 1, r.top() + 1, mark - 2, mark - 2), Qt::white);
+        }
     }
     if (selected >= 0) {
         const QRect r = EntryRect(selected).adjusted(0, 0, -1, -1);

@@ -2,7 +2,9 @@
 // app/palette_strip.h: the result's palette as a strip of square cells in palette order, wrapped
 // into rows; translucent entries over a small checkerboard. Hovering a cell shows its RGBA and
 // pixel count; clicking selects it (the frame highlights its pixels) and clicking it again, or an
-// empty spot, lets go. UI thread only.
+// empty spot, lets go. A right click locks an entry's colour (marked by a small square in its corner)
+// so that the next reduction keeps it exactly; locks are colours, so they outlive the entries and
+// mark the kept colour again in the next result. UI thread only.
 
 #include <cstdint>
 #include <vector>
@@ -37,9 +39,17 @@ public:
     /// Selects `index` (-1 for none) as a click would, announcing a change.
     void Select(int index);
 
+    /// Locks the colour of entry `index`, or unlocks it when locked, as a right click does.
+    void ToggleLock(int index);
+    bool IsLocked(int index) const;
+    /// The locked colours (straight-alpha ARGB) in the order they were locked.
+    const std::vector<QRgb>& LockedColours() const { return locked; }
+
 signals:
     /// The selected entry changed; -1 when none is selected.
     void selectionChanged(int index);
+    /// A colour was locked or unlocked.
+    void locksChanged();
 
 protected:
     bool event(QEvent* event) override;
@@ -52,6 +62,7 @@ private:
 
     std::vector<QRgb> colours;
     std::vector<std::uint64_t> pixels;
+    std::vector<QRgb> locked;
     int selected = -1;
     int cell = 8;    ///< side of one square cell in pixels
     int columns = 1; ///< cells per row

@@ -55,7 +55,35 @@ inline QString PaletteEntryTip(int index, int r, int g, int b, int a, std::uint6
 {
     return QStringLiteral("#%1  RGBA(%2, %3, %4, %5)  %6 画素").arg(index).arg(r).arg(g).arg(b).arg(a).arg(pixels);
 }
-inline QString PaletteStripTip() { return QStringLiteral("クリックでその色の画素を強調表示 (もう一度クリックで解除)"); }
+inline QString PaletteStripTip()
+{
+    return QStringLiteral("クリックでその色の画素を強調表示 (もう一度クリックで解除)\n"
+                          "右クリックでその色を固定 (次のプレビューでもそのまま残します)");
+}
+/// Added to an entry's hover text while its colour is locked.
+inline QString LockedEntry() { return QStringLiteral("  [固定]"); }
+inline QString LoadPalette() { return QStringLiteral("パレット読込"); }
+inline QString LoadPaletteTip()
+{
+    return QStringLiteral("パレットファイル (パレットPNG、GIMPパレット .gpl、256色以下の画像) の色をそのままの順で使います "
+                          "(もう一度押すと解除)");
+}
+inline QString SavePalette() { return QStringLiteral("パレット保存"); }
+inline QString SavePaletteTip() { return QStringLiteral("結果のパレットをパレットPNGまたはGIMPパレット (.gpl) で保存します"); }
+inline QString PaletteFilter() { return QStringLiteral("パレットファイル (*.png *.gpl)"); }
+inline QString GimpPaletteFilter() { return QStringLiteral("GIMPパレット (*.gpl)"); }
+inline QString PaletteLoaded(const QString& path, int entries)
+{
+    return QStringLiteral("パレットを読み込みました : %1 (%2 色)").arg(path).arg(entries);
+}
+inline QString PaletteNotLoaded(const QString& path, const QString& reason)
+{
+    return QStringLiteral("パレットを読み込めません : %1 (%2)").arg(path, reason);
+}
+inline QString PaletteDropped() { return QStringLiteral("読み込んだパレットの使用を解除しました"); }
+inline QString PaletteSaved(const QString& path) { return QStringLiteral("パレットを保存しました : %1").arg(path); }
+inline QString PaletteNotSaved(const QString& path) { return QStringLiteral("パレットを保存できません : %1").arg(path); }
+inline QString PaletteFileName() { return QStringLiteral("palette.png"); }
 inline QString WeightsSaved(const QString& path) { return QStringLiteral("ウェイトを保存しました : %1").arg(path); }
 inline QString WeightsNotSaved(const QString& path) { return QStringLiteral("ウェイトを保存できません : %1").arg(path); }
 inline QString WeightsLoaded(const QString& path) { return QStringLiteral("ウェイトを読み込みました : %1").arg(path); }

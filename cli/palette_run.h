@@ -12,7 +12,7 @@
 #include "cli/batch_inputs.h"
 #include "cli/cli_options.h"
 #include "engine/reduce_settings.h"
-#include "imageio/job_builder.h"
+#include "jobs/job_builder.h"
 
 namespace tessaline {
 

@@ -87,6 +87,7 @@ TEST(CliOptionsTest, EverySettingRowIsAFlag)
         case CliForm::SetsOn: arguments = {flag}; expected = 1; break;
         case CliForm::SetsOff: arguments = {flag}; expected = 0; break;
         case CliForm::OnWithFileName: arguments = {flag, "w.png"}; expected = 1; break;
+        case CliForm::OnWithValues: arguments = {flag, "#102030"}; expected = 1; break;
         case CliForm::Value:
             expected = row.defaultValue == row.high ? row.low : row.high;
             arguments = {flag, row.kind == SettingKind::Choice ? QString::fromUtf8(row.choices[expected])
