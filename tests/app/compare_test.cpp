@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSlider>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@
 #include "app/difference_legend.h"
 #include "app/image_view.h"
 #include "app/main_frame.h"
+#include "app/palette_choice.h"
 #include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
@@ -228,6 +230,50 @@ private slots:
         QTest::mouseClick(strip, Qt::LeftButton, Qt::NoModifier, strip->EntryRect(index).center());
         QCOMPARE(strip->Selected(), -1);
         QVERIFY(frame.ResultView()->Highlight().isNull());
+    }
+
+    void LockedColoursAreKeptAndPaletteFilesLoadAndSave()
+    {
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QVERIFY(LoadAndReduce(frame, Write(QStringLiteral("locks.png"), TestCard(90, 70))));
+        CPaletteStrip* strip = frame.CompareBar()->Strip();
+        QVERIFY(strip->EntryCount() > 20);
+        const QRgb lockedA = strip->EntryColour(strip->EntryCount() / 2);
+        const QRgb lockedB = strip->EntryColour(strip->EntryCount() - 1);
+        QTest::mouseClick(strip, Qt::RightButton, {}, strip->EntryRect(strip->EntryCount() / 2).center());
+        strip->ToggleLock(strip->EntryCount() - 1);
+        QCOMPARE(strip->LockedColours(), (std::vector<QRgb>{lockedA, lockedB}));
+
+        // Four colours now: the two locked ones are among them, exactly, and marked.
+        frame.Panel()->findChild<QSlider*>(QStringLiteral("1017"))->setValue(4);
+        QVERIFY(Preview(frame));
+        QVERIFY(strip->EntryCount() <= 4);
+        int marked = 0;
+        for (int i = 0; i < strip->EntryCount(); ++i) {
+            marked += strip->IsLocked(i) ? 1 : 0;
+            QCOMPARE(strip->EntryText(i).contains(texts::LockedEntry()), strip->IsLocked(i));
+        }
+        QCOMPARE(marked, 2);
+
+        // Saved, then loaded as the given palette: the next result takes it in the same order.
+        std::vector<QRgb> saved;
+        for (int i = 0; i < strip->EntryCount(); ++i)
+            saved.push_back(strip->EntryColour(i));
+        const QString file = folder.filePath(QStringLiteral("four.gpl"));
+        QVERIFY(frame.PaletteChoice()->SavePalette(file.toStdString()));
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        QVERIFY(frame.PaletteChoice()->LoadPalette(file.toStdString()));
+        QVERIFY(finished.count() > 0 || finished.wait(WaitMs));
+        QVERIFY(frame.CompareBar()->LoadPaletteButton()->isChecked());
+        QCOMPARE(strip->EntryCount(), static_cast<int>(saved.size()));
+        for (int i = 0; i < strip->EntryCount(); ++i)
+            QCOMPARE(strip->EntryColour(i), saved[static_cast<std::size_t>(i)]);
+        QVERIFY(!frame.PaletteChoice()->LoadPalette(folder.filePath(QStringLiteral("none.gpl")).toStdString()));
+        QVERIFY(frame.statusBar()->currentMessage().contains(QStringLiteral("none.gpl")));
+        QVERIFY(frame.CompareBar()->LoadPaletteButton()->isChecked()); // the loaded palette stays
     }
 
     void SavedWeightSteersTheCliToTheWindowsResult()
