@@ -362,6 +362,7 @@ public:
                 Fail(options.savePalettePath, whyNot);
                 return CliExitFileFailed;
             }
+            protectedFiles.AddResult(ToPath(options.savePalettePath)); // no result may replace it
         }
         if (!options.reportPath.isEmpty()) {
             // Opening the report empties it: it must not be one of the files it reports on.
@@ -667,6 +668,9 @@ private:
         }
         if (!options.savePalettePath.isEmpty() && palette.CommonPalette() == nullptr) {
             QString whyNot;
+            std::error_code error;
+            if (!toStandardOutput && fs::equivalent(ToPath(options.savePalettePath), destination.file, error))
+                throw Failure{"refusing to replace the result with its palette"};
             if (!WritePaletteFile(ToPath(options.savePalettePath), PaletteTableColours(result), &whyNot))
                 throw Failure{"palette: " + whyNot};
         }
