@@ -69,8 +69,9 @@ PaletteRequest CPaletteChoice::Request() const
     PaletteRequest request;
     request.given = given;
     for (const QRgb c : bar->Strip()->LockedColours())
-        AddDistinct(request.kept, {static_cast<std::uint8_t>(qRed(c)), static_cast<std::uint8_t>(qGreen(c)),
-                                   static_cast<std::uint8_t>(qBlue(c)), static_cast<std::uint8_t>(qAlpha(c))});
+        AddDistinct(request.kept,
+                    {static_cast<std::uint8_t>(qRed(c)), static_cast<std::uint8_t>(qGreen(c)),
+                     static_cast<std::uint8_t>(qBlue(c)), static_cast<std::uint8_t>(qAlpha(c))});
     return request;
 }
 
@@ -89,9 +90,9 @@ void CPaletteChoice::OnLoadToggled(bool on)
         DropPalette();
         return;
     }
-    const QString chosen = QFileDialog::getOpenFileName(
-        window, texts::LoadPalette(), ToQString(folder),
-        texts::PaletteFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+    const QString chosen =
+        QFileDialog::getOpenFileName(window, texts::LoadPalette(), ToQString(folder),
+                                     texts::PaletteFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
     if (chosen.isEmpty()) {
         const QSignalBlocker quiet(bar->LoadPaletteButton());
         bar->LoadPaletteButton()->setChecked(HasGivenPalette());
@@ -105,9 +106,9 @@ void CPaletteChoice::OnSaveRequested()
     if (bar->Strip()->EntryCount() == 0)
         return;
     const std::filesystem::path suggested = folder / ToPath(texts::PaletteFileName());
-    const QString chosen = QFileDialog::getSaveFileName(
-        window, texts::SavePalette(), ToQString(suggested),
-        texts::PngFilter() + QStringLiteral(";;") + texts::GimpPaletteFilter());
+    const QString chosen =
+        QFileDialog::getSaveFileName(window, texts::SavePalette(), ToQString(suggested),
+                                     texts::PngFilter() + QStringLiteral(";;") + texts::GimpPaletteFilter());
     if (!chosen.isEmpty())
         SavePalette(ToPath(chosen));
 }

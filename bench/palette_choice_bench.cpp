@@ -28,9 +28,9 @@ namespace fs = std::filesystem;
 
 // The sixteen colours of the old 16-colour displays, the four most distinct first.
 const std::vector<RgbaColour> FixedList = {
-    {0, 0, 0, 255},     {255, 255, 255, 255}, {255, 0, 0, 255},   {0, 0, 255, 255},
-    {0, 255, 0, 255},   {255, 255, 0, 255},   {0, 255, 255, 255}, {255, 0, 255, 255},
-    {128, 0, 0, 255},   {0, 128, 0, 255},     {0, 0, 128, 255},   {128, 128, 0, 255},
+    {0, 0, 0, 255},     {255, 255, 255, 255}, {255, 0, 0, 255},     {0, 0, 255, 255},
+    {0, 255, 0, 255},   {255, 255, 0, 255},   {0, 255, 255, 255},   {255, 0, 255, 255},
+    {128, 0, 0, 255},   {0, 128, 0, 255},     {0, 0, 128, 255},     {128, 128, 0, 255},
     {0, 128, 128, 255}, {128, 0, 128, 255},   {128, 128, 128, 255}, {192, 192, 192, 255}};
 
 double Psnr(const RgbaImage& source, const IndexedImage& result)
@@ -64,7 +64,8 @@ std::vector<RgbaColour> Overwritten(const IndexedImage& result, const std::vecto
     for (const RgbaColour& colour : kept) {
         std::size_t best = palette.size();
         for (std::size_t i = 0; i < palette.size(); ++i)
-            if (!taken[i] && (best == palette.size() || ByteDistance(palette[i], colour) < ByteDistance(palette[best], colour)))
+            if (!taken[i] && (best == palette.size() ||
+                              ByteDistance(palette[i], colour) < ByteDistance(palette[best], colour)))
                 best = i;
         if (best == palette.size()) {
             palette.push_back(colour); // a palette smaller than the kept colours grows
@@ -88,7 +89,8 @@ void KeptTable(const std::vector<fs::path>& images, std::uint32_t colours)
         if (ReadPngFile(source, path) != PngReadOk)
             continue;
         for (const std::size_t count : {std::size_t{4}, std::size_t{16}}) {
-            const std::vector<RgbaColour> kept(FixedList.begin(), FixedList.begin() + static_cast<long>(count));
+            const std::vector<RgbaColour> kept(FixedList.begin(),
+                                               FixedList.begin() + static_cast<long>(count));
             ReduceSettings settings;
             settings.maxColours = colours;
             IndexedImage naive = Reduce(source, settings);
@@ -109,13 +111,14 @@ void KeptTable(const std::vector<fs::path>& images, std::uint32_t colours)
         }
     }
     if (rows > 0)
-        std::printf("| mean | | %.2f | %.2f | %.2f | %+.2f |\n", sums[0] / rows, sums[1] / rows, sums[2] / rows,
-                    (sums[2] - std::max(sums[0], sums[1])) / rows);
+        std::printf("| mean | | %.2f | %.2f | %.2f | %+.2f |\n", sums[0] / rows, sums[1] / rows,
+                    sums[2] / rows, (sums[2] - std::max(sums[0], sums[1])) / rows);
 }
 
 void SharedTable(const std::vector<fs::path>& icons)
 {
-    std::printf("\n| icon | colours | own palette | shared palette | cost |\n| --- | ---: | ---: | ---: | ---: |\n");
+    std::printf(
+        "\n| icon | colours | own palette | shared palette | cost |\n| --- | ---: | ---: | ---: | ---: |\n");
     for (const std::uint32_t colours : {256u, 64u}) {
         ReduceSettings settings;
         settings.maxColours = colours;
@@ -137,13 +140,14 @@ void SharedTable(const std::vector<fs::path>& icons)
         for (std::size_t i = 0; i < sources.size(); ++i) {
             const double a = Psnr(sources[i], Reduce(sources[i], settings));
             const double b = Psnr(sources[i], Reduce(sources[i], shared));
-            std::printf("| %s | %u | %.2f | %.2f | %+.2f |\n", icons[i].stem().string().c_str(), colours, a, b, b - a);
+            std::printf("| %s | %u | %.2f | %.2f | %+.2f |\n", icons[i].stem().string().c_str(), colours, a,
+                        b, b - a);
             own += a;
             common += b;
         }
         if (!sources.empty())
-            std::printf("| mean | %u | %.2f | %.2f | %+.2f |\n", colours, own / sources.size(), common / sources.size(),
-                        (common - own) / sources.size());
+            std::printf("| mean | %u | %.2f | %.2f | %+.2f |\n", colours, own / sources.size(),
+                        common / sources.size(), (common - own) / sources.size());
     }
 }
 

@@ -50,9 +50,9 @@ Palette CutAroundKeptColours(Histogram& histogram, const ReduceSettings& setting
     Palette cut;
     if (free > 0 && histogram.size > 0) {
         double firstError = -1.0;
-        const Palette first = MedianCutWithFeedback(histogram, free, settings.minOpacity, settings.targetError,
-                                                    std::min(settings.feedbackTrials, 1), &firstError,
-                                                    settings.cancel);
+        const Palette first =
+            MedianCutWithFeedback(histogram, free, settings.minOpacity, settings.targetError,
+                                  std::min(settings.feedbackTrials, 1), &firstError, settings.cancel);
         if (first.count > 0) {
             Histogram rest = UncoveredItems(histogram, first, kept, settings.minOpacity);
             if (rest.size > 0)
@@ -70,7 +70,8 @@ Palette CutAroundKeptColours(Histogram& histogram, const ReduceSettings& setting
 
 void RestoreKeptColours(Palette& palette, const std::vector<RgbaColour>& kept)
 {
-    const std::uint32_t keptCount = static_cast<std::uint32_t>(std::min<std::size_t>(kept.size(), palette.count));
+    const std::uint32_t keptCount =
+        static_cast<std::uint32_t>(std::min<std::size_t>(kept.size(), palette.count));
     const std::uint32_t first = palette.count - keptCount;
     for (std::uint32_t k = 0; k < keptCount; ++k)
         palette[first + k].colour = ToFloatPixel(kept[k].data(), InternalGamma);

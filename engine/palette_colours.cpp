@@ -58,7 +58,8 @@ std::optional<std::vector<ColourCount>> CountDistinctColours(const RgbaImage& im
     return counts;
 }
 
-bool MergeColourCounts(std::vector<ColourCount>& tally, const std::vector<ColourCount>& more, std::size_t limit)
+bool MergeColourCounts(std::vector<ColourCount>& tally, const std::vector<ColourCount>& more,
+                       std::size_t limit)
 {
     for (const ColourCount& count : more) {
         const auto same = std::find_if(tally.begin(), tally.end(),
@@ -78,17 +79,17 @@ std::vector<RgbaColour> OrderedColours(const std::vector<ColourCount>& counts, b
 {
     std::vector<std::size_t> order(counts.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    const auto byCount = [&counts](std::size_t x, std::size_t y) { return counts[x].pixels < counts[y].pixels; };
-    const auto transparentAt = std::find_if(order.begin(), order.end(), [&counts](std::size_t i) {
-        return FullyTransparent(counts[i].colour);
-    });
+    const auto byCount = [&counts](std::size_t x, std::size_t y) {
+        return counts[x].pixels < counts[y].pixels;
+    };
+    const auto transparentAt = std::find_if(
+        order.begin(), order.end(), [&counts](std::size_t i) { return FullyTransparent(counts[i].colour); });
     if (lastIndexTransparent && transparentAt != order.end()) {
         std::rotate(transparentAt, transparentAt + 1, order.end());
         std::stable_sort(order.begin(), order.end() - 1, byCount);
     } else {
-        const auto opaqueFrom = std::stable_partition(order.begin(), order.end(), [&counts](std::size_t i) {
-            return counts[i].colour[3] < 255;
-        });
+        const auto opaqueFrom = std::stable_partition(
+            order.begin(), order.end(), [&counts](std::size_t i) { return counts[i].colour[3] < 255; });
         std::stable_sort(order.begin(), opaqueFrom, byCount);
         std::stable_sort(opaqueFrom, order.end(), byCount);
     }
@@ -142,8 +143,8 @@ bool ShowsExactly(const RgbaImage& input, const IndexedImage& output)
             if (index[x] >= entries.size())
                 return false;
             const RgbaColour& entry = entries[index[x]];
-            const bool same = (px[3] == 0 && entry[3] == 0) ||
-                              (px[0] == entry[0] && px[1] == entry[1] && px[2] == entry[2] && px[3] == entry[3]);
+            const bool same = (px[3] == 0 && entry[3] == 0) || (px[0] == entry[0] && px[1] == entry[1] &&
+                                                                px[2] == entry[2] && px[3] == entry[3]);
             if (!same)
                 return false;
         }

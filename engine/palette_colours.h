@@ -32,7 +32,8 @@ std::optional<std::vector<ColourCount>> CountDistinctColours(const RgbaImage& im
 
 /// Adds `more` into `tally`, keeping first-seen order; false (tally left partly merged) once the
 /// tally would hold more than `limit` colours.
-bool MergeColourCounts(std::vector<ColourCount>& tally, const std::vector<ColourCount>& more, std::size_t limit);
+bool MergeColourCounts(std::vector<ColourCount>& tally, const std::vector<ColourCount>& more,
+                       std::size_t limit);
 
 /// The counted colours in the order a chosen palette is written: translucent ones first, each group
 /// by ascending pixel count, equal counts in first-seen order; with `lastIndexTransparent` a fully

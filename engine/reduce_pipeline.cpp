@@ -69,16 +69,18 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
 
     double error = -1.0;
     const std::uint32_t maxColours = std::clamp<std::uint32_t>(settings.maxColours, 1, MaxPaletteEntries);
-    Palette palette = settings.keptColours.empty()
-                          ? MedianCutWithFeedback(histogram, maxColours, settings.minOpacity, settings.targetError,
-                                                  settings.feedbackTrials, &error, settings.cancel)
-                          : CutAroundKeptColours(histogram, settings, maxColours, &error);
+    Palette palette =
+        settings.keptColours.empty()
+            ? MedianCutWithFeedback(histogram, maxColours, settings.minOpacity, settings.targetError,
+                                    settings.feedbackTrials, &error, settings.cancel)
+            : CutAroundKeptColours(histogram, settings, maxColours, &error);
     if (cancelled())
         return ReduceCancelled;
     Report(settings, StageRefinement);
 
     error = RunRefinementLoop(settings, error, [&histogram, &palette, &settings] {
-        const double passError = VoronoiIteration(histogram, palette, settings.minOpacity, nullptr, settings.cancel);
+        const double passError =
+            VoronoiIteration(histogram, palette, settings.minOpacity, nullptr, settings.cancel);
         RestoreKeptColours(palette, settings.keptColours);
         return passError;
     });

@@ -57,7 +57,8 @@ bool SharedPaletteBuilder::Add(const ReduceSettings& settings, RgbaImage& image)
 
     for (std::uint32_t i = 0; i < histogram.size; ++i) {
         const HistogramItem& item = histogram.items[i];
-        const auto [at, added] = where.try_emplace(KeyOf(item.colour), static_cast<std::uint32_t>(items.size()));
+        const auto [at, added] =
+            where.try_emplace(KeyOf(item.colour), static_cast<std::uint32_t>(items.size()));
         if (added) {
             items.push_back(item);
         } else {
@@ -77,12 +78,15 @@ std::vector<RgbaColour> SharedPaletteBuilder::Choose(const ReduceSettings& setti
     const std::uint32_t maxColours = std::clamp<std::uint32_t>(settings.maxColours, 1, MaxPaletteColours);
     if (exact) {
         std::vector<ColourCount> counts = *exact;
-        if (MergeColourCounts(counts, [&settings] {
-                std::vector<ColourCount> kept;
-                for (const RgbaColour& colour : settings.keptColours)
-                    kept.push_back({colour, 0});
-                return kept;
-            }(), maxColours))
+        if (MergeColourCounts(
+                counts,
+                [&settings] {
+                    std::vector<ColourCount> kept;
+                    for (const RgbaColour& colour : settings.keptColours)
+                        kept.push_back({colour, 0});
+                    return kept;
+                }(),
+                maxColours))
             return OrderedColours(counts, settings.lastIndexTransparent != 0);
     }
 
@@ -91,14 +95,16 @@ std::vector<RgbaColour> SharedPaletteBuilder::Choose(const ReduceSettings& setti
     histogram.totalPerceptualWeight = totalWeight;
 
     double error = -1.0;
-    Palette palette = settings.keptColours.empty()
-                          ? MedianCutWithFeedback(histogram, maxColours, settings.minOpacity, settings.targetError,
-                                                  settings.feedbackTrials, &error, settings.cancel)
-                          : CutAroundKeptColours(histogram, settings, maxColours, &error);
+    Palette palette =
+        settings.keptColours.empty()
+            ? MedianCutWithFeedback(histogram, maxColours, settings.minOpacity, settings.targetError,
+                                    settings.feedbackTrials, &error, settings.cancel)
+            : CutAroundKeptColours(histogram, settings, maxColours, &error);
     if (CancelRequested(settings.cancel) || palette.count == 0)
         return {};
     RunRefinementLoop(settings, error, [&histogram, &palette, &settings] {
-        const double passError = VoronoiIteration(histogram, palette, settings.minOpacity, nullptr, settings.cancel);
+        const double passError =
+            VoronoiIteration(histogram, palette, settings.minOpacity, nullptr, settings.cancel);
         RestoreKeptColours(palette, settings.keptColours);
         return passError;
     });

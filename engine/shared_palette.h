@@ -43,7 +43,8 @@ private:
     std::vector<HistogramItem> items;
     std::unordered_map<std::array<std::uint32_t, 4>, std::uint32_t, KeyHash> where;
     double totalWeight = 0.0;
-    std::optional<std::vector<ColourCount>> exact = std::vector<ColourCount>{}; ///< all images' colours while they fit
+    std::optional<std::vector<ColourCount>> exact =
+        std::vector<ColourCount>{}; ///< all images' colours while they fit
     std::size_t images = 0;
 };
 

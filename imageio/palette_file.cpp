@@ -50,8 +50,7 @@ public:
     png_infop info = nullptr;
 };
 
-enum class PngPalette
-{
+enum class PngPalette {
     NotPalettePng, ///< not a PNG, or a PNG of another colour type: its pixels are the palette
     Read,
     Damaged
@@ -161,8 +160,8 @@ std::optional<std::vector<RgbaColour>> ParseGimpPalette(const QByteArray& text, 
     return Checked(std::move(colours), whyNot);
 }
 
-std::optional<std::vector<RgbaColour>> ReadPaletteFile(const std::filesystem::path& path, BitmapReader& bitmaps,
-                                                       QString* whyNot)
+std::optional<std::vector<RgbaColour>> ReadPaletteFile(const std::filesystem::path& path,
+                                                       BitmapReader& bitmaps, QString* whyNot)
 {
     if (const auto refusal = WhyNotAnInput(path)) {
         Say(whyNot, *refusal);
@@ -170,9 +169,13 @@ std::optional<std::vector<RgbaColour>> ReadPaletteFile(const std::filesystem::pa
     }
     std::vector<RgbaColour> colours;
     switch (ReadPngPalette(path, colours)) {
-    case PngPalette::Read: return Checked(std::move(colours), whyNot);
-    case PngPalette::Damaged: Say(whyNot, QStringLiteral("damaged palette PNG")); return std::nullopt;
-    case PngPalette::NotPalettePng: break;
+    case PngPalette::Read:
+        return Checked(std::move(colours), whyNot);
+    case PngPalette::Damaged:
+        Say(whyNot, QStringLiteral("damaged palette PNG"));
+        return std::nullopt;
+    case PngPalette::NotPalettePng:
+        break;
     }
     if (StartsWithGimpHeader(path)) {
         QFile file(ToQString(path));
@@ -222,7 +225,8 @@ QByteArray GimpPaletteText(const std::vector<RgbaColour>& colours, const QString
     return text;
 }
 
-bool WritePaletteFile(const std::filesystem::path& path, const std::vector<RgbaColour>& colours, QString* whyNot)
+bool WritePaletteFile(const std::filesystem::path& path, const std::vector<RgbaColour>& colours,
+                      QString* whyNot)
 {
     if (colours.empty() || colours.size() > MaxPaletteColours) {
         Say(whyNot, QStringLiteral("no palette to write"));
@@ -256,7 +260,8 @@ bool WritePaletteFile(const std::filesystem::path& path, const std::vector<RgbaC
         for (std::uint32_t y = 0; y < swatch.height; ++y) {
             swatch.rows.push_back(swatch.pixels.data() + std::size_t{y} * swatch.width);
             for (std::uint32_t x = 0; x < swatch.width; ++x) {
-                const int entry = static_cast<int>(y / SwatchSquare) * SwatchColumns + static_cast<int>(x / SwatchSquare);
+                const int entry =
+                    static_cast<int>(y / SwatchSquare) * SwatchColumns + static_cast<int>(x / SwatchSquare);
                 swatch.rows[y][x] = static_cast<std::uint8_t>(std::min(entry, count - 1));
             }
         }

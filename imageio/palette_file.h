@@ -19,8 +19,8 @@ namespace tessaline {
 /// The palette in the file at `path`: 1 to 256 colours, R, G, B, A. Nothing, with a short English
 /// reason in `whyNot`, for a file that cannot be read, a damaged or truncated one, an empty palette,
 /// or more than 256 entries. Never throws.
-std::optional<std::vector<RgbaColour>> ReadPaletteFile(const std::filesystem::path& path, BitmapReader& bitmaps,
-                                                       QString* whyNot = nullptr);
+std::optional<std::vector<RgbaColour>> ReadPaletteFile(const std::filesystem::path& path,
+                                                       BitmapReader& bitmaps, QString* whyNot = nullptr);
 
 /// The palette read from GIMP palette text: "GIMP Palette" on the first line, then optional "Name:",
 /// "Columns:" and "Channels: RGBA" lines, comments (#) and blank lines, and one entry per line as

@@ -12,8 +12,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSlider>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -271,7 +271,8 @@ private slots:
         QCOMPARE(strip->EntryCount(), static_cast<int>(saved.size()));
         for (int i = 0; i < strip->EntryCount(); ++i)
             QCOMPARE(strip->EntryColour(i), saved[static_cast<std::size_t>(i)]);
-        QVERIFY(!frame.PaletteChoice()->LoadPalette(folder.filePath(QStringLiteral("none.gpl")).toStdString()));
+        QVERIFY(
+            !frame.PaletteChoice()->LoadPalette(folder.filePath(QStringLiteral("none.gpl")).toStdString()));
         QVERIFY(frame.statusBar()->currentMessage().contains(QStringLiteral("none.gpl")));
         QVERIFY(frame.CompareBar()->LoadPaletteButton()->isChecked()); // the loaded palette stays
     }

@@ -29,7 +29,8 @@ QImage Gradient(int seed, int side = 48)
     QImage image(side, side, QImage::Format_ARGB32);
     for (int y = 0; y < side; ++y)
         for (int x = 0; x < side; ++x)
-            image.setPixel(x, y, qRgba(x * 255 / side, (y * 255 / side + seed * 40) & 255, ((x ^ y) * 5) & 255, 255));
+            image.setPixel(
+                x, y, qRgba(x * 255 / side, (y * 255 / side + seed * 40) & 255, ((x ^ y) * 5) & 255, 255));
     return image;
 }
 
@@ -52,19 +53,21 @@ TEST_F(PaletteOptionsTest, GivenPaletteIsWrittenInItsOrderAndSavedForReuse)
     for (int i = 0; i < 64; ++i)
         image.setPixel(i % 8, i / 8, i % 3 == 0 ? qRgba(255, 0, 0, 255) : qRgba(0, 255, 0, 255));
     ASSERT_TRUE(image.save(Path("in.png")));
-    ASSERT_TRUE(WriteAll(Path("game.gpl"), "GIMP Palette\nName: game\n#\n  0   0 255\tunused\n255   0   0 red\n"
-                                           "  9   9   9\n  0 255   0 green\n"));
-    const CliRun run = RunCli({"--palette", Path("game.gpl"), "--save-palette", Path("copy.png"), "-o", Path("out.png"),
-                               Path("in.png")});
+    ASSERT_TRUE(WriteAll(Path("game.gpl"),
+                         "GIMP Palette\nName: game\n#\n  0   0 255\tunused\n255   0   0 red\n"
+                         "  9   9   9\n  0 255   0 green\n"));
+    const CliRun run = RunCli({"--palette", Path("game.gpl"), "--save-palette", Path("copy.png"), "-o",
+                               Path("out.png"), Path("in.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("exact")) << run.out.toStdString();
-    const std::vector<RgbaColour> expected = {{0, 0, 255, 255}, {255, 0, 0, 255}, {9, 9, 9, 255}, {0, 255, 0, 255}};
+    const std::vector<RgbaColour> expected = {
+        {0, 0, 255, 255}, {255, 0, 0, 255}, {9, 9, 9, 255}, {0, 255, 0, 255}};
     EXPECT_EQ(PaletteOf("out.png"), expected);
     EXPECT_EQ(PaletteOf("copy.png"), expected);
 
     // The saved palette, and the result itself, serve as the palette of a later run.
-    ASSERT_EQ(RunCli({"--palette", Path("copy.png"), "--save-palette", Path("copy.gpl"), "-o", Path("again.png"),
-                      Path("in.png")})
+    ASSERT_EQ(RunCli({"--palette", Path("copy.png"), "--save-palette", Path("copy.gpl"), "-o",
+                      Path("again.png"), Path("in.png")})
                   .exitCode,
               0);
     EXPECT_EQ(ReadAll(Path("again.png")), ReadAll(Path("out.png")));
@@ -86,8 +89,10 @@ TEST_F(PaletteOptionsTest, KeptColoursAreInThePalette)
 
     EXPECT_EQ(RunCli({"--keep", "red", Path("in.png")}).exitCode, 2);
     EXPECT_EQ(RunCli({"--keep", "#123", Path("in.png")}).exitCode, 2);
-    EXPECT_EQ(RunCli({"--colours", "2", "--keep-from", Path("brand.gpl"), "--keep", "#000000", Path("in.png")}).exitCode,
-              2);
+    EXPECT_EQ(
+        RunCli({"--colours", "2", "--keep-from", Path("brand.gpl"), "--keep", "#000000", Path("in.png")})
+            .exitCode,
+        2);
 }
 
 TEST_F(PaletteOptionsTest, SharedPaletteIsTheSameInEveryOutputAndWithAnyJobs)
@@ -96,12 +101,14 @@ TEST_F(PaletteOptionsTest, SharedPaletteIsTheSameInEveryOutputAndWithAnyJobs)
     for (int seed = 0; seed < 3; ++seed)
         ASSERT_TRUE(Gradient(seed, 40 + seed * 8).save(Path(QString("set/s%1.png").arg(seed))));
     const QStringList files = {Path("set/s0.png"), Path("set/s1.png"), Path("set/s2.png")};
-    const CliRun one = RunCli(QStringList{"-q", "--shared-palette", "--colours", "16", "--output-dir", Path("one"),
-                                          "--report", Path("one.csv"), "--save-palette", Path("shared.gpl")} +
-                              files);
+    const CliRun one =
+        RunCli(QStringList{"-q", "--shared-palette", "--colours", "16", "--output-dir", Path("one"),
+                           "--report", Path("one.csv"), "--save-palette", Path("shared.gpl")} +
+               files);
     ASSERT_EQ(one.exitCode, 0) << one.err.toStdString();
-    const CliRun walked = RunCli({"-q", "--shared-palette", "--colours", "16", "-j", "3", "-r", "--output-dir",
-                                  Path("walked"), "--report", Path("walked.jsonl"), Path("set")});
+    const CliRun walked =
+        RunCli({"-q", "--shared-palette", "--colours", "16", "-j", "3", "-r", "--output-dir", Path("walked"),
+                "--report", Path("walked.jsonl"), Path("set")});
     ASSERT_EQ(walked.exitCode, 0) << walked.err.toStdString();
     const std::vector<RgbaColour> shared = PaletteOf("shared.gpl");
     ASSERT_FALSE(shared.empty());
@@ -125,7 +132,8 @@ TEST_F(PaletteOptionsTest, BadPaletteFilesAreUsageErrors)
     ASSERT_TRUE(WriteAll(Path("toomany.gpl"), tooMany));
     ASSERT_TRUE(WriteAll(Path("truncated.gpl"), "GIMP Palette\n255 0 0\n0 25"));
     ASSERT_TRUE(WriteAll(Path("empty.png"), ""));
-    for (const QString bad : {"empty.gpl", "toomany.gpl", "truncated.gpl", "missing.gpl", "empty.png", "many.png"}) {
+    for (const QString bad :
+         {"empty.gpl", "toomany.gpl", "truncated.gpl", "missing.gpl", "empty.png", "many.png"}) {
         for (const char* flag : {"--palette", "--keep-from"}) {
             SCOPED_TRACE(bad.toStdString() + " " + flag);
             const CliRun run = RunCli({flag, Path(bad), "-o", Path("out.png"), Path("in.png")});

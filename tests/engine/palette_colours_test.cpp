@@ -112,7 +112,8 @@ TEST(PaletteColoursTest, AnImageWhoseColoursFitComesOutExactly)
 
 TEST(PaletteColoursTest, KeptColoursArePresentExactlyAfterTheRefinement)
 {
-    const std::vector<RgbaColour> kept = {{255, 0, 0, 255}, {18, 52, 86, 120}, {0, 255, 0, 255}, {7, 7, 7, 255}};
+    const std::vector<RgbaColour> kept = {
+        {255, 0, 0, 255}, {18, 52, 86, 120}, {0, 255, 0, 255}, {7, 7, 7, 255}};
     for (const std::uint32_t colours : {8u, 4u}) {
         RgbaImage image = Gradient(64, 3);
         ReduceSettings settings;
