@@ -20,6 +20,7 @@
 #include "engine/colour_model.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/result_figures.h"
+#include "imageio/colour_profile.h"
 #include "imageio/output_files.h"
 #include "worker/reduce_thread.h"
 
@@ -155,6 +156,7 @@ private:
     /// The file `source`, and so the result, came from: it names the saved files. A later drop
     /// that fails to load leaves it alone, so a save never proposes the failed file's name.
     std::filesystem::path sourcePath;
+    ProfileOutcome sourceProfile; ///< what became of the source's colour profile, for the status bar
     std::unique_ptr<ReduceThread> reduceThread;
     std::deque<std::filesystem::path> pendingFiles;
     /// The files of the current batch of drops: an automatic save never writes over one of them.

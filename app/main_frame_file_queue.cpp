@@ -141,7 +141,7 @@ bool CMainFrame::LoadFile(const std::filesystem::path& path)
 {
     const QString name = DisplayName(path.filename());
     QString whyNot;
-    if (!LoadImageFile(source, path, QtBitmaps(), &whyNot)) {
+    if (!LoadImageFile(source, path, QtBitmaps(), &whyNot, {&sourceProfile})) {
         statusBar()->showMessage(texts::LoadFailedText(name, LoadFailureReason(path, whyNot)));
         CountOutcome(false, name);
         return false;

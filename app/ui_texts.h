@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 
 #include <QString>
 
@@ -39,6 +40,15 @@ inline QString ResultText(int ms, double psnr, std::uint32_t coloursUsed, std::u
     if (pngBytes > 0)
         text += QStringLiteral(" | ") + FileSizeText(pngBytes);
     return text;
+}
+
+/// After the figures, what became of the source's colour profile: converted from a described one
+/// (" | Adobe RGB (1998) から sRGB に変換"), ignored, or nothing for none or sRGB.
+inline QString ProfileText(const std::string& convertedFrom, bool ignored)
+{
+    if (!convertedFrom.empty())
+        return QStringLiteral(" | %1 から sRGB に変換").arg(QString::fromStdString(convertedFrom));
+    return ignored ? QStringLiteral(" | カラープロファイルを無視 (壊れているか未対応)") : QString();
 }
 
 // Comparing, inspecting and the weight file, in the bar below the views.

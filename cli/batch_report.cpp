@@ -15,7 +15,8 @@ namespace {
 
 // The columns, in the order both forms write them.
 constexpr const char* Columns[] = {"input", "output", "status", "width", "height", "palette_size", "colours_used",
-                                   "transparent_entries", "input_bytes", "output_bytes", "psnr", "max_error", "ms"};
+                                   "transparent_entries", "input_bytes", "output_bytes", "psnr", "max_error", "ms",
+                                   "profile"};
 
 std::string JsonString(const QString& text)
 {
@@ -119,6 +120,7 @@ bool BatchReport::Write(const ReportRecord& record)
         Decibels(record.psnr, csv),
         Number(record.maxError, csv),
         Number(record.ms, csv),
+        record.profile ? (csv ? CsvString(*record.profile) : JsonString(*record.profile)) : (csv ? "" : "null"),
     };
     std::string line = csv ? "" : "{";
     for (std::size_t i = 0; i < std::size(fields); ++i) {

@@ -28,6 +28,8 @@ struct ReportRecord
     std::optional<double> psnr;           ///< dB; infinity when the result shows the source exactly
     std::optional<int> maxError;          ///< levels, 0 to 255
     std::optional<std::uint64_t> ms;      ///< the whole input: read, reduced, measured and written
+    /// The description of the colour profile the pixels were converted from; empty when none was.
+    std::optional<QString> profile;
 };
 
 class BatchReport

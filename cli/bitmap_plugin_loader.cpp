@@ -15,20 +15,21 @@ namespace {
 class PluginReader final : public BitmapReader
 {
 public:
-    bool ReadFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot) override
+    bool ReadFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot,
+                  ProfileOutcome* profile) override
     {
         BitmapReader* reader = Loaded();
         if (!reader)
             return Missing(image, whyNot);
-        return reader->ReadFile(image, path, whyNot);
+        return reader->ReadFile(image, path, whyNot, profile);
     }
 
-    bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot) override
+    bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot, ProfileOutcome* profile) override
     {
         BitmapReader* reader = Loaded();
         if (!reader)
             return Missing(image, whyNot);
-        return reader->ReadBytes(image, bytes, whyNot);
+        return reader->ReadBytes(image, bytes, whyNot, profile);
     }
 
     bool Recognises(QIODevice& device) override

@@ -175,10 +175,10 @@ void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& me
 }
 
 // Reads `input` the way the window loads a dropped file. Throws Failure.
-void LoadImage(const fs::path& input, RgbaImage& source)
+void LoadImage(const fs::path& input, RgbaImage& source, LoadNotes notes = {})
 {
     QString whyNot;
-    if (!LoadImageFile(source, input, PluginBitmaps(), &whyNot))
+    if (!LoadImageFile(source, input, PluginBitmaps(), &whyNot, notes))
         throw Failure{whyNot};
 }
 
@@ -215,13 +215,14 @@ QByteArray ReadStandardInput()
 // its first byte goes out, so a failure to encode sends nothing. Throws Failure.
 // Sends the whole PNG to standard output: `encoded` when the worker made it, else encoded here
 // first, so that a failure never leaves half a file in a pipe. Returns its size.
-std::uint64_t WriteStandardOutput(const IndexedImage& image, std::vector<std::uint8_t> encoded)
+std::uint64_t WriteStandardOutput(const IndexedImage& image, std::vector<std::uint8_t> encoded,
+                                  const ImageMetadata* metadata)
 {
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     if (encoded.empty())
-        encoded = EncodePng(image);
+        encoded = EncodePng(image, PngCompression::Default, metadata);
     if (encoded.empty())
         throw Failure{"cannot encode the result"};
     if (std::fwrite(encoded.data(), 1, encoded.size(), stdout) != encoded.size() || std::fflush(stdout) != 0)
@@ -259,6 +260,12 @@ std::string SummaryFigures(const IndexedImage& result, const std::optional<Resul
     if (figures->pngBytes > 0)
         text += ", " + std::to_string(figures->pngBytes) + " bytes";
     return text;
+}
+
+// After the summary's figures, when the pixels were converted: "; converted to sRGB from \"Adobe RGB (1998)\"".
+std::string ConversionNote(const ProfileOutcome& profile)
+{
+    return profile.convertedFrom.empty() ? std::string() : "; converted to sRGB from \"" + profile.convertedFrom + '"';
 }
 
 void Appendf(std::string& text, const char* format, ...)
@@ -312,6 +319,7 @@ struct FileLines
 {
     std::string summary;
     bool summaryToStderr = false;
+    QString warning; ///< said on stderr, before the summary
 };
 
 class Runner
@@ -457,6 +465,8 @@ private:
         const bool ok = record.status == "ok" || record.status == "skipped";
 
         std::lock_guard<std::mutex> hold(outputLock);
+        if (!lines.warning.isEmpty())
+            Fail(input.name, "warning: " + lines.warning);
         if (!ok) {
             ++failures;
             Fail(input.name, record.status);
@@ -584,15 +594,21 @@ private:
 
         const Clock::time_point loadStart = Clock::now();
         RgbaImage source;
+        ProfileOutcome profile;
+        ImageMetadata metadata;
+        const LoadNotes notes{&profile, options.settings.On(Setting::KeepMetadata) ? &metadata : nullptr};
         if (input.standardInput) {
             const QByteArray bytes = ReadStandardInput();
             record.inputBytes = static_cast<std::uint64_t>(bytes.size());
             QString whyNot;
-            if (!LoadImageBytes(source, bytes, PluginBitmaps(), &whyNot))
+            if (!LoadImageBytes(source, bytes, PluginBitmaps(), &whyNot, notes))
                 throw Failure{whyNot};
         } else {
-            LoadImage(input.path, source);
+            LoadImage(input.path, source, notes);
         }
+        lines.warning = QString::fromStdString(profile.warning);
+        if (!profile.convertedFrom.empty())
+            record.profile = QString::fromStdString(profile.convertedFrom);
         const Clock::duration loadTime = Clock::now() - loadStart;
         record.width = source.width;
         record.height = source.height;
@@ -612,8 +628,8 @@ private:
         {
             ReduceThread thread(&progress);
             // The summary's size is the written file's: the file is written from these bytes.
-            thread.encode = [compression = CompressionOf(options.settings)](const IndexedImage& image) {
-                return EncodePng(image, compression);
+            thread.encode = [compression = CompressionOf(options.settings), kept = notes.metadata](const IndexedImage& image) {
+                return EncodePng(image, compression, kept);
             };
             if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
@@ -651,12 +667,13 @@ private:
             throw Interrupted{};
         const Clock::time_point writeStart = Clock::now();
         if (toStandardOutput) {
-            record.outputBytes = WriteStandardOutput(result, std::move(encoded));
+            record.outputBytes = WriteStandardOutput(result, std::move(encoded), notes.metadata);
         } else {
             if (const auto whyNot = CreateDestinationFolder(destination))
                 throw Failure{"cannot write: " + *whyNot};
             // The bytes already encoded on the worker, so the file is not compressed twice.
-            const int written = encoded.empty() ? WritePngFile(result, destination.file, CompressionOf(options.settings))
+            const int written = encoded.empty() ? WritePngFile(result, destination.file, CompressionOf(options.settings),
+                                                               notes.metadata)
                                                 : WritePngBytes(encoded, destination.file);
             if (written == PngWriteOk) {
                 std::lock_guard<std::mutex> hold(claimLock);
@@ -682,7 +699,8 @@ private:
         if (!options.quiet)
             lines.summary += std::string(qUtf8Printable(DisplayName(input.name))) + " -> " +
                              qUtf8Printable(record.output) + " (" +
-                             SummaryFigures(result, figures, progress.elapsedMs) + ")\n";
+                             SummaryFigures(result, figures, progress.elapsedMs) + ")" +
+                             ConversionNote(profile) + "\n";
     }
 
     const CliOptions& options;

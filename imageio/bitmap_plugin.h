@@ -7,8 +7,9 @@
 
 namespace tessaline {
 
-/// The module's one exported function, by name: returns the reader, ready to use.
-inline constexpr const char* BitmapPluginEntry = "TessalineBitmapReader";
+/// The module's one exported function, by name: returns the reader, ready to use. The name
+/// changes with the reader's interface, so that a module left from another version is refused.
+inline constexpr const char* BitmapPluginEntry = "TessalineBitmapReader2";
 using BitmapPluginEntryFunction = BitmapReader* (*)();
 
 } // namespace tessaline

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "engine/colour_model.h"
+#include "imageio/colour_profile.h"
 
 namespace tessaline {
 
@@ -18,11 +19,13 @@ class BitmapReader
 public:
     /// Fills `image` from a file that is not a PNG the PNG reader accepts. On failure returns
     /// false, leaves `image` empty and, when `whyNot` is given, stores a short English reason.
-    /// Never throws.
-    virtual bool ReadFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot) = 0;
+    /// An embedded colour profile converts the pixels to sRGB (imageio/colour_profile.h); what
+    /// became of it goes to `profile` when given. Never throws.
+    virtual bool ReadFile(RgbaImage& image, const std::filesystem::path& path, QString* whyNot,
+                          ProfileOutcome* profile) = 0;
 
     /// ReadFile for a whole file already in memory.
-    virtual bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot) = 0;
+    virtual bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot, ProfileOutcome* profile) = 0;
 
     /// Whether the header at `device`'s position (an open file) is one of the formats ReadFile
     /// takes. Never throws.

@@ -1,9 +1,14 @@
 #include "imageio/png_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
 
 #include <zlib.h>
 
@@ -15,8 +20,9 @@ namespace tessaline {
 
 namespace {
 
-/// libpng's 32-bit code for the chunk name "IDAT".
+/// libpng's 32-bit codes for the chunk names "IDAT" and "iCCP".
 constexpr png_uint_32 IdatChunkType = 0x49444154;
+constexpr png_uint_32 IccpChunkType = 0x69434350;
 
 /// Owns libpng's read and info structures; the destructor frees them on every exit.
 class PngReadGuard
@@ -43,19 +49,52 @@ public:
     png_infop info = nullptr;
 };
 
+/// Hands the chunks --keep-metadata carries to the notes' metadata. With this callback set, libpng
+/// passes every chunk it does not read itself through here, each within the chunk limit; all but
+/// the kept ones are dropped.
+int CollectChunk(png_structp png, png_unknown_chunkp chunk)
+{
+    auto* source = static_cast<PngReadSource*>(png_get_user_chunk_ptr(png));
+    const std::string_view type(reinterpret_cast<const char*>(chunk->name), 4);
+    if (source != nullptr && source->notes.metadata != nullptr && IsKeptPngChunk(type) && chunk->data != nullptr)
+        source->notes.metadata->Add(type, std::span<const std::uint8_t>(chunk->data, chunk->size));
+    return 1; // handled: libpng keeps nothing
+}
+
 /// Limits that keep a hostile file from making libpng allocate or inflate more than the image
 /// itself needs.
-void LimitLibpng(png_structp png)
+void LimitLibpng(png_structp png, PngReadSource& source)
 {
     png_set_user_limits(png, MaxImageSide, MaxImageSide);
-    png_set_chunk_malloc_max(png, MaxChunkBytes);
+    // An ancillary chunk may hold at most a colour profile; gAMA and tRNS are a few hundred bytes.
+    png_set_chunk_malloc_max(png, std::max(MaxChunkBytes, MaxProfileBytes));
     png_set_chunk_cache_max(png, 100);
-    // Only gAMA and tRNS (with the critical chunks) matter here. Every other ancillary chunk is
-    // skipped unread: libpng would otherwise allocate and zero whatever size a text chunk
-    // declares, and inflate zTXt, iTXt and iCCP, before finding the file is short.
+    // Only gAMA, tRNS and iCCP (with the critical chunks) matter here. Every other ancillary
+    // chunk is skipped unread: libpng would otherwise allocate and zero whatever size a text
+    // chunk declares, and inflate zTXt and iTXt, before finding the file is short.
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-    static const png_byte kept[] = {'g', 'A', 'M', 'A', '\0', 't', 'R', 'N', 'S', '\0'};
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kept, 2);
+    static const png_byte kept[] = {'g', 'A', 'M', 'A', '\0', 't', 'R', 'N', 'S', '\0', 'i', 'C', 'C', 'P', '\0'};
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kept, 3);
+    if (source.notes.metadata != nullptr) {
+        // Asked for: these come as they are, undecoded (text stays compressed), through CollectChunk.
+        static const png_byte carried[] = {'e', 'X', 'I', 'f', '\0', 'p', 'H', 'Y', 's', '\0', 't', 'E', 'X', 't', '\0',
+                                           'z', 'T', 'X', 't', '\0', 'i', 'T', 'X', 't', '\0'};
+        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, carried, 5);
+        png_set_read_user_chunk_fn(png, &source, CollectChunk);
+    }
+}
+
+/// The embedded profile, when the file has one libpng accepted (the right colour space for the
+/// image, within the chunk limit, inflated whole).
+std::span<const std::uint8_t> EmbeddedProfile(png_structp png, png_infop info)
+{
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) == 0 || profile == nullptr)
+        return {};
+    return {profile, length};
 }
 
 /// Deflate packs at most 1032 bytes into one, so a width x height image needs at least its pixel
@@ -90,7 +129,7 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
     png_structp png = guard.png;
     png_infop info = guard.info;
 
-    LimitLibpng(png);
+    LimitLibpng(png, source);
     png_set_read_fn(png, &source, PngReadCallback);
     png_read_info(png, info);
 
@@ -119,8 +158,18 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
         else
             png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
     }
-    if (bitDepth == 16)
+    // A profile converts 16-bit samples before they are cut to 8 bits, one row at a time; an
+    // interlaced image has no whole rows before its last pass and converts after the cut.
+    const std::span<const std::uint8_t> embedded = EmbeddedProfile(png, info);
+    const bool wide = bitDepth == 16 && interlace == PNG_INTERLACE_NONE;
+    std::optional<SrgbConversion> conversion;
+    if (!embedded.empty())
+        conversion.emplace(embedded, wide ? 16 : 8);
+    const bool convertWide = wide && conversion && conversion->Needed();
+    if (bitDepth == 16 && !convertWide)
         png_set_strip_16(png);
+    if (convertWide && std::endian::native == std::endian::little)
+        png_set_swap(png); // the samples in the machine's order, as the conversion reads them
     if ((colourType & PNG_COLOR_MASK_COLOR) == 0)
         png_set_gray_to_rgb(png);
 
@@ -128,11 +177,15 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
     png_fixed_point fileGamma = 0;
     if (png_get_gAMA_fixed(png, info, &fileGamma) != 0)
         gamma = fileGamma * 0.00001;
+    // A usable profile says how the samples are encoded, gAMA only approximates it: the profile
+    // wins, and the pixels it leaves or makes are sRGB.
+    if (conversion && conversion->Outcome().warning.empty())
+        gamma = InternalGamma;
 
     if (interlace != PNG_INTERLACE_NONE)
         png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != std::size_t{width} * 4)
+    if (png_get_rowbytes(png, info) != std::size_t{width} * (convertWide ? 8 : 4))
         png_error(png, "Unexpected row size after transformations");
 
     try {
@@ -145,11 +198,44 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
     source.interlaced = interlace != PNG_INTERLACE_NONE;
     source.height = height;
     source.readingRows = true;
-    try {
-        png_read_image(png, image.rows.data());
-        png_read_end(png, nullptr);
-    } catch (const PngTrailingLimit&) {
-        // Thrown only once the last row is complete: the image is whole, the rest is not read.
+    // Chunks after the image data are read for the metadata only when it is asked for.
+    png_infop endInfo = source.notes.metadata != nullptr ? info : nullptr;
+    if (convertWide) {
+        std::vector<std::uint16_t> row(std::size_t{width} * 4);
+        bool stopped = false;
+        for (std::uint32_t y = 0; y < height && !stopped; ++y) {
+            try {
+                png_read_row(png, reinterpret_cast<png_bytep>(row.data()), nullptr);
+            } catch (const PngTrailingLimit&) {
+                stopped = true; // past the last row, which libpng had already delivered
+            }
+            conversion->ConvertRgba16(row.data(), image.rows[y], width);
+            for (std::uint32_t x = 0; x < width; ++x) // alpha as the 8-bit road cuts it
+                image.rows[y][4 * x + 3] = static_cast<std::uint8_t>(row[4 * x + 3] >> 8);
+        }
+        try {
+            if (!stopped)
+                png_read_end(png, endInfo);
+        } catch (const PngTrailingLimit&) {
+        }
+    } else {
+        try {
+            png_read_image(png, image.rows.data());
+            png_read_end(png, endInfo);
+        } catch (const PngTrailingLimit&) {
+            // Thrown only once the last row is complete: the image is whole, the rest is not read.
+        }
+        if (conversion && conversion->Needed())
+            for (std::uint8_t* row : image.rows)
+                conversion->ConvertRgba8(row, width);
+    }
+    if (source.notes.profile != nullptr) {
+        if (conversion)
+            *source.notes.profile = conversion->Outcome();
+        else if (source.sawProfile)
+            source.notes.profile->warning = "colour profile ignored: damaged, larger than " +
+                                            std::to_string(MaxProfileBytes) +
+                                            " bytes or not for this kind of image";
     }
     image.sourceBytes = source.delivered;
     return PngReadOk;
@@ -158,6 +244,10 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
 int ReadPngSource(RgbaImage& image, PngReadSource& source)
 {
     image.Release();
+    if (source.notes.profile != nullptr)
+        *source.notes.profile = {};
+    if (source.notes.metadata != nullptr)
+        *source.notes.metadata = {};
     int result = PngReadFailed;
     try {
         result = ReadPng(image, source);
@@ -166,8 +256,13 @@ int ReadPngSource(RgbaImage& image, PngReadSource& source)
     } catch (const std::exception&) {
         result = PngReadFailed;
     }
-    if (result != PngReadOk)
+    if (result != PngReadOk) {
         image.Release();
+        if (source.notes.profile != nullptr)
+            *source.notes.profile = {};
+        if (source.notes.metadata != nullptr)
+            *source.notes.metadata = {};
+    }
     return result;
 }
 
@@ -189,6 +284,8 @@ bool RowsComplete(png_structp png, const PngReadSource& source)
 void PngReadCallback(png_structp png, png_bytep destination, png_size_t length)
 {
     auto& source = *static_cast<PngReadSource*>(png_get_io_ptr(png));
+    if (png_get_io_chunk_type(png) == IccpChunkType)
+        source.sawProfile = true;
     if (RowsComplete(png, source)) {
         // Counted before reading, so that nothing past the limits reaches zlib.
         source.trailing += length;
@@ -227,9 +324,10 @@ std::uint64_t BytesToEnd(std::FILE* stream)
 
 } // namespace
 
-int ReadPngStream(RgbaImage& image, std::FILE* stream)
+int ReadPngStream(RgbaImage& image, std::FILE* stream, PngReadNotes notes)
 {
     PngReadSource source;
+    source.notes = notes;
     source.stream = stream;
     if (stream == nullptr) {
         image.Release();
@@ -239,9 +337,11 @@ int ReadPngStream(RgbaImage& image, std::FILE* stream)
     return ReadPngSource(image, source);
 }
 
-int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels)
+int ReadPngMemory(RgbaImage& image, const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels,
+                  PngReadNotes notes)
 {
     PngReadSource source;
+    source.notes = notes;
     source.maxPixels = maxPixels;
     source.data = data;
     source.size = data != nullptr ? size : 0;
@@ -261,13 +361,13 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ReadPngHeaderSize(const s
     return std::pair{png_get_uint_32(head + 16), png_get_uint_32(head + 20)};
 }
 
-int ReadPngFile(RgbaImage& image, const std::filesystem::path& path)
+int ReadPngFile(RgbaImage& image, const std::filesystem::path& path, PngReadNotes notes)
 {
     image.Release();
     const FileStream file = OpenFile(path, false);
     if (!file)
         return PngReadFailed;
-    return ReadPngStream(image, file.get());
+    return ReadPngStream(image, file.get(), notes);
 }
 
 } // namespace tessaline

@@ -88,7 +88,8 @@ bool Writable(const IndexedImage& image)
 constexpr std::size_t IdatChunkBytes = std::size_t{1} << 20;
 
 /// The one encoder: every PNG this program writes, to a file or into memory, comes from here.
-int WritePng(const IndexedImage& image, const PngSink& sink, PngCompression compression)
+int WritePng(const IndexedImage& image, const PngSink& sink, PngCompression compression,
+             const ImageMetadata* metadata)
 {
     PngWriteGuard guard;
     if (guard.png == nullptr || guard.info == nullptr)
@@ -115,6 +116,10 @@ int WritePng(const IndexedImage& image, const PngSink& sink, PngCompression comp
     // Compressed before anything is written: running out of memory leaves an empty file.
     const std::vector<std::uint8_t> data = DeflateImageData(image, bitDepth, compression);
     png_write_info(png, info);
+    if (metadata != nullptr)
+        for (const MetadataChunk& chunk : metadata->chunks)
+            png_write_chunk(png, reinterpret_cast<png_const_bytep>(chunk.type.data()), chunk.data.data(),
+                            chunk.data.size());
     for (std::size_t offset = 0; offset < data.size(); offset += IdatChunkBytes) {
         const std::size_t length = std::min(IdatChunkBytes, data.size() - offset);
         png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), data.data() + offset, length);
@@ -136,12 +141,13 @@ int PaletteBitDepth(std::uint32_t paletteSize)
     return 8;
 }
 
-int WritePngStream(const IndexedImage& image, std::FILE* stream, PngCompression compression)
+int WritePngStream(const IndexedImage& image, std::FILE* stream, PngCompression compression,
+                   const ImageMetadata* metadata)
 {
     if (stream == nullptr || !Writable(image))
         return PngWriteFailed;
     try {
-        return WritePng(image, PngSink{stream, PngWriteCallback, PngFlushCallback}, compression);
+        return WritePng(image, PngSink{stream, PngWriteCallback, PngFlushCallback}, compression, metadata);
     } catch (const std::exception&) {
         // A libpng error (or bad_alloc): the stream holds a partial file and is not used further.
         return PngWriteFailed;
@@ -149,13 +155,13 @@ int WritePngStream(const IndexedImage& image, std::FILE* stream, PngCompression 
 }
 
 int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
-                 PngCompression compression)
+                 PngCompression compression, const ImageMetadata* metadata)
 {
     if (!Writable(image))
         return PngWriteFailed;
     int result = PngWriteFailed;
-    const bool written = WriteFileSafely(path, [&image, &result, compression](std::FILE* stream) {
-        result = WritePngStream(image, stream, compression);
+    const bool written = WriteFileSafely(path, [&image, &result, compression, metadata](std::FILE* stream) {
+        result = WritePngStream(image, stream, compression, metadata);
         return result == PngWriteOk;
     });
     if (written)
@@ -163,13 +169,15 @@ int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
     return result == PngWriteOk ? PngWriteFailed : result;
 }
 
-std::vector<std::uint8_t> EncodePng(const IndexedImage& image, PngCompression compression)
+std::vector<std::uint8_t> EncodePng(const IndexedImage& image, PngCompression compression,
+                                    const ImageMetadata* metadata)
 {
     std::vector<std::uint8_t> bytes;
     if (!Writable(image))
         return bytes;
     try {
-        if (WritePng(image, PngSink{&bytes, PngMemoryWriteCallback, PngMemoryFlushCallback}, compression) == PngWriteOk)
+        if (WritePng(image, PngSink{&bytes, PngMemoryWriteCallback, PngMemoryFlushCallback}, compression,
+                     metadata) == PngWriteOk)
             return bytes;
     } catch (const std::exception&) {
         // A libpng error or no memory for the bytes: no encoding at all rather than part of one.

@@ -2,10 +2,12 @@
 // imageio/png_writer.h: saves the engine's IndexedImage as a palette PNG: colour type 3 with the
 // smallest bit depth that holds the palette (1, 2, 4 or 8), chunks IHDR, gAMA (when gamma > 0),
 // PLTE, tRNS (the first transparentCount alphas, when there are any), IDAT (unfiltered rows,
-// compressed as `compression` asks) and IEND, nothing else. The functions return a PngWriteResult
-// and never throw.
+// compressed as `compression` asks) and IEND, nothing else unless `metadata` is given: its chunks
+// (eXIf, pHYs, text; imageio/image_metadata.h) then follow PLTE and tRNS, before the image data.
+// The functions return a PngWriteResult and never throw.
 
 #include "engine/colour_model.h"
+#include "imageio/image_metadata.h"
 #include "imageio/png_deflate.h"
 #include "settings/setting_table.h"
 
@@ -30,12 +32,12 @@ enum PngWriteResult : int {
 /// target keeps its content. A folder that does not exist, or a target that is a folder, gives
 /// PngWriteFailed and creates nothing. A device or a pipe (or a link to one) is written in place.
 int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
-                 PngCompression compression = PngCompression::Default);
+                 PngCompression compression = PngCompression::Default, const ImageMetadata* metadata = nullptr);
 
 /// Writes `image` to an open stream (left open, not flushed). PngWriteFailed when libpng
 /// reports an error or a write to the stream fails; the stream then holds a partial file.
 int WritePngStream(const IndexedImage& image, std::FILE* stream,
-                   PngCompression compression = PngCompression::Default);
+                   PngCompression compression = PngCompression::Default, const ImageMetadata* metadata = nullptr);
 
 /// The compression the settings ask for (their Setting::Compression row).
 inline PngCompression CompressionOf(const SettingValues& values)
@@ -47,7 +49,8 @@ inline PngCompression CompressionOf(const SettingValues& values)
 /// The PNG file WritePngFile would write for `image`, encoded into memory by the same code: its size
 /// is the saved file's. Empty when the image is not a valid result, libpng fails or memory runs out.
 std::vector<std::uint8_t> EncodePng(const IndexedImage& image,
-                                    PngCompression compression = PngCompression::Default);
+                                    PngCompression compression = PngCompression::Default,
+                                    const ImageMetadata* metadata = nullptr);
 
 /// Writes bytes EncodePng made to `path` the way WritePngFile writes (temporary, then rename), so
 /// a result encoded once is saved without compressing it again. PngWriteFailed for empty bytes.

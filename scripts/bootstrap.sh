@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    libpng-dev zlib1g-dev libdeflate-dev
+    libpng-dev zlib1g-dev libdeflate-dev liblcms2-dev
     libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     qt6-translations-l10n
     pngcheck xvfb xauth xdotool imagemagick fonts-noto-cjk
+    liblcms2-utils colord-data icc-profiles-free
     clang libclang-rt-dev libomp-dev valgrind strace
     help2man librsvg2-bin man-db
     lintian desktop-file-utils appstream bash-completion

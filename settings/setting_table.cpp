@@ -115,6 +115,10 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
                nullptr, CompressionChoices, CliForm::Value, "compression", "LEVEL", nullptr,
                "PNG compression: \"default\" (fast) or \"max\" (the smallest file, several times slower to "
                "write); the image is the same."},
+    // What the PNG writer carries from the source beside the image: no job field, no panel control.
+    Switch(Setting::KeepMetadata, "keep-metadata", false, "", nullptr, CliForm::SetsOn, "keep-metadata", nullptr,
+           "Carry the source's EXIF (orientation reset to 1 where the pixels were turned), XMP, text and pixel "
+           "density (pHYs) into the result; by default nothing but the image is written."),
 };
 
 constexpr bool KeysInOrder()

@@ -38,6 +38,7 @@ enum class Setting : int
     KeepFrom,
     SharedPalette,
     Compression,
+    KeepMetadata,
     Count
 };
 
