@@ -262,10 +262,15 @@ std::string SummaryFigures(const IndexedImage& result, const std::optional<Resul
     return text;
 }
 
-// After the summary's figures, when the pixels were converted: "; converted to sRGB from \"Adobe RGB (1998)\"".
+// After the summary's figures, what became of an embedded colour profile: "; converted to sRGB
+// from \"Adobe RGB (1998)\"", or why it was ignored. Nothing for no profile or an sRGB one.
 std::string ConversionNote(const ProfileOutcome& profile)
 {
-    return profile.convertedFrom.empty() ? std::string() : "; converted to sRGB from \"" + profile.convertedFrom + '"';
+    if (!profile.convertedFrom.empty())
+        return "; converted to sRGB from \"" + profile.convertedFrom + '"';
+    if (!profile.warning.empty())
+        return "; " + profile.warning + ", colours taken as sRGB";
+    return {};
 }
 
 void Appendf(std::string& text, const char* format, ...)
@@ -319,7 +324,6 @@ struct FileLines
 {
     std::string summary;
     bool summaryToStderr = false;
-    QString warning; ///< said on stderr, before the summary
 };
 
 class Runner
@@ -465,8 +469,6 @@ private:
         const bool ok = record.status == "ok" || record.status == "skipped";
 
         std::lock_guard<std::mutex> hold(outputLock);
-        if (!lines.warning.isEmpty())
-            Fail(input.name, "warning: " + lines.warning);
         if (!ok) {
             ++failures;
             Fail(input.name, record.status);
@@ -606,7 +608,6 @@ private:
         } else {
             LoadImage(input.path, source, notes);
         }
-        lines.warning = QString::fromStdString(profile.warning);
         if (!profile.convertedFrom.empty())
             record.profile = QString::fromStdString(profile.convertedFrom);
         const Clock::duration loadTime = Clock::now() - loadStart;

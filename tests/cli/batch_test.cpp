@@ -243,6 +243,7 @@ TEST_F(BatchTest, ReportHasOneRecordPerInputInJsonLinesAndCsv)
     EXPECT_GT(good["psnr"].toDouble(), 20.0);
     EXPECT_GE(good["max_error"].toInt(), 0);
     EXPECT_TRUE(good["ms"].isDouble());
+    EXPECT_TRUE(good["profile"].isNull()); // no colour profile, nothing converted
     const QJsonObject bad = byInput[Path("bad, \"quoted\".png")];
     EXPECT_TRUE(bad["status"].toString().startsWith("not a supported image")) << bad["status"].toString().toStdString();
     EXPECT_TRUE(bad["width"].isNull());
@@ -252,7 +253,7 @@ TEST_F(BatchTest, ReportHasOneRecordPerInputInJsonLinesAndCsv)
     const QStringList lines = QString::fromUtf8(ReadAll(Path("r.csv"))).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[0], "input,output,status,width,height,palette_size,colours_used,transparent_entries,"
-                        "input_bytes,output_bytes,psnr,max_error,ms");
+                        "input_bytes,output_bytes,psnr,max_error,ms,profile");
     EXPECT_TRUE(lines[1].startsWith(Path("good.png") + "," + Path("out/good.png") + ",ok,96,64,"));
     // The quoted name keeps its comma and doubled quotes inside one field.
     EXPECT_TRUE(lines[2].startsWith("\"" + Path("bad, \"\"quoted\"\".png") + "\",")) << lines[2].toStdString();
