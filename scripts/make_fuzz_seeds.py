@@ -74,6 +74,19 @@ def seeds():
     out["text_chunks.png"] = png(4, 4, 0, 8, extra=text)
     out["iccp_srgb.png"] = png(4, 4, 2, 8, extra=chunk(b"sRGB", b"\0") + chunk(
         b"iCCP", b"icc\0\0" + zlib.compress(bytes(128))))
+    # Profiles that convert (the colour_profile target's seeds, made by make_fuzz_seeds), at 8 and
+    # 16 bits, on colour and grey; and the chunks --keep-metadata carries.
+    profiles = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fuzz", "corpus",
+                            "colour_profile")
+    for name, colour, depth, interlaced in (("swapped", 2, 8, False), ("swapped", 6, 16, False),
+                                            ("swapped", 6, 16, True), ("grey_gamma22", 0, 16, False)):
+        with open(os.path.join(profiles, name + ".icc"), "rb") as f:
+            iccp = chunk(b"iCCP", b"icc\0\0" + zlib.compress(f.read()))
+        out[f"iccp_{name}_c{colour}_d{depth}{'_adam7' if interlaced else ''}.png"] = png(
+            5, 4, colour, depth, interlaced, gama=100000, extra=iccp, seed=depth)
+    exif = b"II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0"
+    out["metadata_chunks.png"] = png(4, 4, 2, 8, extra=chunk(b"eXIf", exif) + chunk(
+        b"pHYs", struct.pack(">IIB", 2835, 2835, 1)) + chunk(b"iTXt", b"XML:com.adobe.xmp\0\0\0\0\0<x/>"))
     return out
 
 

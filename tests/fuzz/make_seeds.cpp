@@ -1,6 +1,7 @@
-// Writes the seed corpora of the reduce and bitmap_decode fuzz targets from nothing but this
-// program: small pictures drawn here, saved through Qt's writers in every format it can write,
-// and reduce inputs in the target's own byte layout. Run it again to regenerate them:
+// Writes the seed corpora of the reduce, bitmap_decode and colour_profile fuzz targets from nothing
+// but this program: small pictures drawn here, saved through Qt's writers in every format it can
+// write, reduce inputs in the target's own byte layout, and colour profiles LittleCMS builds from
+// a few numbers (the installed profiles are replayed from the system). Run it again to regenerate them:
 //     build/release/tests/fuzz/make_fuzz_seeds tests/fuzz/corpus
 
 #include <cstdint>
@@ -15,6 +16,8 @@
 #include <QByteArray>
 #include <QImage>
 #include <QImageWriter>
+
+#include <lcms2.h>
 
 #include "imageio/bitmap_decoder.h"
 
@@ -164,6 +167,49 @@ int MakeDecodeSeeds(const fs::path& folder)
     return count > 0 ? 0 : 1;
 }
 
+bool WriteProfile(const fs::path& path, cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    std::vector<std::uint8_t> bytes;
+    if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
+        bytes.resize(size);
+        cmsSaveProfileToMem(profile, bytes.data(), &size);
+    }
+    if (profile != nullptr)
+        cmsCloseProfile(profile);
+    return !bytes.empty() && WriteFile(path, bytes);
+}
+
+// Profiles of each kind the conversion meets: sRGB, RGB matrix and curves (gamma, parametric),
+// grey, and kinds it refuses (Lab, a device link).
+int MakeProfileSeeds(const fs::path& folder)
+{
+    fs::create_directories(folder);
+    cmsCIExyY d65;
+    cmsWhitePointFromTemp(&d65, 6504);
+    const cmsCIExyYTRIPLE swapped{{0.30, 0.60, 1}, {0.64, 0.33, 1}, {0.15, 0.06, 1}};
+    const cmsCIExyYTRIPLE wide{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* gamma22 = cmsBuildGamma(nullptr, 2.2);
+    const cmsFloat64Number srgbCurve[] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* srgb = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
+    cmsToneCurve* gammas[] = {gamma22, gamma22, gamma22};
+    cmsToneCurve* srgbs[] = {srgb, srgb, srgb};
+    cmsHPROFILE srgbProfile = cmsCreate_sRGBProfile();
+    cmsHPROFILE link = cmsCreateTransform(srgbProfile, TYPE_RGB_8, srgbProfile, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    const bool written = WriteProfile(folder / "srgb.icc", cmsCreate_sRGBProfile()) &&
+                         WriteProfile(folder / "swapped.icc", cmsCreateRGBProfile(&d65, &swapped, srgbs)) &&
+                         WriteProfile(folder / "wide_gamma22.icc", cmsCreateRGBProfile(&d65, &wide, gammas)) &&
+                         WriteProfile(folder / "grey_gamma22.icc", cmsCreateGrayProfile(&d65, gamma22)) &&
+                         WriteProfile(folder / "lab.icc", cmsCreateLab4Profile(nullptr)) &&
+                         WriteProfile(folder / "device_link.icc", cmsTransform2DeviceLink(link, 4.3, 0));
+    cmsDeleteTransform(link);
+    cmsCloseProfile(srgbProfile);
+    cmsFreeToneCurve(gamma22);
+    cmsFreeToneCurve(srgb);
+    std::printf("profile seeds in %s\n", folder.string().c_str());
+    return written ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -173,7 +219,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const fs::path root(argv[1]);
-    if (MakeReduceSeeds(root / "reduce") != 0)
+    if (MakeReduceSeeds(root / "reduce") != 0 || MakeProfileSeeds(root / "colour_profile") != 0)
         return 1;
     return MakeDecodeSeeds(root / "bitmap_decode");
 }

@@ -1,5 +1,7 @@
 // libFuzzer target: the PNG reader on arbitrary bytes. It must return one of its codes, leave the
-// image empty on failure and consistent on success, and never read or write out of bounds.
+// image empty on failure and consistent on success, and never read or write out of bounds. Inputs
+// of odd length also ask for the profile's outcome and the metadata chunks, so both roads of the
+// reader are fuzzed (an embedded profile is applied on both).
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +32,12 @@ void Check(bool condition)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     tessaline::RgbaImage image;
-    const int code = tessaline::ReadPngMemory(image, data, size, FuzzMaxPixels);
+    tessaline::ProfileOutcome profile;
+    tessaline::ImageMetadata metadata;
+    const tessaline::PngReadNotes notes = size % 2 == 1 ? tessaline::PngReadNotes{&profile, &metadata}
+                                                        : tessaline::PngReadNotes{};
+    const int code = tessaline::ReadPngMemory(image, data, size, FuzzMaxPixels, notes);
+    Check(metadata.chunks.size() <= tessaline::MaxMetadataChunks && metadata.bytes <= tessaline::MaxMetadataBytes);
     Check(code == tessaline::PngReadOk || code == tessaline::PngReadFailed ||
           code == tessaline::PngReadOutOfMemory);
     if (code != tessaline::PngReadOk) {
