@@ -2,7 +2,8 @@
 # Builds the fuzz preset and runs one libFuzzer target for a while over its seed corpus.
 #   scripts/fuzz.sh TARGET SECONDS      e.g. scripts/fuzz.sh png_reader 600
 # Targets: png_reader (the PNG reader), bitmap_decode (Qt's decoders and the bitmap bridge),
-# reduce (BuildReduceJob and the whole reduction on small images, with the PNG writer).
+# reduce (BuildReduceJob and the whole reduction on small images, with the PNG writer),
+# colour_profile (an embedded ICC profile read and applied; try also /usr/share/color/icc as seeds).
 # New inputs go to build/fuzz/corpus/TARGET (the committed seeds stay untouched); crashes to
 # build/fuzz/crashes/TARGET. Replay a crash with build/release/tests/fuzz/TARGET_replay FILE.
 set -euo pipefail
