@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorSpace>
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
@@ -245,6 +246,21 @@ private slots:
         QVERIFY(frame.centralWidget()->isEnabled());
         // Without automatic saving nothing is written.
         QVERIFY(!QDir(folder.filePath(QStringLiteral("OUTPUT"))).exists());
+    }
+
+    void ProfileConversionIsSaidInTheStatusBar()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        QSignalSpy shown(&frame, &CMainFrame::resultShown);
+        QImage card = TestCard(40, 30).convertToFormat(QImage::Format_RGB32);
+        card.setColorSpace(QColorSpace::AdobeRgb);
+        Drop(frame, {Write(QStringLiteral("adobe.jpg"), card, "JPEG")});
+        QVERIFY(shown.wait(WaitMs) || shown.count() == 1);
+        QVERIFY(WaitIdle(frame));
+        const QString status = frame.statusBar()->currentMessage();
+        QVERIFY2(status.startsWith(QStringLiteral("処理時間 : ")) && status.endsWith(QStringLiteral(" から sRGB に変換")),
+                 qPrintable(status));
     }
 
     void WithoutAutoSaveOnlyTheFirstOfManyIsTaken()
