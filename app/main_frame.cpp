@@ -153,10 +153,11 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
     }
     ShowPalette();
     if (resultCode == ReduceOk) {
-        statusBar()->showMessage((figures ? texts::ResultText(static_cast<int>(elapsedMs), figures->psnr,
-                                                              figures->coloursUsed, figures->pngBytes)
-                                          : texts::ElapsedText(static_cast<int>(elapsedMs))) +
-                                 texts::ProfileText(sourceProfile.convertedFrom, !sourceProfile.warning.empty()));
+        statusBar()->showMessage(
+            (figures ? texts::ResultText(static_cast<int>(elapsedMs), figures->psnr, figures->coloursUsed,
+                                         figures->pngBytes)
+                     : texts::ElapsedText(static_cast<int>(elapsedMs))) +
+            texts::ProfileText(sourceProfile.convertedFrom, !sourceProfile.warning.empty()));
         QImage bitmap = MakeResultBitmap(result);
         if (!bitmap.isNull()) {
             resultView->SetBitmap(std::move(bitmap));

@@ -24,7 +24,8 @@ public:
         return reader->ReadFile(image, path, whyNot, profile);
     }
 
-    bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot, ProfileOutcome* profile) override
+    bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot,
+                   ProfileOutcome* profile) override
     {
         BitmapReader* reader = Loaded();
         if (!reader)

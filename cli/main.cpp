@@ -629,9 +629,8 @@ private:
         {
             ReduceThread thread(&progress);
             // The summary's size is the written file's: the file is written from these bytes.
-            thread.encode = [compression = CompressionOf(options.settings), kept = notes.metadata](const IndexedImage& image) {
-                return EncodePng(image, compression, kept);
-            };
+            thread.encode = [compression = CompressionOf(options.settings), kept = notes.metadata](
+                                const IndexedImage& image) { return EncodePng(image, compression, kept); };
             if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
             palette.Fill(thread.job);
@@ -673,9 +672,10 @@ private:
             if (const auto whyNot = CreateDestinationFolder(destination))
                 throw Failure{"cannot write: " + *whyNot};
             // The bytes already encoded on the worker, so the file is not compressed twice.
-            const int written = encoded.empty() ? WritePngFile(result, destination.file, CompressionOf(options.settings),
-                                                               notes.metadata)
-                                                : WritePngBytes(encoded, destination.file);
+            const int written =
+                encoded.empty()
+                    ? WritePngFile(result, destination.file, CompressionOf(options.settings), notes.metadata)
+                    : WritePngBytes(encoded, destination.file);
             if (written == PngWriteOk) {
                 std::lock_guard<std::mutex> hold(claimLock);
                 protectedFiles.AddResult(destination.file);

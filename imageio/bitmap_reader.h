@@ -25,7 +25,8 @@ public:
                           ProfileOutcome* profile) = 0;
 
     /// ReadFile for a whole file already in memory.
-    virtual bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot, ProfileOutcome* profile) = 0;
+    virtual bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot,
+                           ProfileOutcome* profile) = 0;
 
     /// Whether the header at `device`'s position (an open file) is one of the formats ReadFile
     /// takes. Never throws.

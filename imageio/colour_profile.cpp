@@ -102,7 +102,9 @@ int DistanceFromSrgb(cmsContext context, cmsHPROFILE profile, cmsHPROFILE srgb, 
     for (int r = 0; r < Steps; ++r)
         for (int g = 0; g < (grey ? 1 : Steps); ++g)
             for (int b = 0; b < (grey ? 1 : Steps); ++b) {
-                const auto level = [](int step) { return static_cast<cmsUInt16Number>(std::min(65535, step * 8192)); };
+                const auto level = [](int step) {
+                    return static_cast<cmsUInt16Number>(std::min(65535, step * 8192));
+                };
                 in.push_back(level(r));
                 if (!grey) {
                     in.push_back(level(g));
@@ -189,8 +191,8 @@ SrgbConversion::SrgbConversion(std::span<const std::uint8_t> icc, int bitsPerSam
     }
     if (distance <= SrgbTolerance)
         return; // sRGB already: the pixels stay exactly as read
-    made->handle = cmsCreateTransformTHR(context, profile.handle, InputFormat(grey, bitsPerSample), srgb.handle,
-                                         TYPE_RGBA_8, INTENT_PERCEPTUAL, 0);
+    made->handle = cmsCreateTransformTHR(context, profile.handle, InputFormat(grey, bitsPerSample),
+                                         srgb.handle, TYPE_RGBA_8, INTENT_PERCEPTUAL, 0);
     if (made->handle == nullptr) {
         ignored("cannot be applied");
         return;
@@ -215,7 +217,8 @@ void SrgbConversion::ConvertRgba8(std::uint8_t* pixels, std::size_t count) const
     constexpr std::size_t Chunk = std::size_t{1} << 24;
     for (std::size_t done = 0; done < count; done += Chunk) {
         const std::size_t n = std::min(Chunk, count - done);
-        cmsDoTransform(transform->handle, pixels + 4 * done, pixels + 4 * done, static_cast<cmsUInt32Number>(n));
+        cmsDoTransform(transform->handle, pixels + 4 * done, pixels + 4 * done,
+                       static_cast<cmsUInt32Number>(n));
     }
 }
 

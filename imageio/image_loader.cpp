@@ -40,8 +40,8 @@ std::vector<std::uint8_t> FileHead(const std::filesystem::path& path)
 
 } // namespace
 
-bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, BitmapReader& bitmaps, QString* whyNot,
-                   LoadNotes notes)
+bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, BitmapReader& bitmaps,
+                   QString* whyNot, LoadNotes notes)
 {
     if (const auto refusal = WhyNotAnInput(path)) {
         image.Release();

@@ -31,8 +31,8 @@ bool LoadImageFile(RgbaImage& image, const std::filesystem::path& path, BitmapRe
                    QString* whyNot = nullptr, LoadNotes notes = {});
 
 /// LoadImageFile for a whole file already in memory (an image piped to standard input).
-bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, BitmapReader& bitmaps, QString* whyNot = nullptr,
-                    LoadNotes notes = {});
+bool LoadImageBytes(RgbaImage& image, const QByteArray& bytes, BitmapReader& bitmaps,
+                    QString* whyNot = nullptr, LoadNotes notes = {});
 
 /// Whether the file at `path` is one LoadImageFile would try to decode, judged by its first bytes
 /// alone: a PNG signature, or the header of one of the formats the bitmap reader takes. The

@@ -15,7 +15,8 @@ std::uint32_t Read16(const std::uint8_t* p, bool bigEndian)
 
 std::uint32_t Read32(const std::uint8_t* p, bool bigEndian)
 {
-    return bigEndian ? (Read16(p, true) << 16) | Read16(p + 2, true) : (Read16(p + 2, false) << 16) | Read16(p, false);
+    return bigEndian ? (Read16(p, true) << 16) | Read16(p + 2, true)
+                     : (Read16(p + 2, false) << 16) | Read16(p, false);
 }
 
 void Append32(std::vector<std::uint8_t>& out, std::uint32_t value)
@@ -169,14 +170,17 @@ ImageMetadata ReadJpegMetadata(std::span<const std::uint8_t> head)
             data.insert(data.end(), xmp.begin(), xmp.end());
             if (ValidUtf8(xmp) && std::find(xmp.begin(), xmp.end(), 0) == xmp.end())
                 haveXmp = metadata.Add("iTXt", data);
-        } else if (marker == 0xe0 && !haveDensity && StartsWith(payload, JfifPrefix) && payload.size() >= 12) {
+        } else if (marker == 0xe0 && !haveDensity && StartsWith(payload, JfifPrefix) &&
+                   payload.size() >= 12) {
             // JFIF: version (2 bytes), units (0 none, 1 per inch, 2 per cm), x and y density.
             const std::uint8_t units = payload[7];
             const std::uint32_t x = Read16(payload.data() + 8, true);
             const std::uint32_t y = Read16(payload.data() + 10, true);
             if (x > 0 && y > 0 && units <= 2) {
                 const auto perMetre = [units](std::uint32_t d) {
-                    return units == 1 ? static_cast<std::uint32_t>(d / 0.0254 + 0.5) : units == 2 ? d * 100 : d;
+                    return units == 1   ? static_cast<std::uint32_t>(d / 0.0254 + 0.5)
+                           : units == 2 ? d * 100
+                                        : d;
                 };
                 std::vector<std::uint8_t> phys;
                 Append32(phys, perMetre(x));

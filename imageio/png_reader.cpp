@@ -56,7 +56,8 @@ int CollectChunk(png_structp png, png_unknown_chunkp chunk)
 {
     auto* source = static_cast<PngReadSource*>(png_get_user_chunk_ptr(png));
     const std::string_view type(reinterpret_cast<const char*>(chunk->name), 4);
-    if (source != nullptr && source->notes.metadata != nullptr && IsKeptPngChunk(type) && chunk->data != nullptr)
+    if (source != nullptr && source->notes.metadata != nullptr && IsKeptPngChunk(type) &&
+        chunk->data != nullptr)
         source->notes.metadata->Add(type, std::span<const std::uint8_t>(chunk->data, chunk->size));
     return 1; // handled: libpng keeps nothing
 }
@@ -73,12 +74,14 @@ void LimitLibpng(png_structp png, PngReadSource& source)
     // chunk is skipped unread: libpng would otherwise allocate and zero whatever size a text
     // chunk declares, and inflate zTXt and iTXt, before finding the file is short.
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-    static const png_byte kept[] = {'g', 'A', 'M', 'A', '\0', 't', 'R', 'N', 'S', '\0', 'i', 'C', 'C', 'P', '\0'};
+    static const png_byte kept[] = {'g', 'A',  'M', 'A', '\0', 't', 'R', 'N',
+                                    'S', '\0', 'i', 'C', 'C',  'P', '\0'};
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kept, 3);
     if (source.notes.metadata != nullptr) {
         // Asked for: these come as they are, undecoded (text stays compressed), through CollectChunk.
-        static const png_byte carried[] = {'e', 'X', 'I', 'f', '\0', 'p', 'H', 'Y', 's', '\0', 't', 'E', 'X', 't', '\0',
-                                           'z', 'T', 'X', 't', '\0', 'i', 'T', 'X', 't', '\0'};
+        static const png_byte carried[] = {'e',  'X',  'I', 'f', '\0', 'p',  'H', 'Y', 's',
+                                           '\0', 't',  'E', 'X', 't',  '\0', 'z', 'T', 'X',
+                                           't',  '\0', 'i', 'T', 'X',  't',  '\0'};
         png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, carried, 5);
         png_set_read_user_chunk_fn(png, &source, CollectChunk);
     }

@@ -154,8 +154,8 @@ int WritePngStream(const IndexedImage& image, std::FILE* stream, PngCompression 
     }
 }
 
-int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
-                 PngCompression compression, const ImageMetadata* metadata)
+int WritePngFile(const IndexedImage& image, const std::filesystem::path& path, PngCompression compression,
+                 const ImageMetadata* metadata)
 {
     if (!Writable(image))
         return PngWriteFailed;

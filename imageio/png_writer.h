@@ -32,12 +32,14 @@ enum PngWriteResult : int {
 /// target keeps its content. A folder that does not exist, or a target that is a folder, gives
 /// PngWriteFailed and creates nothing. A device or a pipe (or a link to one) is written in place.
 int WritePngFile(const IndexedImage& image, const std::filesystem::path& path,
-                 PngCompression compression = PngCompression::Default, const ImageMetadata* metadata = nullptr);
+                 PngCompression compression = PngCompression::Default,
+                 const ImageMetadata* metadata = nullptr);
 
 /// Writes `image` to an open stream (left open, not flushed). PngWriteFailed when libpng
 /// reports an error or a write to the stream fails; the stream then holds a partial file.
 int WritePngStream(const IndexedImage& image, std::FILE* stream,
-                   PngCompression compression = PngCompression::Default, const ImageMetadata* metadata = nullptr);
+                   PngCompression compression = PngCompression::Default,
+                   const ImageMetadata* metadata = nullptr);
 
 /// The compression the settings ask for (their Setting::Compression row).
 inline PngCompression CompressionOf(const SettingValues& values)

@@ -51,8 +51,9 @@ ProfileOutcome ApplyProfile(RgbaImage& image, const QImage& bitmap)
         static_cast<std::uint32_t>(samples.height()) != image.height)
         return ConvertToSrgb(image, profile);
     for (std::uint32_t y = 0; y < image.height; ++y)
-        conversion.ConvertRgba16(reinterpret_cast<const std::uint16_t*>(samples.constScanLine(static_cast<int>(y))),
-                                 image.rows[y], image.width);
+        conversion.ConvertRgba16(
+            reinterpret_cast<const std::uint16_t*>(samples.constScanLine(static_cast<int>(y))), image.rows[y],
+            image.width);
     return conversion.Outcome();
 }
 
@@ -88,7 +89,8 @@ public:
         return TakeDecodedBitmap(image, DecodeBitmapFile(path, whyNot), whyNot, profile);
     }
 
-    bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot, ProfileOutcome* profile) override
+    bool ReadBytes(RgbaImage& image, const QByteArray& bytes, QString* whyNot,
+                   ProfileOutcome* profile) override
     {
         QBuffer buffer;
         buffer.setData(bytes);

@@ -61,10 +61,11 @@ TEST_F(ColourProfileCliTest, ConversionIsSaidAndDefaultsAreUnchanged)
         for (int x = 0; x < 24; ++x)
             rows.append(x < 12 && x == y ? QByteArray("\x0a\x5a\xf0", 3) : QByteArray("\xc8\x32\x0a", 3));
     }
-    const QByteArray png = PngSignature() + Ihdr(24, 16, 8, 2) + Chunk("IDAT", Deflate(rows)) + Chunk("IEND", {});
+    const QByteArray png =
+        PngSignature() + Ihdr(24, 16, 8, 2) + Chunk("IDAT", Deflate(rows)) + Chunk("IEND", {});
     ASSERT_TRUE(WriteAll(Path("plain.png"), png));
     ASSERT_TRUE(WriteAll(Path("swapped.png"), WithChunks(png, Chunk("iCCP", QByteArray("icc\0\0", 5) +
-                                                                                  Deflate(SwappedProfile())))));
+                                                                                Deflate(SwappedProfile())))));
     const QByteArray exif("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 26);
     const QByteArray phys("\0\0\x0b\x13\0\0\x0b\x13\x01", 9);
     const QByteArray text("Title\0Harbour", 13);
@@ -80,7 +81,8 @@ TEST_F(ColourProfileCliTest, ConversionIsSaidAndDefaultsAreUnchanged)
     EXPECT_EQ(ReadAll(Path("meta-out.png")), ReadAll(Path("plain-out.png")));
 
     // The swapped profile: said in the summary and the report, and the colours exchanged.
-    const CliRun swapped = RunCli({"--report", Path("r.jsonl"), "-o", Path("swapped-out.png"), Path("swapped.png")});
+    const CliRun swapped =
+        RunCli({"--report", Path("r.jsonl"), "-o", Path("swapped-out.png"), Path("swapped.png")});
     ASSERT_EQ(swapped.exitCode, 0) << swapped.err.toStdString();
     EXPECT_TRUE(swapped.out.contains("; converted to sRGB from \"")) << swapped.out.toStdString();
     const QJsonObject record = QJsonDocument::fromJson(ReadAll(Path("r.jsonl"))).object();

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(!(conversion.Needed() && outcome.convertedFrom.empty()));
         Check(conversion.Needed() || outcome.convertedFrom.empty());
         Check(outcome.convertedFrom.size() <= tessaline::MaxProfileDescriptionBytes);
-        std::array<std::uint8_t, Pixels * 4> out = rgba;
+        std::array<std::uint8_t, Pixels* 4> out = rgba;
         if (bits == 8)
             conversion.ConvertRgba8(out.data(), Pixels);
         else

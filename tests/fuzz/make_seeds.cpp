@@ -195,13 +195,15 @@ int MakeProfileSeeds(const fs::path& folder)
     cmsToneCurve* gammas[] = {gamma22, gamma22, gamma22};
     cmsToneCurve* srgbs[] = {srgb, srgb, srgb};
     cmsHPROFILE srgbProfile = cmsCreate_sRGBProfile();
-    cmsHPROFILE link = cmsCreateTransform(srgbProfile, TYPE_RGB_8, srgbProfile, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
-    const bool written = WriteProfile(folder / "srgb.icc", cmsCreate_sRGBProfile()) &&
-                         WriteProfile(folder / "swapped.icc", cmsCreateRGBProfile(&d65, &swapped, srgbs)) &&
-                         WriteProfile(folder / "wide_gamma22.icc", cmsCreateRGBProfile(&d65, &wide, gammas)) &&
-                         WriteProfile(folder / "grey_gamma22.icc", cmsCreateGrayProfile(&d65, gamma22)) &&
-                         WriteProfile(folder / "lab.icc", cmsCreateLab4Profile(nullptr)) &&
-                         WriteProfile(folder / "device_link.icc", cmsTransform2DeviceLink(link, 4.3, 0));
+    cmsHPROFILE link =
+        cmsCreateTransform(srgbProfile, TYPE_RGB_8, srgbProfile, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    const bool written =
+        WriteProfile(folder / "srgb.icc", cmsCreate_sRGBProfile()) &&
+        WriteProfile(folder / "swapped.icc", cmsCreateRGBProfile(&d65, &swapped, srgbs)) &&
+        WriteProfile(folder / "wide_gamma22.icc", cmsCreateRGBProfile(&d65, &wide, gammas)) &&
+        WriteProfile(folder / "grey_gamma22.icc", cmsCreateGrayProfile(&d65, gamma22)) &&
+        WriteProfile(folder / "lab.icc", cmsCreateLab4Profile(nullptr)) &&
+        WriteProfile(folder / "device_link.icc", cmsTransform2DeviceLink(link, 4.3, 0));
     cmsDeleteTransform(link);
     cmsCloseProfile(srgbProfile);
     cmsFreeToneCurve(gamma22);

@@ -34,10 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tessaline::RgbaImage image;
     tessaline::ProfileOutcome profile;
     tessaline::ImageMetadata metadata;
-    const tessaline::PngReadNotes notes = size % 2 == 1 ? tessaline::PngReadNotes{&profile, &metadata}
-                                                        : tessaline::PngReadNotes{};
+    const tessaline::PngReadNotes notes =
+        size % 2 == 1 ? tessaline::PngReadNotes{&profile, &metadata} : tessaline::PngReadNotes{};
     const int code = tessaline::ReadPngMemory(image, data, size, FuzzMaxPixels, notes);
-    Check(metadata.chunks.size() <= tessaline::MaxMetadataChunks && metadata.bytes <= tessaline::MaxMetadataBytes);
+    Check(metadata.chunks.size() <= tessaline::MaxMetadataChunks &&
+          metadata.bytes <= tessaline::MaxMetadataBytes);
     Check(code == tessaline::PngReadOk || code == tessaline::PngReadFailed ||
           code == tessaline::PngReadOutOfMemory);
     if (code != tessaline::PngReadOk) {

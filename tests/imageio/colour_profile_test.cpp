@@ -45,30 +45,38 @@ Bytes RgbProfile(cmsCIExyY red, cmsCIExyY green, cmsCIExyY blue, double gamma = 
     cmsWhitePointFromTemp(&white, 6504);
     const cmsCIExyYTRIPLE primaries{red, green, blue};
     const cmsFloat64Number srgbCurve[] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    cmsToneCurve* curve = gamma > 0 ? cmsBuildGamma(nullptr, gamma) : cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
+    cmsToneCurve* curve =
+        gamma > 0 ? cmsBuildGamma(nullptr, gamma) : cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
     cmsToneCurve* curves[] = {curve, curve, curve};
     Bytes bytes = SavedProfile(cmsCreateRGBProfile(&white, &primaries, curves));
     cmsFreeToneCurve(curve);
     return bytes;
 }
 
-Bytes SwappedProfile() { return RgbProfile({0.30, 0.60, 1}, {0.64, 0.33, 1}, {0.15, 0.06, 1}); }
-Bytes AdobeProfile() { return RgbProfile({0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}, 563.0 / 256.0); }
+Bytes SwappedProfile()
+{
+    return RgbProfile({0.30, 0.60, 1}, {0.64, 0.33, 1}, {0.15, 0.06, 1});
+}
+Bytes AdobeProfile()
+{
+    return RgbProfile({0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}, 563.0 / 256.0);
+}
 
 /// A non-interlaced PNG of `samples` (R, G, B, A per pixel at `bitDepth`), RGB or RGBA, written by
 /// libpng; with `iccp` (the chunk's data as it is) right after IHDR.
-Bytes Png(std::uint32_t width, std::uint32_t height, int bitDepth, bool alpha, const std::vector<std::uint16_t>& samples,
-          const Bytes& iccp = {})
+Bytes Png(std::uint32_t width, std::uint32_t height, int bitDepth, bool alpha,
+          const std::vector<std::uint16_t>& samples, const Bytes& iccp = {})
 {
     Bytes file;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &file,
-                     [](png_structp p, png_bytep data, png_size_t n) {
-                         auto* out = static_cast<Bytes*>(png_get_io_ptr(p));
-                         out->insert(out->end(), data, data + n);
-                     },
-                     nullptr);
+    png_set_write_fn(
+        png, &file,
+        [](png_structp p, png_bytep data, png_size_t n) {
+            auto* out = static_cast<Bytes*>(png_get_io_ptr(p));
+            out->insert(out->end(), data, data + n);
+        },
+        nullptr);
     png_set_IHDR(png, info, width, height, bitDepth, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);

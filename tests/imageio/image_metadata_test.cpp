@@ -123,7 +123,8 @@ TEST(ImageMetadataTest, PngChunksGoThroughReaderAndWriterUnchanged)
 
     RgbaImage image;
     ImageMetadata metadata;
-    ASSERT_EQ(ReadPngMemory(image, file.data(), file.size(), MaxImagePixels, {nullptr, &metadata}), PngReadOk);
+    ASSERT_EQ(ReadPngMemory(image, file.data(), file.size(), MaxImagePixels, {nullptr, &metadata}),
+              PngReadOk);
     ASSERT_EQ(metadata.chunks.size(), 3u);
     RgbaImage unasked;
     ASSERT_EQ(ReadPngMemory(unasked, file.data(), file.size()), PngReadOk);
@@ -143,7 +144,8 @@ TEST(ImageMetadataTest, PngChunksGoThroughReaderAndWriterUnchanged)
     std::vector<std::string> types;
     for (const test::PngChunk& chunk : chunks)
         types.push_back(chunk.type);
-    EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "gAMA", "PLTE", "eXIf", "pHYs", "tEXt", "IDAT", "IEND"}));
+    EXPECT_EQ(types,
+              (std::vector<std::string>{"IHDR", "gAMA", "PLTE", "eXIf", "pHYs", "tEXt", "IDAT", "IEND"}));
     EXPECT_EQ(chunks[3].data, exif);
     EXPECT_EQ(chunks[4].data, phys);
     EXPECT_EQ(chunks[5].data, text);
