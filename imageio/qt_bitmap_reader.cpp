@@ -45,6 +45,8 @@ ProfileOutcome ApplyProfile(RgbaImage& image, const QImage& bitmap)
     const SrgbConversion conversion(profile, 16);
     if (!conversion.Needed())
         return conversion.Outcome();
+    if (conversion.ReadsGrey() && !bitmap.isGrayscale())
+        return ConvertToSrgb(image, profile); // which tells a grey profile on colours and ignores it
     // RGBA64 is straight alpha, as the image's own bytes; a grey bitmap gives equal R, G, B.
     const QImage samples = bitmap.convertToFormat(QImage::Format_RGBA64);
     if (samples.isNull() || static_cast<std::uint32_t>(samples.width()) != image.width ||

@@ -1,5 +1,5 @@
-// What --keep-metadata carries: a JPEG's EXIF, XMP, comment and density become PNG chunks with
-// the orientation reset; a PNG's own chunks go through the reader and the writer unchanged.
+// What --keep-metadata carries from a JPEG: its EXIF, XMP, comment and density become PNG chunks
+// with the orientation reset. A PNG's own chunks are checked end to end in the CLI's tests.
 
 #include "imageio/image_metadata.h"
 
@@ -8,10 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "imageio/png_reader.h"
-#include "imageio/png_writer.h"
-#include "tests/imageio/png_test_helpers.h"
-#include "tests/png_chunk_writer.h"
 
 namespace tessaline {
 namespace {
@@ -107,48 +103,6 @@ TEST(ImageMetadataTest, JpegSegmentsBecomeChunks)
     // Not a JPEG, or one cut inside a segment: nothing, or what came whole before the cut.
     EXPECT_TRUE(ReadJpegMetadata(Of("GIF89a")).Empty());
     EXPECT_EQ(ReadJpegMetadata(std::span(jpeg).first(30)).chunks.size(), 1u);
-}
-
-TEST(ImageMetadataTest, PngChunksGoThroughReaderAndWriterUnchanged)
-{
-    const test::TestPng source = test::MakeTestPng({});
-    Bytes file(source.file.begin(), source.file.begin() + 33); // signature and IHDR
-    const Bytes exif = Exif(false, 6); // a PNG's pixels are not turned: its orientation stays
-    const Bytes phys = {0, 0, 0x0b, 0x13, 0, 0, 0x0b, 0x13, 1};
-    const Bytes text = Of(std::string("Title\0Harbour", 13));
-    test::AppendChunk(file, "eXIf", exif.data(), exif.size());
-    test::AppendChunk(file, "pHYs", phys.data(), phys.size());
-    test::AppendChunk(file, "tEXt", text.data(), text.size());
-    file.insert(file.end(), source.file.begin() + 33, source.file.end());
-
-    RgbaImage image;
-    ImageMetadata metadata;
-    ASSERT_EQ(ReadPngMemory(image, file.data(), file.size(), MaxImagePixels, {nullptr, &metadata}),
-              PngReadOk);
-    ASSERT_EQ(metadata.chunks.size(), 3u);
-    RgbaImage unasked;
-    ASSERT_EQ(ReadPngMemory(unasked, file.data(), file.size()), PngReadOk);
-    EXPECT_EQ(unasked.pixels, image.pixels);
-
-    IndexedImage result;
-    result.width = result.height = 2;
-    result.pixels = {0, 1, 1, 0};
-    result.rows = {result.pixels.data(), result.pixels.data() + 2};
-    result.paletteSize = 2;
-    result.gamma = InternalGamma;
-    const Bytes plain = EncodePng(result);
-    EXPECT_EQ(EncodePng(result, PngCompression::Default, nullptr), plain);
-    const ImageMetadata none;
-    EXPECT_EQ(EncodePng(result, PngCompression::Default, &none), plain);
-    const auto chunks = test::ParseChunks(EncodePng(result, PngCompression::Default, &metadata));
-    std::vector<std::string> types;
-    for (const test::PngChunk& chunk : chunks)
-        types.push_back(chunk.type);
-    EXPECT_EQ(types,
-              (std::vector<std::string>{"IHDR", "gAMA", "PLTE", "eXIf", "pHYs", "tEXt", "IDAT", "IEND"}));
-    EXPECT_EQ(chunks[3].data, exif);
-    EXPECT_EQ(chunks[4].data, phys);
-    EXPECT_EQ(chunks[5].data, text);
 }
 
 } // namespace
