@@ -1,24 +1,45 @@
 #include "app/failure_texts.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "app/ui_texts.h"
 #include "imageio/output_files.h"
 
 namespace tessaline {
 
-// A loader reason that mentions memory is a lack of it, whatever the decoder called it.
-QString LoadFailureReason(const std::filesystem::path& path, const QString& whyNot)
+QString ReasonText(FailureReason reason)
 {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error))
-        return texts::NoSuchFile();
-    if (whyNot.contains(QStringLiteral("memory")))
-        return texts::OutOfMemory();
-    // Asked of the file system, not by opening: opening a pipe would wait for a writer.
-    if (!QFileInfo(ToQString(path)).isReadable())
-        return texts::NotReadable();
+    switch (reason) {
+    case FailureReason::NoSuchFile: return texts::NoSuchFile();
+    case FailureReason::IsAFolder: return texts::IsAFolder();
+    case FailureReason::NotARegularFile: return texts::NotARegularFile();
+    case FailureReason::PermissionDenied: return texts::NotReadable();
+    case FailureReason::Unreadable: return texts::Unreadable();
+    case FailureReason::NotAnImage: return texts::NotAnImage();
+    case FailureReason::Damaged: return texts::Damaged();
+    case FailureReason::ImageTooLarge: return texts::ImageTooLarge();
+    case FailureReason::FileTooLarge: return texts::FileTooLarge();
+    case FailureReason::OutOfMemory: return texts::OutOfMemory();
+    case FailureReason::QualityTooLow: return texts::QualityTooLow();
+    case FailureReason::CannotCreateFolder: return texts::CannotCreateFolder();
+    case FailureReason::CannotWrite: return texts::WriteFailed();
+    case FailureReason::Other: break;
+    }
     return texts::NotAnImage();
+}
+
+QString LoadFailureReason(const QString& whyNot)
+{
+    const FailureReason reason = ReasonOf(whyNot);
+    QString text = ReasonText(reason);
+    // The size says how far over the limit it is: "20000 x 20000".
+    if (reason == FailureReason::ImageTooLarge) {
+        const QRegularExpressionMatch size = QRegularExpression(QStringLiteral("(\\d+) x (\\d+)")).match(whyNot);
+        if (size.hasMatch())
+            text += QStringLiteral(" : ") + size.captured(0);
+    }
+    return text;
 }
 
 QString WriteFailureReason(const std::filesystem::path& target)

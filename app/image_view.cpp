@@ -73,6 +73,18 @@ void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& 
     painter.drawImage(destination, image, source);
 }
 
+void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area)
+{
+    if (image.isNull() || area.isEmpty() || shrink < 1)
+        return;
+    const QRect source = QRect(area.topLeft() * shrink, area.size() * shrink).intersected(image.rect());
+    if (source.isEmpty())
+        return;
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.drawImage(QRectF(QPointF(source.topLeft()) / shrink, QSizeF(source.size()) / shrink), image,
+                      QRectF(source));
+}
+
 CImageView::CImageView(QWidget* parent) : QAbstractScrollArea(parent)
 {
     // Painting covers the whole viewport, so Qt need not clear it first.
@@ -96,11 +108,11 @@ void CImageView::SetViewState(ViewState* shared)
     state = shared;
     if (!state)
         return;
-    connect(state, &ViewState::zoomChanged, this, &CImageView::ApplyZoom);
+    connect(state, &ViewState::zoomChanged, this, [this] { ApplyScale(state->Zoom(), state->Shrink()); });
     connect(state, &ViewState::positionChanged, this, &CImageView::ApplyPosition);
     connect(state, &QObject::destroyed, this, [this] { state = nullptr; });
-    if (state->Zoom() != zoom)
-        ApplyZoom(state->Zoom());
+    if (state->Zoom() != zoom || state->Shrink() != shrink)
+        ApplyScale(state->Zoom(), state->Shrink());
     ApplyPosition(state->Position());
 }
 
@@ -156,14 +168,22 @@ void CImageView::UpdateScrollRanges()
     verticalScrollBar()->setRange(0, std::max(extent.height() - visible.height(), 0));
 }
 
+QSize CImageView::DocumentSize() const
+{
+    // A partly covered last document pixel still shows the image pixels it holds.
+    const auto scaled = [this](int length) { return (length * zoom + shrink - 1) / shrink; };
+    return QSize(scaled(bitmap.width()), scaled(bitmap.height()));
+}
+
 void CImageView::SetBitmap(QImage image)
 {
     bitmap = std::move(image);
+    viewport()->update();
     if (bitmap.isNull())
         return;
-    const QSize zoomed(zoom * bitmap.width(), zoom * bitmap.height());
-    if (zoomed != extent)
-        SetScrollSize(zoomed.width(), zoomed.height());
+    const QSize document = DocumentSize();
+    if (document != extent)
+        SetScrollSize(document.width(), document.height());
 }
 
 void CImageView::SetZoom(int z)
@@ -171,16 +191,49 @@ void CImageView::SetZoom(int z)
     if (z < 1)
         return;
     if (state)
-        state->SetZoom(z); // comes back through ApplyZoom, to every view alike
+        state->SetZoom(z); // comes back through ApplyScale, to every view alike
     else
-        ApplyZoom(z);
+        ApplyScale(z, 1);
 }
 
-void CImageView::ApplyZoom(int z)
+void CImageView::SetShrink(int d)
+{
+    if (d < 1)
+        return;
+    if (state)
+        state->SetShrink(d);
+    else
+        ApplyScale(1, d);
+}
+
+void CImageView::ApplyScale(int z, int d)
 {
     zoom = z;
-    if (!bitmap.isNull())
-        SetScrollSize(z * bitmap.width(), z * bitmap.height()); // always: back to the origin
+    shrink = d;
+    // Scrolling back to the origin moves the old picture along; all of it is out of date.
+    viewport()->update();
+    if (!bitmap.isNull()) {
+        const QSize document = DocumentSize();
+        SetScrollSize(document.width(), document.height()); // always: back to the origin
+    }
+}
+
+void CImageView::SetAlternate(QImage image)
+{
+    alternate = std::move(image);
+    viewport()->update();
+}
+
+void CImageView::SetHighlight(QImage image)
+{
+    highlight = std::move(image);
+    viewport()->update();
+}
+
+void CImageView::SetWeightVisible(bool visible)
+{
+    weightVisible = visible;
+    viewport()->update();
 }
 
 void CImageView::CreateWeightMap()
@@ -192,6 +245,7 @@ void CImageView::CreateWeightMap()
     if (weightMap.isNull())
         throw std::bad_alloc();
     weightMap.fill(Qt::transparent);
+    viewport()->update();
 }
 
 bool CImageView::SetWeightMap(QImage map)
@@ -199,6 +253,7 @@ bool CImageView::SetWeightMap(QImage map)
     if (bitmap.isNull() || map.size() != bitmap.size())
         return false;
     weightMap = map.convertToFormat(QImage::Format_ARGB32);
+    viewport()->update();
     return true;
 }
 
@@ -218,12 +273,12 @@ QPoint CImageView::ScrollPosition() const
 QPoint CImageView::ViewToImage(QPoint view) const
 {
     const QPoint document = view + ScrollPosition();
-    return QPoint(FloorDiv(document.x(), zoom), FloorDiv(document.y(), zoom));
+    return QPoint(FloorDiv(document.x() * shrink, zoom), FloorDiv(document.y() * shrink, zoom));
 }
 
 QPoint CImageView::ImageToView(QPoint image) const
 {
-    return image * zoom - ScrollPosition();
+    return QPoint(FloorDiv(image.x() * zoom, shrink), FloorDiv(image.y() * zoom, shrink)) - ScrollPosition();
 }
 
 void CImageView::StampBrush(QPainter& painter, QPoint centre)
@@ -239,7 +294,7 @@ void CImageView::PaintWeight(int x, int y)
 
 void CImageView::PaintStroke(QPoint fromImage, QPoint toImage)
 {
-    if (!weightVisible || weightMap.isNull())
+    if (!weightVisible || weightMap.isNull() || brushLocked)
         return;
     {
         QPainter painter(&weightMap);
@@ -260,8 +315,8 @@ void CImageView::PaintStroke(QPoint fromImage, QPoint toImage)
     // Only the zoomed brush area along the stroke needs drawing again.
     const QRect pixels =
         QRect(fromImage, toImage).normalized().adjusted(-BrushRadius, -BrushRadius, BrushRadius, BrushRadius);
-    const QPoint corner = ImageToView(pixels.topLeft());
-    viewport()->update(QRect(corner, pixels.size() * zoom).adjusted(-1, -1, 1, 1));
+    viewport()->update(QRect(ImageToView(pixels.topLeft()), ImageToView(pixels.bottomRight() + QPoint(1, 1)))
+                           .adjusted(-1, -1, 1, 1));
 }
 
 void CImageView::paintEvent(QPaintEvent* event)
@@ -280,18 +335,24 @@ void CImageView::paintEvent(QPaintEvent* event)
     const QPoint scroll = ScrollPosition();
     painter.translate(-scroll); // draw in document coordinates
     const QRect area = dirty.translated(scroll);
-    const QRect imageArea(QPoint(0, 0), bitmap.size() * zoom);
+    const QRect imageArea(QPoint(0, 0), DocumentSize());
     // Beside and below a small image the viewport shows the window colour.
     for (const QRect& outside : QRegion(area).subtracted(QRegion(imageArea)))
         painter.fillRect(outside, palette().color(QPalette::Window));
     const QRect shown = area.intersected(imageArea);
     FillCheckerboard(painter, shown, QPoint(0, 0));
+    const auto paint = [&](const QImage& image) {
+        if (shrink > 1)
+            PaintShrunk(painter, image, shrink, shown);
+        else
+            PaintZoomed(painter, image, zoom, shown);
+    };
     const bool showAlternate = alternate.size() == bitmap.size();
-    PaintZoomed(painter, showAlternate ? alternate : bitmap, zoom, shown);
+    paint(showAlternate ? alternate : bitmap);
     if (highlight.size() == bitmap.size())
-        PaintZoomed(painter, highlight, zoom, shown);
+        paint(highlight);
     if (weightVisible && !weightMap.isNull())
-        PaintZoomed(painter, weightMap, zoom, shown);
+        paint(weightMap);
 }
 
 void CImageView::PaintHint(QPainter& painter)

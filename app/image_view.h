@@ -1,9 +1,12 @@
 #pragma once
-// app/image_view.h: a scrolling view of one ARGB32 image magnified by an integer zoom over a
-// checkerboard. Document coordinates are zoomed image pixels with the origin at the image's
-// top-left; the scroll position is the document point at the viewport's top-left. The source
-// view also owns the user-weight map (alpha = weight) that the left mouse button paints.
-// UI thread only.
+// app/image_view.h: a scrolling view of one ARGB32 image over a checkerboard, magnified by a whole
+// zoom (nearest neighbour, each image pixel a whole block) or reduced by a whole shrink (smoothly,
+// to see a large image whole). Document coordinates are scaled image pixels with the origin at
+// the image's top-left; the scroll position is the document point at the viewport's top-left.
+// The source view also owns the user-weight map (alpha = weight) that the left mouse button
+// paints. Every change of what is shown (image, scale, overlay) repaints the whole viewport, so
+// a scroll, which moves what is on screen and paints only the uncovered strip, never meets an
+// outdated picture. UI thread only.
 
 #include <optional>
 #include <utility>
@@ -26,7 +29,7 @@ public:
     explicit CImageView(QWidget* parent = nullptr);
 
     /// Shows `image` (ARGB32; a null image shows nothing). A new extent returns the view to the
-    /// origin; one of the same size keeps the scroll position. The caller redraws.
+    /// origin; one of the same size keeps the scroll position.
     void SetBitmap(QImage image);
     const QImage& Bitmap() const { return bitmap; }
 
@@ -34,6 +37,9 @@ public:
     /// With a view state the zoom goes through it, so every view observing it follows.
     void SetZoom(int z);
     int Zoom() const { return zoom; }
+    /// Reduction 1 or more (the image seen at 1/d), otherwise as SetZoom.
+    void SetShrink(int d);
+    int Shrink() const { return shrink; }
 
     /// The zoom and scroll position this view shares with others (not owned; null for none).
     /// The view takes the state's zoom and position at once, and from then on writes every scroll
@@ -42,6 +48,7 @@ public:
 
     /// A short text shown over the checkerboard while the view has no image.
     void SetHint(const QString& text);
+    const QString& Hint() const { return hint; }
 
     /// Replaces the weight map by a fully transparent one of the image's size (none without image).
     void CreateWeightMap();
@@ -56,16 +63,18 @@ public:
 
     /// An image of the bitmap's size shown in its place (the source for a blink comparison, the
     /// difference heat map), at the same zoom and scroll; a null image shows the bitmap again.
-    /// An image of another size is not shown. The caller redraws.
-    void SetAlternate(QImage image) { alternate = std::move(image); }
+    /// An image of another size is not shown.
+    void SetAlternate(QImage image);
     const QImage& Alternate() const { return alternate; }
     /// An image of the bitmap's size drawn over whatever is shown (a highlight); null for none.
-    void SetHighlight(QImage image) { highlight = std::move(image); }
+    void SetHighlight(QImage image);
     const QImage& Highlight() const { return highlight; }
 
     /// While true the weight map is drawn over the image and the mouse paints into it.
-    void SetWeightVisible(bool visible) { weightVisible = visible; }
+    void SetWeightVisible(bool visible);
     bool WeightVisible() const { return weightVisible; }
+    /// While true the brush does nothing (the job has taken the weights; a reduction runs).
+    void SetBrushLocked(bool locked) { brushLocked = locked; }
 
     /// Fills the 11-pixel brush circle centred on the image pixel under viewport point (x, y).
     void PaintWeight(int x, int y);
@@ -90,7 +99,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    void ApplyZoom(int z);
+    void ApplyScale(int z, int d);
+    QSize DocumentSize() const;
     void ApplyPosition(QPoint position);
     void OnScrolled();
     void SetScrollSize(int width, int height);
@@ -106,7 +116,9 @@ private:
     ViewState* state = nullptr;
     QString hint;
     bool weightVisible = false;
+    bool brushLocked = false;
     int zoom = 1;
+    int shrink = 1;
     QSize extent{200, 200};            ///< scroll extent in document pixels
     bool applyingState = false;        ///< set while the state's position is applied, to stop echoes
     std::optional<QPoint> strokePoint; ///< image point the current brush stroke last reached
@@ -125,5 +137,10 @@ void FillCheckerboard(QPainter& painter, const QRect& rect);
 /// reach up to zoom - 1 pixels beyond `area`. Only the covered part of the image is scaled, so a
 /// paint costs the same at every zoom.
 void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& area);
+
+/// The same for a reduced view, `area` in document coordinates of the image shrunk by `shrink`:
+/// the covered image pixels drawn smoothly scaled down, so that fine detail averages out instead
+/// of flickering between samples.
+void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area);
 
 } // namespace tessaline

@@ -11,15 +11,12 @@
 #include <QTranslator>
 
 #include "app/command_line.h"
-#include "app/main_frame.h"
+#include "app/run_window.h"
 #include "app/ui_texts.h"
 #include "imageio/atomic_file.h"
 
 namespace {
 
-// The process has always ended with 1 after its window was closed normally (the frame's quit
-// carries 1); scripts that start it may rely on that.
-constexpr int ClosedExitCode = 1;
 constexpr int UsageExitCode = 2;
 
 // Answers --help, --version and bad usage; true when the program should stop there.
@@ -64,23 +61,18 @@ int main(int argc, char* argv[])
         return exitCode;
 
     // The window speaks Japanese whatever the session's language, and so do Qt's own dialogs
-    // (the file dialogs, the overwrite question) when their translations are installed.
+    // (the file dialogs' buttons, headers and dates, the overwrite question) when their
+    // translations are installed.
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    QLocale::setDefault(japanese);
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qt"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QTranslator qtBaseTexts;
+    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (qtTexts.load(japanese, QStringLiteral("qt"), QStringLiteral("_"), translations))
         QApplication::installTranslator(&qtTexts);
+    if (qtBaseTexts.load(japanese, QStringLiteral("qtbase"), QStringLiteral("_"), translations))
+        QApplication::installTranslator(&qtBaseTexts);
 
-    {
-        tessaline::CMainFrame frame;
-        frame.show();
-        if (!commandLine.files.isEmpty()) {
-            // Once the window is up, as a drop onto it would come.
-            QMetaObject::invokeMethod(
-                &frame, [&frame, files = commandLine.files] { frame.OnDropFiles(files); },
-                Qt::QueuedConnection);
-        }
-        exitCode = application.exec() == 0 ? ClosedExitCode : 0;
-        // The frame goes here, joining its last worker, before the application object.
-    }
-    return exitCode;
+    // 0 after a normal close: on Linux only a failure ends otherwise.
+    return tessaline::RunWindow(commandLine.files);
 }

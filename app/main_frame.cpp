@@ -16,6 +16,7 @@
 #include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
+#include "app/batch_outcomes.h"
 #include "app/view_state.h"
 #include "engine/reduce_stages.h"
 #include "imageio/bitmap_bridge.h"
@@ -40,7 +41,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 {
     // Closing mid-reduction would pull the images from under the worker: the reduction is
     // stopped, and its completion closes the window.
-    if (reducing) {
+    if (reducing || loading) {
         closeRequested = true;
         StopReduction();
         event->ignore();
@@ -74,14 +75,10 @@ int CMainFrame::StartReduction()
 {
     if (source.Empty())
         return 1;
-    SetReducing(true);
     progressBar->setValue(0);
-    PlaceProgress();
-    progressBar->show();
-    progressBar->raise();
-    stopButton->show();
-    stopButton->raise();
-    result.Release();
+    SetReducing(true);
+    // The earlier result belongs to other settings (or another image): it goes at once.
+    ClearResult(texts::ReducingHint());
 
     const SettingValues values = panel->Values();
     const QImage& weights = sourceView->WeightMap();
@@ -107,23 +104,41 @@ int CMainFrame::StartReduction()
 void CMainFrame::AbandonReduction()
 {
     reduceThread.reset();
-    progressBar->hide();
-    stopButton->hide();
     SetReducing(false);
-    statusBar()->showMessage(texts::ReduceFailedText(DisplayName(sourcePath.filename()), texts::OutOfMemory()));
-    CountOutcome(false, DisplayName(sourcePath.filename()));
+    const QString name = DisplayName(sourcePath.filename());
+    ClearResult(texts::FailedHint(texts::OutOfMemory()));
+    NoteFailure(texts::ReduceFailedText(name, texts::OutOfMemory()), texts::ReduceFailedDetail(texts::OutOfMemory()));
     LoadNextPending();
 }
 
 void CMainFrame::StopReduction()
 {
-    if (!reducing)
+    if (!reducing && !loading)
         return;
     stopRequested = true;
     pendingFiles.clear();
-    if (reduceThread)
+    if (reduceThread && reducing)
         reduceThread->Cancel();
     statusBar()->showMessage(texts::StoppingText());
+}
+
+void CMainFrame::ClearResult(const QString& why)
+{
+    result.Release();
+    figures.reset();
+    resultPng.clear();
+    differenceBitmap = QImage();
+    resultView->SetBitmap(QImage());
+    resultView->SetHint(why);
+    ShowPalette();
+    UpdateResultView();
+}
+
+void CMainFrame::NoteFailure(const QString& statusText, const QString& detail)
+{
+    statusBar()->showMessage(statusText);
+    if (batchActive)
+        outcomes->SetFailed(currentOutcomeRow, detail);
 }
 
 void CMainFrame::ReportProgress(int stage)
@@ -146,6 +161,12 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
     figures.reset();
     resultPng.clear();
     differenceBitmap = QImage();
+    QImage bitmap;
+    if (resultCode == ReduceOk) {
+        bitmap = MakeResultBitmap(result);
+        if (bitmap.isNull()) // no memory to show it: nothing unseen is saved either
+            resultCode = ReduceOutOfMemory;
+    }
     if (resultCode == ReduceOk && reduceThread) {
         // The worker has written these before its report and touches them no more.
         figures = reduceThread->figures;
@@ -153,35 +174,32 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
     }
     ShowPalette();
     if (resultCode == ReduceOk) {
-        statusBar()->showMessage(
-            (figures ? texts::ResultText(static_cast<int>(elapsedMs), figures->psnr, figures->coloursUsed,
-                                         figures->pngBytes)
-                     : texts::ElapsedText(static_cast<int>(elapsedMs))) +
-            texts::ProfileText(sourceProfile.convertedFrom, !sourceProfile.warning.empty()));
-        QImage bitmap = MakeResultBitmap(result);
-        if (!bitmap.isNull()) {
-            resultView->SetBitmap(std::move(bitmap));
-            UpdateResultView();
-            emit resultShown();
-        }
+        resultSummary = (figures ? texts::ResultText(static_cast<int>(elapsedMs), figures->psnr,
+                                                     figures->coloursUsed, figures->pngBytes)
+                                 : texts::ElapsedText(static_cast<int>(elapsedMs))) +
+                        texts::ProfileText(sourceProfile.convertedFrom, !sourceProfile.warning.empty());
+        statusBar()->showMessage(resultSummary);
+        resultView->SetBitmap(std::move(bitmap));
+        resultView->SetHint(QString());
+        UpdateResultView();
+        emit resultShown();
         if (panel->AutoSaveChecked())
             SaveAutomatically();
     } else if (resultCode != ReduceCancelled) {
+        // The result view shows only this image's result: with none, it says why.
+        result.Release();
         const QString why = resultCode == ReduceQualityTooLow ? texts::QualityTooLow() : texts::OutOfMemory();
-        statusBar()->showMessage(texts::ReduceFailedText(name, why));
-        CountOutcome(false, name);
+        ClearResult(texts::FailedHint(why));
+        NoteFailure(texts::ReduceFailedText(name, why), texts::ReduceFailedDetail(why));
     }
-    progressBar->hide();
-    stopButton->hide();
     SetReducing(false);
     if (stopRequested || resultCode == ReduceCancelled) {
         // A stop ends the whole run: what was queued is dropped, and the counts so far are said.
         stopRequested = false;
+        result.Release();
+        ClearResult(texts::StoppedHint());
         pendingFiles.clear();
-        statusBar()->showMessage(batch.active && batch.files > 1
-                                     ? texts::BatchStoppedText(batch.saved, batch.failed)
-                                     : texts::StoppedText());
-        batch = BatchTally{};
+        EndOfQueue(true);
     } else {
         LoadNextPending();
     }
@@ -237,7 +255,25 @@ void CMainFrame::OnPreview()
 
 void CMainFrame::OnZoom()
 {
-    viewState->SetZoom(panel->ZoomFactor()); // both views follow, back at the origin
+    ApplyZoom();
+}
+
+void CMainFrame::ApplyZoom()
+{
+    // Both views follow, back at the origin.
+    if (panel->ZoomFits()) {
+        const auto [zoom, shrink] = FitScale(sourceView->Bitmap().size(), sourceView->viewport()->size());
+        if (zoom == viewState->Zoom() && shrink == viewState->Shrink())
+            return; // a resize that keeps the fit keeps the place too
+        if (shrink > 1)
+            viewState->SetShrink(shrink);
+        else
+            viewState->SetZoom(zoom);
+    } else if (panel->ZoomShrink() > 1) {
+        viewState->SetShrink(panel->ZoomShrink());
+    } else {
+        viewState->SetZoom(panel->ZoomFactor());
+    }
 }
 
 void CMainFrame::OnClearWeight()

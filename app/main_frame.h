@@ -1,12 +1,16 @@
 #pragma once
 // app/main_frame.h: CMainFrame, the program's one window. It owns the source image, the last
-// result, the queue of dropped files and the current ReduceThread; it lays out the settings panel,
-// the two image views and the status bar with its progress bar, loads dropped files, reduces each
-// load in the background, shows and saves the result, and works through a batch of drops. Every
-// failure (a file that cannot be read, a reduction that fails, a result that cannot be written)
-// is said in the status bar, naming the file, without stopping a batch; a batch ends with its
-// counts. Esc or the stop button end a reduction early and drop the queue.
-// Widgets are touched on the UI thread only: the worker's reports are queued to it.
+// result, the queue of files to load, the list of files taken in without automatic saving and the
+// current ReduceThread; it lays out the settings panel, the two image views and the status bar
+// with its progress bar, decodes files and reduces them in the background, shows and saves the
+// result, and works through a batch of drops. The result view shows only the result of the
+// image in the source view, or nothing with a word why. Every failure (a file that cannot be
+// read, a reduction that fails, a result that cannot be written) is said in the status bar,
+// naming the file, without stopping a batch; a batch keeps every file's outcome in the batch list
+// and ends with its counts. Esc or the stop button end a reduction early and drop the queue.
+// While a file loads or reduces the panel is locked (but for the zoom) and the views still
+// scroll and zoom. Widgets are touched on the UI thread only: the worker's and the loader's
+// reports are queued to it.
 
 #include <cstdint>
 #include <deque>
@@ -25,6 +29,7 @@
 #include "worker/reduce_thread.h"
 
 class QAction;
+class QLabel;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
@@ -32,9 +37,13 @@ class QSplitter;
 
 namespace tessaline {
 
+class BatchOutcomes;
+class CBatchListDialog;
 class CCompareBar;
 class CPaletteChoice;
 class CDifferenceLegend;
+class CFileLoader;
+struct LoadedFile;
 class CImageView;
 class CTopPanelView;
 class ViewState;
@@ -57,19 +66,28 @@ public:
     /// Worker thread: queues the completion steps for the UI thread and returns at once.
     void ReportFinished(std::uint32_t elapsedMs, int resultCode) override;
 
-    /// Takes dropped paths into the queue (all of them with "自動保存" checked, else the first)
-    /// and loads the next queued file. A later name that is not absolute is taken relative to the
-    /// first name's folder.
+    /// Takes dropped paths in. With "自動保存" checked all of them join the batch queue; otherwise
+    /// they become the file list and the first is loaded (while a file is worked on, they join
+    /// the list and the first of them is loaded next). A later name that is not absolute is taken
+    /// relative to the first name's folder.
     void OnDropFiles(const QStringList& paths);
-    /// Loads queued files until one loads (which starts its reduction) or the queue is empty.
+    /// Starts loading the next queued file (its reduction follows the load); at the end of the
+    /// queue, ends the batch.
     void LoadNextPending();
-    /// Reads `path` (PNG reader first, then Qt's image readers), shows it with a fresh weight
-    /// map and starts its reduction. False when the file cannot be read.
-    bool LoadFile(const std::filesystem::path& path);
+    /// Page Down / Page Up: the next or previous file of the list, loaded and reduced; asked
+    /// for while a file is worked on, it is loaded next.
+    void ShowNextFile();
+    void ShowPreviousFile();
+    std::size_t FileListCount() const { return fileList.size(); }
+    /// The list position of the file on show (or being loaded), -1 for none.
+    int FilePosition() const { return filePosition; }
     /// Starts a reduction of the source with the panel's settings: 0, or 1 when there is no source.
     int StartReduction();
-    /// Offers the save dialog for the result.
+    /// Offers the save dialog for the result, proposing ProposedSaveName.
     void SaveAs();
+    /// The save dialog's proposal: a free name beside the source, never the source nor another
+    /// file the session took in (SaveNameFor).
+    std::filesystem::path ProposedSaveName() const;
     /// Sets both views to the panel's zoom and returns them to the origin.
     void OnZoom();
     /// Offers a dialog for opening image files; the chosen files are taken as a drop.
@@ -78,8 +96,8 @@ public:
     /// Does nothing between reductions.
     void StopReduction();
 
-    /// True from the start of a reduction until its completion steps have run.
-    bool Reducing() const { return reducing; }
+    /// True from the start of a file's load or of a reduction until its completion steps have run.
+    bool Reducing() const { return reducing || loading; }
     std::size_t PendingCount() const { return pendingFiles.size(); }
     const RgbaImage& Source() const { return source; }
     const IndexedImage& Result() const { return result; }
@@ -88,6 +106,14 @@ public:
     CImageView* ResultView() const { return resultView; }
     QProgressBar* ProgressBar() const { return progressBar; }
     QPushButton* StopButton() const { return stopButton; }
+    /// The status bar's button that opens the batch list; shown once a batch has begun.
+    QPushButton* BatchListButton() const { return batchListButton; }
+    /// The status bar's note of the file list's position; shown with more than one file.
+    QLabel* FileListLabel() const { return fileListLabel; }
+    /// Every file of the current (or last) batch with its outcome.
+    const BatchOutcomes* Outcomes() const { return outcomes; }
+    /// Opens (or raises) the batch list, beside the window; never modal.
+    CBatchListDialog* OpenBatchList();
     /// The current (or last) reduce thread, or null before the first reduction.
     const ReduceThread* CurrentThread() const { return reduceThread.get(); }
     CCompareBar* CompareBar() const { return compareBar; }
@@ -109,6 +135,8 @@ public:
 signals:
     /// A successful result is on show in the result view.
     void resultShown();
+    /// A file's load has ended; `ok` when it is on show (and its reduction started).
+    void loadFinished(bool ok);
     /// A reduction's completion steps have run, including loading the next queued file.
     void reductionFinished(int resultCode);
 
@@ -119,8 +147,25 @@ protected:
     /// Holding the space bar in either view shows the source in the result view.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    /// A file waiting to be loaded: its list position (without automatic saving) or its row of
+    /// the batch list (with it), -1 for none.
+    struct PendingFile
+    {
+        std::filesystem::path path;
+        int listIndex = -1;
+        int outcomeRow = -1;
+    };
+    void StartLoad(PendingFile file);
+    void OnLoaded(LoadedFile file);
+    void ShowListFile(int index);
+    void UpdateFileListLabel();
+    void NoteFailure(const QString& statusText, const QString& detail);
+    void ClearResult(const QString& why);
+    void ApplyZoom();
+    void FitToScreen();
     void OnPreview();
     void OnSave();
     void OnClearWeight();
@@ -131,8 +176,8 @@ private:
     void AbandonReduction();
     void SaveAutomatically();
     bool WriteResult(const std::filesystem::path& target, const QString& shownName);
-    void CountOutcome(bool ok, const QString& file);
-    void EndOfQueue();
+    /// Ends the batch (if one runs) with its counts; `stopped` when the user stopped it.
+    void EndOfQueue(bool stopped = false);
     void ShowPalette();
     void UpdateResultView();
     void OnPaletteSelection(int index);
@@ -151,6 +196,13 @@ private:
     QAction* openAction = nullptr;
     QAction* saveAction = nullptr;
     QAction* stopAction = nullptr;
+    QAction* nextAction = nullptr;
+    QAction* previousAction = nullptr;
+    QPushButton* batchListButton = nullptr;
+    QLabel* fileListLabel = nullptr;
+    CFileLoader* loader = nullptr;
+    BatchOutcomes* outcomes = nullptr;
+    CBatchListDialog* batchList = nullptr;
     RgbaImage source;
     IndexedImage result;
     /// The file `source`, and so the result, came from: it names the saved files. A later drop
@@ -158,30 +210,35 @@ private:
     std::filesystem::path sourcePath;
     ProfileOutcome sourceProfile; ///< what became of the source's colour profile, for the status bar
     std::unique_ptr<ReduceThread> reduceThread;
-    std::deque<std::filesystem::path> pendingFiles;
+    std::deque<PendingFile> pendingFiles;
+    /// The files taken in without automatic saving, in drop order, and the one on show.
+    std::vector<std::filesystem::path> fileList;
+    int filePosition = -1;
+    /// The batch list's row of the file on show, -1 outside a batch.
+    int currentOutcomeRow = -1;
     /// The files of the current batch of drops: an automatic save never writes over one of them.
     ProtectedFiles droppedFiles;
+    /// Every file this session took in: the save dialog never proposes one of them.
+    ProtectedFiles sessionInputs;
     bool reducing = false;
+    bool loading = false;
+    bool batchActive = false; ///< a batch of drops with automatic saving is under way
+    bool fitted = false;      ///< the first show has fitted the window to the screen
     CCompareBar* compareBar = nullptr;
     CPaletteChoice* paletteChoice = nullptr;
     CDifferenceLegend* differenceLegend = nullptr;
     std::optional<ResultFigures> figures;
+    QString resultSummary; ///< the status bar's time and figures of the result on show
     std::vector<std::uint8_t> resultPng;
     QImage differenceBitmap; ///< made when first shown for a result
     bool sourceKeyHeld = false;
     bool stopRequested = false;  ///< the running reduction is being stopped
     bool closeRequested = false; ///< close once the running reduction has stopped
-
-    /// What an automatically saved run of dropped files has come to so far.
-    struct BatchTally
-    {
-        bool active = false;
-        int files = 0; ///< files the batch took in
-        int saved = 0;
-        int failed = 0;
-        QStringList failedFiles;
-    };
-    BatchTally batch;
 };
+
+/// The first window's size on a screen whose available area (without desktop panels) is
+/// `available`, the window manager's frame taking `frame` (left+right, top+bottom) of it: the
+/// preferred size where it fits, else what is left. The views give up height first.
+QSize FirstWindowSize(QSize preferred, QSize available, QSize frame);
 
 } // namespace tessaline

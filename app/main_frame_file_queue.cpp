@@ -2,24 +2,29 @@
 // they wait in, loading the next one and the batch's tally.
 #include "app/main_frame.h"
 
-#include <new>
+#include <algorithm>
+#include <vector>
 
 #include <QByteArray>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QAction>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QUrl>
 
+#include "app/batch_list_dialog.h"
+#include "app/batch_outcomes.h"
 #include "app/failure_texts.h"
+#include "app/file_loader.h"
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
-#include "imageio/bitmap_bridge.h"
-#include "imageio/image_loader.h"
 #include "imageio/output_files.h"
-#include "imageio/qt_bitmap_reader.h"
 
 namespace tessaline {
 
@@ -71,109 +76,214 @@ void CMainFrame::dropEvent(QDropEvent* event)
 
 void CMainFrame::OnDropFiles(const QStringList& paths)
 {
-    // A drop while a reduction runs cannot reach the disabled window through the desktop; one
-    // that comes anyway waits in the queue rather than replacing the images under the worker.
-    const bool batchDrop = panel->AutoSaveChecked();
-    // A drop onto an idle window starts a new batch; only its own files are protected.
-    if (!reducing && pendingFiles.empty()) {
-        droppedFiles = ProtectedFiles();
-        if (batchDrop)
-            batch = BatchTally{};
-        batch.active = batchDrop;
-    }
-    if (batchDrop)
-        batch.files += static_cast<int>(paths.size());
+    if (paths.isEmpty())
+        return;
+    const bool busy = reducing || loading;
+    std::vector<std::filesystem::path> names;
     std::filesystem::path prefix;
     for (int i = 0; i < paths.size(); ++i) {
         std::filesystem::path name = ToPath(paths[i]);
         if (i > 0 && !name.is_absolute())
             name = prefix / name;
-        pendingFiles.push_back(name);
-        droppedFiles.AddInput(name);
-        if (!batchDrop)
-            break;
         if (i == 0)
             prefix = name.parent_path();
+        sessionInputs.AddInput(name);
+        names.push_back(std::move(name));
     }
-    if (!reducing)
+
+    if (panel->AutoSaveChecked()) {
+        // A drop onto an idle window starts a new batch; only its own files are protected. A drop
+        // during one joins it.
+        const bool joins = busy || !pendingFiles.empty();
+        if (!joins) {
+            droppedFiles = ProtectedFiles();
+            outcomes->Clear();
+            batchActive = true;
+        }
+        for (std::filesystem::path& name : names) {
+            droppedFiles.AddInput(name);
+            const int row = batchActive ? outcomes->Add(DisplayName(name)) : -1;
+            pendingFiles.push_back({std::move(name), -1, row});
+        }
+        batchListButton->setVisible(outcomes->Files() > 1);
+        if (joins)
+            statusBar()->showMessage(texts::AddedToBatchText(int(names.size())));
+        else
+            LoadNextPending();
+        return;
+    }
+
+    // Without automatic saving the first file is shown and the others wait in the file list.
+    // A drop onto an idle window starts a new list; one during a reduction joins the list and
+    // its first file comes next.
+    const int first = busy ? static_cast<int>(fileList.size()) : 0;
+    if (!busy)
+        fileList.clear();
+    fileList.insert(fileList.end(), names.begin(), names.end());
+    UpdateFileListLabel();
+    if (busy) {
+        ShowListFile(first);
+        return;
+    }
+    ShowListFile(first);
+    if (names.size() > 1)
+        statusBar()->showMessage(texts::AddedToListText(int(names.size()) - 1));
+}
+
+void CMainFrame::ShowNextFile()
+{
+    const int current = pendingFiles.empty() || pendingFiles.front().listIndex < 0 ? filePosition
+                                                                                 : pendingFiles.front().listIndex;
+    if (current + 1 < static_cast<int>(fileList.size()))
+        ShowListFile(current + 1);
+}
+
+void CMainFrame::ShowPreviousFile()
+{
+    const int current = pendingFiles.empty() || pendingFiles.front().listIndex < 0 ? filePosition
+                                                                                 : pendingFiles.front().listIndex;
+    if (current > 0)
+        ShowListFile(current - 1);
+}
+
+void CMainFrame::ShowListFile(int index)
+{
+    if (index < 0 || index >= static_cast<int>(fileList.size()))
+        return;
+    // One file comes next at most: asking again while one is worked on changes which.
+    std::erase_if(pendingFiles, [](const PendingFile& file) { return file.listIndex >= 0; });
+    const std::filesystem::path& path = fileList[static_cast<std::size_t>(index)];
+    pendingFiles.push_back({path, index, -1});
+    if (reducing || loading)
+        statusBar()->showMessage(texts::OpensAfterText(DisplayName(path.filename())));
+    else
         LoadNextPending();
+}
+
+void CMainFrame::UpdateFileListLabel()
+{
+    const int count = static_cast<int>(fileList.size());
+    const bool several = count > 1;
+    fileListLabel->setVisible(several);
+    if (several)
+        fileListLabel->setText(texts::FileListPosition(filePosition + 1, count));
+    nextAction->setEnabled(several && filePosition + 1 < count);
+    previousAction->setEnabled(several && filePosition > 0);
 }
 
 void CMainFrame::LoadNextPending()
 {
-    while (!pendingFiles.empty()) {
-        std::filesystem::path path = std::move(pendingFiles.front());
-        pendingFiles.pop_front();
-        if (LoadFile(path))
-            return;
-    }
-    EndOfQueue();
-}
-
-void CMainFrame::EndOfQueue()
-{
-    if (!batch.active)
+    if (pendingFiles.empty()) {
+        EndOfQueue();
         return;
-    // One file's own message says all; a batch of several ends with its counts.
-    if (batch.files > 1) {
-        QStringList named = batch.failedFiles.mid(0, 3);
-        if (batch.failedFiles.size() > named.size())
-            named << texts::AndOthersText(int(batch.failedFiles.size() - named.size()));
-        statusBar()->showMessage(
-            texts::BatchSummaryText(batch.saved, batch.failed, named.join(QStringLiteral(", "))));
     }
-    batch = BatchTally{};
+    PendingFile next = std::move(pendingFiles.front());
+    pendingFiles.pop_front();
+    StartLoad(std::move(next));
 }
 
-void CMainFrame::CountOutcome(bool ok, const QString& file)
+void CMainFrame::StartLoad(PendingFile file)
 {
-    if (!batch.active)
+    currentOutcomeRow = file.outcomeRow;
+    if (file.listIndex >= 0) {
+        filePosition = file.listIndex;
+        UpdateFileListLabel();
+    }
+    const QString name = DisplayName(file.path.filename());
+    if (!loader->Start(file.path)) {
+        NoteFailure(texts::LoadFailedText(name, texts::OutOfMemory()), texts::LoadFailedDetail(texts::OutOfMemory()));
+        emit loadFinished(false);
+        LoadNextPending();
         return;
-    if (ok) {
-        ++batch.saved;
-    } else {
-        ++batch.failed;
-        batch.failedFiles << file;
     }
+    loading = true;
+    progressBar->setValue(0);
+    SetReducing(false); // locks the panel for the load
+    statusBar()->showMessage(texts::LoadingText(name));
 }
 
-bool CMainFrame::LoadFile(const std::filesystem::path& path)
+void CMainFrame::OnLoaded(LoadedFile file)
 {
-    const QString name = DisplayName(path.filename());
-    QString whyNot;
-    if (!LoadImageFile(source, path, QtBitmaps(), &whyNot, {&sourceProfile})) {
-        statusBar()->showMessage(texts::LoadFailedText(name, LoadFailureReason(path, whyNot)));
-        CountOutcome(false, name);
-        return false;
+    loading = false;
+    const QString name = DisplayName(file.path.filename());
+    if (stopRequested) {
+        // Stopped while it was decoded: the file is not taken, and what was on show stays.
+        stopRequested = false;
+        SetReducing(false);
+        EndOfQueue(true);
+        emit loadFinished(false);
+        if (closeRequested)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
     }
-    // Loads are decided from a drop and from a queued completion; no exception may leave those
-    // handlers, so running out of memory here makes the file unreadable like any other failure.
-    try {
-        QImage bitmap = MakeSourceBitmap(source);
-        if (bitmap.isNull())
-            throw std::bad_alloc();
-        sourceView->SetBitmap(std::move(bitmap));
-        sourceView->CreateWeightMap(); // earlier painting belonged to the earlier image
-    } catch (const std::bad_alloc&) {
-        // Nothing of the file stays behind: no source to preview, no picture without its weights.
-        source.Release();
-        sourceView->SetBitmap(QImage());
-        sourceView->CreateWeightMap();
-        sourceView->viewport()->update();
-        statusBar()->showMessage(texts::LoadFailedText(name, texts::OutOfMemory()));
-        CountOutcome(false, name);
-        return false;
+    if (!file.Ok()) {
+        // What was on show stays, with its result: the failed file takes nothing's place.
+        SetReducing(false);
+        const QString reason = LoadFailureReason(file.whyNot);
+        NoteFailure(texts::LoadFailedText(name, reason), texts::LoadFailedDetail(reason));
+        emit loadFinished(false);
+        LoadNextPending();
+        return;
     }
-    sourcePath = path;
-    sourceView->viewport()->update();
-    if (!source.Empty())
-        StartReduction();
-    return true;
+    // Shown only with its weight map: running out of memory for it makes the file unreadable
+    // like any other failure, and what was on show stays.
+    QImage weights(file.bitmap.size(), QImage::Format_ARGB32);
+    if (weights.isNull()) {
+        SetReducing(false);
+        NoteFailure(texts::LoadFailedText(name, texts::OutOfMemory()), texts::LoadFailedDetail(texts::OutOfMemory()));
+        emit loadFinished(false);
+        LoadNextPending();
+        return;
+    }
+    weights.fill(Qt::transparent);
+    source = std::move(file.image);
+    sourcePath = file.path;
+    sourceProfile = std::move(file.profile);
+    sourceView->SetBitmap(std::move(file.bitmap));
+    sourceView->SetWeightMap(std::move(weights)); // earlier painting belonged to the earlier image
+    setWindowTitle(texts::WindowTitleFor(DisplayName(sourcePath.filename())));
+    if (panel->ZoomFits())
+        ApplyZoom();
+    emit loadFinished(true);
+    StartReduction(); // clears the earlier image's result first
+}
+
+void CMainFrame::EndOfQueue(bool stopped)
+{
+    if (!batchActive) {
+        if (stopped)
+            statusBar()->showMessage(texts::StoppedText());
+        return;
+    }
+    if (stopped)
+        outcomes->StopWaiting();
+    // One file's own message says all; a batch of several ends with its counts, pointing to the
+    // list where every file's outcome is.
+    const int saved = outcomes->Count(BatchOutcomes::State::Saved);
+    const int failed = outcomes->Count(BatchOutcomes::State::Failed);
+    if (stopped)
+        statusBar()->showMessage(outcomes->Files() > 1 ? texts::BatchStoppedText(saved, failed) : texts::StoppedText());
+    else if (outcomes->Files() > 1)
+        statusBar()->showMessage(texts::BatchSummaryText(saved, failed));
+    batchActive = false;
+    currentOutcomeRow = -1;
+}
+
+CBatchListDialog* CMainFrame::OpenBatchList()
+{
+    if (!batchList) {
+        batchList = new CBatchListDialog(outcomes, this);
+        batchList->setObjectName(QStringLiteral("batchList"));
+    }
+    batchList->show();
+    batchList->raise();
+    batchList->activateWindow();
+    return batchList;
 }
 
 void CMainFrame::OpenDialog()
 {
-    if (reducing)
+    if (reducing || loading)
         return;
     const QString folder = sourcePath.empty() ? QString() : ToQString(sourcePath.parent_path());
     const QStringList files =

@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QProgressBar>
 #include <QPushButton>
@@ -15,8 +17,10 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/batch_outcomes.h"
 #include "app/compare_bar.h"
 #include "app/difference_legend.h"
+#include "app/file_loader.h"
 #include "app/image_view.h"
 #include "app/palette_choice.h"
 #include "app/palette_strip.h"
@@ -66,23 +70,30 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     viewSplitter->setStretchFactor(0, 0);
     viewSplitter->setStretchFactor(1, 1);
     layout->addWidget(viewSplitter, 1);
+    // The difference legend stands beside the bar, below the views, so that it never hides a
+    // corner of the map it explains.
+    auto* barRow = new QHBoxLayout();
+    barRow->setContentsMargins(0, 0, 0, 0);
+    barRow->setSpacing(0);
     compareBar = new CCompareBar(central);
     compareBar->setObjectName(QStringLiteral("compareBar"));
-    layout->addWidget(compareBar);
+    barRow->addWidget(compareBar, 1);
     paletteChoice = new CPaletteChoice(compareBar, this);
-    setCentralWidget(central);
-    differenceLegend = new CDifferenceLegend(resultView->viewport());
+    differenceLegend = new CDifferenceLegend(central);
     differenceLegend->setObjectName(QStringLiteral("differenceLegend"));
-    differenceLegend->move(8, 8);
+    differenceLegend->setFixedSize(differenceLegend->sizeHint());
     differenceLegend->hide();
+    barRow->addWidget(differenceLegend, 0, Qt::AlignVCenter);
+    layout->addLayout(barRow);
+    setCentralWidget(central);
     sourceView->installEventFilter(this);
     resultView->installEventFilter(this);
 
-    // The panel's width where the screen allows it, never more than the screen.
-    QSize size(std::max(panel->minimumWidth(), 1024), 768);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableSize());
-    resize(size);
+    // The panel's width where the screen allows it, never more than the screen's free area; the
+    // window manager's frame is known once the window is shown (showEvent fits it again).
+    const QSize preferred(std::max(panel->minimumWidth(), 1024), 768);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    resize(screen ? FirstWindowSize(preferred, screen->availableSize(), QSize()) : preferred);
     viewSplitter->setSizes({width() / 2, width() - width() / 2});
 
     // Laid over the status bar while a reduction runs, hidden otherwise, with the stop button
@@ -97,6 +108,20 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     stopButton->setFocusPolicy(Qt::NoFocus);
     stopButton->hide();
     connect(stopButton, &QPushButton::clicked, this, &CMainFrame::StopReduction);
+    // Where the file on show stands in the file list, and the way to every batch file's outcome.
+    fileListLabel = new QLabel(statusBar());
+    fileListLabel->setObjectName(QStringLiteral("fileListLabel"));
+    fileListLabel->hide();
+    statusBar()->addPermanentWidget(fileListLabel);
+    batchListButton = new QPushButton(texts::BatchListButton(), statusBar());
+    batchListButton->setObjectName(QStringLiteral("batchListButton"));
+    batchListButton->setFocusPolicy(Qt::NoFocus);
+    batchListButton->setFlat(true);
+    batchListButton->hide();
+    statusBar()->addPermanentWidget(batchListButton);
+    connect(batchListButton, &QPushButton::clicked, this, &CMainFrame::OpenBatchList);
+    outcomes = new BatchOutcomes(this);
+    loader = new CFileLoader([this](LoadedFile file) { OnLoaded(std::move(file)); }, this);
 
     // Window-wide keys; the views offer the same actions on their context menus.
     openAction = new QAction(texts::Open(), this);
@@ -109,7 +134,17 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     stopAction->setShortcut(Qt::Key_Escape);
     stopAction->setEnabled(false);
     connect(stopAction, &QAction::triggered, this, &CMainFrame::StopReduction);
-    addActions({openAction, saveAction, stopAction});
+    // The file list's keys; enabled only while there is another file to go to, so that otherwise
+    // the keys scroll the view that has the focus.
+    nextAction = new QAction(texts::NextFile(), this);
+    nextAction->setShortcut(Qt::Key_PageDown);
+    nextAction->setEnabled(false);
+    connect(nextAction, &QAction::triggered, this, &CMainFrame::ShowNextFile);
+    previousAction = new QAction(texts::PreviousFile(), this);
+    previousAction->setShortcut(Qt::Key_PageUp);
+    previousAction->setEnabled(false);
+    connect(previousAction, &QAction::triggered, this, &CMainFrame::ShowPreviousFile);
+    addActions({openAction, saveAction, stopAction, nextAction, previousAction});
     for (CImageView* view : {sourceView, resultView}) {
         view->addActions({openAction, saveAction});
         view->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -135,10 +170,62 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
 void CMainFrame::SetReducing(bool on)
 {
     reducing = on;
-    centralWidget()->setEnabled(!on);
-    stopAction->setEnabled(on);
-    openAction->setEnabled(!on);
-    saveAction->setEnabled(!on);
+    // The job has read the panel and the weights: they stay locked until the result is in. The
+    // views only show, so they still scroll and zoom.
+    const bool busy = reducing || loading;
+    panel->SetLocked(busy);
+    compareBar->setEnabled(!busy);
+    sourceView->SetBrushLocked(busy);
+    stopAction->setEnabled(busy);
+    openAction->setEnabled(!busy);
+    saveAction->setEnabled(!busy);
+    progressBar->setVisible(busy);
+    stopButton->setVisible(busy);
+    if (busy) {
+        PlaceProgress();
+        progressBar->raise();
+        stopButton->raise();
+    }
+}
+
+QSize FirstWindowSize(QSize preferred, QSize available, QSize frame)
+{
+    if (!available.isValid() || available.isEmpty())
+        return preferred;
+    return preferred.boundedTo(available - frame.expandedTo(QSize(0, 0))).expandedTo(QSize(1, 1));
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (fitted)
+        return;
+    fitted = true;
+    // The space bar blinks at once, without a click into a view first.
+    sourceView->setFocus(Qt::OtherFocusReason);
+    // The window manager adds its frame (and the desktop its panels) only now: fit once it has.
+    QMetaObject::invokeMethod(this, &CMainFrame::FitToScreen, Qt::QueuedConnection);
+}
+
+void CMainFrame::FitToScreen()
+{
+    const QScreen* shown = screen();
+    if (!shown || isMaximized() || isFullScreen())
+        return;
+    const QRect available = shown->availableGeometry();
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize fitting = FirstWindowSize(size(), available.size(), frame);
+    if (fitting != size())
+        resize(fitting);
+    // Keep the whole frame, title bar to status bar, on the free area.
+    QRect outer(frameGeometry().topLeft(), fitting + frame);
+    if (!available.contains(outer)) {
+        outer.moveRight(std::min(outer.right(), available.right()));
+        outer.moveBottom(std::min(outer.bottom(), available.bottom()));
+        outer.moveLeft(std::max(outer.left(), available.left()));
+        outer.moveTop(std::max(outer.top(), available.top()));
+        move(outer.topLeft());
+    }
 }
 
 void CMainFrame::PlaceProgress()
@@ -156,8 +243,10 @@ void CMainFrame::resizeEvent(QResizeEvent* event)
     const bool narrow = width() < panel->minimumWidth();
     panelArea->setFixedHeight(PanelHeight +
                               (narrow ? panelArea->horizontalScrollBar()->sizeHint().height() : 0));
-    if (reducing)
+    if (reducing || loading)
         PlaceProgress();
+    if (panel->ZoomFits())
+        ApplyZoom(); // the fit follows the window
 }
 
 } // namespace tessaline

@@ -10,7 +10,9 @@
 #include <QImageWriter>
 #include <QStatusBar>
 
+#include "app/batch_outcomes.h"
 #include "app/failure_texts.h"
+#include "app/save_name.h"
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
@@ -27,25 +29,28 @@ void CMainFrame::SaveAutomatically()
 {
     if (result.pixels.empty())
         return;
-    const QString name = DisplayName(sourcePath.filename());
     const Destination destination = DestinationFor(OutputRule{}, sourcePath);
     const QString shownTarget = DisplayName(destination.file.parent_path().filename() / destination.file.filename());
+    const auto refuse = [&](const QString& reason) {
+        NoteFailure(texts::SaveFailedText(shownTarget, reason), texts::SaveFailedDetail(shownTarget, reason));
+    };
     // A dropped file inside an OUTPUT folder may be another file's target: it is never replaced.
     if (droppedFiles.Check(destination.file, false) != ProtectedFiles::Clash::None) {
-        statusBar()->showMessage(texts::SaveFailedText(shownTarget, texts::TargetIsDroppedFile()));
-        CountOutcome(false, name);
+        refuse(texts::TargetIsDroppedFile());
         return;
     }
     if (CreateDestinationFolder(destination)) {
         std::error_code error;
         const bool inTheWay =
             std::filesystem::exists(std::filesystem::symlink_status(destination.folderToCreate, error));
-        statusBar()->showMessage(texts::SaveFailedText(shownTarget, inTheWay ? texts::OutputNotAFolder()
-                                                                             : texts::CannotCreateFolder()));
-        CountOutcome(false, name);
+        refuse(inTheWay ? texts::OutputNotAFolder() : texts::CannotCreateFolder());
         return;
     }
-    CountOutcome(WriteResult(destination.file, shownTarget), name);
+    if (WriteResult(destination.file, shownTarget)) {
+        statusBar()->showMessage(texts::SavedWithFigures(resultSummary, shownTarget));
+        if (batchActive)
+            outcomes->SetSaved(currentOutcomeRow, DisplayName(destination.file));
+    }
 }
 
 bool CMainFrame::WriteResult(const std::filesystem::path& target, const QString& shownName)
@@ -54,7 +59,8 @@ bool CMainFrame::WriteResult(const std::filesystem::path& target, const QString&
     const int written = resultPng.empty() ? WritePngFile(result, target) : WritePngBytes(resultPng, target);
     if (written == PngWriteOk)
         return true;
-    statusBar()->showMessage(texts::SaveFailedText(shownName, WriteFailureReason(target)));
+    const QString reason = WriteFailureReason(target);
+    NoteFailure(texts::SaveFailedText(shownName, reason), texts::SaveFailedDetail(shownName, reason));
     return false;
 }
 
@@ -139,8 +145,8 @@ void CMainFrame::SaveAs()
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters({texts::PngFilter(), texts::AllFilesFilter()});
     dialog.setDefaultSuffix(QStringLiteral("png"));
-    // The proposal names the file the result came from, even after a later drop failed to load.
-    const std::filesystem::path proposal = DefaultSavePath(sourcePath);
+    // A free name beside the file the result came from: never that file, nor another input.
+    const std::filesystem::path proposal = ProposedSaveName();
     dialog.setDirectory(ToQString(proposal.parent_path()));
     dialog.selectFile(ToQString(proposal));
     if (dialog.exec() != QDialog::Accepted)
@@ -149,9 +155,13 @@ void CMainFrame::SaveAs()
     if (chosen.isEmpty())
         return;
     const std::filesystem::path target = ToPath(chosen.front());
-    const QString shownName = DisplayName(target.filename());
-    if (WriteResult(target, shownName))
-        statusBar()->showMessage(texts::SavedText(shownName));
+    if (WriteResult(target, DisplayName(target.filename())))
+        statusBar()->showMessage(texts::SavedWithFigures(resultSummary, DisplayName(target)));
+}
+
+std::filesystem::path CMainFrame::ProposedSaveName() const
+{
+    return SaveNameFor(sourcePath, static_cast<int>(result.paletteSize), sessionInputs);
 }
 
 } // namespace tessaline

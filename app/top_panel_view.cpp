@@ -19,7 +19,22 @@ namespace tessaline {
 
 namespace {
 
-constexpr std::array<int, 7> ZoomFactors = {1, 2, 4, 8, 12, 16, 32};
+// The zoom list in list order: the magnifications, then the reductions, then the fit.
+struct ZoomChoice
+{
+    int zoom = 1;
+    int shrink = 1;
+    bool fit = false;
+};
+constexpr std::array<ZoomChoice, 11> ZoomChoices = {{{1}, {2}, {4}, {8}, {12}, {16}, {32}, {1, 2}, {1, 4}, {1, 8},
+                                                     {1, 1, true}}};
+
+ZoomChoice ChoiceAt(int index)
+{
+    if (index < 0 || index >= static_cast<int>(ZoomChoices.size()))
+        return {};
+    return ZoomChoices[static_cast<std::size_t>(index)];
+}
 
 std::size_t Index(Setting key)
 {
@@ -76,8 +91,10 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     useUserWeight = AddSettingBox(Setting::UseUserWeight, "1038", 522, 78, 99, 10);
     QPushButton* clearWeight = AddButton("1039", texts::ClearWeight(), 336, 108, 50, 16);
 
-    for (int factor : ZoomFactors)
-        zoomList->addItem(texts::ZoomEntry(factor));
+    for (const ZoomChoice& choice : ZoomChoices)
+        zoomList->addItem(choice.fit             ? texts::FitEntry()
+                          : choice.shrink > 1 ? texts::ShrinkEntry(choice.shrink)
+                                              : texts::ZoomEntry(choice.zoom));
     zoomList->setCurrentIndex(0);
     autoSave->setChecked(false);
     save->setEnabled(true);
@@ -210,12 +227,29 @@ void CTopPanelView::ApplyContrastRule(bool checked)
     emit useWeightChanged();
 }
 
-int CTopPanelView::ZoomFactor() const
+int CTopPanelView::ZoomFactor() const { return ChoiceAt(zoomList->currentIndex()).zoom; }
+int CTopPanelView::ZoomShrink() const { return ChoiceAt(zoomList->currentIndex()).shrink; }
+bool CTopPanelView::ZoomFits() const { return ChoiceAt(zoomList->currentIndex()).fit; }
+
+void CTopPanelView::SetLocked(bool locked)
 {
-    const int index = zoomList->currentIndex();
-    if (index < 0 || index >= static_cast<int>(ZoomFactors.size()))
-        return 1;
-    return ZoomFactors[index];
+    if (!locked) {
+        for (const QPointer<QWidget>& control : lockedControls)
+            if (control)
+                control->setEnabled(true);
+        lockedControls.clear();
+        return;
+    }
+    if (!lockedControls.empty())
+        return;
+    // Only what is enabled now is locked, so unlocking leaves the panel's own rules (the IE6 box,
+    // automatic saving) as they were.
+    for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (control == zoomList || !control->isEnabled())
+            continue;
+        control->setEnabled(false);
+        lockedControls.emplace_back(control);
+    }
 }
 
 SettingValues CTopPanelView::Values() const

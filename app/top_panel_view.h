@@ -6,7 +6,9 @@
 // The setting controls are built from the setting table's rows: ranges, defaults and captions.
 
 #include <array>
+#include <vector>
 
+#include <QPointer>
 #include <QWidget>
 
 #include "settings/setting_table.h"
@@ -32,8 +34,17 @@ public:
 
     explicit CTopPanelView(QWidget* parent = nullptr);
 
-    /// The factor of the zoom list's selection: 1, 2, 4, 8, 12, 16 or 32; 1 with no selection.
+    /// The factor of the zoom list's selection: 1, 2, 4, 8, 12, 16 or 32; 1 with no selection
+    /// and for the entries after x 32.
     int ZoomFactor() const;
+    /// The divisor of a reduced entry ("x 1/2", "x 1/4", "x 1/8"); 1 for the others.
+    int ZoomShrink() const;
+    /// True for the fit entry ("全体表示"): the frame picks the scale that shows the image whole.
+    bool ZoomFits() const;
+
+    /// Locks every control but the zoom list (a reduction runs and the job has read them all),
+    /// or unlocks them, each control then as enabled as it was before.
+    void SetLocked(bool locked);
 
     /// Read by the frame when a reduction starts: every setting row's slider position or check
     /// state. The opacity slider stands at Ie6Opacity while the IE6 box is checked.
@@ -81,6 +92,7 @@ private:
     QCheckBox* contrastMap = nullptr;
     QCheckBox* useUserWeight = nullptr;
     QComboBox* zoomList = nullptr;
+    std::vector<QPointer<QWidget>> lockedControls; ///< the controls SetLocked disabled
 };
 
 } // namespace tessaline

@@ -14,6 +14,8 @@
 namespace tessaline::texts {
 
 inline QString WindowTitle() { return QStringLiteral("Tessaline"); }
+/// The title while a file is shown: its name first, as window lists show it.
+inline QString WindowTitleFor(const QString& file) { return QStringLiteral("%1 - Tessaline").arg(file); }
 inline QString Ready() { return QStringLiteral("レディ"); }
 inline QString ElapsedText(int ms) { return QString::asprintf("処理時間 : %d ms ", ms); }
 
@@ -136,24 +138,80 @@ inline QString SaveFailedText(const QString& file, const QString& reason)
     return QStringLiteral("保存できません : %1 (%2)").arg(file, reason);
 }
 inline QString SavedText(const QString& file) { return QStringLiteral("保存しました : %1").arg(file); }
+/// A save's confirmation: where the file went, after the result's figures.
+inline QString SavedWithFigures(const QString& figures, const QString& path)
+{
+    return QStringLiteral("%1 | 保存しました : %2").arg(figures.trimmed(), path);
+}
 inline QString StoppingText() { return QStringLiteral("中止しています..."); }
 inline QString StoppedText() { return QStringLiteral("中止しました"); }
-/// The end of a batch: how many results were written and how many files failed, naming them.
-inline QString BatchSummaryText(int saved, int failed, const QString& failedFiles)
+/// The end of a batch: how many results were written and how many files failed; with failures
+/// it points to the batch list, which holds every file with its reason.
+inline QString BatchSummaryText(int saved, int failed)
 {
     const QString counts = QStringLiteral("一括処理終了 : %1 件保存、%2 件失敗").arg(saved).arg(failed);
-    return failedFiles.isEmpty() ? counts : QStringLiteral("%1 (%2)").arg(counts, failedFiles);
+    return failed == 0 ? counts : counts + QStringLiteral(" (理由は「一括処理の結果」で)");
 }
 /// A batch stopped by the user, with the same counts.
 inline QString BatchStoppedText(int saved, int failed)
 {
     return QStringLiteral("中止しました : %1 件保存、%2 件失敗").arg(saved).arg(failed);
 }
-/// Failed files beyond the ones named in a summary.
-inline QString AndOthersText(int count) { return QStringLiteral("ほか %1 件").arg(count); }
+/// Files added to a running batch.
+inline QString AddedToBatchText(int count) { return QStringLiteral("一括処理に %1 件追加しました").arg(count); }
+
+// The batch list: every file of a batch with what became of it.
+inline QString BatchListButton() { return QStringLiteral("一括処理の結果"); }
+inline QString BatchListTitle() { return QStringLiteral("一括処理の結果 - Tessaline"); }
+inline QString CopyList() { return QStringLiteral("コピー"); }
+inline QString OutcomeFileHeader() { return QStringLiteral("ファイル"); }
+inline QString OutcomeStateHeader() { return QStringLiteral("結果"); }
+inline QString OutcomeDetailHeader() { return QStringLiteral("保存先 / 理由"); }
+inline QString OutcomeWaiting() { return QStringLiteral("待機中"); }
+inline QString OutcomeSaved() { return QStringLiteral("保存"); }
+inline QString OutcomeFailed() { return QStringLiteral("失敗"); }
+inline QString OutcomeStopped() { return QStringLiteral("中止"); }
+/// A failure as the batch list gives it: what failed (reading, reducing, saving) and why.
+inline QString LoadFailedDetail(const QString& reason) { return QStringLiteral("読み込めません (%1)").arg(reason); }
+inline QString ReduceFailedDetail(const QString& reason) { return QStringLiteral("減色できません (%1)").arg(reason); }
+inline QString SaveFailedDetail(const QString& target, const QString& reason)
+{
+    return QStringLiteral("保存できません : %1 (%2)").arg(target, reason);
+}
+
+// The list of files taken in without automatic saving, stepped through with Page Down / Page Up.
+/// Where the shown file stands in the list, in the status bar.
+inline QString FileListPosition(int position, int count)
+{
+    return QStringLiteral("%1 / %2 ファイル (PageDown: 次, PageUp: 前)").arg(position).arg(count);
+}
+inline QString NextFile() { return QStringLiteral("次のファイル"); }
+inline QString PreviousFile() { return QStringLiteral("前のファイル"); }
+/// A file asked for (a drop, Page Down) while another is worked on.
+inline QString OpensAfterText(const QString& file)
+{
+    return QStringLiteral("%1 は今の減色が終わってから開きます (Esc で中止)").arg(file);
+}
+/// Files of a drop beyond the first, kept in the list.
+inline QString AddedToListText(int count)
+{
+    return QStringLiteral("ほかの %1 件は一覧に入れました (PageDown で次へ)").arg(count);
+}
+inline QString LoadingText(const QString& file) { return QStringLiteral("読み込み中 : %1").arg(file); }
+
+// Why the result view is empty.
+inline QString ReducingHint() { return QStringLiteral("減色中..."); }
+inline QString StoppedHint() { return QStringLiteral("中止しました : 結果はありません"); }
+inline QString FailedHint(const QString& reason) { return QStringLiteral("減色できませんでした (%1)").arg(reason); }
 
 // The few words of why.
 inline QString NoSuchFile() { return QStringLiteral("ファイルがありません"); }
+inline QString IsAFolder() { return QStringLiteral("フォルダです"); }
+inline QString NotARegularFile() { return QStringLiteral("通常のファイルではありません"); }
+inline QString Unreadable() { return QStringLiteral("読み取れません"); }
+inline QString Damaged() { return QStringLiteral("ファイルが壊れています"); }
+inline QString ImageTooLarge() { return QStringLiteral("画像が大きすぎます"); }
+inline QString FileTooLarge() { return QStringLiteral("ファイルが大きすぎます"); }
 inline QString NotReadable() { return QStringLiteral("読み取りが許可されていません"); }
 inline QString NotAnImage() { return QStringLiteral("画像として読めません"); }
 inline QString OutOfMemory() { return QStringLiteral("メモリが足りません"); }
@@ -192,7 +250,9 @@ inline QString Small() { return QStringLiteral("小"); }
 inline QString Low() { return QStringLiteral("低"); }
 inline QString High() { return QStringLiteral("高"); }
 
-/// The zoom list's entries, in list order.
+/// The zoom list's entries, in list order: the magnifications, the reductions, the fit.
 inline QString ZoomEntry(int factor) { return QStringLiteral("x %1").arg(factor); }
+inline QString ShrinkEntry(int divisor) { return QStringLiteral("x 1/%1").arg(divisor); }
+inline QString FitEntry() { return QStringLiteral("全体表示"); }
 
 } // namespace tessaline::texts

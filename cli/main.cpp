@@ -49,6 +49,7 @@
 #include "engine/reduce_stages.h"
 #include "engine/result_figures.h"
 #include "imageio/atomic_file.h"
+#include "imageio/failure_reasons.h"
 #include "imageio/image_loader.h"
 #include "jobs/job_builder.h"
 #include "imageio/output_files.h"
@@ -647,8 +648,8 @@ private:
             throw Failure{"the reduction did not finish"};
         switch (progress.resultCode) {
         case ReduceOk: break;
-        case ReduceOutOfMemory: throw Failure{"out of memory"};
-        case ReduceQualityTooLow: throw Failure{"quality too low"};
+        case ReduceOutOfMemory: throw Failure{FailureWords(FailureReason::OutOfMemory)};
+        case ReduceQualityTooLow: throw Failure{FailureWords(FailureReason::QualityTooLow)};
         default: throw Failure{QString("reduction failed (code %1)").arg(progress.resultCode)};
         }
         record.paletteSize = result.paletteSize;

@@ -214,7 +214,9 @@ private slots:
         QCOMPARE(saved, Bytes(frame.ResultPng()));
         QCOMPARE(static_cast<std::uint64_t>(saved.size()), frame.Figures()->pngBytes);
         const QString status = frame.statusBar()->currentMessage();
-        QVERIFY2(status.endsWith(QStringLiteral(" | %1 色 | ").arg(used) + texts::FileSizeText(saved.size())),
+        // The automatic save's confirmation follows the figures, saying where the file went.
+        QVERIFY2(status.contains(QStringLiteral(" | %1 色 | ").arg(used) + texts::FileSizeText(saved.size()) +
+                                 QStringLiteral(" | 保存しました : OUTPUT/strip.png")),
                  qPrintable(status));
 
         // A click highlights the entry's pixels, a second click lets go.

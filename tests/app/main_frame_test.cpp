@@ -22,6 +22,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -169,6 +170,29 @@ qint64 AddressSpaceInUse()
     return 0;
 }
 #endif
+
+// What `widget` shows on screen: the window's backing store, as the platform holds it, unlike
+// QWidget::grab, which paints afresh and so cannot tell a missing repaint.
+QImage OnScreen(QWidget* widget)
+{
+    QWidget* window = widget->window();
+    const QImage whole = window->screen()->grabWindow(window->winId()).toImage();
+    return whole.copy(QRect(widget->mapTo(window, QPoint(0, 0)), widget->size()));
+}
+
+// Whether `view` shows its bitmap at its scale at a few viewport points (opaque image pixels).
+bool ShowsItsBitmap(CImageView* view)
+{
+    const QImage shot = OnScreen(view->viewport());
+    for (const QPoint point : {QPoint(5, 5), QPoint(37, 21), QPoint(150, 90), QPoint(90, 40)}) {
+        const QPoint pixel = view->ViewToImage(point);
+        if (!view->Bitmap().rect().contains(pixel) || qAlpha(view->Bitmap().pixel(pixel)) != 255)
+            continue;
+        if (shot.pixel(point) != view->Bitmap().pixel(pixel))
+            return false;
+    }
+    return true;
+}
 
 // Waits until the frame is idle with nothing queued.
 bool WaitIdle(CMainFrame& frame)
@@ -364,7 +388,7 @@ private slots:
         QCOMPARE(QImage(folder.filePath("OUTPUT/OUTPUT/pic.png")).width(), 30);
     }
 
-    void UnreadableFileIsSkippedAndPreviewThenDoesNothing()
+    void UnreadableFileLeavesTheShownImageWithItsResult()
     {
         CMainFrame frame(&ProbedReduce);
         frame.show();
@@ -381,15 +405,16 @@ private slots:
         Drop(frame, {broken});
         QVERIFY(WaitIdle(frame));
         QCOMPARE(finished.count(), 1);
-        QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(24, 16)); // the earlier image stays
-        const ReduceThread* last = frame.CurrentThread();
+        // The earlier image stays, and with it what the panel works on and its result.
+        QCOMPARE(frame.SourceView()->Bitmap().size(), QSize(24, 16));
+        QCOMPARE(frame.Source().width, 24u);
+        QCOMPARE(frame.ResultView()->Bitmap().size(), QSize(24, 16));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("good.png - Tessaline"));
         QTest::mouseClick(Control<QPushButton>(frame, "1022"), Qt::LeftButton);
-        QVERIFY(!frame.Reducing());
-        QVERIFY(frame.CurrentThread() == last); // no new job was made
-        QVERIFY(DrainPostedEvents(frame));
-        QCOMPARE(finished.count(), 1);
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(finished.count(), 2);
 
-        // The result still on hand is offered under the name of the file it came from.
+        // The result on hand is offered under a name beside the file it came from.
         QString proposed;
         QTimer::singleShot(50, this, [&] {
             if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
@@ -398,7 +423,7 @@ private slots:
             }
         });
         QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
-        QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("good.png"));
+        QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("good-%1.png").arg(frame.Result().paletteSize));
     }
 
     void HostileDropsAreSkippedWithoutCostingMemory()
@@ -446,9 +471,12 @@ private slots:
         rlimit capped = unlimited;
         capped.rlim_cur = static_cast<rlim_t>(AddressSpaceInUse() + (qint64{144} << 20));
         QCOMPARE(setrlimit(RLIMIT_AS, &capped), 0);
-        Drop(frame, {big}); // dropEvent must not let the allocation failure out
+        QSignalSpy loaded(&frame, &CMainFrame::loadFinished);
+        Drop(frame, {big}); // neither the loader nor the UI thread may let the allocation failure out
+        QVERIFY(loaded.wait(WaitMs));
         QCOMPARE(setrlimit(RLIMIT_AS, &unlimited), 0);
-        QVERIFY(!frame.Reducing());
+        QCOMPARE(loaded.front().front().toBool(), false);
+        QVERIFY(WaitIdle(frame));
         QVERIFY(frame.Source().Empty());
         QVERIFY(frame.SourceView()->Bitmap().isNull());
         QVERIFY(frame.SourceView()->WeightMap().isNull());
@@ -507,7 +535,7 @@ private slots:
             QMetaObject::invokeMethod(dialog, "accept"); // a protected slot: reach it as the buttons do
         });
         QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
-        QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("dog.png"));
+        QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("dog-%1.png").arg(frame.Result().paletteSize));
         QCOMPARE(filters, (QStringList{QStringLiteral("PNGファイル (*.png)"), QStringLiteral("すべてのファイル (*.*)")}));
         QCOMPARE(suffix, QStringLiteral("png"));
         const QImage saved(folder.filePath("chosen.png"));
@@ -528,6 +556,34 @@ private slots:
             QCOMPARE(view->ScrollPosition(), QPoint(0, 0));
             QCOMPARE(view->horizontalScrollBar()->maximum(), 2400 - view->viewport()->width());
         }
+    }
+
+    void ZoomChangeRepaintsBothViewsAtOnce()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        Drop(frame, {Write("big.png", TestCard(600, 500))});
+        QVERIFY(WaitIdle(frame));
+        QComboBox* zoom = Control<QComboBox>(frame, "1035");
+        const auto bothShow = [&] { return ShowsItsBitmap(frame.SourceView()) && ShowsItsBitmap(frame.ResultView()); };
+        QTRY_VERIFY_WITH_TIMEOUT(bothShow(), WaitMs);
+        // x 32, back to x 1 at the top-left, then one scroll step: every time the whole picture.
+        for (const int index : {6, 0, 2}) {
+            zoom->setCurrentIndex(index);
+            QTRY_VERIFY_WITH_TIMEOUT(bothShow(), WaitMs);
+        }
+        frame.ResultView()->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QVERIFY(frame.SourceView()->ScrollPosition().y() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(bothShow(), WaitMs);
+        // The reduced scales show the image smoothly shrunk, the fit the whole of it.
+        zoom->setCurrentIndex(zoom->findText(QStringLiteral("x 1/4")));
+        QCOMPARE(frame.SourceView()->Shrink(), 4);
+        QCOMPARE(frame.ResultView()->horizontalScrollBar()->maximum(), 0);
+        zoom->setCurrentIndex(zoom->findText(QStringLiteral("全体表示")));
+        const QSize room = frame.SourceView()->viewport()->size();
+        QVERIFY(600 / frame.SourceView()->Shrink() <= room.width() && 500 / frame.SourceView()->Shrink() <= room.height());
+        QCOMPARE(frame.ResultView()->Shrink(), frame.SourceView()->Shrink());
     }
 
     void PaintedWeightReachesTheJobOnlyWhenSwitchedOn()
@@ -593,7 +649,7 @@ private slots:
         QVERIFY(QFile::exists(folder.filePath("OUTPUT/tail.png")));
     }
 
-    void QualityTooLowKeepsTheEarlierResultAndSavesNothing()
+    void QualityTooLowEmptiesTheResultViewAndSavesNothing()
     {
         CMainFrame frame(&ProbedReduce);
         frame.show();
@@ -609,7 +665,9 @@ private slots:
         QCOMPARE(finished.front().front().toInt(), 99);
         QCOMPARE(frame.statusBar()->currentMessage(),
                  QStringLiteral("減色できません : fine.png (誤差が許容範囲を超えました)"));
-        QCOMPARE(frame.ResultView()->Bitmap().size(), QSize(16, 16)); // the earlier result stays on show
+        // The earlier result was of other settings: the view is empty and says why.
+        QVERIFY(frame.ResultView()->Bitmap().isNull());
+        QCOMPARE(frame.ResultView()->Hint(), QStringLiteral("減色できませんでした (誤差が許容範囲を超えました)"));
         QVERIFY(frame.Result().pixels.empty());
         QVERIFY(!QDir(folder.filePath("OUTPUT")).exists());
         QVERIFY(frame.ProgressBar()->isHidden());
@@ -634,11 +692,20 @@ private slots:
         // The worker's progress reached the bar while it still works: the UI thread is free.
         QTRY_COMPARE(frame.ProgressBar()->value(), 11);
         QVERIFY(frame.ProgressBar()->isVisible());
-        QVERIFY(!frame.centralWidget()->isEnabled());
-        // A drop meanwhile waits its turn rather than replacing the images under the worker.
+        // The panel is locked but for the zoom; the views scroll and zoom.
+        QVERIFY(!Control<QPushButton>(frame, "1022")->isEnabled());
+        QVERIFY(!Control<QCheckBox>(frame, "1021")->isEnabled());
+        QVERIFY(Control<QComboBox>(frame, "1035")->isEnabled());
+        QVERIFY(frame.SourceView()->isEnabled() && frame.ResultView()->isEnabled());
+        Control<QComboBox>(frame, "1035")->setCurrentIndex(1);
+        QCOMPARE(frame.ResultView()->Zoom(), 2);
+        // A drop meanwhile waits its turn rather than replacing the images under the worker, and
+        // says so.
         Drop(frame, {Write("later.png", TestCard(31, 30))});
         QCOMPARE(frame.Source().width, 30u);
         QCOMPARE(frame.PendingCount(), std::size_t{1});
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 QStringLiteral("later.png は今の減色が終わってから開きます (Esc で中止)"));
         // The request is not lost: the reduction is asked to stop, the queue goes, and once the
         // worker has returned the window closes by itself.
         QVERIFY(!frame.close());
@@ -679,6 +746,12 @@ private slots:
             QVERIFY(frame.Reducing());
             QVERIFY(frame.StopButton()->isVisible());
             QCOMPARE(frame.PendingCount(), std::size_t{2});
+            QVERIFY(QTest::qWaitFor(
+                [] {
+                    std::lock_guard<std::mutex> guard(probe.lock);
+                    return probe.holding;
+                },
+                WaitMs)); // loaded, and its reduction under way
             if (byKey)
                 QTest::keyClick(&frame, Qt::Key_Escape);
             else
@@ -761,10 +834,13 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(QByteArray(100, '\x55'));
         }
+        QSignalSpy loaded(&frame, &CMainFrame::loadFinished);
         Drop(frame, {broken});
+        QVERIFY(loaded.wait(WaitMs));
         QCOMPARE(frame.statusBar()->currentMessage(),
                  QStringLiteral("読み込めません : broken.jpg (画像として読めません)"));
         Drop(frame, {folder.filePath("missing.png")});
+        QVERIFY(loaded.wait(WaitMs));
         QCOMPARE(frame.statusBar()->currentMessage(),
                  QStringLiteral("読み込めません : missing.png (ファイルがありません)"));
 
@@ -783,12 +859,13 @@ private slots:
                  QStringLiteral("保存できません : OUTPUT/x.png (OUTPUT がフォルダではありません)"));
         QCOMPARE(QFileInfo(folder.filePath("blocked/OUTPUT")).size(), 0);
 
-        // A batch goes on past each failure and ends with its counts, naming what failed.
+        // A batch goes on past each failure and ends with its counts, pointing to the batch list.
         Drop(frame, {Write("good.png", TestCard(20, 20)), broken, folder.filePath("blocked/x.png"),
                      Write("fine.png", TestCard(20, 21))});
         QVERIFY(WaitIdle(frame));
         QCOMPARE(frame.statusBar()->currentMessage(),
-                 QStringLiteral("一括処理終了 : 2 件保存、2 件失敗 (broken.jpg, x.png)"));
+                 QStringLiteral("一括処理終了 : 2 件保存、2 件失敗 (理由は「一括処理の結果」で)"));
+        QVERIFY(frame.BatchListButton()->isVisible());
         QVERIFY(QFile::exists(folder.filePath("OUTPUT/good.png")));
         QVERIFY(QFile::exists(folder.filePath("OUTPUT/fine.png")));
         QVERIFY(!modalSeen);

@@ -101,7 +101,9 @@ private slots:
         QCOMPARE(Control<QPushButton>(panel, "1039")->text(), QStringLiteral("ウェイトクリア"));
 
         auto* zoom = Control<QComboBox>(panel, "1035");
-        const QStringList entries = {"x 1", "x 2", "x 4", "x 8", "x 12", "x 16", "x 32"};
+        // The magnifications first, as always; then the reductions and the fit, added after them.
+        const QStringList entries = {"x 1", "x 2", "x 4", "x 8", "x 12", "x 16", "x 32",
+                                     "x 1/2", "x 1/4", "x 1/8", QStringLiteral("全体表示")};
         QCOMPARE(zoom->count(), entries.size());
         for (int i = 0; i < entries.size(); ++i)
             QCOMPARE(zoom->itemText(i), entries[i]);
@@ -111,8 +113,18 @@ private slots:
             zoom->setCurrentIndex(i);
             QCOMPARE(panel.ZoomFactor(), factors[i]);
         }
+        const int shrinks[] = {2, 4, 8};
+        for (int i = 0; i < 3; ++i) {
+            zoom->setCurrentIndex(7 + i);
+            QCOMPARE(panel.ZoomFactor(), 1);
+            QCOMPARE(panel.ZoomShrink(), shrinks[i]);
+            QVERIFY(!panel.ZoomFits());
+        }
+        zoom->setCurrentIndex(10);
+        QVERIFY(panel.ZoomFits());
         zoom->setCurrentIndex(-1);
         QCOMPARE(panel.ZoomFactor(), 1);
+        QCOMPARE(panel.ZoomShrink(), 1);
     }
 
     void ChoosingOrderedUnchecksFloyd()

@@ -1,0 +1,71 @@
+#include "app/file_loader.h"
+
+#include <memory>
+#include <new>
+#include <system_error>
+
+#include "imageio/bitmap_bridge.h"
+#include "imageio/image_loader.h"
+#include "imageio/qt_bitmap_reader.h"
+
+namespace tessaline {
+
+namespace {
+
+// Runs on the loader's thread: nothing here may throw, the thread has no one to catch it.
+void Decode(LoadedFile& file)
+{
+    try {
+        if (!LoadImageFile(file.image, file.path, QtBitmaps(), &file.whyNot, {&file.profile}))
+            return;
+        file.bitmap = MakeSourceBitmap(file.image);
+        if (file.bitmap.isNull())
+            throw std::bad_alloc();
+    } catch (const std::bad_alloc&) {
+        file.image.Release();
+        file.bitmap = QImage();
+        file.whyNot = QStringLiteral("out of memory");
+    }
+}
+
+} // namespace
+
+CFileLoader::CFileLoader(Receiver receiver, QObject* parent) : QObject(parent), receiver(std::move(receiver)) {}
+
+CFileLoader::~CFileLoader()
+{
+    if (worker.joinable())
+        worker.join(); // the queued delivery dies with this object
+}
+
+bool CFileLoader::Start(const std::filesystem::path& path)
+{
+    if (busy)
+        return false;
+    if (worker.joinable())
+        worker.join(); // finished: its delivery has run
+    auto file = std::make_shared<LoadedFile>();
+    file->path = path;
+    try {
+        worker = std::thread([this, file] {
+            Decode(*file);
+            QMetaObject::invokeMethod(
+                this,
+                [this, file] {
+                    if (worker.joinable())
+                        worker.join(); // its last step was this call: the join is immediate
+                    busy = false;
+                    receiver(std::move(*file));
+                },
+                Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    busy = true;
+    return true;
+}
+
+} // namespace tessaline

@@ -1,0 +1,54 @@
+#pragma once
+// app/file_loader.h: decodes one image file at a time on a thread of its own, so that a large
+// photograph (a second and more) never holds the window still. The result comes back on the UI
+// thread, through a queued call, as a LoadedFile that the caller takes whole.
+
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include "engine/colour_model.h"
+#include "imageio/colour_profile.h"
+
+namespace tessaline {
+
+/// One decoded file: the engine's image and its display bitmap, or why there is none.
+struct LoadedFile
+{
+    std::filesystem::path path;
+    RgbaImage image;
+    QImage bitmap;   ///< ARGB32 of the image; null when the load failed
+    QString whyNot;  ///< the loader's own (English) reason when it failed
+    ProfileOutcome profile; ///< what became of an embedded colour profile
+    bool Ok() const { return !bitmap.isNull(); }
+};
+
+class CFileLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Receiver = std::function<void(LoadedFile)>;
+
+    /// `receiver` is called on the UI thread with every finished load.
+    explicit CFileLoader(Receiver receiver, QObject* parent = nullptr);
+    /// Waits for a load still running (a decoder cannot be interrupted); its file is dropped.
+    ~CFileLoader() override;
+
+    /// Starts decoding `path`. False, starting nothing, while another load runs or when no
+    /// thread can be started.
+    bool Start(const std::filesystem::path& path);
+    /// True from Start until the receiver has been called.
+    bool Busy() const { return busy; }
+
+private:
+    Receiver receiver;
+    std::thread worker;
+    bool busy = false;
+};
+
+} // namespace tessaline
