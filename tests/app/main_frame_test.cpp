@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCheckBox>
 #include <QColorSpace>
 #include <QComboBox>
@@ -18,7 +19,9 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTableView>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -36,8 +39,12 @@
 #include <sys/stat.h>
 #endif
 
+#include "app/batch_list_dialog.h"
+#include "app/batch_outcomes.h"
 #include "app/command_line.h"
+#include "app/compare_bar.h"
 #include "app/image_view.h"
+#include "app/palette_strip.h"
 #include "app/main_frame.h"
 #include "app/top_panel_view.h"
 #include "engine/reduce_pipeline.h"
@@ -556,6 +563,190 @@ private slots:
             QCOMPARE(view->ScrollPosition(), QPoint(0, 0));
             QCOMPARE(view->horizontalScrollBar()->maximum(), 2400 - view->viewport()->width());
         }
+    }
+
+    void SaveNameNeverEqualsTheSourceNorAnotherInput()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        const QString photo = Write("photo.png", TestCard(30, 20));
+        Drop(frame, {photo});
+        QVERIFY(WaitIdle(frame));
+        const int colours = static_cast<int>(frame.Result().paletteSize);
+        const QString first = QStringLiteral("photo-%1.png").arg(colours);
+        QCOMPARE(ToQString(frame.ProposedSaveName()), folder.filePath(first));
+        // A name that exists, or that the session took in as another input, is passed over.
+        Write(first, TestCard(5, 5));
+        const QString second = QStringLiteral("photo-%1-2.png").arg(colours);
+        Drop(frame, {photo, Write(second, TestCard(6, 5))});
+        QVERIFY(WaitIdle(frame));
+        const QString third = folder.filePath(QStringLiteral("photo-%1-3.png").arg(colours));
+        QCOMPARE(ToQString(frame.ProposedSaveName()), third);
+
+        // Enter in the dialog saves the proposal; the source keeps its bytes; the confirmation
+        // says where the file went, after the figures.
+        QFile source(photo);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray before = source.readAll();
+        source.close();
+        QTimer::singleShot(50, this, [] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                QMetaObject::invokeMethod(dialog, "accept");
+        });
+        frame.SaveAs();
+        QCOMPARE(QImage(third).size(), QSize(30, 20));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QCOMPARE(source.readAll(), before);
+        const QString status = frame.statusBar()->currentMessage();
+        QVERIFY2(status.startsWith(QStringLiteral("処理時間 : ")) &&
+                     status.endsWith(QStringLiteral("保存しました : ") + third),
+                 qPrintable(status));
+    }
+
+    void ResultViewIsEmptyWhileANewFileReducesAndAfterAStop()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        Drop(frame, {Write("first.png", TestCard(30, 20))});
+        QVERIFY(WaitIdle(frame));
+        QVERIFY(!frame.ResultView()->Bitmap().isNull());
+        QVERIFY(frame.CompareBar()->Strip()->EntryCount() > 0);
+
+        probe.untilCancelled = true;
+        Drop(frame, {Write("second.png", TestCard(32, 20))});
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                std::lock_guard<std::mutex> guard(probe.lock);
+                return probe.holding;
+            },
+            WaitMs));
+        // The first file's result and palette are gone; the view says what is under way.
+        QCOMPARE(frame.SourceView()->Bitmap().width(), 32);
+        QVERIFY(frame.ResultView()->Bitmap().isNull());
+        QCOMPARE(frame.ResultView()->Hint(), QStringLiteral("減色中..."));
+        QCOMPARE(frame.CompareBar()->Strip()->EntryCount(), 0);
+        QCOMPARE(frame.windowTitle(), QStringLiteral("second.png - Tessaline"));
+
+        QTest::keyClick(&frame, Qt::Key_Escape);
+        QVERIFY(WaitIdle(frame));
+        QVERIFY(frame.ResultView()->Bitmap().isNull());
+        QCOMPARE(frame.ResultView()->Hint(), QStringLiteral("中止しました : 結果はありません"));
+        QVERIFY(frame.Result().pixels.empty());
+        QVERIFY(!frame.Figures());
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("中止しました"));
+    }
+
+    void BatchListHoldsEveryFileWithItsOutcome()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        Control<QCheckBox>(frame, "1021")->setChecked(true);
+        const QString broken = folder.filePath("broken.jpg");
+        {
+            QFile file(broken);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(100, '\x55'));
+        }
+        const QString huge = QStringLiteral(TESSALINE_TEST_DATA_DIR) + "/data/hostile/huge_dimensions.png";
+        const QString good = Write("good.png", TestCard(20, 20));
+        const QStringList files = {good, broken, folder.filePath("missing.png"), huge,
+                                   Write("fine.png", TestCard(20, 21))};
+        // Opened during the batch, the list is there at once and fills as files finish.
+        {
+            std::lock_guard<std::mutex> guard(probe.lock);
+            probe.hold = true;
+        }
+        Drop(frame, files);
+        CBatchListDialog* list = frame.OpenBatchList();
+        QVERIFY(list->isVisible() && !list->isModal());
+        QCOMPARE(frame.Outcomes()->Files(), 5);
+        QCOMPARE(list->SelectedText().count(QStringLiteral("待機中")), 5);
+        Release();
+        QVERIFY(WaitIdle(frame));
+
+        using State = BatchOutcomes::State;
+        const BatchOutcomes* outcomes = frame.Outcomes();
+        const QStringList rows = list->SelectedText().split(QLatin1Char('\n'));
+        QCOMPARE(rows.size(), 5);
+        const QString output = ToQString(ToPath(folder.path()) / "OUTPUT");
+        QCOMPARE(outcomes->StateOf(0), State::Saved);
+        QCOMPARE(rows[0], good + QStringLiteral("\t保存\t") + output + QStringLiteral("/good.png"));
+        QCOMPARE(rows[1], broken + QStringLiteral("\t失敗\t読み込めません (画像として読めません)"));
+        QCOMPARE(rows[2], folder.filePath("missing.png") + QStringLiteral("\t失敗\t読み込めません (ファイルがありません)"));
+        // The reason the command-line tool gives ("image too large"), in the window's words.
+        QCOMPARE(rows[3], huge + QStringLiteral("\t失敗\t読み込めません (画像が大きすぎます : 50000 x 50000)"));
+        QCOMPARE(outcomes->StateOf(4), State::Saved);
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 QStringLiteral("一括処理終了 : 2 件保存、3 件失敗 (理由は「一括処理の結果」で)"));
+        // Copyable: the selection, or the whole list without one.
+        list->Copy();
+        QCOMPARE(QApplication::clipboard()->text(), rows.join(QLatin1Char('\n')));
+        list->Table()->selectRow(1);
+        QCOMPARE(list->SelectedText(), rows[1]);
+
+        // A stopped batch accounts for the files it never reached.
+        probe.untilCancelled = true;
+        Drop(frame, {good, Write("late.png", TestCard(21, 20))});
+        QCOMPARE(frame.Outcomes()->Files(), 2);
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                std::lock_guard<std::mutex> guard(probe.lock);
+                return probe.holding;
+            },
+            WaitMs));
+        frame.StopReduction();
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(outcomes->StateOf(0), State::Stopped);
+        QCOMPARE(outcomes->StateOf(1), State::Stopped);
+    }
+
+    void ExtraFilesAreSteppedThroughWithPageKeys()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        Drop(frame, {Write("a.png", TestCard(20, 10)), Write("b.png", TestCard(21, 10)),
+                     Write("c.png", TestCard(22, 10))});
+        QVERIFY(WaitIdle(frame));
+        // The first file as always; the others kept, and said.
+        QCOMPARE(frame.Source().width, 20u);
+        QCOMPARE(frame.FileListCount(), std::size_t{3});
+        QVERIFY(frame.FileListLabel()->isVisible());
+        QCOMPARE(frame.FileListLabel()->text(), QStringLiteral("1 / 3 ファイル (PageDown: 次, PageUp: 前)"));
+        // Each step loads and reduces the file it comes to; the ends stop it.
+        const std::pair<Qt::Key, unsigned> steps[] = {
+            {Qt::Key_PageDown, 21}, {Qt::Key_PageDown, 22}, {Qt::Key_PageUp, 21}, {Qt::Key_PageUp, 20}};
+        for (const auto& [key, width] : steps) {
+            const qsizetype before = finished.count();
+            QTest::keyClick(frame.SourceView(), key);
+            QVERIFY(WaitIdle(frame));
+            QCOMPARE(frame.Source().width, width);
+            QCOMPARE(frame.Result().width, width);
+            QCOMPARE(finished.count(), before + 1);
+        }
+        QCOMPARE(frame.FilePosition(), 0);
+        QCOMPARE(frame.windowTitle(), QStringLiteral("a.png - Tessaline"));
+
+        // Asked for while a file reduces, the next one waits for it, and the status bar says so.
+        probe.untilCancelled = false;
+        {
+            std::lock_guard<std::mutex> guard(probe.lock);
+            probe.hold = true;
+        }
+        QTest::keyClick(frame.SourceView(), Qt::Key_PageDown);
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                std::lock_guard<std::mutex> guard(probe.lock);
+                return probe.holding;
+            },
+            WaitMs));
+        QTest::keyClick(frame.SourceView(), Qt::Key_PageDown);
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 QStringLiteral("c.png は今の減色が終わってから開きます (Esc で中止)"));
+        Release();
+        QVERIFY(QTest::qWaitFor([&] { return !frame.Reducing() && frame.Source().width == 22u; }, WaitMs));
+        QCOMPARE(frame.FileListLabel()->text(), QStringLiteral("3 / 3 ファイル (PageDown: 次, PageUp: 前)"));
     }
 
     void ZoomChangeRepaintsBothViewsAtOnce()
