@@ -148,6 +148,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     /// A file waiting to be loaded: its list position (without automatic saving) or its row of
@@ -198,6 +199,7 @@ private:
     QAction* stopAction = nullptr;
     QAction* nextAction = nullptr;
     QAction* previousAction = nullptr;
+    QAction* batchListAction = nullptr;
     QPushButton* batchListButton = nullptr;
     QLabel* fileListLabel = nullptr;
     CFileLoader* loader = nullptr;
@@ -223,7 +225,8 @@ private:
     bool reducing = false;
     bool loading = false;
     bool batchActive = false; ///< a batch of drops with automatic saving is under way
-    bool fitted = false;      ///< the first show has fitted the window to the screen
+    bool fitted = false;      ///< the first show has been handled
+    bool fitPending = false;  ///< waiting for the window manager's frame to fit the window
     CCompareBar* compareBar = nullptr;
     CPaletteChoice* paletteChoice = nullptr;
     CDifferenceLegend* differenceLegend = nullptr;

@@ -9,7 +9,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QAction>
-#include <QFileDialog>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
@@ -20,6 +19,7 @@
 #include "app/batch_list_dialog.h"
 #include "app/batch_outcomes.h"
 #include "app/failure_texts.h"
+#include "app/file_dialogs.h"
 #include "app/file_loader.h"
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
@@ -106,6 +106,8 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
             pendingFiles.push_back({std::move(name), -1, row});
         }
         batchListButton->setVisible(outcomes->Files() > 1);
+        if (busy)
+            PlaceProgress();
         if (joins)
             statusBar()->showMessage(texts::AddedToBatchText(int(names.size())));
         else
@@ -169,6 +171,8 @@ void CMainFrame::UpdateFileListLabel()
         fileListLabel->setText(texts::FileListPosition(filePosition + 1, count));
     nextAction->setEnabled(several && filePosition + 1 < count);
     previousAction->setEnabled(several && filePosition > 0);
+    if (reducing || loading)
+        PlaceProgress();
 }
 
 void CMainFrame::LoadNextPending()
@@ -287,8 +291,7 @@ void CMainFrame::OpenDialog()
         return;
     const QString folder = sourcePath.empty() ? QString() : ToQString(sourcePath.parent_path());
     const QStringList files =
-        QFileDialog::getOpenFileNames(this, texts::OpenTitle(), folder,
-                                      texts::ImageFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+        AskOpenFiles(this, texts::OpenTitle(), folder, {texts::ImageFilter(), texts::AllFilesFilter()});
     // Keys such as Esc go to the active window: make sure that is this one again.
     activateWindow();
     if (!files.isEmpty())

@@ -113,10 +113,9 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     fileListLabel->setObjectName(QStringLiteral("fileListLabel"));
     fileListLabel->hide();
     statusBar()->addPermanentWidget(fileListLabel);
-    batchListButton = new QPushButton(texts::BatchListButton(), statusBar());
+    batchListButton = new QPushButton(texts::BatchListButtonWithKey(), statusBar());
     batchListButton->setObjectName(QStringLiteral("batchListButton"));
     batchListButton->setFocusPolicy(Qt::NoFocus);
-    batchListButton->setFlat(true);
     batchListButton->hide();
     statusBar()->addPermanentWidget(batchListButton);
     connect(batchListButton, &QPushButton::clicked, this, &CMainFrame::OpenBatchList);
@@ -144,7 +143,10 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     previousAction->setShortcut(Qt::Key_PageUp);
     previousAction->setEnabled(false);
     connect(previousAction, &QAction::triggered, this, &CMainFrame::ShowPreviousFile);
-    addActions({openAction, saveAction, stopAction, nextAction, previousAction});
+    batchListAction = new QAction(texts::BatchListButton(), this);
+    batchListAction->setShortcut(Qt::CTRL | Qt::Key_L);
+    connect(batchListAction, &QAction::triggered, this, &CMainFrame::OpenBatchList);
+    addActions({openAction, saveAction, stopAction, nextAction, previousAction, batchListAction});
     for (CImageView* view : {sourceView, resultView}) {
         view->addActions({openAction, saveAction});
         view->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -203,17 +205,29 @@ void CMainFrame::showEvent(QShowEvent* event)
     fitted = true;
     // The space bar blinks at once, without a click into a view first.
     sourceView->setFocus(Qt::OtherFocusReason);
-    // The window manager adds its frame (and the desktop its panels) only now: fit once it has.
+    // The window manager adds its frame only once the window is mapped; the fit waits for it
+    // (moveEvent), and a platform that knows its frame at once is fitted right away.
+    fitPending = true;
     QMetaObject::invokeMethod(this, &CMainFrame::FitToScreen, Qt::QueuedConnection);
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    if (fitPending)
+        FitToScreen();
 }
 
 void CMainFrame::FitToScreen()
 {
     const QScreen* shown = screen();
-    if (!shown || isMaximized() || isFullScreen())
+    if (!fitPending || !shown || isMaximized() || isFullScreen())
         return;
-    const QRect available = shown->availableGeometry();
     const QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.isNull())
+        return; // no frame yet: a later move brings it
+    fitPending = false;
+    const QRect available = shown->availableGeometry();
     const QSize fitting = FirstWindowSize(size(), available.size(), frame);
     if (fitting != size())
         resize(fitting);
@@ -230,7 +244,11 @@ void CMainFrame::FitToScreen()
 
 void CMainFrame::PlaceProgress()
 {
-    const QRect bar = statusBar()->rect();
+    // Over the messages, leaving the file list's place and the batch list's button in reach.
+    QRect bar = statusBar()->rect();
+    for (const QWidget* permanent : {static_cast<QWidget*>(fileListLabel), static_cast<QWidget*>(batchListButton)})
+        if (!permanent->isHidden())
+            bar.setRight(bar.right() - permanent->sizeHint().width() - 8);
     const int buttonWidth = std::min(stopButton->sizeHint().width(), bar.width() / 2);
     progressBar->setGeometry(bar.adjusted(0, 0, -buttonWidth, 0));
     stopButton->setGeometry(QRect(bar.right() - buttonWidth + 1, bar.top(), buttonWidth, bar.height()));
@@ -247,6 +265,8 @@ void CMainFrame::resizeEvent(QResizeEvent* event)
         PlaceProgress();
     if (panel->ZoomFits())
         ApplyZoom(); // the fit follows the window
+    if (fitPending)
+        FitToScreen();
 }
 
 } // namespace tessaline

@@ -12,6 +12,7 @@
 
 #include "app/batch_outcomes.h"
 #include "app/failure_texts.h"
+#include "app/file_dialogs.h"
 #include "app/save_name.h"
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
@@ -115,8 +116,7 @@ void CMainFrame::OnSaveWeights()
     std::filesystem::path proposal = sourcePath.parent_path() / sourcePath.stem();
     proposal += ToPath(texts::WeightsFileSuffix());
     const QString chosen =
-        QFileDialog::getSaveFileName(this, texts::SaveWeights(), ToQString(proposal),
-                                     texts::PngFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+        AskSaveFile(this, texts::SaveWeights(), ToQString(proposal), {texts::PngFilter(), texts::AllFilesFilter()});
     if (!chosen.isEmpty())
         SaveWeights(ToPath(chosen));
 }
@@ -126,7 +126,7 @@ void CMainFrame::OnLoadWeights()
     if (source.Empty())
         return;
     const QString chosen =
-        QFileDialog::getOpenFileName(this, texts::LoadWeights(), ToQString(sourcePath.parent_path()));
+        AskOpenFile(this, texts::LoadWeights(), ToQString(sourcePath.parent_path()));
     if (!chosen.isEmpty())
         LoadWeights(ToPath(chosen));
 }
@@ -149,6 +149,7 @@ void CMainFrame::SaveAs()
     const std::filesystem::path proposal = ProposedSaveName();
     dialog.setDirectory(ToQString(proposal.parent_path()));
     dialog.selectFile(ToQString(proposal));
+    UseApplicationLocaleForDates(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList chosen = dialog.selectedFiles();

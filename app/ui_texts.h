@@ -162,6 +162,7 @@ inline QString AddedToBatchText(int count) { return QStringLiteral("一括処理
 
 // The batch list: every file of a batch with what became of it.
 inline QString BatchListButton() { return QStringLiteral("一括処理の結果"); }
+inline QString BatchListButtonWithKey() { return QStringLiteral("一括処理の結果 (Ctrl+L)"); }
 inline QString BatchListTitle() { return QStringLiteral("一括処理の結果 - Tessaline"); }
 inline QString CopyList() { return QStringLiteral("コピー"); }
 inline QString OutcomeFileHeader() { return QStringLiteral("ファイル"); }

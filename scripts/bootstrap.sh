@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-image-formats-plugins libgl-dev
     qt6-translations-l10n
-    pngcheck xvfb xauth xdotool imagemagick fonts-noto-cjk
+    pngcheck xvfb xauth xdotool imagemagick fonts-noto-cjk openbox
     liblcms2-utils colord-data icc-profiles-free
     clang libclang-rt-dev libomp-dev valgrind strace
     help2man librsvg2-bin man-db

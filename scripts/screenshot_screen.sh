@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# Builds the desktop program, starts it on a virtual screen of the given size (Xvfb, no window
-# manager: the window takes the screen as far as its size allows) with IMAGE as its argument,
-# waits for the reduction and takes a picture of the whole screen with ImageMagick's import.
+# Builds the desktop program and takes pictures of it on a virtual screen of the given size (Xvfb
+# with the openbox window manager, so the window has a title bar as on a desktop), with
+# ImageMagick's import:
+#   OUTPUT           the window with IMAGE reduced;
+#   BATCH_OUTPUT     (when set) the batch list after a batch with failures: 自動保存 is checked,
+#                    Ctrl+O opens every image of a folder made for it (good photos, a damaged PNG,
+#                    one too large, a file that is no image), and the status bar's button opens
+#                    the list.
 # Usage: scripts/screenshot_screen.sh [WIDTHxHEIGHT] [OUTPUT.png] [IMAGE]
 # Defaults: 1024x600, docs/screenshot-1024x600.png, the project's test card. WAIT_SECONDS (default
-# 15) is how long the reduction is given.
+# 15) is how long a reduction (or the batch) is given.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 size="${1:-1024x600}"
 output="${2:-docs/screenshot-${size}.png}"
 image="${3:-}"
+batch_output="${BATCH_OUTPUT:-}"
 mkdir -p "$(dirname "$output")"
-command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null || scripts/bootstrap.sh
+command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null &&
+    command -v openbox >/dev/null || scripts/bootstrap.sh
 
 cmake --preset release >/dev/null
 cmake --build --preset release --target tessaline tessaline-make-sample -j2
@@ -21,14 +28,45 @@ if [ -z "$image" ]; then
     mkdir -p "$(dirname "$image")"
     build/release/cli/tessaline-make-sample "$image"
 fi
+batch_folder="$(mktemp -d)"
+trap 'rm -rf "$batch_folder"' EXIT
+if [ -n "$batch_output" ]; then
+    cp "$image" "$batch_folder/card.png"
+    cp tests/data/hostile/huge_dimensions.png "$batch_folder/huge.png"
+    cp tests/data/hostile/truncated_in_idat.png "$batch_folder/truncated.png"
+    head -c 300 /dev/zero >"$batch_folder/notes.jpg"
+    build/release/cli/tessaline-make-sample "$batch_folder/second.png"
+fi
 
 # 96 dpi keeps the panel's dialog-unit layout at the size it was drawn for.
 xvfb-run -a -s "-screen 0 ${size}x24 -dpi 96" bash -c '
+    openbox &
+    sleep 1
     build/release/app/tessaline "$1" &
     app=$!
-    xdotool search --sync --name "^Tessaline$" >/dev/null
+    xdotool search --sync --name "Tessaline$" >/dev/null
     sleep "${WAIT_SECONDS:-15}"
     import -window root "$2"
+    if [ -n "$3" ]; then
+        window=$(xdotool search --name "Tessaline$" | tail -1)
+        # 自動保存, the last box of the right-hand column (where it stands at 96 dpi); then the
+        # open dialog takes the folder, and every file in it.
+        xdotool mousemove --window "$window" 790 193 click 1
+        xdotool key ctrl+o
+        sleep 2
+        xdotool type --delay 30 "$4/"
+        xdotool key Return
+        sleep 1
+        # The dialog stands centred over the window: its first file row, then all of them.
+        xdotool mousemove 380 152 click 1
+        sleep 0.5
+        xdotool key ctrl+a Return
+        sleep "${WAIT_SECONDS:-15}"
+        xdotool key ctrl+l
+        sleep 2
+        import -window root "$3"
+    fi
     kill "$app"
-' screenshot "$image" "$output"
+' screenshot "$image" "$output" "$batch_output" "$batch_folder"
 echo "screenshot: $output"
+[ -z "$batch_output" ] || echo "screenshot: $batch_output"
