@@ -99,6 +99,10 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
             droppedFiles = ProtectedFiles();
             outcomes->Clear();
             batchActive = true;
+            // The batch list takes over from an earlier file list.
+            fileList.clear();
+            filePosition = -1;
+            UpdateFileListLabel();
         }
         for (std::filesystem::path& name : names) {
             droppedFiles.AddInput(name);
