@@ -182,8 +182,19 @@ void CImageView::SetBitmap(QImage image)
     if (bitmap.isNull())
         return;
     const QSize document = DocumentSize();
-    if (document != extent)
+    if (document == extent)
+        return;
+    if (!state) {
         SetScrollSize(document.width(), document.height());
+        return;
+    }
+    // A view sharing its place joins the shared position rather than pulling every view back to
+    // the origin: a result that arrives while the source is scrolled shows the same part. Whoever
+    // shows a new image puts the shared position where it wants it.
+    applyingState = true;
+    SetScrollSize(document.width(), document.height());
+    applyingState = false;
+    ApplyPosition(state->Position());
 }
 
 void CImageView::SetZoom(int z)

@@ -29,7 +29,8 @@ public:
     explicit CImageView(QWidget* parent = nullptr);
 
     /// Shows `image` (ARGB32; a null image shows nothing). A new extent returns the view to the
-    /// origin; one of the same size keeps the scroll position.
+    /// origin (with a view state: to the shared position); one of the same size keeps the scroll
+    /// position.
     void SetBitmap(QImage image);
     const QImage& Bitmap() const { return bitmap; }
 

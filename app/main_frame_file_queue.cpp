@@ -24,6 +24,7 @@
 #include "app/image_view.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
+#include "app/view_state.h"
 #include "imageio/output_files.h"
 
 namespace tessaline {
@@ -248,6 +249,7 @@ void CMainFrame::OnLoaded(LoadedFile file)
     sourcePath = file.path;
     sourceProfile = std::move(file.profile);
     sourceView->SetBitmap(std::move(file.bitmap));
+    viewState->SetPosition(QPoint(0, 0)); // a new image is seen from its top-left
     sourceView->SetWeightMap(std::move(weights)); // earlier painting belonged to the earlier image
     setWindowTitle(texts::WindowTitleFor(DisplayName(sourcePath.filename())));
     if (panel->ZoomFits())

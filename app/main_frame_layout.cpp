@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QGuiApplication>
 #include <QProgressBar>
 #include <QPushButton>
@@ -246,9 +247,11 @@ void CMainFrame::PlaceProgress()
 {
     // Over the messages, leaving the file list's place and the batch list's button in reach.
     QRect bar = statusBar()->rect();
+    if (QLayout* placed = statusBar()->layout())
+        placed->activate(); // where the permanent widgets stand now, not before a show
     for (const QWidget* permanent : {static_cast<QWidget*>(fileListLabel), static_cast<QWidget*>(batchListButton)})
         if (!permanent->isHidden())
-            bar.setRight(bar.right() - permanent->sizeHint().width() - 8);
+            bar.setRight(std::min(bar.right(), permanent->x() - 4));
     const int buttonWidth = std::min(stopButton->sizeHint().width(), bar.width() / 2);
     progressBar->setGeometry(bar.adjusted(0, 0, -buttonWidth, 0));
     stopButton->setGeometry(QRect(bar.right() - buttonWidth + 1, bar.top(), buttonWidth, bar.height()));
