@@ -18,7 +18,8 @@
 
 namespace tessaline {
 
-CBatchListDialog::CBatchListDialog(BatchOutcomes* outcomes, QWidget* parent) : QDialog(parent), outcomes(outcomes)
+CBatchListDialog::CBatchListDialog(BatchOutcomes* outcomes, QWidget* parent)
+    : QDialog(parent), outcomes(outcomes)
 {
     setWindowTitle(texts::BatchListTitle());
     setModal(false);

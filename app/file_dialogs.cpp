@@ -41,7 +41,8 @@ void UseApplicationLocaleForDates(QFileDialog& dialog)
     dialog.setProxyModel(new LocalDates(&dialog));
 }
 
-QStringList AskOpenFiles(QWidget* parent, const QString& title, const QString& folder, const QStringList& filters)
+QStringList AskOpenFiles(QWidget* parent, const QString& title, const QString& folder,
+                         const QStringList& filters)
 {
     QFileDialog dialog(parent, title, folder);
     dialog.setFileMode(QFileDialog::ExistingFiles);
@@ -56,7 +57,8 @@ QString AskOpenFile(QWidget* parent, const QString& title, const QString& folder
     return Ask(dialog).value(0);
 }
 
-QString AskSaveFile(QWidget* parent, const QString& title, const QString& proposal, const QStringList& filters)
+QString AskSaveFile(QWidget* parent, const QString& title, const QString& proposal,
+                    const QStringList& filters)
 {
     QFileDialog dialog(parent, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

@@ -15,11 +15,13 @@ namespace tessaline {
 void UseApplicationLocaleForDates(QFileDialog& dialog);
 
 /// Asks for existing files to open (several at once); empty when cancelled.
-QStringList AskOpenFiles(QWidget* parent, const QString& title, const QString& folder, const QStringList& filters);
+QStringList AskOpenFiles(QWidget* parent, const QString& title, const QString& folder,
+                         const QStringList& filters);
 /// Asks for one existing file; empty when cancelled.
 QString AskOpenFile(QWidget* parent, const QString& title, const QString& folder);
 /// Asks for a file to write, proposing `proposal`, asking before an existing file is replaced;
 /// empty when cancelled.
-QString AskSaveFile(QWidget* parent, const QString& title, const QString& proposal, const QStringList& filters);
+QString AskSaveFile(QWidget* parent, const QString& title, const QString& proposal,
+                    const QStringList& filters);
 
 } // namespace tessaline

@@ -30,7 +30,9 @@ void Decode(LoadedFile& file)
 
 } // namespace
 
-CFileLoader::CFileLoader(Receiver receiver, QObject* parent) : QObject(parent), receiver(std::move(receiver)) {}
+CFileLoader::CFileLoader(Receiver receiver, QObject* parent) : QObject(parent), receiver(std::move(receiver))
+{
+}
 
 CFileLoader::~CFileLoader()
 {

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <vector>
 
+#include <QAction>
 #include <QByteArray>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QAction>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
@@ -139,16 +139,18 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
 
 void CMainFrame::ShowNextFile()
 {
-    const int current = pendingFiles.empty() || pendingFiles.front().listIndex < 0 ? filePosition
-                                                                                 : pendingFiles.front().listIndex;
+    const int current = pendingFiles.empty() || pendingFiles.front().listIndex < 0
+                            ? filePosition
+                            : pendingFiles.front().listIndex;
     if (current + 1 < static_cast<int>(fileList.size()))
         ShowListFile(current + 1);
 }
 
 void CMainFrame::ShowPreviousFile()
 {
-    const int current = pendingFiles.empty() || pendingFiles.front().listIndex < 0 ? filePosition
-                                                                                 : pendingFiles.front().listIndex;
+    const int current = pendingFiles.empty() || pendingFiles.front().listIndex < 0
+                            ? filePosition
+                            : pendingFiles.front().listIndex;
     if (current > 0)
         ShowListFile(current - 1);
 }
@@ -200,7 +202,8 @@ void CMainFrame::StartLoad(PendingFile file)
     }
     const QString name = DisplayName(file.path.filename());
     if (!loader->Start(file.path)) {
-        NoteFailure(texts::LoadFailedText(name, texts::OutOfMemory()), texts::LoadFailedDetail(texts::OutOfMemory()));
+        NoteFailure(texts::LoadFailedText(name, texts::OutOfMemory()),
+                    texts::LoadFailedDetail(texts::OutOfMemory()));
         emit loadFinished(false);
         LoadNextPending();
         return;
@@ -239,7 +242,8 @@ void CMainFrame::OnLoaded(LoadedFile file)
     QImage weights(file.bitmap.size(), QImage::Format_ARGB32);
     if (weights.isNull()) {
         SetReducing(false);
-        NoteFailure(texts::LoadFailedText(name, texts::OutOfMemory()), texts::LoadFailedDetail(texts::OutOfMemory()));
+        NoteFailure(texts::LoadFailedText(name, texts::OutOfMemory()),
+                    texts::LoadFailedDetail(texts::OutOfMemory()));
         emit loadFinished(false);
         LoadNextPending();
         return;
@@ -249,7 +253,7 @@ void CMainFrame::OnLoaded(LoadedFile file)
     sourcePath = file.path;
     sourceProfile = std::move(file.profile);
     sourceView->SetBitmap(std::move(file.bitmap));
-    viewState->SetPosition(QPoint(0, 0)); // a new image is seen from its top-left
+    viewState->SetPosition(QPoint(0, 0));         // a new image is seen from its top-left
     sourceView->SetWeightMap(std::move(weights)); // earlier painting belonged to the earlier image
     setWindowTitle(texts::WindowTitleFor(DisplayName(sourcePath.filename())));
     if (panel->ZoomFits())
@@ -272,7 +276,8 @@ void CMainFrame::EndOfQueue(bool stopped)
     const int saved = outcomes->Count(BatchOutcomes::State::Saved);
     const int failed = outcomes->Count(BatchOutcomes::State::Failed);
     if (stopped)
-        statusBar()->showMessage(outcomes->Files() > 1 ? texts::BatchStoppedText(saved, failed) : texts::StoppedText());
+        statusBar()->showMessage(outcomes->Files() > 1 ? texts::BatchStoppedText(saved, failed)
+                                                       : texts::StoppedText());
     else if (outcomes->Files() > 1)
         statusBar()->showMessage(texts::BatchSummaryText(saved, failed));
     batchActive = false;

@@ -5,10 +5,10 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
-#include <QGuiApplication>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -249,7 +249,8 @@ void CMainFrame::PlaceProgress()
     QRect bar = statusBar()->rect();
     if (QLayout* placed = statusBar()->layout())
         placed->activate(); // where the permanent widgets stand now, not before a show
-    for (const QWidget* permanent : {static_cast<QWidget*>(fileListLabel), static_cast<QWidget*>(batchListButton)})
+    for (const QWidget* permanent :
+         {static_cast<QWidget*>(fileListLabel), static_cast<QWidget*>(batchListButton)})
         if (!permanent->isHidden())
             bar.setRight(std::min(bar.right(), permanent->x() - 4));
     const int buttonWidth = std::min(stopButton->sizeHint().width(), bar.width() / 2);

@@ -13,8 +13,8 @@
 #include "app/batch_outcomes.h"
 #include "app/failure_texts.h"
 #include "app/file_dialogs.h"
-#include "app/save_name.h"
 #include "app/image_view.h"
+#include "app/save_name.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "imageio/atomic_file.h"
@@ -115,8 +115,8 @@ void CMainFrame::OnSaveWeights()
         return;
     std::filesystem::path proposal = sourcePath.parent_path() / sourcePath.stem();
     proposal += ToPath(texts::WeightsFileSuffix());
-    const QString chosen =
-        AskSaveFile(this, texts::SaveWeights(), ToQString(proposal), {texts::PngFilter(), texts::AllFilesFilter()});
+    const QString chosen = AskSaveFile(this, texts::SaveWeights(), ToQString(proposal),
+                                       {texts::PngFilter(), texts::AllFilesFilter()});
     if (!chosen.isEmpty())
         SaveWeights(ToPath(chosen));
 }
@@ -125,8 +125,7 @@ void CMainFrame::OnLoadWeights()
 {
     if (source.Empty())
         return;
-    const QString chosen =
-        AskOpenFile(this, texts::LoadWeights(), ToQString(sourcePath.parent_path()));
+    const QString chosen = AskOpenFile(this, texts::LoadWeights(), ToQString(sourcePath.parent_path()));
     if (!chosen.isEmpty())
         LoadWeights(ToPath(chosen));
 }

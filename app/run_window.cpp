@@ -12,7 +12,8 @@ int RunWindow(const QStringList& files, ReduceFunction reduce)
     frame.show();
     if (!files.isEmpty()) {
         // Once the window is up, as a drop onto it would come.
-        QMetaObject::invokeMethod(&frame, [&frame, files] { frame.OnDropFiles(files); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &frame, [&frame, files] { frame.OnDropFiles(files); }, Qt::QueuedConnection);
     }
     // exec() gives 0 when the last window was closed; the frame goes after it, joining its
     // last worker, before the application object.

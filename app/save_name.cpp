@@ -5,7 +5,8 @@
 
 namespace tessaline {
 
-std::filesystem::path SaveNameFor(const std::filesystem::path& source, int colours, const ProtectedFiles& taken)
+std::filesystem::path SaveNameFor(const std::filesystem::path& source, int colours,
+                                  const ProtectedFiles& taken)
 {
     const std::filesystem::path folder = source.parent_path();
     const std::filesystem::path stem = source.stem();

@@ -13,6 +13,7 @@ namespace tessaline {
 
 /// The proposal for the result of `source` with `colours` palette entries; `taken` holds the
 /// session's inputs. Gives up after a thousand names, returning the last one tried.
-std::filesystem::path SaveNameFor(const std::filesystem::path& source, int colours, const ProtectedFiles& taken);
+std::filesystem::path SaveNameFor(const std::filesystem::path& source, int colours,
+                                  const ProtectedFiles& taken);
 
 } // namespace tessaline

@@ -38,7 +38,8 @@ std::pair<int, int> FitScale(QSize image, QSize viewport, int maxZoom)
         return {std::clamp(zoom, 1, maxZoom), 1};
     }
     const auto divisor = [](int length, int room) { return (length + room - 1) / room; };
-    return {1, std::max(divisor(image.width(), viewport.width()), divisor(image.height(), viewport.height()))};
+    return {1,
+            std::max(divisor(image.width(), viewport.width()), divisor(image.height(), viewport.height()))};
 }
 
 void ViewState::SetPosition(QPoint p)

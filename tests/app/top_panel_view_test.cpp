@@ -102,8 +102,17 @@ private slots:
 
         auto* zoom = Control<QComboBox>(panel, "1035");
         // The magnifications first, as always; then the reductions and the fit, added after them.
-        const QStringList entries = {"x 1", "x 2", "x 4", "x 8", "x 12", "x 16", "x 32",
-                                     "x 1/2", "x 1/4", "x 1/8", QStringLiteral("全体表示")};
+        const QStringList entries = {"x 1",
+                                     "x 2",
+                                     "x 4",
+                                     "x 8",
+                                     "x 12",
+                                     "x 16",
+                                     "x 32",
+                                     "x 1/2",
+                                     "x 1/4",
+                                     "x 1/8",
+                                     QStringLiteral("全体表示")};
         QCOMPARE(zoom->count(), entries.size());
         for (int i = 0; i < entries.size(); ++i)
             QCOMPARE(zoom->itemText(i), entries[i]);

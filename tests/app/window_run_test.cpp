@@ -55,7 +55,8 @@ private slots:
         QTimer::singleShot(0, this, [] {
             for (QWidget* widget : QApplication::topLevelWidgets())
                 if (auto* frame = qobject_cast<CMainFrame*>(widget))
-                    connect(frame, &CMainFrame::reductionFinished, frame, &QWidget::close, Qt::QueuedConnection);
+                    connect(frame, &CMainFrame::reductionFinished, frame, &QWidget::close,
+                            Qt::QueuedConnection);
         });
         QCOMPARE(RunWindow({file}), 0);
     }

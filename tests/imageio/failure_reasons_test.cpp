@@ -32,7 +32,8 @@ TEST(FailureReasonsTest, EveryRowAndEveryLoaderRefusalHasItsReason)
     // Each row's own words give its reason, the longest words winning; other text is Other.
     std::set<FailureReason> reasons;
     for (const FailureReasonRow& row : FailureReasonRows()) {
-        EXPECT_EQ(ReasonOf(QString::fromLatin1(row.words) + QStringLiteral(": detail")), row.reason) << row.words;
+        EXPECT_EQ(ReasonOf(QString::fromLatin1(row.words) + QStringLiteral(": detail")), row.reason)
+            << row.words;
         reasons.insert(row.reason);
     }
     EXPECT_EQ(reasons.size(), static_cast<std::size_t>(FailureReason::Other));
@@ -48,8 +49,10 @@ TEST(FailureReasonsTest, EveryRowAndEveryLoaderRefusalHasItsReason)
     EXPECT_EQ(ReasonOfLoading(folder / "missing.png"), FailureReason::NoSuchFile);
     EXPECT_EQ(ReasonOfLoading(folder), FailureReason::IsAFolder);
     EXPECT_EQ(ReasonOfLoading(folder / "text.png"), FailureReason::NotAnImage);
-    EXPECT_EQ(ReasonOfLoading(TESSALINE_TEST_DATA_DIR "/hostile/huge_dimensions.png"), FailureReason::ImageTooLarge);
-    EXPECT_EQ(ReasonOfLoading(TESSALINE_TEST_DATA_DIR "/hostile/truncated_in_idat.png"), FailureReason::Damaged);
+    EXPECT_EQ(ReasonOfLoading(TESSALINE_TEST_DATA_DIR "/hostile/huge_dimensions.png"),
+              FailureReason::ImageTooLarge);
+    EXPECT_EQ(ReasonOfLoading(TESSALINE_TEST_DATA_DIR "/hostile/truncated_in_idat.png"),
+              FailureReason::Damaged);
 #if !defined(_WIN32)
     ASSERT_EQ(mkfifo((folder / "pipe.png").c_str(), 0600), 0);
     EXPECT_EQ(ReasonOfLoading(folder / "pipe.png"), FailureReason::NotARegularFile);
