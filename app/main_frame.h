@@ -88,12 +88,13 @@ public:
     /// The save dialog's proposal: a free name beside the source, never the source nor another
     /// file the session took in (SaveNameFor).
     std::filesystem::path ProposedSaveName() const;
-    /// Sets both views to the panel's zoom and returns them to the origin.
+    /// Sets both views to the panel's scale (a magnification, a reduction, or the fit that shows
+    /// the source whole) and returns them to the origin.
     void OnZoom();
     /// Offers a dialog for opening image files; the chosen files are taken as a drop.
     void OpenDialog();
-    /// Ends the running reduction early (it reports ReduceCancelled) and drops the queued files.
-    /// Does nothing between reductions.
+    /// Ends the running reduction early (it reports ReduceCancelled), or drops the file being
+    /// loaded, and drops the queued files. Does nothing while idle.
     void StopReduction();
 
     /// True from the start of a file's load or of a reduction until its completion steps have run.
@@ -137,7 +138,7 @@ signals:
     void resultShown();
     /// A file's load has ended; `ok` when it is on show (and its reduction started).
     void loadFinished(bool ok);
-    /// A reduction's completion steps have run, including loading the next queued file.
+    /// A reduction's completion steps have run, including starting the next queued file's load.
     void reductionFinished(int resultCode);
 
 protected:
