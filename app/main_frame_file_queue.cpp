@@ -93,10 +93,9 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
     }
 
     if (panel->AutoSaveChecked()) {
-        // A drop onto an idle window starts a new batch; only its own files are protected. A drop
+        // A drop outside a batch starts a new one; only its own files are protected. A drop
         // during one joins it.
-        const bool joins = busy || !pendingFiles.empty();
-        if (!joins) {
+        if (!batchActive) {
             droppedFiles = ProtectedFiles();
             outcomes->Clear();
             batchActive = true;
@@ -107,16 +106,17 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
         }
         for (std::filesystem::path& name : names) {
             droppedFiles.AddInput(name);
-            const int row = batchActive ? outcomes->Add(DisplayName(name)) : -1;
+            const int row = outcomes->Add(DisplayName(name));
             pendingFiles.push_back({std::move(name), -1, row});
         }
         batchListButton->setVisible(outcomes->Files() > 1);
-        if (busy)
+        if (busy) {
+            // Its turn comes when the file worked on now is done.
             PlaceProgress();
-        if (joins)
             statusBar()->showMessage(texts::AddedToBatchText(int(names.size())));
-        else
+        } else {
             LoadNextPending();
+        }
         return;
     }
 
