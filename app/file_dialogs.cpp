@@ -50,10 +50,12 @@ QStringList AskOpenFiles(QWidget* parent, const QString& title, const QString& f
     return Ask(dialog);
 }
 
-QString AskOpenFile(QWidget* parent, const QString& title, const QString& folder)
+QString AskOpenFile(QWidget* parent, const QString& title, const QString& folder, const QStringList& filters)
 {
     QFileDialog dialog(parent, title, folder);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    if (!filters.isEmpty())
+        dialog.setNameFilters(filters);
     return Ask(dialog).value(0);
 }
 

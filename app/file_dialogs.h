@@ -17,8 +17,8 @@ void UseApplicationLocaleForDates(QFileDialog& dialog);
 /// Asks for existing files to open (several at once); empty when cancelled.
 QStringList AskOpenFiles(QWidget* parent, const QString& title, const QString& folder,
                          const QStringList& filters);
-/// Asks for one existing file; empty when cancelled.
-QString AskOpenFile(QWidget* parent, const QString& title, const QString& folder);
+/// Asks for one existing file (of `filters`, when given); empty when cancelled.
+QString AskOpenFile(QWidget* parent, const QString& title, const QString& folder, const QStringList& filters = {});
 /// Asks for a file to write, proposing `proposal`, asking before an existing file is replaced;
 /// empty when cancelled.
 QString AskSaveFile(QWidget* parent, const QString& title, const QString& proposal,

@@ -1,10 +1,10 @@
 #include "app/palette_choice.h"
 
-#include <QFileDialog>
 #include <QPushButton>
 #include <QSignalBlocker>
 
 #include "app/compare_bar.h"
+#include "app/file_dialogs.h"
 #include "app/palette_strip.h"
 #include "app/ui_texts.h"
 #include "imageio/output_files.h"
@@ -91,8 +91,7 @@ void CPaletteChoice::OnLoadToggled(bool on)
         return;
     }
     const QString chosen =
-        QFileDialog::getOpenFileName(window, texts::LoadPalette(), ToQString(folder),
-                                     texts::PaletteFilter() + QStringLiteral(";;") + texts::AllFilesFilter());
+        AskOpenFile(window, texts::LoadPalette(), ToQString(folder), {texts::PaletteFilter(), texts::AllFilesFilter()});
     if (chosen.isEmpty()) {
         const QSignalBlocker quiet(bar->LoadPaletteButton());
         bar->LoadPaletteButton()->setChecked(HasGivenPalette());
@@ -107,8 +106,7 @@ void CPaletteChoice::OnSaveRequested()
         return;
     const std::filesystem::path suggested = folder / ToPath(texts::PaletteFileName());
     const QString chosen =
-        QFileDialog::getSaveFileName(window, texts::SavePalette(), ToQString(suggested),
-                                     texts::PngFilter() + QStringLiteral(";;") + texts::GimpPaletteFilter());
+        AskSaveFile(window, texts::SavePalette(), ToQString(suggested), {texts::PngFilter(), texts::GimpPaletteFilter()});
     if (!chosen.isEmpty())
         SavePalette(ToPath(chosen));
 }
