@@ -18,7 +18,8 @@ void UseApplicationLocaleForDates(QFileDialog& dialog);
 QStringList AskOpenFiles(QWidget* parent, const QString& title, const QString& folder,
                          const QStringList& filters);
 /// Asks for one existing file (of `filters`, when given); empty when cancelled.
-QString AskOpenFile(QWidget* parent, const QString& title, const QString& folder, const QStringList& filters = {});
+QString AskOpenFile(QWidget* parent, const QString& title, const QString& folder,
+                    const QStringList& filters = {});
 /// Asks for a file to write, proposing `proposal`, asking before an existing file is replaced;
 /// empty when cancelled.
 QString AskSaveFile(QWidget* parent, const QString& title, const QString& proposal,

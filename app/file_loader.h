@@ -21,8 +21,8 @@ struct LoadedFile
 {
     std::filesystem::path path;
     RgbaImage image;
-    QImage bitmap;   ///< ARGB32 of the image; null when the load failed
-    QString whyNot;  ///< the loader's own (English) reason when it failed
+    QImage bitmap;          ///< ARGB32 of the image; null when the load failed
+    QString whyNot;         ///< the loader's own (English) reason when it failed
     ProfileOutcome profile; ///< what became of an embedded colour profile
     bool Ok() const { return !bitmap.isNull(); }
 };

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include "app/batch_outcomes.h"
 #include "app/compare_bar.h"
 #include "app/difference_legend.h"
 #include "app/image_view.h"
@@ -16,7 +17,6 @@
 #include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
-#include "app/batch_outcomes.h"
 #include "app/view_state.h"
 #include "engine/reduce_stages.h"
 #include "imageio/bitmap_bridge.h"
@@ -107,7 +107,8 @@ void CMainFrame::AbandonReduction()
     SetReducing(false);
     const QString name = DisplayName(sourcePath.filename());
     ClearResult(texts::FailedHint(texts::OutOfMemory()));
-    NoteFailure(texts::ReduceFailedText(name, texts::OutOfMemory()), texts::ReduceFailedDetail(texts::OutOfMemory()));
+    NoteFailure(texts::ReduceFailedText(name, texts::OutOfMemory()),
+                texts::ReduceFailedDetail(texts::OutOfMemory()));
     LoadNextPending();
 }
 

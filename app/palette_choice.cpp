@@ -90,8 +90,8 @@ void CPaletteChoice::OnLoadToggled(bool on)
         DropPalette();
         return;
     }
-    const QString chosen =
-        AskOpenFile(window, texts::LoadPalette(), ToQString(folder), {texts::PaletteFilter(), texts::AllFilesFilter()});
+    const QString chosen = AskOpenFile(window, texts::LoadPalette(), ToQString(folder),
+                                       {texts::PaletteFilter(), texts::AllFilesFilter()});
     if (chosen.isEmpty()) {
         const QSignalBlocker quiet(bar->LoadPaletteButton());
         bar->LoadPaletteButton()->setChecked(HasGivenPalette());
@@ -105,8 +105,8 @@ void CPaletteChoice::OnSaveRequested()
     if (bar->Strip()->EntryCount() == 0)
         return;
     const std::filesystem::path suggested = folder / ToPath(texts::PaletteFileName());
-    const QString chosen =
-        AskSaveFile(window, texts::SavePalette(), ToQString(suggested), {texts::PngFilter(), texts::GimpPaletteFilter()});
+    const QString chosen = AskSaveFile(window, texts::SavePalette(), ToQString(suggested),
+                                       {texts::PngFilter(), texts::GimpPaletteFilter()});
     if (!chosen.isEmpty())
         SavePalette(ToPath(chosen));
 }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QColorSpace>
 #include <QComboBox>
 #include <QDir>
@@ -21,7 +21,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableView>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,6 +28,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -44,8 +44,8 @@
 #include "app/command_line.h"
 #include "app/compare_bar.h"
 #include "app/image_view.h"
-#include "app/palette_strip.h"
 #include "app/main_frame.h"
+#include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "engine/reduce_pipeline.h"
 
@@ -430,7 +430,8 @@ private slots:
             }
         });
         QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
-        QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("good-%1.png").arg(frame.Result().paletteSize));
+        QCOMPARE(QFileInfo(proposed).fileName(),
+                 QStringLiteral("good-%1.png").arg(frame.Result().paletteSize));
     }
 
     void HostileDropsAreSkippedWithoutCostingMemory()
@@ -542,7 +543,8 @@ private slots:
             QMetaObject::invokeMethod(dialog, "accept"); // a protected slot: reach it as the buttons do
         });
         QTest::mouseClick(Control<QPushButton>(frame, "1012"), Qt::LeftButton);
-        QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("dog-%1.png").arg(frame.Result().paletteSize));
+        QCOMPARE(QFileInfo(proposed).fileName(),
+                 QStringLiteral("dog-%1.png").arg(frame.Result().paletteSize));
         QCOMPARE(filters, (QStringList{QStringLiteral("PNGファイル (*.png)"), QStringLiteral("すべてのファイル (*.*)")}));
         QCOMPARE(suffix, QStringLiteral("png"));
         const QImage saved(folder.filePath("chosen.png"));
@@ -672,9 +674,11 @@ private slots:
         QCOMPARE(outcomes->StateOf(0), State::Saved);
         QCOMPARE(rows[0], good + QStringLiteral("\t保存\t") + output + QStringLiteral("/good.png"));
         QCOMPARE(rows[1], broken + QStringLiteral("\t失敗\t読み込めません (画像として読めません)"));
-        QCOMPARE(rows[2], folder.filePath("missing.png") + QStringLiteral("\t失敗\t読み込めません (ファイルがありません)"));
+        QCOMPARE(rows[2], folder.filePath("missing.png") +
+                              QStringLiteral("\t失敗\t読み込めません (ファイルがありません)"));
         // The reason the command-line tool gives ("image too large"), in the window's words.
-        QCOMPARE(rows[3], huge + QStringLiteral("\t失敗\t読み込めません (画像が大きすぎます : 50000 x 50000)"));
+        QCOMPARE(rows[3],
+                 huge + QStringLiteral("\t失敗\t読み込めません (画像が大きすぎます : 50000 x 50000)"));
         QCOMPARE(outcomes->StateOf(4), State::Saved);
         QCOMPARE(frame.statusBar()->currentMessage(),
                  QStringLiteral("一括処理終了 : 2 件保存、3 件失敗 (理由は「一括処理の結果」で)"));
@@ -757,7 +761,9 @@ private slots:
         Drop(frame, {Write("big.png", TestCard(600, 500))});
         QVERIFY(WaitIdle(frame));
         QComboBox* zoom = Control<QComboBox>(frame, "1035");
-        const auto bothShow = [&] { return ShowsItsBitmap(frame.SourceView()) && ShowsItsBitmap(frame.ResultView()); };
+        const auto bothShow = [&] {
+            return ShowsItsBitmap(frame.SourceView()) && ShowsItsBitmap(frame.ResultView());
+        };
         QTRY_VERIFY_WITH_TIMEOUT(bothShow(), WaitMs);
         // x 32, back to x 1 at the top-left, then one scroll step: every time the whole picture.
         for (const int index : {6, 0, 2}) {
@@ -773,7 +779,8 @@ private slots:
         QCOMPARE(frame.ResultView()->horizontalScrollBar()->maximum(), 0);
         zoom->setCurrentIndex(zoom->findText(QStringLiteral("全体表示")));
         const QSize room = frame.SourceView()->viewport()->size();
-        QVERIFY(600 / frame.SourceView()->Shrink() <= room.width() && 500 / frame.SourceView()->Shrink() <= room.height());
+        QVERIFY(600 / frame.SourceView()->Shrink() <= room.width() &&
+                500 / frame.SourceView()->Shrink() <= room.height());
         QCOMPARE(frame.ResultView()->Shrink(), frame.SourceView()->Shrink());
     }
 
@@ -858,7 +865,8 @@ private slots:
                  QStringLiteral("減色できません : fine.png (誤差が許容範囲を超えました)"));
         // The earlier result was of other settings: the view is empty and says why.
         QVERIFY(frame.ResultView()->Bitmap().isNull());
-        QCOMPARE(frame.ResultView()->Hint(), QStringLiteral("減色できませんでした (誤差が許容範囲を超えました)"));
+        QCOMPARE(frame.ResultView()->Hint(),
+                 QStringLiteral("減色できませんでした (誤差が許容範囲を超えました)"));
         QVERIFY(frame.Result().pixels.empty());
         QVERIFY(!QDir(folder.filePath("OUTPUT")).exists());
         QVERIFY(frame.ProgressBar()->isHidden());
