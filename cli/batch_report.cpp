@@ -16,7 +16,7 @@ namespace {
 // The columns, in the order both forms write them.
 constexpr const char* Columns[] = {"input", "output", "status", "width", "height", "palette_size", "colours_used",
                                    "transparent_entries", "input_bytes", "output_bytes", "psnr", "max_error", "ms",
-                                   "profile"};
+                                   "profile", "trials", "curve"};
 
 std::string JsonString(const QString& text)
 {
@@ -72,6 +72,25 @@ std::string Decibels(const std::optional<double>& value, bool csv)
     return text;
 }
 
+std::string Curve(const std::optional<std::vector<ReportCurvePoint>>& curve, bool csv)
+{
+    if (!curve)
+        return csv ? "" : "null";
+    std::string out = csv ? "" : "[";
+    for (const ReportCurvePoint& point : *curve) {
+        if (out.size() > (csv ? 0u : 1u))
+            out += csv ? " " : ", ";
+        const std::string psnr = Decibels(point.psnr, csv);
+        if (csv)
+            out += std::to_string(point.colours) + ':' + std::to_string(point.bytes) + ':' + psnr + ':' +
+                   std::to_string(point.maxError);
+        else
+            out += "{\"colours\": " + std::to_string(point.colours) + ", \"bytes\": " + std::to_string(point.bytes) +
+                   ", \"psnr\": " + psnr + ", \"max_error\": " + std::to_string(point.maxError) + "}";
+    }
+    return csv ? out : out + "]";
+}
+
 } // namespace
 
 bool BatchReport::Open(const QString& path, QString& whyNot, const QString& paletteField)
@@ -121,6 +140,8 @@ bool BatchReport::Write(const ReportRecord& record)
         Number(record.maxError, csv),
         Number(record.ms, csv),
         record.profile ? (csv ? CsvString(*record.profile) : JsonString(*record.profile)) : (csv ? "" : "null"),
+        Number(record.trials, csv),
+        Curve(record.curve, csv),
     };
     std::string line = csv ? "" : "{";
     for (std::size_t i = 0; i < std::size(fields); ++i) {

@@ -9,8 +9,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 namespace tessaline {
+
+/// One point of a colour curve: a full reduction at `colours` and its figures.
+struct ReportCurvePoint
+{
+    std::uint32_t colours = 0;
+    std::uint64_t bytes = 0;
+    double psnr = 0.0; ///< infinity when exact
+    int maxError = 0;
+};
 
 /// One input's record. The figures are empty when the input failed before they existed.
 struct ReportRecord
@@ -30,6 +40,11 @@ struct ReportRecord
     std::optional<std::uint64_t> ms;      ///< the whole input: read, reduced, measured and written
     /// The description of the colour profile the pixels were converted from; empty when none was.
     std::optional<QString> profile;
+    /// Reductions a target or a curve ran for the input (full ones and quick probes); empty without.
+    std::optional<int> trials;
+    /// --curve: JSON an array of {colours, bytes, psnr, max_error}, CSV "colours:bytes:psnr:max_error"
+    /// items separated by spaces; empty without.
+    std::optional<std::vector<ReportCurvePoint>> curve;
 };
 
 class BatchReport

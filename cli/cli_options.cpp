@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 
 #include <optional>
 #include <vector>
@@ -55,6 +56,24 @@ const std::vector<OptionInfo>& Options()
             {{"save-palette"}, "FILE",
              "Write the palette used to FILE: a GIMP palette for .gpl, otherwise a palette PNG swatch "
              "(--palette reads both back).",
+             ""},
+            {{"min-psnr"}, "DB",
+             "Choose the fewest colours (up to --colours) whose result reaches DB of PSNR; write the most "
+             "colours' result when none does.",
+             ""},
+            {{"max-error"}, "N",
+             "Choose the fewest colours whose largest error is at most N (0 to 255); with --min-psnr, both.", ""},
+            {{"max-bytes"}, "SIZE",
+             "Choose the most colours (up to --colours) whose file fits in SIZE bytes (120k, 1.5M: k = 1024); "
+             "write 2 colours' result when none does.",
+             ""},
+            {{"strict"}, "", "A target that no count meets fails the file (exit 1; the result is still written).",
+             ""},
+            {{"only-if-smaller"}, "",
+             "Write nothing when the result would be larger than the input file (status 'larger').", ""},
+            {{"curve"}, "LIST",
+             "Print, and carry in --report, bytes, PSNR and largest error at each count of LIST (default "
+             "2,4,8,16,24,32,48,64,96,128,192,256; a LIST is optional).",
              ""},
             {{"report"}, "FILE",
              "Write one record per input to FILE as it finishes: JSON Lines for .jsonl, CSV for .csv.", ""},
@@ -115,6 +134,24 @@ QString HelpText()
     return text;
 }
 
+// --curve takes its list only when one follows: "--curve" alone stands for the default counts.
+QStringList WithCurveValue(const QStringList& arguments)
+{
+    static const QRegularExpression list(QStringLiteral("^[0-9]+(,[0-9]+)*$"));
+    QStringList out;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (i > 0 && arguments[i] == "--")
+            return out + arguments.mid(i);
+        if (i > 0 && arguments[i] == "--curve") {
+            const bool listFollows = i + 1 < arguments.size() && list.match(arguments[i + 1]).hasMatch();
+            out << "--curve=" + (listFollows ? arguments[++i] : QString());
+            continue;
+        }
+        out << arguments[i];
+    }
+    return out;
+}
+
 CliParseResult Usage(const QString& message)
 {
     CliParseResult result;
@@ -125,7 +162,7 @@ CliParseResult Usage(const QString& message)
 
 // Sets `row` in `options` from one occurrence of its flag; an error message when the value does
 // not fit the row.
-std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliOptions& options)
+std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliOptions& options, bool& autoColours)
 {
     const QString flag = QString::fromUtf8(row.cliFlag);
     switch (row.cliForm) {
@@ -165,6 +202,11 @@ std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliO
             options.settings[row.key] = static_cast<int>(index);
             break;
         }
+        if (row.key == Setting::Colours && text.trimmed() == "auto") {
+            options.settings[row.key] = row.high; // the target chooses; the whole range is open to it
+            autoColours = true;
+            break;
+        }
         bool ok = false;
         const int value = text.trimmed().toInt(&ok, 10);
         if (!ok || value < row.low || value > row.high)
@@ -181,6 +223,21 @@ std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliO
 
 } // namespace
 
+std::optional<std::uint64_t> ParseByteSize(const QString& text)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]+(\\.[0-9]+)?)([kKmM]?)$"));
+    const QRegularExpressionMatch match = form.match(text.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString unit = match.captured(3).toLower();
+    const double scale = unit == "k" ? 1024.0 : unit == "m" ? 1048576.0 : 1.0;
+    const double bytes = match.captured(1).toDouble() * scale;
+    // A whole number of bytes, below what a file of any image could come to.
+    if (!(bytes >= 1.0 && bytes < 1e18))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(bytes);
+}
+
 CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
 {
     QCommandLineParser parser;
@@ -192,7 +249,7 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
     }
     parser.addPositionalArgument("FILE", "Images to reduce.", "FILE...");
 
-    if (!parser.parse(arguments))
+    if (!parser.parse(WithCurveValue(arguments)))
         return Usage(parser.errorText());
 
     CliParseResult result;
@@ -210,6 +267,7 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
     CliOptions& options = result.options;
     // In command-line order, so that a later flag overrides an earlier one (or a group of them).
     QHash<QString, qsizetype> occurrences;
+    bool autoColours = false;
     for (const QString& name : parser.optionNames()) {
         const OptionInfo* option = FindOption(name);
         if (option == nullptr || (option->row == nullptr && name != "preset"))
@@ -225,7 +283,7 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
             ApplyPreset(*preset, options.settings);
             continue;
         }
-        if (const auto error = ApplyRow(*option->row, text, options))
+        if (const auto error = ApplyRow(*option->row, text, options, autoColours))
             return Usage(*error);
     }
     options.quiet = parser.isSet("quiet");
@@ -259,6 +317,46 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
         const QString suffix = QFileInfo(options.reportPath).suffix().toLower();
         if (suffix != "jsonl" && suffix != "csv")
             return Usage(QString("--report wants a file ending in .jsonl or .csv, not '%1'").arg(options.reportPath));
+    }
+    if (parser.isSet("min-psnr")) {
+        bool ok = false;
+        const double decibels = parser.value("min-psnr").trimmed().toDouble(&ok);
+        if (!ok || !(decibels > 0.0 && decibels <= 1000.0))
+            return Usage(QString("--min-psnr wants decibels above 0, not '%1'").arg(parser.value("min-psnr")));
+        options.minPsnr = decibels;
+    }
+    if (parser.isSet("max-error")) {
+        bool ok = false;
+        const int levels = parser.value("max-error").trimmed().toInt(&ok, 10);
+        if (!ok || levels < 0 || levels > 255)
+            return Usage(QString("--max-error wants a whole number from 0 to 255, not '%1'").arg(parser.value("max-error")));
+        options.maxError = levels;
+    }
+    if (parser.isSet("max-bytes")) {
+        options.maxBytes = ParseByteSize(parser.value("max-bytes"));
+        if (!options.maxBytes)
+            return Usage(QString("--max-bytes wants a size such as 50000, 120k or 1.5M, not '%1'")
+                             .arg(parser.value("max-bytes")));
+    }
+    if (autoColours && !options.minPsnr && !options.maxError && !options.maxBytes)
+        return Usage("--colours auto needs a target: --min-psnr, --max-error or --max-bytes");
+    if ((options.minPsnr || options.maxError) && options.maxBytes)
+        return Usage("--max-bytes cannot be combined with --min-psnr or --max-error: one seeks the fewest colours, "
+                     "the other the most");
+    options.strict = parser.isSet("strict");
+    options.onlyIfSmaller = parser.isSet("only-if-smaller");
+    if (parser.isSet("curve")) {
+        options.curve = true;
+        const QString list = parser.value("curve").trimmed();
+        if (!list.isEmpty()) {
+            for (const QString& item : list.split(',')) {
+                bool ok = false;
+                const int colours = item.trimmed().toInt(&ok, 10);
+                if (!ok || colours < 2 || colours > 256)
+                    return Usage(QString("--curve wants counts from 2 to 256 separated by commas, not '%1'").arg(list));
+                options.curveCounts.push_back(static_cast<std::uint32_t>(colours));
+            }
+        }
     }
     options.inputs = parser.positionalArguments();
 

@@ -8,6 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 #include "settings/palette_request.h"
 #include "settings/setting_table.h"
 
@@ -41,6 +45,15 @@ struct CliOptions
     bool skipExisting = false;   ///< --skip-existing: leave results newer than their input
     QString reportPath;          ///< --report: one record per input, JSON Lines or CSV by extension
     QStringList inputs;          ///< the files (and with -r folders) to reduce, in command-line order
+
+    // The colour count from a target instead of --colours, which then bounds it from above.
+    std::optional<double> minPsnr;          ///< --min-psnr DB: the fewest colours reaching DB
+    std::optional<int> maxError;            ///< --max-error N: the fewest colours whose largest error is N or less
+    std::optional<std::uint64_t> maxBytes;  ///< --max-bytes SIZE: the most colours whose file fits
+    bool strict = false;                    ///< --strict: a missed target fails the file (it is still written)
+    bool onlyIfSmaller = false;             ///< --only-if-smaller: write nothing when the result is larger than the input
+    bool curve = false;                     ///< --curve [LIST]
+    std::vector<std::uint32_t> curveCounts; ///< the LIST; empty for the default counts
 };
 
 /// The most files -j runs at once: beyond this the threads only wait for memory and each other.
@@ -68,6 +81,10 @@ struct CliParseResult
 /// The program name used in messages and the help text.
 inline constexpr const char* CliProgramName = "tessaline-cli";
 
+/// A size as --max-bytes takes it: bytes, or with k or M (1024 or 1048576 bytes, decimals allowed:
+/// "120k", "1.5M"). Nothing for anything else, zero included.
+std::optional<std::uint64_t> ParseByteSize(const QString& text);
+
 /// Parses `arguments` (arguments[0] is the program). The setting flags and their help come from
 /// the setting table; flags and --preset are applied in command-line order, so a later one wins.
 /// Names after "--" are files even when they start with '-'; "-" alone is standard input (and
@@ -75,7 +92,8 @@ inline constexpr const char* CliProgramName = "tessaline-cli";
 /// no input, -o with more than one input or with -r, -o together with --output-dir, standard input
 /// twice or without -o, -o with a folder to walk, a report that is neither .jsonl nor .csv, --ie6 with a
 /// different --opacity, and --weights together with --no-contrast-map (the panel disables user
-/// weights without the contrast map, so the window could never run that job), a --keep that is not
+/// weights without the contrast map, so the window could never run that job), --colours auto without a
+/// target, a quality target together with --max-bytes, a --keep that is not
 /// #RRGGBB or #RRGGBBAA, --palette with --keep or --keep-from (a given palette has nothing to keep
 /// around), --shared-palette with standard input (read once, it cannot be read for the palette
 /// and again for its result), and --save-palette where several results could each have their own

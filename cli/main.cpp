@@ -40,6 +40,7 @@
 #include "cli/bitmap_plugin_loader.h"
 #include "cli/batch_report.h"
 #include "cli/cli_options.h"
+#include "cli/colour_target_text.h"
 #include "cli/interrupt_watch.h"
 #include "cli/palette_run.h"
 #include "engine/colour_model.h"
@@ -467,18 +468,22 @@ private:
         }
         record.ms = static_cast<std::uint64_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-        const bool ok = record.status == "ok" || record.status == "skipped";
+        // A missed target still wrote its result; only --strict makes that a failure.
+        const bool missed = record.status == "missed";
+        const bool ok = record.status == "ok" || record.status == "skipped" || record.status == "larger" ||
+                        (missed && !options.strict);
 
         std::lock_guard<std::mutex> hold(outputLock);
-        if (!ok) {
-            ++failures;
-            Fail(input.name, record.status);
-        } else if (!lines.summary.empty()) {
+        if (!lines.summary.empty()) {
             line.Clear();
             tally.Clear();
             std::FILE* out = lines.summaryToStderr ? stderr : stdout;
             std::fputs(lines.summary.c_str(), out);
             std::fflush(out);
+        }
+        if (!ok) {
+            ++failures;
+            Fail(input.name, missed ? QString("target missed (the result was written)") : record.status);
         }
         tally.Begin(++finished, static_cast<int>(inputs.size()), input.name, StageFinished);
         if (report.IsOpen() && !report.Write(record) && !reportFailed) {
@@ -627,6 +632,9 @@ private:
         std::optional<ResultFigures> figures;
         std::vector<std::uint8_t> encoded;
         std::uint32_t measureMs = 0;
+        std::optional<ColourSearchOutcome> search;
+        std::vector<CurvePoint> curve;
+        int reductions = 0;
         {
             ReduceThread thread(&progress);
             // The summary's size is the written file's: the file is written from these bytes.
@@ -636,6 +644,9 @@ private:
                 throw Failure{"the weights image does not match the image's size"};
             palette.Fill(thread.job);
             thread.maxThreads = threadsPerFile;
+            if (const ColourTarget target = TargetOf(options); target.Any())
+                thread.target = target;
+            thread.curveCounts = CurveCountsOf(options);
             line.Show(StageJobStarted);
             if (thread.Start() != 0)
                 throw Failure{"cannot start the reduction"};
@@ -643,6 +654,9 @@ private:
             figures = thread.figures;
             encoded = std::move(thread.encoded);
             measureMs = thread.measureMs;
+            search = thread.search;
+            curve = std::move(thread.curve);
+            reductions = thread.reductions;
         }
         if (!progress.finished)
             throw Failure{"the reduction did not finish"};
@@ -659,7 +673,25 @@ private:
             record.psnr = figures->psnr;
             record.maxError = figures->maxError;
         }
+        if (search || !curve.empty())
+            record.trials = reductions;
+        if (!curve.empty())
+            record.curve = CurveRecord(curve);
         source.Release(); // its memory is not needed while the file is written
+        const std::string name = qUtf8Printable(DisplayName(input.name));
+        const std::string curveTable = curve.empty() || options.quiet ? std::string() : CurveTable(name, curve);
+        // Never bigger than the original: nothing is written, and that is not a failure.
+        if (options.onlyIfSmaller && record.inputBytes && !encoded.empty() && encoded.size() > *record.inputBytes) {
+            record.status = "larger";
+            record.output.clear();
+            if (!options.quiet)
+                lines.summary += name + ": not written, the result (" + std::to_string(encoded.size()) +
+                                 " bytes) is larger than the input (" + std::to_string(*record.inputBytes) +
+                                 " bytes)\n" + curveTable;
+            if (!toStandardOutput)
+                ReleaseClaim(destination);
+            return;
+        }
 
         // From here to its record the result is written under the gate, so that an interrupt
         // waits for a file it would otherwise leave half written or unrecorded.
@@ -694,15 +726,16 @@ private:
                 throw Failure{"palette: " + whyNot};
         }
         const Clock::duration writeTime = Clock::now() - writeStart;
-        record.status = "ok";
+        record.status = search && !search->met ? "missed" : "ok";
 
         if (options.timings)
             lines.summary += Timings(input.name, loadTime, progress, measureMs, writeTime);
         if (!options.quiet)
             lines.summary += std::string(qUtf8Printable(DisplayName(input.name))) + " -> " +
                              qUtf8Printable(record.output) + " (" +
-                             SummaryFigures(result, figures, progress.elapsedMs) + ")" +
-                             ConversionNote(profile) + "\n";
+                             SummaryFigures(result, figures, progress.elapsedMs) +
+                             (search ? SearchSummary(TargetOf(options), *search) : std::string()) + ")" +
+                             ConversionNote(profile) + "\n" + curveTable;
     }
 
     const CliOptions& options;

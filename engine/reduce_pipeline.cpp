@@ -13,6 +13,7 @@
 #include "engine/median_cut.h"
 #include "engine/output_image.h"
 #include "engine/palette_order.h"
+#include "engine/prepared_reduction.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_stages.h"
 #include "engine/refinement_loop.h"
@@ -33,7 +34,7 @@ void Report(const ReduceSettings& settings, ReduceStage stage)
 
 } // namespace
 
-int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImage& output)
+int PrepareReduction(const ReduceSettings& settings, RgbaImage& input, PreparedReduction& prepared)
 {
     // An image without pixels has no palette to choose; answer as for an unacceptable palette, which
     // leaves the output untouched, rather than hand the stages something they cannot size.
@@ -65,6 +66,24 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
     maps.contrast.reset();
     if (cancelled())
         return ReduceCancelled;
+    prepared.histogram = std::move(histogram);
+    prepared.dither = std::move(maps.dither);
+    prepared.width = input.width;
+    prepared.height = input.height;
+    return ReduceOk;
+}
+
+int FinishReduction(const ReduceSettings& settings, PreparedReduction& prepared, const RgbaImage& input,
+                    IndexedImage& output)
+{
+    if (prepared.width != input.width || prepared.height != input.height || input.rows.size() < input.height ||
+        input.width == 0 || input.height == 0)
+        return ReduceQualityTooLow;
+    const auto cancelled = [&settings] { return CancelRequested(settings.cancel); };
+    // Taken over, so that every exit frees them as the whole pipeline would.
+    Histogram histogram = std::move(prepared.histogram);
+    ContrastMaps maps;
+    maps.dither = std::move(prepared.dither);
     Report(settings, StageMedianCut);
 
     double error = -1.0;
@@ -127,6 +146,14 @@ int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImag
     Report(settings, StageRelease);
     commit.Commit();
     return ReduceOk;
+}
+
+int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImage& output)
+{
+    PreparedReduction prepared;
+    if (const int code = PrepareReduction(settings, input, prepared); code != ReduceOk)
+        return code;
+    return FinishReduction(settings, prepared, input, output);
 }
 
 } // namespace tessaline

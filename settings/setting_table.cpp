@@ -45,7 +45,8 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
                // Beyond 256 the palette tables would overflow; below 2 there is nothing to choose.
                job.maxColours = static_cast<std::uint32_t>(std::clamp(v[Setting::Colours], 2, 256));
            },
-           "colours", "N", "Palette entries, {range}."),
+           "colours", "N",
+           "Palette entries, {range}; with a target, the most the search may choose (\"auto\": 256)."),
     Slider(Setting::Opacity, "opacity", 1, 256, 256, "不透明度閾値", "%3d", nullptr,
            [](const SettingValues& v, ReduceSettings& job) {
                job.minOpacity = static_cast<float>(EffectiveOpacity(v)) * (1.0f / 256.0f);

@@ -1,5 +1,6 @@
 #include "worker/reduce_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -47,7 +48,7 @@ void ReduceThread::Run()
             input = &working;
         }
         start = TimerMs(); // the copy is not the reduction's time
-        code = reduce(job, *input, *result);
+        code = target || !curveCounts.empty() ? Search(*input) : reduce(job, *input, *result);
     } catch (...) {
         // A stage ran out of memory. Anything else escaping the worker would end the process;
         // out of memory is the only failure the window knows, and it must hear back in any case.
@@ -58,12 +59,39 @@ void ReduceThread::Run()
     if (threw || code == ReduceCancelled)
         result->Release(); // a stand-in reduction may not have emptied it
     job.userWeights.reset();
-    if (code == ReduceOk && !threw)
+    if (code == ReduceOk && !threw && !figures)
         Measure();
     if (ui)
         ui->ReportFinished(elapsedMs, code);
     std::lock_guard<std::recursive_mutex> hold(lock);
     stopEvent.Set();
+}
+
+int ReduceThread::Search(RgbaImage& input)
+{
+    ColourTrials trials(job, *source, input, encode, MaxThreads());
+    if (const int code = trials.Prepare(); code != ReduceOk)
+        return code;
+    std::uint32_t chosen = std::clamp<std::uint32_t>(job.maxColours, 2, 256);
+    if (target) {
+        search = SearchColours(trials, *target, 2, chosen);
+        if (search->code != ReduceOk)
+            return search->code;
+        chosen = search->chosen;
+    }
+    if (!curveCounts.empty())
+        if (const int code = MeasureCurve(trials, curveCounts, curve, chosen); code != ReduceOk)
+            return code;
+    // A plain run with a curve: the result at the job's own count, from the same preparation.
+    if (!target)
+        if (const int code = trials.Run(std::vector<std::uint32_t>{chosen}, false); code != ReduceOk)
+            return code;
+    reductions = static_cast<int>(trials.FullTrials().size() + trials.Probes().size());
+    ResultFigures chosenFigures;
+    if (!trials.Take(chosen, *result, encoded, chosenFigures))
+        return ReduceOutOfMemory;
+    figures = chosenFigures;
+    return ReduceOk;
 }
 
 void ReduceThread::Measure()

@@ -13,6 +13,7 @@
 #include "engine/reduce_pipeline.h"
 #include "engine/reduce_settings.h"
 #include "engine/result_figures.h"
+#include "worker/colour_search.h"
 #include "worker/thread.h"
 
 namespace tessaline {
@@ -62,6 +63,16 @@ public:
     /// Reductions side by side each take a share of the processors instead of all of them.
     int maxThreads = 0;
 
+    /// With a target, Run chooses the colour count (SearchColours over 2 to job.maxColours) and
+    /// gives the result at that count, exactly as a plain reduction at it; with curve counts, it
+    /// also measures the full results at those counts. Either way `figures` and `encoded` are
+    /// those of the result given, and `search` and `curve` say how it was found.
+    std::optional<ColourTarget> target;
+    std::vector<std::uint32_t> curveCounts;
+    std::optional<ColourSearchOutcome> search; ///< written by Run when there was a target
+    std::vector<CurvePoint> curve;             ///< written by Run when there were curve counts
+    int reductions = 0;                        ///< full reductions and probes a search or curve ran
+
 protected:
     /// Runs the reduction on a copy of `source` when the job's alpha raise would change it (so
     /// `source` keeps the pixels as loaded and a second run of the same job gives the same result),
@@ -73,6 +84,7 @@ protected:
 
 private:
     void Measure();
+    int Search(RgbaImage& input);
 
     ReduceFunction reduce;
     CancelFlag cancelRequested{false}; ///< job.cancel points here

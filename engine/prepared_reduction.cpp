@@ -1,0 +1,23 @@
+#include "engine/prepared_reduction.h"
+
+#include <algorithm>
+
+namespace tessaline {
+
+PreparedReduction PreparedReduction::Copy() const
+{
+    PreparedReduction copy;
+    copy.histogram = CreateHistogram(histogram.size);
+    std::copy_n(histogram.items.get(), histogram.size, copy.histogram.items.get());
+    copy.histogram.totalPerceptualWeight = histogram.totalPerceptualWeight;
+    copy.width = width;
+    copy.height = height;
+    if (dither) {
+        const std::size_t count = std::size_t{width} * height;
+        copy.dither = AllocateFloatMap(count);
+        std::copy_n(dither.get(), count, copy.dither.get());
+    }
+    return copy;
+}
+
+} // namespace tessaline
