@@ -31,6 +31,9 @@ CCompareBar::CCompareBar(QWidget* parent) : QWidget(parent)
     differenceButton = NewButton(texts::Difference(), QStringLiteral("differenceButton"), this);
     differenceButton->setCheckable(true);
     differenceButton->setToolTip(texts::DifferenceTip());
+    curveButton = NewButton(texts::ColourCurve(), QStringLiteral("curveButton"), this);
+    curveButton->setCheckable(true);
+    curveButton->setToolTip(texts::ColourCurveTip());
     strip = new CPaletteStrip(this);
     strip->setObjectName(QStringLiteral("paletteStrip"));
     loadPaletteButton = NewButton(texts::LoadPalette(), QStringLiteral("loadPaletteButton"), this);
@@ -42,6 +45,7 @@ CCompareBar::CCompareBar(QWidget* parent) : QWidget(parent)
     auto* loadWeights = NewButton(texts::LoadWeights(), QStringLiteral("loadWeightsButton"), this);
     layout->addWidget(sourceButton);
     layout->addWidget(differenceButton);
+    layout->addWidget(curveButton);
     layout->addWidget(strip, 1);
     layout->addWidget(loadPaletteButton);
     layout->addWidget(savePalette);

@@ -26,6 +26,8 @@ public:
     CPaletteStrip* Strip() const { return strip; }
     /// Checkable: checked while a loaded palette is the given palette ("パレット読込").
     QPushButton* LoadPaletteButton() const { return loadPaletteButton; }
+    /// Checkable: while checked the colour curve ("色数カーブ") is shown.
+    QPushButton* CurveButton() const { return curveButton; }
 
 signals:
     void sourceToggled(bool shown);
@@ -39,6 +41,7 @@ signals:
 private:
     QPushButton* sourceButton = nullptr;
     QPushButton* differenceButton = nullptr;
+    QPushButton* curveButton = nullptr;
     CPaletteStrip* strip = nullptr;
     QPushButton* loadPaletteButton = nullptr;
 };

@@ -10,6 +10,7 @@
 #include <QStatusBar>
 
 #include "app/batch_outcomes.h"
+#include "app/colour_curve_view.h"
 #include "app/compare_bar.h"
 #include "app/difference_legend.h"
 #include "app/image_view.h"
@@ -82,6 +83,7 @@ int CMainFrame::StartReduction()
 
     const SettingValues values = panel->Values();
     const QImage& weights = sourceView->WeightMap();
+    curveView->Follow(source, values, weights, loadCount);
 
     // The previous worker has reported and returned (its completion is what enabled the
     // window), so this join is immediate.

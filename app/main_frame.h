@@ -39,6 +39,7 @@ namespace tessaline {
 
 class BatchOutcomes;
 class CBatchListDialog;
+class CColourCurveView;
 class CCompareBar;
 class CPaletteChoice;
 class CDifferenceLegend;
@@ -120,6 +121,7 @@ public:
     CCompareBar* CompareBar() const { return compareBar; }
     CPaletteChoice* PaletteChoice() const { return paletteChoice; }
     CDifferenceLegend* DifferenceLegend() const { return differenceLegend; }
+    CColourCurveView* CurveView() const { return curveView; }
     /// The figures of the result on show, as the status bar gives them; empty without a result.
     const std::optional<ResultFigures>& Figures() const { return figures; }
     /// The result encoded as the PNG file every save writes; empty when it could not be encoded.
@@ -231,6 +233,8 @@ private:
     CCompareBar* compareBar = nullptr;
     CPaletteChoice* paletteChoice = nullptr;
     CDifferenceLegend* differenceLegend = nullptr;
+    CColourCurveView* curveView = nullptr; ///< in a dock below the views, shown from the compare bar
+    std::uint64_t loadCount = 0;           ///< tells the curve a new image from the same one
     std::optional<ResultFigures> figures;
     QString resultSummary; ///< the status bar's time and figures of the result on show
     std::vector<std::uint8_t> resultPng;

@@ -251,6 +251,7 @@ void CMainFrame::OnLoaded(LoadedFile file)
     weights.fill(Qt::transparent);
     source = std::move(file.image);
     sourcePath = file.path;
+    ++loadCount;
     sourceProfile = std::move(file.profile);
     sourceView->SetBitmap(std::move(file.bitmap));
     viewState->SetPosition(QPoint(0, 0));         // a new image is seen from its top-left

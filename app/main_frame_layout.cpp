@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QDockWidget>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/batch_outcomes.h"
+#include "app/colour_curve_view.h"
 #include "app/compare_bar.h"
 #include "app/difference_legend.h"
 #include "app/file_loader.h"
@@ -166,6 +168,22 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     connect(paletteChoice, &CPaletteChoice::message, statusBar(),
             [this](const QString& text) { statusBar()->showMessage(text); });
     connect(paletteChoice, &CPaletteChoice::paletteChanged, this, &CMainFrame::OnPreview);
+
+    // The colour curve in a dock below the views, shown while its button is down; a click on a
+    // point moves 色数 there and reduces.
+    curveView = new CColourCurveView(this);
+    auto* curveDock = new QDockWidget(texts::ColourCurve(), this);
+    curveDock->setObjectName(QStringLiteral("colourCurveDock"));
+    curveDock->setWidget(curveView);
+    addDockWidget(Qt::BottomDockWidgetArea, curveDock);
+    curveDock->hide();
+    connect(compareBar->CurveButton(), &QPushButton::toggled, curveDock, &QDockWidget::setVisible);
+    connect(curveDock->toggleViewAction(), &QAction::toggled, compareBar->CurveButton(), &QPushButton::setChecked);
+    connect(curveView, &CColourCurveView::countChosen, this, [this](int colours) {
+        panel->SetSliderValue(Setting::Colours, colours);
+        if (!reducing) // during a reduction the count waits for the next one
+            OnPreview();
+    });
 
     setAcceptDrops(true);
 }

@@ -252,6 +252,12 @@ void CTopPanelView::SetLocked(bool locked)
     }
 }
 
+void CTopPanelView::SetSliderValue(Setting key, int value)
+{
+    if (QSlider* slider = sliders[Index(key)])
+        slider->setValue(value);
+}
+
 SettingValues CTopPanelView::Values() const
 {
     SettingValues values;

@@ -50,6 +50,8 @@ public:
     /// state. The opacity slider stands at Ie6Opacity while the IE6 box is checked.
     SettingValues Values() const;
     bool UseUserWeightChecked() const;
+    /// Moves the slider of a slider row to `value` (kept in its range); its label follows.
+    void SetSliderValue(Setting key, int value);
     bool AutoSaveChecked() const;
 
     /// A rectangle in dialog units converted to pixels with the panel font's metrics

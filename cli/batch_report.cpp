@@ -17,6 +17,8 @@ namespace {
 constexpr const char* Columns[] = {"input", "output", "status", "width", "height", "palette_size", "colours_used",
                                    "transparent_entries", "input_bytes", "output_bytes", "psnr", "max_error", "ms",
                                    "profile", "trials", "curve"};
+// The columns of every report; the rest only with searchFields.
+constexpr std::size_t PlainColumns = 14;
 
 std::string JsonString(const QString& text)
 {
@@ -93,9 +95,10 @@ std::string Curve(const std::optional<std::vector<ReportCurvePoint>>& curve, boo
 
 } // namespace
 
-bool BatchReport::Open(const QString& path, QString& whyNot, const QString& paletteField)
+bool BatchReport::Open(const QString& path, QString& whyNot, const QString& paletteField, bool withSearchFields)
 {
     palette = paletteField;
+    searchFields = withSearchFields;
     csv = QFileInfo(path).suffix().compare("csv", Qt::CaseInsensitive) == 0;
 #if defined(_WIN32)
     file = _wfopen(ToPath(path).c_str(), L"wb");
@@ -109,6 +112,8 @@ bool BatchReport::Open(const QString& path, QString& whyNot, const QString& pale
     if (csv) {
         std::string header;
         for (const char* column : Columns) {
+            if (!searchFields && column == Columns[PlainColumns])
+                break;
             if (!header.empty())
                 header += ',';
             header += column;
@@ -144,7 +149,8 @@ bool BatchReport::Write(const ReportRecord& record)
         Curve(record.curve, csv),
     };
     std::string line = csv ? "" : "{";
-    for (std::size_t i = 0; i < std::size(fields); ++i) {
+    const std::size_t count = searchFields ? std::size(fields) : PlainColumns;
+    for (std::size_t i = 0; i < count; ++i) {
         if (i > 0)
             line += csv ? "," : ", ";
         if (!csv) {

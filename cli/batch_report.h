@@ -52,8 +52,10 @@ class BatchReport
 public:
     /// Creates (or empties) the file at `path`; on failure `whyNot` says why and Open returns false.
     /// A non-empty `palette` ("shared", "given") adds a last field, `palette`, with that value to
-    /// every record, saying where the results' palette came from.
-    bool Open(const QString& path, QString& whyNot, const QString& palette = {});
+    /// every record, saying where the results' palette came from. `searchFields` adds the fields
+    /// `trials` and `curve` before it (a run with a colour target or a curve); without either the
+    /// records are as they always were.
+    bool Open(const QString& path, QString& whyNot, const QString& palette = {}, bool searchFields = false);
     /// Writes one record and flushes it. Returns false once a write has failed.
     bool Write(const ReportRecord& record);
     bool IsOpen() const { return file != nullptr; }
@@ -63,6 +65,7 @@ private:
     std::FILE* file = nullptr;
     bool csv = false;
     QString palette;
+    bool searchFields = false;
     bool failed = false;
 };
 

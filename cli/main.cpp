@@ -385,7 +385,8 @@ public:
                 return CliExitFileFailed;
             }
             QString whyNot;
-            if (!report.Open(options.reportPath, whyNot, palette.ReportField())) {
+            if (!report.Open(options.reportPath, whyNot, palette.ReportField(),
+                             TargetOf(options).Any() || options.curve)) {
                 Fail(options.reportPath, whyNot);
                 return CliExitFileFailed;
             }

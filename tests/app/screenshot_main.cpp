@@ -2,9 +2,10 @@
 // manager does, waits for the reduced result and saves a picture of the window. A development
 // tool (scripts/screenshot.sh runs it under Xvfb); the program itself takes no options.
 //
-// Usage: tessaline-screenshot OUTPUT.png [SAMPLE-IMAGE [difference]]
+// Usage: tessaline-screenshot OUTPUT.png [SAMPLE-IMAGE [difference|curve]]
 // Without a sample image a test card is drawn into a temporary folder. With "difference" the
-// result view shows the difference heat map when the picture is taken.
+// result view shows the difference heat map when the picture is taken; with "curve" the colour
+// curve is shown and the picture waits until it is measured.
 
 #include <cstdio>
 
@@ -21,6 +22,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include "app/colour_curve_view.h"
 #include "app/compare_bar.h"
 #include "app/main_frame.h"
 
@@ -110,6 +112,16 @@ int main(int argc, char* argv[])
     }
     if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QStringLiteral("difference"))
         frame.CompareBar()->DifferenceButton()->setChecked(true);
+    if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QStringLiteral("curve")) {
+        bool measured = false;
+        QObject::connect(frame.CurveView(), &tessaline::CColourCurveView::curveFinished, [&] { measured = true; });
+        frame.CompareBar()->CurveButton()->click();
+        clock.restart();
+        while (!measured && clock.elapsed() < 600000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            QThread::msleep(10);
+        }
+    }
     // Let the views paint the result before the picture is taken.
     for (int i = 0; i < 20; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
