@@ -82,7 +82,7 @@ void CColourCurveView::StartIfWanted()
     // this thread never waits for it.
     if (thread) {
         thread->Cancel();
-        retired.push_back(std::move(thread));
+        retired.emplace_back(generation, std::move(thread));
     }
     points.clear();
     failed = false;
@@ -124,8 +124,8 @@ void CColourCurveView::StartIfWanted()
 
 void CColourCurveView::OnDone(std::uint64_t finished, int code)
 {
-    // A retired curve's worker has returned from Run by now, or is about to: the join is short.
-    retired.clear();
+    // The worker that reported has returned from Run by now, or is about to: the join is short.
+    std::erase_if(retired, [finished](const auto& entry) { return entry.first == finished; });
     if (finished != generation)
         return;
     thread.reset();

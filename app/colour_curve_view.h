@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <QImage>
@@ -61,7 +62,9 @@ private:
     double XOf(double colours) const;
 
     std::unique_ptr<ColourCurveThread> thread;
-    std::vector<std::unique_ptr<ColourCurveThread>> retired; ///< cancelled, deleted once they report
+    /// Cancelled curves by generation, each deleted once it has reported (its worker then only
+    /// returns, so deleting it never waits).
+    std::vector<std::pair<std::uint64_t, std::unique_ptr<ColourCurveThread>>> retired;
     std::uint64_t generation = 0;
     std::vector<CurvePoint> points;
     bool measuring = false;

@@ -130,7 +130,9 @@ QString HelpText()
     for (const SettingPreset& preset : SettingPresets())
         text += QString("  %1%2\n").arg(QString::fromUtf8(preset.name).leftJustified(10), preset.summary);
     text += "\nExit status: 0 when every file was written (or skipped as up to date), 1 when any file\n"
-            "failed, 2 for bad usage, 130 when interrupted (finished files and the report are kept).\n";
+            "failed, 2 for bad usage, 130 when interrupted (finished files and the report are kept).\n"
+            "A result written with a missed target counts as written unless --strict; one left unwritten\n"
+            "by --only-if-smaller is not a failure.\n";
     return text;
 }
 

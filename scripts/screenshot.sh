@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the desktop application, opens its window under Xvfb, drops a test card (or the image
 # given as $2) onto it, waits for the reduced result and saves a picture of the window.
-# Usage: scripts/screenshot.sh [OUTPUT.png] [SAMPLE-IMAGE [difference]]
-#        (default output: docs/screenshot.png; "difference" shows the difference view)
+# Usage: scripts/screenshot.sh [OUTPUT.png] [SAMPLE-IMAGE [difference|curve]]
+#        (default output: docs/screenshot.png; "difference" shows the difference view, "curve"
+#        the colour curve once measured)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
