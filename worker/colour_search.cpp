@@ -110,7 +110,7 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
     std::uint32_t guess = metEnd;
     if (highest - lowest >= 4) {
         std::vector<std::uint32_t> next{highest, std::max(lowest, highest / 4)};
-        for (int probe = 0; probe < 4 && !next.empty(); ++probe) {
+        for (int probe = 0; probe < 3 && !next.empty(); ++probe) {
             if (const int code = run(next, true); code != ReduceOk)
                 return outcome.code = code, outcome;
             for (const std::uint32_t n : next)
@@ -200,6 +200,19 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
         for (const auto& [n, trial] : trials.FullTrials())
             if (target.MetBy(trial.figures) && (!best || along(n) < along(*best)))
                 best = n;
+        // Settled as soon as some met full result has its neighbour on the missed side measured
+        // and missing (or outside the range): the figures wobble by more than one colour's worth,
+        // so a crossing found is the answer, the one furthest towards the missed side if several.
+        std::optional<std::uint32_t> crossing;
+        for (const auto& [n, trial] : trials.FullTrials()) {
+            const std::int64_t beyond = std::int64_t(n) - toward;
+            const ColourTrial* next = inRange(beyond) ? trials.Full(static_cast<std::uint32_t>(beyond)) : nullptr;
+            if (target.MetBy(trial.figures) && (!inRange(beyond) || (next && !target.MetBy(next->figures))) &&
+                (!crossing || along(n) < along(*crossing)))
+                crossing = n;
+        }
+        if (crossing)
+            best = crossing;
         std::int64_t from = along(missedEnd) - 1; // the open range still to decide: (from, to) along `toward`
         std::int64_t to = 0;
         if (best) {
