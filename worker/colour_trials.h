@@ -41,6 +41,8 @@ public:
     /// change). All are borrowed and must outlive this. `threads` is the worker's team.
     ColourTrials(const ReduceSettings& job, const RgbaImage& source, RgbaImage& input, EncodeFunction encode,
                  int threads);
+    ColourTrials(ReduceSettings&& job, const RgbaImage& source, RgbaImage& input, EncodeFunction encode,
+                 int threads) = delete; // the job is borrowed: a temporary would be gone
 
     /// Stages 2 to 4, once. A ReduceResult.
     int Prepare();
