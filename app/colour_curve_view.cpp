@@ -10,8 +10,8 @@
 #include <QToolTip>
 
 #include "app/ui_texts.h"
-#include "jobs/painted_weights.h"
 #include "imageio/png_writer.h"
+#include "jobs/painted_weights.h"
 #include "worker/colour_curve_thread.h"
 #include "worker/reduce_thread.h"
 
@@ -93,7 +93,8 @@ void CColourCurveView::StartIfWanted()
         ReduceThread builder(nullptr); // the window's own job, weights included, without starting it
         RgbaImage copy = wantedSource->Clone();
         IndexedImage unused;
-        BuildReduceJob(builder, wantedValues, wantedWeights.isNull() ? nullptr : &wantedWeights, copy, unused);
+        BuildReduceJob(builder, wantedValues, wantedWeights.isNull() ? nullptr : &wantedWeights, copy,
+                       unused);
         next->job = std::move(builder.job);
         next->job.progress = nullptr;
         next->source = std::move(copy);
@@ -110,7 +111,8 @@ void CColourCurveView::StartIfWanted()
                 Qt::QueuedConnection);
         };
         next->onDone = [this, mine](int code) {
-            QMetaObject::invokeMethod(this, [this, mine, code] { OnDone(mine, code); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, mine, code] { OnDone(mine, code); }, Qt::QueuedConnection);
         };
         if (next->Start() != ThreadStarted)
             throw std::bad_alloc();
@@ -148,7 +150,8 @@ QRectF CColourCurveView::Plot() const
 double CColourCurveView::XOf(double colours) const
 {
     const QRectF plot = Plot();
-    const double t = (std::log2(colours) - std::log2(LeastCount)) / (std::log2(MostCount) - std::log2(LeastCount));
+    const double t =
+        (std::log2(colours) - std::log2(LeastCount)) / (std::log2(MostCount) - std::log2(LeastCount));
     return plot.left() + t * plot.width();
 }
 
@@ -189,7 +192,8 @@ QPointF CColourCurveView::PointPosition(int colours) const
         if (int(point.colours) == colours) {
             const Ranges ranges = RangesOf(points);
             const QRectF plot = Plot();
-            return {XOf(colours), plot.bottom() - plot.height() * double(point.figures.pngBytes) / ranges.maxBytes};
+            return {XOf(colours),
+                    plot.bottom() - plot.height() * double(point.figures.pngBytes) / ranges.maxBytes};
         }
     return {};
 }
@@ -225,20 +229,23 @@ void CColourCurveView::paintEvent(QPaintEvent*)
         const double x = XOf(colours);
         painter.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + 4));
         const QString label = QString::number(colours);
-        painter.drawText(QPointF(x - metrics.horizontalAdvance(label) / 2.0, plot.bottom() + 4 + metrics.ascent()),
-                         label);
+        painter.drawText(
+            QPointF(x - metrics.horizontalAdvance(label) / 2.0, plot.bottom() + 4 + metrics.ascent()), label);
     }
-    painter.drawText(QPointF(plot.center().x() - metrics.horizontalAdvance(texts::CurveColoursAxis()) / 2.0,
-                             height() - 4),
-                     texts::CurveColoursAxis());
+    painter.drawText(
+        QPointF(plot.center().x() - metrics.horizontalAdvance(texts::CurveColoursAxis()) / 2.0, height() - 4),
+        texts::CurveColoursAxis());
     painter.setPen(SizeColour);
     painter.drawText(QPointF(4, metrics.ascent() + 2), texts::CurveSizeAxis());
-    painter.drawText(QPointF(4, plot.top() + metrics.ascent()), texts::FileSizeText(std::uint64_t(ranges.maxBytes)));
+    painter.drawText(QPointF(4, plot.top() + metrics.ascent()),
+                     texts::FileSizeText(std::uint64_t(ranges.maxBytes)));
     painter.drawText(QPointF(4, plot.bottom()), QStringLiteral("0"));
     painter.setPen(PsnrColour);
-    painter.drawText(QPointF(width() - metrics.horizontalAdvance(texts::CurvePsnrAxis()) - 4, metrics.ascent() + 2),
-                     texts::CurvePsnrAxis());
-    painter.drawText(QPointF(plot.right() + 6, plot.top() + metrics.ascent()), texts::PsnrText(ranges.maxPsnr));
+    painter.drawText(
+        QPointF(width() - metrics.horizontalAdvance(texts::CurvePsnrAxis()) - 4, metrics.ascent() + 2),
+        texts::CurvePsnrAxis());
+    painter.drawText(QPointF(plot.right() + 6, plot.top() + metrics.ascent()),
+                     texts::PsnrText(ranges.maxPsnr));
     painter.drawText(QPointF(plot.right() + 6, plot.bottom()), texts::PsnrText(ranges.minPsnr));
 
     // The panel's count.
@@ -253,7 +260,8 @@ void CColourCurveView::paintEvent(QPaintEvent*)
 
     // Both series, as measured so far in count order.
     std::vector<CurvePoint> sorted = points;
-    std::sort(sorted.begin(), sorted.end(), [](const CurvePoint& a, const CurvePoint& b) { return a.colours < b.colours; });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const CurvePoint& a, const CurvePoint& b) { return a.colours < b.colours; });
     const auto sizeY = [&](const CurvePoint& p) {
         return plot.bottom() - plot.height() * double(p.figures.pngBytes) / ranges.maxBytes;
     };
@@ -272,7 +280,8 @@ void CColourCurveView::paintEvent(QPaintEvent*)
         painter.drawPath(path);
         painter.setBrush(colour);
         for (const CurvePoint& p : sorted)
-            painter.drawEllipse(QPointF(XOf(p.colours), y == 0 ? sizeY(p) : psnrY(p)), PointRadius, PointRadius);
+            painter.drawEllipse(QPointF(XOf(p.colours), y == 0 ? sizeY(p) : psnrY(p)), PointRadius,
+                                PointRadius);
     }
 
     // What the view is doing, when it is not showing a whole curve.

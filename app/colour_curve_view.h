@@ -33,7 +33,8 @@ public:
     /// The image and panel settings the window reduces now. `imageId` changes with every load.
     /// The curve is measured again when the image, the weights or a setting other than the count
     /// changed, as soon as the view is shown; the count mark moves at once. `source` is copied.
-    void Follow(const RgbaImage& source, const SettingValues& values, const QImage& weights, std::uint64_t imageId);
+    void Follow(const RgbaImage& source, const SettingValues& values, const QImage& weights,
+                std::uint64_t imageId);
 
     const std::vector<CurvePoint>& Points() const { return points; }
     bool Measuring() const { return measuring; }

@@ -178,7 +178,8 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     addDockWidget(Qt::BottomDockWidgetArea, curveDock);
     curveDock->hide();
     connect(compareBar->CurveButton(), &QPushButton::toggled, curveDock, &QDockWidget::setVisible);
-    connect(curveDock->toggleViewAction(), &QAction::toggled, compareBar->CurveButton(), &QPushButton::setChecked);
+    connect(curveDock->toggleViewAction(), &QAction::toggled, compareBar->CurveButton(),
+            &QPushButton::setChecked);
     connect(curveView, &CColourCurveView::countChosen, this, [this](int colours) {
         panel->SetSliderValue(Setting::Colours, colours);
         if (!reducing) // during a reduction the count waits for the next one

@@ -115,15 +115,18 @@ inline QString ColourCurveTip()
 inline QString CurveColoursAxis() { return QStringLiteral("色数"); }
 inline QString CurveSizeAxis() { return QStringLiteral("サイズ"); }
 inline QString CurvePsnrAxis() { return QStringLiteral("PSNR"); }
-inline QString CurveMeasuring(int done, int total) { return QStringLiteral("計算中... %1 / %2").arg(done).arg(total); }
+inline QString CurveMeasuring(int done, int total)
+{
+    return QStringLiteral("計算中... %1 / %2").arg(done).arg(total);
+}
 inline QString CurveFailed() { return QStringLiteral("カーブを計算できません"); }
 inline QString CurveEmpty() { return QStringLiteral("画像を読み込むとカーブを表示します"); }
 inline QString CurveCurrent(int colours) { return QStringLiteral("現在 %1 色").arg(colours); }
 /// One point's hover text: "64 色 : 95 KB | 40.1 dB | 最大誤差 25".
 inline QString CurvePointTip(int colours, std::uint64_t bytes, double psnr, int maxError)
 {
-    return QStringLiteral("%1 色 : ").arg(colours) + FileSizeText(bytes) + QStringLiteral(" | ") + PsnrText(psnr) +
-           QStringLiteral(" | 最大誤差 %1").arg(maxError);
+    return QStringLiteral("%1 色 : ").arg(colours) + FileSizeText(bytes) + QStringLiteral(" | ") +
+           PsnrText(psnr) + QStringLiteral(" | 最大誤差 %1").arg(maxError);
 }
 
 // Save dialog.

@@ -87,8 +87,9 @@ std::string Curve(const std::optional<std::vector<ReportCurvePoint>>& curve, boo
             out += std::to_string(point.colours) + ':' + std::to_string(point.bytes) + ':' + psnr + ':' +
                    std::to_string(point.maxError);
         else
-            out += "{\"colours\": " + std::to_string(point.colours) + ", \"bytes\": " + std::to_string(point.bytes) +
-                   ", \"psnr\": " + psnr + ", \"max_error\": " + std::to_string(point.maxError) + "}";
+            out += "{\"colours\": " + std::to_string(point.colours) +
+                   ", \"bytes\": " + std::to_string(point.bytes) + ", \"psnr\": " + psnr +
+                   ", \"max_error\": " + std::to_string(point.maxError) + "}";
     }
     return csv ? out : out + "]";
 }

@@ -62,13 +62,15 @@ const std::vector<OptionInfo>& Options()
              "colours' result when none does.",
              ""},
             {{"max-error"}, "N",
-             "Choose the fewest colours whose largest error is at most N (0 to 255); with --min-psnr, both.", ""},
+             "Choose the fewest colours whose largest error is at most N (0 to 255); with --min-psnr, "
+             "both.",
+             ""},
             {{"max-bytes"}, "SIZE",
-             "Choose the most colours (up to --colours) whose file fits in SIZE bytes (120k, 1.5M: k = 1024); "
-             "write 2 colours' result when none does.",
+             "Choose the most colours (up to --colours) whose file fits in SIZE bytes (120k, 1.5M: "
+             "k = 1024); write 2 colours' result when none does.",
              ""},
-            {{"strict"}, "", "A target that no count meets fails the file (exit 1; the result is still written).",
-             ""},
+            {{"strict"}, "",
+             "A target that no count meets fails the file (exit 1; the result is still written).", ""},
             {{"only-if-smaller"}, "",
              "Write nothing when the result would be larger than the input file (status 'larger').", ""},
             {{"curve"}, "LIST",
@@ -164,7 +166,8 @@ CliParseResult Usage(const QString& message)
 
 // Sets `row` in `options` from one occurrence of its flag; an error message when the value does
 // not fit the row.
-std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliOptions& options, bool& autoColours)
+std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliOptions& options,
+                                bool& autoColours)
 {
     const QString flag = QString::fromUtf8(row.cliFlag);
     switch (row.cliForm) {
@@ -324,14 +327,16 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
         bool ok = false;
         const double decibels = parser.value("min-psnr").trimmed().toDouble(&ok);
         if (!ok || !(decibels > 0.0 && decibels <= 1000.0))
-            return Usage(QString("--min-psnr wants decibels above 0, not '%1'").arg(parser.value("min-psnr")));
+            return Usage(
+                QString("--min-psnr wants decibels above 0, not '%1'").arg(parser.value("min-psnr")));
         options.minPsnr = decibels;
     }
     if (parser.isSet("max-error")) {
         bool ok = false;
         const int levels = parser.value("max-error").trimmed().toInt(&ok, 10);
         if (!ok || levels < 0 || levels > 255)
-            return Usage(QString("--max-error wants a whole number from 0 to 255, not '%1'").arg(parser.value("max-error")));
+            return Usage(QString("--max-error wants a whole number from 0 to 255, not '%1'")
+                             .arg(parser.value("max-error")));
         options.maxError = levels;
     }
     if (parser.isSet("max-bytes")) {
@@ -343,8 +348,8 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
     if (autoColours && !options.minPsnr && !options.maxError && !options.maxBytes)
         return Usage("--colours auto needs a target: --min-psnr, --max-error or --max-bytes");
     if ((options.minPsnr || options.maxError) && options.maxBytes)
-        return Usage("--max-bytes cannot be combined with --min-psnr or --max-error: one seeks the fewest colours, "
-                     "the other the most");
+        return Usage("--max-bytes cannot be combined with --min-psnr or --max-error: one seeks the fewest "
+                     "colours, the other the most");
     options.strict = parser.isSet("strict");
     options.onlyIfSmaller = parser.isSet("only-if-smaller");
     if (parser.isSet("curve")) {
@@ -355,7 +360,8 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
                 bool ok = false;
                 const int colours = item.trimmed().toInt(&ok, 10);
                 if (!ok || colours < 2 || colours > 256)
-                    return Usage(QString("--curve wants counts from 2 to 256 separated by commas, not '%1'").arg(list));
+                    return Usage(
+                        QString("--curve wants counts from 2 to 256 separated by commas, not '%1'").arg(list));
                 options.curveCounts.push_back(static_cast<std::uint32_t>(colours));
             }
         }

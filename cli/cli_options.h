@@ -47,12 +47,12 @@ struct CliOptions
     QStringList inputs;          ///< the files (and with -r folders) to reduce, in command-line order
 
     // The colour count from a target instead of --colours, which then bounds it from above.
-    std::optional<double> minPsnr;          ///< --min-psnr DB: the fewest colours reaching DB
-    std::optional<int> maxError;            ///< --max-error N: the fewest colours whose largest error is N or less
-    std::optional<std::uint64_t> maxBytes;  ///< --max-bytes SIZE: the most colours whose file fits
-    bool strict = false;                    ///< --strict: a missed target fails the file (it is still written)
-    bool onlyIfSmaller = false;             ///< --only-if-smaller: write nothing when the result is larger than the input
-    bool curve = false;                     ///< --curve [LIST]
+    std::optional<double> minPsnr; ///< --min-psnr DB: the fewest colours reaching DB
+    std::optional<int> maxError;   ///< --max-error N: the fewest colours whose largest error is N or less
+    std::optional<std::uint64_t> maxBytes; ///< --max-bytes SIZE: the most colours whose file fits
+    bool strict = false;                   ///< --strict: a missed target fails the file (it is still written)
+    bool onlyIfSmaller = false; ///< --only-if-smaller: write nothing when the result is larger than the input
+    bool curve = false;         ///< --curve [LIST]
     std::vector<std::uint32_t> curveCounts; ///< the LIST; empty for the default counts
 };
 

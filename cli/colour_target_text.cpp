@@ -23,7 +23,8 @@ std::string TargetWords(const ColourTarget& target)
     if (target.minPsnr)
         words = Decibels(*target.minPsnr);
     if (target.maxError)
-        words += (words.empty() ? "" : " and ") + std::string("max error ") + std::to_string(*target.maxError);
+        words +=
+            (words.empty() ? "" : " and ") + std::string("max error ") + std::to_string(*target.maxError);
     if (!target.Quality() && target.maxBytes)
         words = std::to_string(*target.maxBytes) + " bytes";
     return words;
@@ -64,11 +65,13 @@ std::string SearchSummary(const ColourTarget& target, const ColourSearchOutcome&
 {
     const int reductions = outcome.fullTrials + outcome.probes;
     if (!outcome.met)
-        return "; target " + TargetWords(target) + " missed even at " + std::to_string(outcome.chosen) + " colours";
-    std::string text = "; " + std::to_string(outcome.chosen) + " colours for " + TargetWords(target) + " in " +
-                       std::to_string(reductions) + " reductions";
+        return "; target " + TargetWords(target) + " missed even at " + std::to_string(outcome.chosen) +
+               " colours";
+    std::string text = "; " + std::to_string(outcome.chosen) + " colours for " + TargetWords(target) +
+                       " in " + std::to_string(reductions) + " reductions";
     if (outcome.neighbour && outcome.neighbourFigures)
-        text += " (" + std::to_string(*outcome.neighbour) + ": " + MissWords(target, *outcome.neighbourFigures) + ")";
+        text += " (" + std::to_string(*outcome.neighbour) + ": " +
+                MissWords(target, *outcome.neighbourFigures) + ")";
     return text;
 }
 
@@ -76,13 +79,14 @@ std::string CurveTable(const std::string& name, const std::vector<CurvePoint>& c
 {
     std::string text = name + " colour curve:\n";
     char line[128];
-    std::snprintf(line, sizeof line, "  %7s %6s %10s %9s %9s\n", "colours", "used", "bytes", "PSNR", "max error");
+    std::snprintf(line, sizeof line, "  %7s %6s %10s %9s %9s\n", "colours", "used", "bytes", "PSNR",
+                  "max error");
     text += line;
     for (const CurvePoint& point : curve) {
         std::snprintf(line, sizeof line, "  %7u %6u %10llu %9s %9d\n", static_cast<unsigned>(point.colours),
                       static_cast<unsigned>(point.figures.coloursUsed),
-                      static_cast<unsigned long long>(point.figures.pngBytes), Decibels(point.figures.psnr).c_str(),
-                      point.figures.maxError);
+                      static_cast<unsigned long long>(point.figures.pngBytes),
+                      Decibels(point.figures.psnr).c_str(), point.figures.maxError);
         text += line;
     }
     return text;

@@ -680,9 +680,11 @@ private:
             record.curve = CurveRecord(curve);
         source.Release(); // its memory is not needed while the file is written
         const std::string name = qUtf8Printable(DisplayName(input.name));
-        const std::string curveTable = curve.empty() || options.quiet ? std::string() : CurveTable(name, curve);
+        const std::string curveTable =
+            curve.empty() || options.quiet ? std::string() : CurveTable(name, curve);
         // Never bigger than the original: nothing is written, and that is not a failure.
-        if (options.onlyIfSmaller && record.inputBytes && !encoded.empty() && encoded.size() > *record.inputBytes) {
+        if (options.onlyIfSmaller && record.inputBytes && !encoded.empty() &&
+            encoded.size() > *record.inputBytes) {
             record.status = "larger";
             record.output.clear();
             if (!options.quiet)

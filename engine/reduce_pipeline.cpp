@@ -76,8 +76,8 @@ int PrepareReduction(const ReduceSettings& settings, RgbaImage& input, PreparedR
 int FinishReduction(const ReduceSettings& settings, PreparedReduction& prepared, const RgbaImage& input,
                     IndexedImage& output)
 {
-    if (prepared.width != input.width || prepared.height != input.height || input.rows.size() < input.height ||
-        input.width == 0 || input.height == 0)
+    if (prepared.width != input.width || prepared.height != input.height ||
+        input.rows.size() < input.height || input.width == 0 || input.height == 0)
         return ReduceQualityTooLow;
     const auto cancelled = [&settings] { return CancelRequested(settings.cancel); };
     // Taken over, so that every exit frees them as the whole pipeline would.

@@ -33,7 +33,8 @@ void ColourCurveThread::Run()
         ColourTrials trials(job, source, *input, encode, MaxThreads());
         code = trials.Prepare();
         for (std::size_t i = 0; code == ReduceOk && i < counts.size(); i += 2) {
-            const std::vector<std::uint32_t> pair(counts.begin() + i, counts.begin() + std::min(i + 2, counts.size()));
+            const std::vector<std::uint32_t> pair(counts.begin() + i,
+                                                  counts.begin() + std::min(i + 2, counts.size()));
             code = trials.Run(pair, false);
             trials.Forget(0);
             for (const std::uint32_t n : pair)

@@ -30,8 +30,8 @@ public:
     void Cancel() noexcept { cancelRequested.store(true, std::memory_order_relaxed); }
 
     // Set before Start, left alone while the worker runs.
-    ReduceSettings job;   ///< its maxColours is ignored; cancel is pointed at this thread's flag
-    RgbaImage source;     ///< the image as loaded (owned)
+    ReduceSettings job; ///< its maxColours is ignored; cancel is pointed at this thread's flag
+    RgbaImage source;   ///< the image as loaded (owned)
     std::vector<std::uint32_t> counts = DefaultCurveCounts();
     EncodeFunction encode;
     PointFunction onPoint;

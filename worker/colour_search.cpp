@@ -140,7 +140,8 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
                         guess = static_cast<std::uint32_t>(n);
                         break;
                     }
-                if (std::max(*met, *missed) - std::min(*met, *missed) <= std::max<std::uint32_t>(1, std::max(*met, *missed) / 12))
+                if (std::max(*met, *missed) - std::min(*met, *missed) <=
+                    std::max<std::uint32_t>(1, std::max(*met, *missed) / 12))
                     break;
             }
             // The two probes nearest the crossing: the bracket's ends, else the two smallest margins.
@@ -161,7 +162,8 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
             const double m1 = probeCurve.At(p1);
             const double x0 = std::log2(double(p0));
             const double x1 = std::log2(double(p1));
-            std::int64_t n = m1 != m0 ? std::llround(std::exp2(x0 - m0 * (x1 - x0) / (m1 - m0))) : std::int64_t(guess);
+            std::int64_t n =
+                m1 != m0 ? std::llround(std::exp2(x0 - m0 * (x1 - x0) / (m1 - m0))) : std::int64_t(guess);
             n = std::clamp<std::int64_t>(n, lowest, highest);
             if (met && missed)
                 n = std::clamp<std::int64_t>(n, std::min(*met, *missed) + 1, std::max(*met, *missed) - 1);
@@ -185,7 +187,8 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
     const bool probesMissEverywhere = !probeCurve.Empty() && guess == metEnd && probeCurve.At(metEnd) < 0;
     std::int64_t step = std::max<std::int64_t>(1, guess / 16);
     std::vector<std::uint32_t> pair{guess};
-    if (const std::int64_t other = std::clamp<std::int64_t>(std::int64_t(guess) - toward * step, lowest, highest);
+    if (const std::int64_t other =
+            std::clamp<std::int64_t>(std::int64_t(guess) - toward * step, lowest, highest);
         !probesMissEverywhere && other != std::int64_t(guess))
         pair.push_back(static_cast<std::uint32_t>(other));
     std::int64_t lastSpan = std::int64_t{1} << 20;
@@ -206,7 +209,8 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
         std::optional<std::uint32_t> crossing;
         for (const auto& [n, trial] : trials.FullTrials()) {
             const std::int64_t beyond = std::int64_t(n) - toward;
-            const ColourTrial* next = inRange(beyond) ? trials.Full(static_cast<std::uint32_t>(beyond)) : nullptr;
+            const ColourTrial* next =
+                inRange(beyond) ? trials.Full(static_cast<std::uint32_t>(beyond)) : nullptr;
             if (target.MetBy(trial.figures) && (!inRange(beyond) || (next && !target.MetBy(next->figures))) &&
                 (!crossing || along(n) < along(*crossing)))
                 crossing = n;
@@ -217,7 +221,8 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
         std::int64_t to = 0;
         if (best) {
             const std::int64_t beyond = std::int64_t(*best) - toward;
-            const ColourTrial* next = inRange(beyond) ? trials.Full(static_cast<std::uint32_t>(beyond)) : nullptr;
+            const ColourTrial* next =
+                inRange(beyond) ? trials.Full(static_cast<std::uint32_t>(beyond)) : nullptr;
             if (!inRange(beyond) || (next && !target.MetBy(next->figures))) {
                 outcome.chosen = *best;
                 outcome.met = true;
@@ -266,7 +271,8 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
             const auto end = static_cast<std::uint32_t>(best ? *best : toward * from);
             std::optional<std::uint32_t> far;
             for (const auto& [n, trial] : trials.FullTrials())
-                if (n != end && (!far || std::abs(std::log2(double(n) / end)) > std::abs(std::log2(double(*far) / end))))
+                if (n != end &&
+                    (!far || std::abs(std::log2(double(n) / end)) > std::abs(std::log2(double(*far) / end))))
                     far = n;
             const double m0 = fullCurve.At(end);
             const double m1 = far ? fullCurve.At(*far) : m0;
@@ -292,13 +298,14 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
     return outcome;
 }
 
-int MeasureCurve(ColourTrials& trials, const std::vector<std::uint32_t>& counts, std::vector<CurvePoint>& curve,
-                 std::uint32_t keep)
+int MeasureCurve(ColourTrials& trials, const std::vector<std::uint32_t>& counts,
+                 std::vector<CurvePoint>& curve, std::uint32_t keep)
 {
     // In pairs, with the results of all but `keep` freed as it goes: a curve of a large image
     // would otherwise hold a dozen results at once.
     for (std::size_t i = 0; i < counts.size(); i += 2) {
-        const std::vector<std::uint32_t> pair(counts.begin() + i, counts.begin() + std::min(i + 2, counts.size()));
+        const std::vector<std::uint32_t> pair(counts.begin() + i,
+                                              counts.begin() + std::min(i + 2, counts.size()));
         if (const int code = trials.Run(pair, false); code != ReduceOk)
             return code;
         trials.Forget(keep);

@@ -18,9 +18,9 @@ namespace tessaline {
 
 struct ColourTarget
 {
-    std::optional<double> minPsnr;          ///< dB, as MeasureResult gives it
-    std::optional<int> maxError;            ///< levels, as MeasureResult gives it
-    std::optional<std::uint64_t> maxBytes;  ///< bytes of the encoded file
+    std::optional<double> minPsnr;         ///< dB, as MeasureResult gives it
+    std::optional<int> maxError;           ///< levels, as MeasureResult gives it
+    std::optional<std::uint64_t> maxBytes; ///< bytes of the encoded file
 
     bool Quality() const { return minPsnr || maxError; }
     bool Any() const { return Quality() || maxBytes; }
@@ -40,14 +40,14 @@ std::vector<std::uint32_t> DefaultCurveCounts();
 
 struct ColourSearchOutcome
 {
-    int code = ReduceOk;         ///< a ReduceResult; the rest is meaningful only for ReduceOk
-    std::uint32_t chosen = 0;    ///< the count whose full trial is the answer (kept in the trials)
-    bool met = false;            ///< false: no count in the range meets the target; `chosen` is
-                                 ///< the one closest to it (the most colours for quality, the fewest for size)
+    int code = ReduceOk;      ///< a ReduceResult; the rest is meaningful only for ReduceOk
+    std::uint32_t chosen = 0; ///< the count whose full trial is the answer (kept in the trials)
+    bool met = false;         ///< false: no count in the range meets the target; `chosen` is
+                              ///< the one closest to it (the most colours for quality, the fewest for size)
     std::optional<std::uint32_t> neighbour; ///< the count one step past `chosen`, which misses
     std::optional<ResultFigures> neighbourFigures;
-    int fullTrials = 0;          ///< full reductions the search ran
-    int probes = 0;              ///< quick probes it ran
+    int fullTrials = 0; ///< full reductions the search ran
+    int probes = 0;     ///< quick probes it ran
 };
 
 /// Searches the counts `lowest` to `highest` (2 <= lowest <= highest <= 256) for `target`,
@@ -57,7 +57,7 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
                                   std::uint32_t highest);
 
 /// Full trials at `counts` (already run ones are reused), in the order given. A ReduceResult.
-int MeasureCurve(ColourTrials& trials, const std::vector<std::uint32_t>& counts, std::vector<CurvePoint>& curve,
-                 std::uint32_t keep);
+int MeasureCurve(ColourTrials& trials, const std::vector<std::uint32_t>& counts,
+                 std::vector<CurvePoint>& curve, std::uint32_t keep);
 
 } // namespace tessaline

@@ -99,7 +99,8 @@ int ColourTrials::Run(std::span<const std::uint32_t> counts, bool probe, bool en
             ColourTrial second;
             std::thread beside;
             try {
-                beside = std::thread([&] { second = RunOne(todo[i + 1], probe, encodeIt, threads - threads / 2); });
+                beside = std::thread(
+                    [&] { second = RunOne(todo[i + 1], probe, encodeIt, threads - threads / 2); });
             } catch (const std::system_error&) {
             }
             ColourTrial first = RunOne(todo[i], probe, encodeIt, beside.joinable() ? threads / 2 : threads);
@@ -161,4 +162,3 @@ bool ColourTrials::Take(std::uint32_t colours, IndexedImage& result, std::vector
 }
 
 } // namespace tessaline
-

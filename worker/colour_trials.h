@@ -27,8 +27,8 @@ struct ColourTrial
 {
     std::uint32_t colours = 0; ///< the count asked for
     int code = ReduceOutOfMemory;
-    ResultFigures figures;     ///< pngBytes set when the trial was encoded
-    IndexedImage result;       ///< kept for full trials until Forget
+    ResultFigures figures; ///< pngBytes set when the trial was encoded
+    IndexedImage result;   ///< kept for full trials until Forget
     std::vector<std::uint8_t> encoded;
 };
 

@@ -114,7 +114,8 @@ int main(int argc, char* argv[])
         frame.CompareBar()->DifferenceButton()->setChecked(true);
     if (argc > 3 && QString::fromLocal8Bit(argv[3]) == QStringLiteral("curve")) {
         bool measured = false;
-        QObject::connect(frame.CurveView(), &tessaline::CColourCurveView::curveFinished, [&] { measured = true; });
+        QObject::connect(frame.CurveView(), &tessaline::CColourCurveView::curveFinished,
+                         [&] { measured = true; });
         frame.CompareBar()->CurveButton()->click();
         clock.restart();
         while (!measured && clock.elapsed() < 600000) {

@@ -37,10 +37,7 @@ protected:
     }
     QString Path(const QString& name) const { return dir.filePath(name); }
     // The one JSON record of a report of one input.
-    static QJsonObject Record(const QString& path)
-    {
-        return QJsonDocument::fromJson(ReadAll(path)).object();
-    }
+    static QJsonObject Record(const QString& path) { return QJsonDocument::fromJson(ReadAll(path)).object(); }
     CliRun Plain(int colours, const QString& output)
     {
         return RunCli({"--colours", QString::number(colours), "-o", Path(output), Path("picture.png")});
@@ -69,15 +66,16 @@ TEST_F(ColourTargetTest, TargetBeyondTheMostColoursWritesTheirResultAsMissed)
 {
     const CliRun plain = Plain(256, "plain.png");
     ASSERT_EQ(plain.exitCode, 0);
-    const CliRun run = RunCli({"--colours", "auto", "--min-psnr", "200", "--report", Path("missed.jsonl"), "-o",
-                               Path("missed.png"), Path("picture.png")});
+    const CliRun run = RunCli({"--colours", "auto", "--min-psnr", "200", "--report", Path("missed.jsonl"),
+                               "-o", Path("missed.png"), Path("picture.png")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("target 200.0 dB missed even at 256 colours")) << run.out.toStdString();
     EXPECT_EQ(Record(Path("missed.jsonl"))["status"].toString(), "missed");
     EXPECT_EQ(ReadAll(Path("missed.png")), ReadAll(Path("plain.png")));
 
     // --strict fails the file, and still writes it.
-    const CliRun strict = RunCli({"--min-psnr", "200", "--strict", "-o", Path("strict.png"), Path("picture.png")});
+    const CliRun strict =
+        RunCli({"--min-psnr", "200", "--strict", "-o", Path("strict.png"), Path("picture.png")});
     EXPECT_EQ(strict.exitCode, 1);
     EXPECT_TRUE(strict.err.contains("target missed")) << strict.err.toStdString();
     EXPECT_EQ(ReadAll(Path("strict.png")), ReadAll(Path("plain.png")));
@@ -87,7 +85,8 @@ TEST_F(ColourTargetTest, SizeTargetFitsOneMoreColourDoesNotAndEqualsThePlainRun)
 {
     ASSERT_EQ(Plain(256, "most.png").exitCode, 0);
     const qsizetype limit = ReadAll(Path("most.png")).size() * 3 / 5;
-    const CliRun run = RunCli({"--max-bytes", QString::number(limit), "-o", Path("sized.png"), Path("picture.png")});
+    const CliRun run =
+        RunCli({"--max-bytes", QString::number(limit), "-o", Path("sized.png"), Path("picture.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QRegularExpressionMatch chosen =
         QRegularExpression("; (\\d+) colours for (\\d+) bytes in \\d+ reductions \\((\\d+): (\\d+) bytes\\)")
@@ -111,8 +110,8 @@ TEST_F(ColourTargetTest, OnlyIfSmallerLeavesAnAlreadySmallPaletteFileAlone)
     // The smallest encoding of a palette image: reduced again at the default compression, the
     // same picture comes out larger.
     ASSERT_EQ(RunCli({"--compression", "max", "-o", Path("small.png"), Path("picture.png")}).exitCode, 0);
-    const CliRun run = RunCli({"--only-if-smaller", "--report", Path("larger.jsonl"), "-o", Path("again.png"),
-                               Path("small.png")});
+    const CliRun run = RunCli(
+        {"--only-if-smaller", "--report", Path("larger.jsonl"), "-o", Path("again.png"), Path("small.png")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(Path("again.png")));
     EXPECT_TRUE(run.out.contains("not written")) << run.out.toStdString();
@@ -135,8 +134,8 @@ TEST_F(ColourTargetTest, OnlyIfSmallerLeavesAnAlreadySmallPaletteFileAlone)
 TEST_F(ColourTargetTest, CurveIsPrintedAndCarriedInTheReport)
 {
     ASSERT_EQ(Plain(16, "sixteen.png").exitCode, 0);
-    const CliRun run = RunCli({"--curve", "2,16", "--report", Path("curve.jsonl"), "-o", Path("curve.png"),
-                               Path("picture.png")});
+    const CliRun run = RunCli(
+        {"--curve", "2,16", "--report", Path("curve.jsonl"), "-o", Path("curve.png"), Path("picture.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("colour curve:")) << run.out.toStdString();
     const QJsonArray curve = Record(Path("curve.jsonl"))["curve"].toArray();
@@ -156,7 +155,9 @@ TEST(ColourTargetOptionsTest, SizesTargetsAndCurveParse)
     EXPECT_EQ(ParseByteSize("5000"), std::uint64_t{5000});
     for (const char* bad : {"0", "-3", "12q", "", "k"})
         EXPECT_FALSE(ParseByteSize(bad)) << bad;
-    const auto parse = [](QStringList arguments) { return ParseCliOptions(QStringList{"tessaline-cli"} + arguments); };
+    const auto parse = [](QStringList arguments) {
+        return ParseCliOptions(QStringList{"tessaline-cli"} + arguments);
+    };
     EXPECT_EQ(parse({"--colours", "auto", "a.png"}).action, CliAction::UsageError);
     EXPECT_EQ(parse({"--min-psnr", "40", "--max-bytes", "10k", "a.png"}).action, CliAction::UsageError);
     EXPECT_EQ(parse({"--max-error", "300", "a.png"}).action, CliAction::UsageError);

@@ -33,7 +33,7 @@ RgbaImage Picture()
 ReduceSettings Job()
 {
     ReduceSettings job;
-    job.feedbackTrials = 6; // quick, and still a feedback loop
+    job.feedbackTrials = 6;           // quick, and still a feedback loop
     job.minOpacity = 240.0f / 256.0f; // the alpha raise changes the working copy
     return job;
 }
@@ -44,7 +44,8 @@ EncodeFunction Encoder()
 }
 
 // A plain reduction at `colours`, measured and encoded.
-ResultFigures Plain(const RgbaImage& source, std::uint32_t colours, std::vector<std::uint8_t>* bytes = nullptr)
+ResultFigures Plain(const RgbaImage& source, std::uint32_t colours,
+                    std::vector<std::uint8_t>* bytes = nullptr)
 {
     ReduceSettings job = Job();
     job.maxColours = colours;
