@@ -398,6 +398,10 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
         !settings.On(Setting::GivenPalette) && (options.inputs.size() > 1 || options.recursive))
         return Usage("--save-palette with several inputs needs --shared-palette (or --palette): otherwise each "
                      "result has a palette of its own");
+    if ((options.minPsnr || options.maxError || options.maxBytes || options.curve) &&
+        (settings.On(Setting::GivenPalette) || settings.On(Setting::SharedPalette)))
+        return Usage("--palette and --shared-palette fix the palette: a colour target or --curve has no count "
+                     "to choose");
     if (settings.On(Setting::UseUserWeight) && !settings.On(Setting::ContrastMap))
         return Usage("--weights needs the contrast map: user weights are added to it, so drop --no-contrast-map");
 

@@ -93,7 +93,8 @@ std::optional<std::uint64_t> ParseByteSize(const QString& text);
 /// twice or without -o, -o with a folder to walk, a report that is neither .jsonl nor .csv, --ie6 with a
 /// different --opacity, and --weights together with --no-contrast-map (the panel disables user
 /// weights without the contrast map, so the window could never run that job), --colours auto without a
-/// target, a quality target together with --max-bytes, a --keep that is not
+/// target, a quality target together with --max-bytes, a target or --curve with --palette or
+/// --shared-palette, a --keep that is not
 /// #RRGGBB or #RRGGBBAA, --palette with --keep or --keep-from (a given palette has nothing to keep
 /// around), --shared-palette with standard input (read once, it cannot be read for the palette
 /// and again for its result), and --save-palette where several results could each have their own

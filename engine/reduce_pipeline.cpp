@@ -34,26 +34,13 @@ void Report(const ReduceSettings& settings, ReduceStage stage)
 
 } // namespace
 
-int PrepareReduction(const ReduceSettings& settings, RgbaImage& input, PreparedReduction& prepared)
+namespace {
+
+// The maps and the histogram, after the alpha raise: what does not depend on the colour count.
+int PrepareAfterRaise(const ReduceSettings& settings, const RgbaImage& input, PreparedReduction& prepared)
 {
-    // An image without pixels has no palette to choose; answer as for an unacceptable palette, which
-    // leaves the output untouched, rather than hand the stages something they cannot size.
-    if (input.width == 0 || input.height == 0 || input.rows.size() < input.height)
-        return ReduceQualityTooLow;
-
-    // Every intermediate below is owned by a local, so each exit, an exception from a stage
-    // included, frees what exists at that point. A stage that sees the cancel flag stops early
-    // and returns what it has; the check after it throws that away.
     const auto cancelled = [&settings] { return CancelRequested(settings.cancel); };
-    Report(settings, StageAlphaRaise);
-    RaiseNearOpaqueAlpha(input, settings.minOpacity);
-    // A palette from outside, or the image's own colours when they fit, takes no palette choice.
-    if (!settings.givenPalette.empty())
-        return RemapOntoColours(settings, input, output, settings.givenPalette);
-    if (const auto exact = ExactColours(settings, input))
-        return RemapOntoColours(settings, input, output, *exact);
     Report(settings, StageMaps);
-
     ContrastMaps maps;
     if (WantsContrastMaps(settings, input.width, input.height))
         maps = BuildContrastMaps(settings, input.rows.data(), input.width, input.height,
@@ -73,12 +60,10 @@ int PrepareReduction(const ReduceSettings& settings, RgbaImage& input, PreparedR
     return ReduceOk;
 }
 
-int FinishReduction(const ReduceSettings& settings, PreparedReduction& prepared, const RgbaImage& input,
-                    IndexedImage& output)
+// A palette chosen from the prepared histogram, refined, and the image mapped onto it.
+int FinishChosen(const ReduceSettings& settings, PreparedReduction& prepared, const RgbaImage& input,
+                 IndexedImage& output)
 {
-    if (prepared.width != input.width || prepared.height != input.height ||
-        input.rows.size() < input.height || input.width == 0 || input.height == 0)
-        return ReduceQualityTooLow;
     const auto cancelled = [&settings] { return CancelRequested(settings.cancel); };
     // Taken over, so that every exit frees them as the whole pipeline would.
     Histogram histogram = std::move(prepared.histogram);
@@ -148,12 +133,52 @@ int FinishReduction(const ReduceSettings& settings, PreparedReduction& prepared,
     return ReduceOk;
 }
 
+} // namespace
+
+int PrepareReduction(const ReduceSettings& settings, RgbaImage& input, PreparedReduction& prepared)
+{
+    if (input.width == 0 || input.height == 0 || input.rows.size() < input.height)
+        return ReduceQualityTooLow;
+    Report(settings, StageAlphaRaise);
+    RaiseNearOpaqueAlpha(input, settings.minOpacity);
+    return PrepareAfterRaise(settings, input, prepared);
+}
+
+int FinishReduction(const ReduceSettings& settings, PreparedReduction& prepared, RgbaImage& input,
+                    IndexedImage& output)
+{
+    if (prepared.width != input.width || prepared.height != input.height ||
+        input.rows.size() < input.height || input.width == 0 || input.height == 0)
+        return ReduceQualityTooLow;
+    // As in ReducePipeline: a given palette, or the image's own colours when they fit the count.
+    if (!settings.givenPalette.empty())
+        return RemapOntoColours(settings, input, output, settings.givenPalette);
+    if (const auto exact = ExactColours(settings, input))
+        return RemapOntoColours(settings, input, output, *exact);
+    return FinishChosen(settings, prepared, input, output);
+}
+
 int ReducePipeline(const ReduceSettings& settings, RgbaImage& input, IndexedImage& output)
 {
+    // An image without pixels has no palette to choose; answer as for an unacceptable palette, which
+    // leaves the output untouched, rather than hand the stages something they cannot size.
+    if (input.width == 0 || input.height == 0 || input.rows.size() < input.height)
+        return ReduceQualityTooLow;
+
+    // Every intermediate is owned by a local, so each exit, an exception from a stage included,
+    // frees what exists at that point. A stage that sees the cancel flag stops early and returns
+    // what it has; the check after it throws that away.
+    Report(settings, StageAlphaRaise);
+    RaiseNearOpaqueAlpha(input, settings.minOpacity);
+    // A palette from outside, or the image's own colours when they fit, takes no palette choice.
+    if (!settings.givenPalette.empty())
+        return RemapOntoColours(settings, input, output, settings.givenPalette);
+    if (const auto exact = ExactColours(settings, input))
+        return RemapOntoColours(settings, input, output, *exact);
     PreparedReduction prepared;
-    if (const int code = PrepareReduction(settings, input, prepared); code != ReduceOk)
+    if (const int code = PrepareAfterRaise(settings, input, prepared); code != ReduceOk)
         return code;
-    return FinishReduction(settings, prepared, input, output);
+    return FinishChosen(settings, prepared, input, output);
 }
 
 } // namespace tessaline

@@ -25,7 +25,7 @@ int PrepareReduction(const ReduceSettings& settings, RgbaImage& input, PreparedR
 /// from a PreparedReduction::Copy to finish again). Returns as ReducePipeline; a `prepared` that
 /// does not match `input` gives ReduceQualityTooLow. Prepare then finish gives exactly what
 /// ReducePipeline gives.
-int FinishReduction(const ReduceSettings& settings, PreparedReduction& prepared, const RgbaImage& input,
+int FinishReduction(const ReduceSettings& settings, PreparedReduction& prepared, RgbaImage& input,
                     IndexedImage& output);
 
 } // namespace tessaline

@@ -32,6 +32,8 @@ ReduceSettings TrialSettings(const ReduceSettings& job, std::uint32_t colours, b
     trial.feedbackTrials = probe ? 0 : job.feedbackTrials;
     trial.voronoiIterations = probe ? std::min(job.voronoiIterations, 1) : job.voronoiIterations;
     trial.convergenceDenominator = job.convergenceDenominator;
+    trial.givenPalette = job.givenPalette;
+    trial.keptColours = job.keptColours;
     trial.cancel = job.cancel;
     return trial;
 }
