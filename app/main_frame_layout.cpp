@@ -182,7 +182,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
             &QPushButton::setChecked);
     connect(curveView, &CColourCurveView::countChosen, this, [this](int colours) {
         panel->SetSliderValue(Setting::Colours, colours);
-        if (!reducing) // during a reduction the count waits for the next one
+        if (!reducing && !loading) // during a reduction or a load the count waits for the next one
             OnPreview();
     });
 
