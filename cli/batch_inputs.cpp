@@ -55,7 +55,10 @@ public:
                 if (skipFolder && IdentityOf(entry.path()) == skipFolder)
                     continue;
                 Walk(entry.path(), subfolder / name);
-            } else if (LooksLikeImageFile(entry.path(), PluginBitmaps())) {
+            } else if (LooksLikeImageFile(entry.path(), PluginBitmaps()) ||
+                       (entry.is_regular_file(statusError) && WhyNotAnInput(entry.path()))) {
+                // A file that cannot be opened may well be an image: it fails with its reason,
+                // as it would when named directly, rather than vanish from the batch.
                 found.push_back({ToQString(entry.path()), entry.path(), subfolder, false, std::nullopt});
             }
         }

@@ -3,7 +3,8 @@
 // Files are taken as named; with -r a folder stands for the image files under it, walked in name
 // order so that every run (and every -j) sees the same list. Hidden files and folders, the tool's
 // own OUTPUT folders, the --output-dir folder and links to folders are left out; files are taken
-// by their content, whatever their extension.
+// by their content, whatever their extension, and a file that cannot be opened is taken too (it
+// then fails with its reason, as when named directly).
 
 #include <QString>
 #include <QStringList>

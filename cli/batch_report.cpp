@@ -2,11 +2,10 @@
 
 #include <QFileInfo>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <string>
 
+#include "imageio/atomic_file.h"
 #include "imageio/output_files.h"
 
 namespace tessaline {
@@ -101,13 +100,11 @@ bool BatchReport::Open(const QString& path, QString& whyNot, const QString& pale
     palette = paletteField;
     searchFields = withSearchFields;
     csv = QFileInfo(path).suffix().compare("csv", Qt::CaseInsensitive) == 0;
-#if defined(_WIN32)
-    file = _wfopen(ToPath(path).c_str(), L"wb");
-#else
-    file = std::fopen(ToPath(path).c_str(), "wb");
-#endif
+    // Opened as a result is written: never through another user's link, never waiting on a pipe.
+    std::error_code why;
+    file = OpenFileInPlace(ToPath(path), why);
     if (file == nullptr) {
-        whyNot = "cannot write the report " + path + ": " + QString::fromLocal8Bit(std::strerror(errno));
+        whyNot = "cannot write the report " + DisplayName(path) + ": " + WriteFailureReason(why);
         return false;
     }
     if (csv) {

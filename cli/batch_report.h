@@ -25,8 +25,8 @@ struct ReportCurvePoint
 /// One input's record. The figures are empty when the input failed before they existed.
 struct ReportRecord
 {
-    QString input;
-    QString output;          ///< the result's path, "-" for standard output; empty when none was chosen
+    QString input;           ///< the name as given, escaped by DisplayName (reversible)
+    QString output;          ///< the result's path escaped the same way, "-" for standard output; empty when none was chosen
     QString status;          ///< "ok", "skipped" (up to date), or why the input failed
     std::optional<std::uint32_t> width;
     std::optional<std::uint32_t> height;
@@ -50,11 +50,11 @@ struct ReportRecord
 class BatchReport
 {
 public:
-    /// Creates (or empties) the file at `path`; on failure `whyNot` says why and Open returns false.
-    /// A non-empty `palette` ("shared", "given") adds a last field, `palette`, with that value to
-    /// every record, saying where the results' palette came from. `searchFields` adds the fields
-    /// `trials` and `curve` before it (a run with a colour target or a curve); without either the
-    /// records are as they always were.
+    /// Creates (or empties) the file at `path` the way a result is opened (OpenFileInPlace); on
+    /// failure `whyNot` says why and Open returns false. A non-empty `palette` ("shared", "given")
+    /// adds a last field, `palette`, with that value to every record, saying where the results'
+    /// palette came from. `searchFields` adds the fields `trials` and `curve` before it (a run
+    /// with a colour target or a curve); without either the records are as they always were.
     bool Open(const QString& path, QString& whyNot, const QString& palette = {}, bool searchFields = false);
     /// Writes one record and flushes it. Returns false once a write has failed.
     bool Write(const ReportRecord& record);

@@ -3,6 +3,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
@@ -26,6 +27,7 @@ struct OptionInfo
     QString description;
     QString panelLabel;
     const SettingRow* row = nullptr;
+    bool negated = false; ///< the "--no-" form of a SetsOnOrOff row
 };
 
 const std::vector<OptionInfo>& Options()
@@ -33,10 +35,19 @@ const std::vector<OptionInfo>& Options()
     static const std::vector<OptionInfo> options = [] {
         std::vector<OptionInfo> list;
         for (const SettingRow& row : SettingRows())
-            if (row.cliForm != CliForm::None)
+            if (row.cliForm != CliForm::None) {
                 list.push_back({{QString::fromUtf8(row.cliFlag)}, QString::fromUtf8(row.cliValueName),
                                 QString::fromStdString(HelpText(row)), QString::fromStdString(HelpCaption(row)),
                                 &row});
+                // A switch a preset may turn on can be turned off again by a flag after it.
+                if (row.cliForm == CliForm::SetsOnOrOff)
+                    list.push_back({{"no-" + QString::fromUtf8(row.cliFlag)},
+                                    "",
+                                    QString("Undo --%1.").arg(QString::fromUtf8(row.cliFlag)),
+                                    "",
+                                    &row,
+                                    true});
+            }
         const std::vector<OptionInfo> own = {
             {{"preset"}, "NAME",
              QString("Set the engine's passes together: %1 (a flag after it overrides it).")
@@ -156,6 +167,17 @@ QStringList WithCurveValue(const QStringList& arguments)
     return out;
 }
 
+// Whether two names given on the command line stand for one file: the same absolute spelling, or
+// (when both exist) the same file through links.
+bool SameFile(const QString& a, const QString& b)
+{
+    const QFileInfo first(a);
+    const QFileInfo second(b);
+    if (QDir::cleanPath(first.absoluteFilePath()) == QDir::cleanPath(second.absoluteFilePath()))
+        return true;
+    return first.exists() && second.exists() && first.canonicalFilePath() == second.canonicalFilePath();
+}
+
 CliParseResult Usage(const QString& message)
 {
     CliParseResult result;
@@ -166,13 +188,14 @@ CliParseResult Usage(const QString& message)
 
 // Sets `row` in `options` from one occurrence of its flag; an error message when the value does
 // not fit the row.
-std::optional<QString> ApplyRow(const SettingRow& row, const QString& text, CliOptions& options,
+std::optional<QString> ApplyRow(const SettingRow& row, bool negated, const QString& text, CliOptions& options,
                                 bool& autoColours)
 {
     const QString flag = QString::fromUtf8(row.cliFlag);
     switch (row.cliForm) {
     case CliForm::None: break;
     case CliForm::SetsOn: options.settings[row.key] = 1; break;
+    case CliForm::SetsOnOrOff: options.settings[row.key] = negated ? 0 : 1; break;
     case CliForm::SetsOff: options.settings[row.key] = 0; break;
     case CliForm::OnWithFileName:
         if (text.isEmpty())
@@ -288,7 +311,7 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
             ApplyPreset(*preset, options.settings);
             continue;
         }
-        if (const auto error = ApplyRow(*option->row, text, options, autoColours))
+        if (const auto error = ApplyRow(*option->row, option->negated, text, options, autoColours))
             return Usage(*error);
     }
     options.quiet = parser.isSet("quiet");
@@ -385,6 +408,9 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
         return Usage(QString("-o names one result, but %1 input files were given").arg(options.inputs.size()));
     if (!options.outputPath.isEmpty() && !options.outputDir.isEmpty())
         return Usage("-o and --output-dir cannot be used together");
+    if (!options.reportPath.isEmpty() && !options.outputPath.isEmpty() && options.outputPath != CliStandardStream &&
+        SameFile(options.reportPath, options.outputPath))
+        return Usage("-o and --report name the same file");
     const SettingValues& settings = options.settings;
     if (settings.On(Setting::Ie6) && parser.isSet("opacity") && settings[Setting::Opacity] != Ie6Opacity)
         return Usage(QString("--ie6 holds the opacity threshold at %1; it cannot be combined with --opacity %2")

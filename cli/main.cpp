@@ -22,11 +22,11 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <set>
 #include <shared_mutex>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -39,6 +39,7 @@
 #include "cli/batch_inputs.h"
 #include "cli/bitmap_plugin_loader.h"
 #include "cli/batch_report.h"
+#include "cli/result_claims.h"
 #include "cli/cli_options.h"
 #include "cli/colour_target_text.h"
 #include "cli/interrupt_watch.h"
@@ -126,17 +127,19 @@ private:
 };
 
 // Receives the worker's reports. Both calls arrive on the worker; the main thread reads the
-// fields only after ReduceThread::Stop has joined it, which orders the accesses.
+// fields only after ReduceThread::Stop has joined it, which orders the accesses. `line` is null
+// when files run side by side: then no worker ever touches the progress line.
 class CliProgress : public ProgressUIInterface
 {
 public:
-    explicit CliProgress(ProgressLine& line) : line(line) {}
+    explicit CliProgress(ProgressLine* line) : line(line) {}
 
     void ReportProgress(int stage) override
     {
         if (stage >= 0 && stage <= StageFinished)
             stageStart[static_cast<std::size_t>(stage)] = Clock::now();
-        line.Show(stage);
+        if (line)
+            line->Show(stage);
     }
 
     void ReportFinished(std::uint32_t ms, int code) override
@@ -145,7 +148,8 @@ public:
         elapsedMs = ms;
         resultCode = code;
         finished = true;
-        line.Show(StageFinished);
+        if (line)
+            line->Show(StageFinished);
     }
 
     std::array<std::optional<Clock::time_point>, StageFinished + 1> stageStart{};
@@ -155,7 +159,7 @@ public:
     bool finished = false;
 
 private:
-    ProgressLine& line;
+    ProgressLine* line;
 };
 
 // One file's failure, named in the one stderr line the tool gives it.
@@ -193,23 +197,33 @@ QByteArray ReadStandardInput()
 #if defined(_WIN32)
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    QByteArray bytes;
-    char buffer[1 << 16];
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, stdin);
-        if (got > 0) {
-            if (bytes.size() + qsizetype(got) > MaxStandardInputBytes)
-                throw Failure{"standard input holds more than an image can"};
-            bytes.append(buffer, static_cast<qsizetype>(got));
-        }
-        if (got < sizeof buffer) {
+    // Read in parts and joined once at the end: a growing buffer would hold its old and new copy
+    // at each step, twice the limit before the limit is noticed.
+    constexpr qsizetype partBytes = qsizetype{1} << 20;
+    std::vector<QByteArray> parts;
+    qsizetype total = 0;
+    for (bool more = true; more;) {
+        QByteArray part(partBytes, Qt::Uninitialized);
+        const std::size_t got = std::fread(part.data(), 1, static_cast<std::size_t>(partBytes), stdin);
+        if (got < static_cast<std::size_t>(partBytes)) {
             if (std::ferror(stdin))
                 throw Failure{"cannot read standard input"};
-            break;
+            more = false;
         }
+        total += static_cast<qsizetype>(got);
+        if (total > MaxStandardInputBytes)
+            throw Failure{"standard input holds more than an image can"};
+        part.truncate(static_cast<qsizetype>(got));
+        parts.push_back(std::move(part));
     }
-    if (bytes.isEmpty())
+    if (total == 0)
         throw Failure{"standard input is empty"};
+    QByteArray bytes;
+    bytes.reserve(total);
+    for (QByteArray& part : parts) {
+        bytes.append(part);
+        part = QByteArray();
+    }
     return bytes;
 }
 
@@ -331,8 +345,8 @@ struct FileLines
 class Runner
 {
 public:
-    Runner(const CliOptions& options, int processors)
-        : options(options), line(!options.quiet && options.jobs == 1 && IsTerminal(stderr)),
+    Runner(CliOptions options, int processors)
+        : options(std::move(options)), line(!options.quiet && options.jobs == 1 && IsTerminal(stderr)),
           tally(!options.quiet && options.jobs > 1 && IsTerminal(stderr)),
           threadsPerFile(options.jobs > 1 ? std::max(1, processors / options.jobs) : 0)
     {
@@ -392,6 +406,7 @@ public:
             }
         }
 
+        DecideClaims();
         const int workers = std::min<int>(options.jobs, static_cast<int>(inputs.size()));
         if (workers <= 1) {
             Work();
@@ -455,7 +470,7 @@ private:
         const BatchInput& input = inputs[index];
         const Clock::time_point start = Clock::now();
         ReportRecord record;
-        record.input = input.name;
+        record.input = DisplayName(input.name); // the reversible escape: one name per file
         FileLines lines;
         std::optional<std::shared_lock<std::shared_mutex>> writing;
         try {
@@ -514,10 +529,33 @@ private:
         return DestinationFor(rule, input.path);
     }
 
-    // Refuses a destination that would overwrite one of this run's inputs or its weights image
-    // (unless -o names it), or a result this run has written or is writing; claims it otherwise.
-    void ClaimDestination(const Destination& destination)
+    // Which input writes which result, before any is written: the same outcome for every -j.
+    void DecideClaims()
     {
+        std::vector<fs::path> destinations(inputs.size());
+        if (options.outputPath != CliStandardStream)
+            for (std::size_t i = 0; i < inputs.size(); ++i)
+                if (!inputs[i].walkError)
+                    destinations[i] = DestinationOf(inputs[i]).file;
+        claimRefusals = DecideResultClaims(destinations, ToPath(options.reportPath));
+    }
+
+    // Whether the entry about to be replaced may go: not one of this run's inputs or its weights
+    // image (unless -o names it), nor a result this run has written. Asked just before the rename.
+    bool MayReplace(std::uint64_t device, std::uint64_t file)
+    {
+        std::lock_guard<std::mutex> hold(claimLock);
+        return protectedFiles.CheckIdentity({device, file}, !options.outputPath.isEmpty()) ==
+               ProtectedFiles::Clash::None;
+    }
+
+    // Refuses a destination that would overwrite one of this run's inputs or its weights image
+    // (unless -o names it), or a result of this run: one written already, or one an earlier input
+    // claimed before the batch began.
+    void ClaimDestination(std::size_t index, const Destination& destination)
+    {
+        if (claimRefusals[index])
+            throw Failure{*claimRefusals[index]};
         const QString target = DisplayName(destination.file);
         std::lock_guard<std::mutex> hold(claimLock);
         switch (protectedFiles.Check(destination.file, !options.outputPath.isEmpty())) {
@@ -530,18 +568,6 @@ private:
         case ProtectedFiles::Clash::EarlierResult:
             throw Failure{"refusing to overwrite " + target + ", written for an earlier input of this run"};
         }
-        // A result not yet on disk has no identity to protect: files side by side claim the name.
-        std::error_code error;
-        const fs::path name = fs::absolute(destination.file, error).lexically_normal();
-        if (!claimed.insert(name).second)
-            throw Failure{"refusing to overwrite " + target + ", written for an earlier input of this run"};
-    }
-
-    void ReleaseClaim(const Destination& destination)
-    {
-        std::error_code error;
-        std::lock_guard<std::mutex> hold(claimLock);
-        claimed.erase(fs::absolute(destination.file, error).lexically_normal());
     }
 
     // Whether the result is already there and newer than its input.
@@ -558,27 +584,26 @@ private:
                    std::optional<std::shared_lock<std::shared_mutex>>& writing)
     {
         const BatchInput& input = inputs[index];
-        line.Begin(static_cast<int>(index) + 1, static_cast<int>(inputs.size()), input.name);
+        if (options.jobs == 1) // the line is the main thread's: with -j no worker touches it
+            line.Begin(static_cast<int>(index) + 1, static_cast<int>(inputs.size()), input.name);
         if (input.walkError)
             throw Failure{*input.walkError};
 
-        const bool toStandardOutput = options.outputPath == CliStandardStream;
-        const Destination destination = toStandardOutput ? Destination{} : DestinationOf(input);
-        record.output = toStandardOutput ? QString(CliStandardStream) : DisplayName(destination.file);
+        const bool dash = options.outputPath == CliStandardStream;
+        const Destination destination = dash ? Destination{} : DestinationOf(input);
+        record.output = dash ? QString(CliStandardStream) : DisplayName(destination.file);
+        // -o naming this process's own standard output (/dev/stdout, or the file it is redirected
+        // to) goes to descriptor 1 as "-o -" does: reopening the file would empty it and write
+        // over what came before.
+        const bool toStandardOutput = dash || (!options.outputPath.isEmpty() && IsStandardOutput(destination.file));
         // A result written to standard output leaves no room there for the tool's own lines.
         lines.summaryToStderr = toStandardOutput || IsStandardOutput(destination.file);
         // A PNG's bytes on a terminal are garbage to read and may upset it.
         if (toStandardOutput && IsTerminal(stdout))
             throw Failure{"refusing to write the PNG to a terminal (redirect standard output)"};
         if (!toStandardOutput)
-            ClaimDestination(destination);
-        try {
-            ReduceClaimed(input, destination, toStandardOutput, record, lines, writing);
-        } catch (...) {
-            if (!toStandardOutput)
-                ReleaseClaim(destination);
-            throw;
-        }
+            ClaimDestination(index, destination);
+        ReduceClaimed(input, destination, toStandardOutput, record, lines, writing);
     }
 
     void ReduceClaimed(const BatchInput& input, const Destination& destination, bool toStandardOutput,
@@ -601,6 +626,8 @@ private:
             return;
         }
 
+        // The input as it is read: a result made from it is up to date only while it stays so.
+        const std::optional<FileStamp> inputStamp = input.standardInput ? std::nullopt : StampOf(input.path);
         const Clock::time_point loadStart = Clock::now();
         RgbaImage source;
         ProfileOutcome profile;
@@ -629,7 +656,7 @@ private:
                               .arg(source.height)};
 
         IndexedImage result;
-        CliProgress progress(line);
+        CliProgress progress(options.jobs == 1 ? &line : nullptr);
         std::optional<ResultFigures> figures;
         std::vector<std::uint8_t> encoded;
         std::uint32_t measureMs = 0;
@@ -708,17 +735,27 @@ private:
             if (const auto whyNot = CreateDestinationFolder(destination))
                 throw Failure{"cannot write: " + *whyNot};
             // The bytes already encoded on the worker, so the file is not compressed twice.
-            const int written =
-                encoded.empty()
-                    ? WritePngFile(result, destination.file, CompressionOf(options.settings), notes.metadata)
-                    : WritePngBytes(encoded, destination.file);
-            if (written == PngWriteOk) {
+            if (encoded.empty())
+                encoded = EncodePng(result, CompressionOf(options.settings), notes.metadata);
+            if (encoded.empty())
+                throw Failure{"cannot encode the result"};
+            std::error_code why;
+            const bool written = WriteFileSafely(
+                destination.file,
+                [&encoded](std::FILE* stream) {
+                    return std::fwrite(encoded.data(), 1, encoded.size(), stream) == encoded.size();
+                },
+                &why, [this](std::uint64_t device, std::uint64_t file) { return MayReplace(device, file); });
+            if (!written)
+                throw Failure{"cannot write " + DisplayName(destination.file) + ": " + WriteFailureReason(why)};
+            {
                 std::lock_guard<std::mutex> hold(claimLock);
                 protectedFiles.AddResult(destination.file);
             }
-            if (written != PngWriteOk)
-                throw Failure{"cannot write " + DisplayName(destination.file)};
             record.outputBytes = FileBytes(destination.file);
+            // The input changed while it was reduced: the result must not count as up to date.
+            if (inputStamp && StampOf(input.path) != inputStamp)
+                SetModifiedTime(destination.file, *inputStamp);
         }
         if (!options.savePalettePath.isEmpty() && palette.CommonPalette() == nullptr) {
             QString whyNot;
@@ -741,7 +778,7 @@ private:
                              ConversionNote(profile) + "\n" + curveTable;
     }
 
-    const CliOptions& options;
+    const CliOptions options; // a copy: the batch outlives main (see WatchInterrupts there)
     PaletteRun palette{options};
     ProgressLine line;  // one file's stages, when one file is reduced at a time
     ProgressLine tally; // with -j: how many files have finished, and the last of them
@@ -756,9 +793,9 @@ private:
     std::atomic<int> interruptSignal{0};
     std::shared_mutex writeGate; // shared while a result is written and recorded; an interrupt takes it whole
 
-    std::mutex claimLock; // guards the three below
+    std::vector<std::optional<QString>> claimRefusals; // per input, decided before the batch starts
+    std::mutex claimLock; // guards protectedFiles
     ProtectedFiles protectedFiles;
-    std::set<fs::path> claimed;
 
     std::mutex outputLock; // guards stdout, stderr, the report, `tally` and the three below
     int failures = 0;
@@ -770,9 +807,11 @@ private:
 
 int main(int argc, char* argv[])
 {
-    // Before any other thread exists, so that every thread leaves the signals to the watcher.
-    std::atomic<Runner*> runner{nullptr};
-    WatchInterrupts([&runner](int signal) {
+    // Before any other thread exists, so that every thread leaves the signals to the watcher. The
+    // batch it calls is never destroyed: a signal may arrive while main returns, and the watcher
+    // (and the thread an interrupt starts) must still find the batch and its locks.
+    static std::atomic<Runner*> runner{nullptr};
+    WatchInterrupts([](int signal) {
         if (Runner* batch = runner.load())
             batch->Interrupt(signal);
         else
@@ -814,10 +853,6 @@ int main(int argc, char* argv[])
     case CliAction::Run:
         break;
     }
-    Runner batch(parsed.options, processors);
-
-    runner = &batch;
-    const int code = batch.Run();
-    runner = nullptr;
-    return code;
+    runner = new Runner(parsed.options, processors); // lives on, see WatchInterrupts above
+    return runner.load()->Run();
 }

@@ -26,6 +26,16 @@ inline void SetMaxThreads(int threads) { omp_set_num_threads(threads); }
 /// The calling thread's row inside a parallel loop (0 outside one).
 inline int ThreadIndex() { return omp_get_thread_num(); }
 
+/// Starts a team of `threads` for the calling thread and ends the region at once. The runtime keeps
+/// those threads for the caller's later parallel loops of up to that many threads, which then
+/// start no thread of their own (a runtime that cannot start one ends the process).
+inline void StartTeam(int threads)
+{
+#pragma omp parallel num_threads(threads)
+    {
+    }
+}
+
 /// Threads of the parallel region the caller runs in (1 outside one); at most the number asked for.
 inline int TeamSize() { return omp_get_num_threads(); }
 

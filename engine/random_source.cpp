@@ -1,27 +1,24 @@
 #include "engine/random_source.h"
 
-#include <random>
-
 namespace tessaline {
 namespace {
 
-// std::mt19937 is exactly the published generator, and a default-constructed one is seeded with 5489.
-std::mt19937& Generator()
+RandomSource& ThreadSource()
 {
-    static std::mt19937 generator;
-    return generator;
+    thread_local RandomSource source;
+    return source;
 }
 
 } // namespace
 
 void SeedRandomSource(std::uint32_t seed)
 {
-    Generator().seed(seed);
+    ThreadSource() = RandomSource(seed);
 }
 
 std::uint32_t NextRandom()
 {
-    return static_cast<std::uint32_t>(Generator()());
+    return ThreadSource().Next();
 }
 
 } // namespace tessaline

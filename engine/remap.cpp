@@ -292,12 +292,13 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
     // Pixel x owns cell x + 1; the two margins swallow what is pushed past the row's ends.
     std::vector<FloatPixel> current(static_cast<std::size_t>(width) + 2);
     std::vector<FloatPixel> next(static_cast<std::size_t>(width) + 2);
-    SeedRandomSource(12345);
+    // A generator of this remap's own: another reduction running beside it draws from its own.
+    RandomSource random(12345);
     for (FloatPixel& cell : current) {
-        cell.r = Noise(NextRandom());
-        cell.g = Noise(NextRandom());
-        cell.b = Noise(NextRandom());
-        cell.a = Noise(NextRandom());
+        cell.r = Noise(random.Next());
+        cell.g = Noise(random.Next());
+        cell.b = Noise(random.Next());
+        cell.a = Noise(random.Next());
     }
 
     DitherRow row{&nearest.lanes, &palette, useDitherMap ? keep.data() : nullptr, nullptr, nullptr, nullptr,

@@ -1,12 +1,16 @@
 #include "imageio/output_files.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <system_error>
 
+#include "imageio/atomic_file.h"
+
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
@@ -161,9 +165,11 @@ QString DisplayName(const QString& text)
             shown += QStringLiteral("\\r");
         } else if (unit == 0x1B) {
             shown += QStringLiteral("\\e");
-        } else if (unit < 0x20 || unit == 0x7F || (unit >= 0x80 && unit < 0xA0)) {
+        } else if (unit == '\\') {
+            shown += QStringLiteral("\\\\");
+        } else if (unit < 0x20 || unit == 0x7F) {
             shown += QStringLiteral("\\x%1").arg(static_cast<unsigned>(unit), 2, 16, QLatin1Char('0'));
-        } else if ((unit >= 0x200B && unit <= 0x200F) || (unit >= 0x2028 && unit <= 0x202E) ||
+        } else if ((unit >= 0x80 && unit < 0xA0) || (unit >= 0x200B && unit <= 0x200F) || (unit >= 0x2028 && unit <= 0x202E) ||
                    (unit >= 0x2066 && unit <= 0x2069)) {
             shown += QStringLiteral("\\u{%1}").arg(static_cast<unsigned>(unit), 4, 16, QLatin1Char('0'));
         } else {
@@ -209,10 +215,9 @@ std::optional<QString> CreateDestinationFolder(const Destination& destination)
     if (destination.folderToCreate.empty())
         return std::nullopt;
     std::error_code error;
-    fs::create_directories(destination.folderToCreate, error);
-    if (error && !fs::is_directory(destination.folderToCreate))
+    if (!CreateFolderSafely(destination.folderToCreate, error))
         return "cannot create the folder " + DisplayName(destination.folderToCreate) + ": " +
-               QString::fromStdString(error.message());
+               WriteFailureReason(error);
     return std::nullopt;
 }
 
@@ -227,9 +232,55 @@ std::optional<QString> WhyNotAnInput(const fs::path& path)
     // A pipe or a device would block the open or never end; only plain files are images here.
     if (!fs::is_regular_file(status))
         return QStringLiteral("cannot read: not a regular file");
-    if (!std::ifstream(path, std::ios::binary).is_open())
-        return QStringLiteral("cannot read: permission denied");
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM || error == 0)
+            return QStringLiteral("cannot read: permission denied");
+        return "cannot read: " + WriteFailureReason(std::error_code(error, std::generic_category()));
+    }
+    std::fclose(file);
     return std::nullopt;
+}
+
+QString WriteFailureReason(const std::error_code& error)
+{
+    if (error.category() != std::generic_category() && error.category() != std::system_category())
+        return QString::fromStdString(error.message());
+    switch (error.value()) {
+    case ENOSPC: return QStringLiteral("no space left on the device");
+    case EDQUOT: return QStringLiteral("disk quota exceeded");
+    case EACCES:
+    case EPERM: return QStringLiteral("permission denied");
+    case EROFS: return QStringLiteral("read-only file system");
+    case ENOENT: return QStringLiteral("no such folder");
+    case ENOTDIR: return QStringLiteral("a path step is not a folder");
+    case EISDIR: return QStringLiteral("a folder is in the file's place");
+    case EMFILE:
+    case ENFILE: return QStringLiteral("too many open files");
+    case EFBIG: return QStringLiteral("file too large (the file size limit)");
+    case ENXIO: return QStringLiteral("a pipe nobody reads");
+    case ELOOP: return QStringLiteral("too many links on the way");
+    case EIO: return QStringLiteral("input/output error");
+    default: return QString::fromLocal8Bit(std::strerror(error.value())).toLower();
+    }
+}
+
+std::optional<ResultPlace> ResultPlaceOf(const fs::path& destination)
+{
+    std::error_code error;
+    const fs::path whole = fs::absolute(destination, error).lexically_normal();
+    if (error)
+        return std::nullopt;
+    fs::path rest = whole.filename();
+    for (fs::path folder = whole.parent_path();; folder = folder.parent_path()) {
+        if (const auto id = IdentityOf(folder))
+            return ResultPlace{*id, rest.lexically_normal().string()};
+        if (folder == folder.parent_path() || folder.empty())
+            return std::nullopt;
+        rest = folder.filename() / rest;
+    }
 }
 
 std::optional<FileIdentity> IdentityOf(const fs::path& path)
@@ -246,6 +297,40 @@ std::optional<FileIdentity> IdentityOf(const fs::path& path)
     if (::stat(path.c_str(), &info) != 0)
         return std::nullopt;
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+#endif
+}
+
+std::optional<FileStamp> StampOf(const fs::path& path)
+{
+#if defined(_WIN32)
+    std::error_code error;
+    const auto identity = IdentityOf(path);
+    const auto bytes = fs::file_size(path, error);
+    const auto time = fs::last_write_time(path, error);
+    if (!identity || error)
+        return std::nullopt;
+    return FileStamp{*identity, bytes, time.time_since_epoch().count(), 0};
+#else
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    const auto ns = [](const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; };
+    return FileStamp{{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)},
+                     static_cast<std::uint64_t>(info.st_size), ns(info.st_mtim), ns(info.st_ctim)};
+#endif
+}
+
+bool SetModifiedTime(const fs::path& path, const FileStamp& stamp)
+{
+#if defined(_WIN32)
+    std::error_code error;
+    fs::last_write_time(path, fs::file_time_type(fs::file_time_type::duration(stamp.modifiedNs)), error);
+    return !error;
+#else
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(stamp.modifiedNs / 1000000000),
+                                static_cast<long>(stamp.modifiedNs % 1000000000)}};
+    return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 #endif
 }
 
@@ -269,14 +354,19 @@ void ProtectedFiles::AddResult(const fs::path& path)
 
 ProtectedFiles::Clash ProtectedFiles::Check(const fs::path& destination, bool namedByOption) const
 {
-    if (const auto target = IdentityOf(destination)) {
-        if (!namedByOption && inputs.contains(*target))
-            return Clash::Input;
-        if (!namedByOption && weights.contains(*target))
-            return Clash::Weights;
-        if (results.contains(*target))
-            return Clash::EarlierResult;
-    }
+    if (const auto target = IdentityOf(destination))
+        return CheckIdentity(*target, namedByOption);
+    return Clash::None;
+}
+
+ProtectedFiles::Clash ProtectedFiles::CheckIdentity(const FileIdentity& target, bool namedByOption) const
+{
+    if (!namedByOption && inputs.contains(target))
+        return Clash::Input;
+    if (!namedByOption && weights.contains(target))
+        return Clash::Weights;
+    if (results.contains(target))
+        return Clash::EarlierResult;
     return Clash::None;
 }
 

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
+#include <system_error>
 #include <unordered_set>
 
 #include <QString>
@@ -24,9 +26,12 @@ std::filesystem::path ToPath(const QString& text);
 /// A path as a Qt string, for dialogs and for ToPath; messages show DisplayName instead.
 QString ToQString(const std::filesystem::path& path);
 
-/// A name for a message: control characters as \n, \t, \r, \e or \xNN, bytes that were not
-/// UTF-8 as \xNN, invisible direction and line-separating marks as \u{NNNN}; the rest as is. A
-/// name can then neither fake an output line nor send the terminal commands.
+/// A name for a message or a report: a backslash as \\, control characters as \n, \t, \r, \e or
+/// \xNN, bytes that were not UTF-8 as \xNN, other control characters and invisible direction and
+/// line-separating marks as \u{NNNN}; the rest as is. A name can then neither fake an output line
+/// nor send the terminal commands, and the escape is reversible: every name has one form, and the
+/// bytes of the name come back by undoing each escape (\xNN is the byte NN, \u{N} the character
+/// N in UTF-8).
 QString DisplayName(const QString& text);
 inline QString DisplayName(const std::filesystem::path& path)
 {
@@ -57,14 +62,20 @@ struct Destination
 
 Destination DestinationFor(const OutputRule& rule, const std::filesystem::path& input);
 
-/// Makes `destination`'s folder (and its parents) when missing. On failure returns a reason
-/// ("cannot create the folder F: why"); nullopt when the folder is there.
+/// Makes `destination`'s folder (and its parents) when missing, never through a link of another
+/// user (imageio/atomic_file.h). On failure returns a reason ("cannot create the folder F: why");
+/// nullopt when the folder is there.
 std::optional<QString> CreateDestinationFolder(const Destination& destination);
+
+/// Why a write failed, in a message's words: "no space left on the device", "permission denied",
+/// "read-only file system", "no such folder", "too many open files", "file too large", a link
+/// refused by the link rule...
+QString WriteFailureReason(const std::error_code& error);
 
 /// Why `path` cannot be an input, or nullopt when it is a regular file that can be opened for
 /// reading: "cannot read: no such file", "... is a folder", "... not a regular file" (a FIFO or a
-/// device, whose open or read could block or never end), "... permission denied". Links are
-/// followed. Never opens anything but a regular file.
+/// device, whose open or read could block or never end), "... permission denied" (or the open's
+/// own reason, such as "too many open files"). Links are followed. Never opens anything but a regular file.
 std::optional<QString> WhyNotAnInput(const std::filesystem::path& path);
 
 /// The identity of an existing file (device and file number): two paths with one identity name
@@ -78,6 +89,37 @@ struct FileIdentity
 
 /// The identity of `path` (links followed), or nullopt when it does not exist.
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
+
+/// One version of a file: its identity, size and modification and change times (nanoseconds). A
+/// file written again, or replaced, gets another stamp.
+struct FileStamp
+{
+    FileIdentity identity;
+    std::uint64_t bytes = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+/// The stamp of `path` (links followed), or nullopt when it does not exist.
+std::optional<FileStamp> StampOf(const std::filesystem::path& path);
+
+/// Gives the file at `path` (a link there is not followed) the modification time of `stamp`, so
+/// that it counts as no newer than the version `stamp` describes. False when that fails.
+bool SetModifiedTime(const std::filesystem::path& path, const FileStamp& stamp);
+
+/// Where a result lands, as a run decides clashes before any file exists: the identity of the
+/// deepest folder of the path that exists now (links followed) and the rest of the path below it.
+/// Two destinations with one place are one file, however they are spelled.
+struct ResultPlace
+{
+    FileIdentity folder;
+    std::string rest;
+    bool operator==(const ResultPlace&) const = default;
+};
+
+/// The place of `destination`; nullopt when not even its first folder exists.
+std::optional<ResultPlace> ResultPlaceOf(const std::filesystem::path& destination);
 
 /// The files a run must not write over: its inputs and the weights image, and the results it has
 /// written so far. One identity set, so that checking a destination costs the same for one input
@@ -104,6 +146,8 @@ public:
     /// destination that -o names (`namedByOption`) may replace an input or the weights image: the
     /// user asked for exactly that file (and -o takes one input).
     Clash Check(const std::filesystem::path& destination, bool namedByOption) const;
+    /// The same for a file known by its identity (the entry about to be replaced).
+    Clash CheckIdentity(const FileIdentity& target, bool namedByOption) const;
 
 private:
     struct Hash

@@ -72,7 +72,8 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
            CliForm::SetsOff, "no-dither-map", nullptr, "Do not let the dither map steer the error diffusion."),
     Switch(Setting::FastHistogram, "fast-histogram", false, "ヒストグラムの収束を早める",
            [](const SettingValues& v, ReduceSettings& job) { job.fastHistogram = Flag(v, Setting::FastHistogram); },
-           CliForm::SetsOn, "fast-histogram", nullptr, "Start the histogram with one ignored bit per channel."),
+           CliForm::SetsOnOrOff, "fast-histogram", nullptr,
+           "Start the histogram with one ignored bit per channel (--no-fast-histogram: do not)."),
     Slider(Setting::Histogram, "histogram", 0, 63, 10, "ヒストグラム最大色数", "%7d", HistogramShown,
            [](const SettingValues& v, ReduceSettings& job) {
                job.maxHistogramEntries = HistogramLimit(v[Setting::Histogram]);

@@ -58,6 +58,7 @@ enum class CliForm
     None,          ///< not on the command line
     Value,         ///< `--flag N` (Slider) or `--flag NAME` (Choice)
     SetsOn,        ///< `--flag` switches the row on
+    SetsOnOrOff,   ///< `--flag` switches the row on, `--no-flag` off again (after a preset set it)
     SetsOff,       ///< `--flag` switches the row off
     OnWithFileName, ///< `--flag FILE` switches the row on; the front end keeps the file name
     OnWithValues    ///< `--flag VALUE`, repeatable, switches the row on; the front end keeps each value

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include <pthread.h>
@@ -80,10 +81,17 @@ int StartableTeamSize(int wanted)
 
 void LimitTeamToStartableThreads()
 {
+    // One worker at a time, so two never count the same room; and the team is started right after
+    // the count, before this reduction allocates anything, so its later loops reuse those threads
+    // instead of starting new ones when the maps have taken the room.
+    static std::mutex oneAtATime;
+    const std::lock_guard<std::mutex> hold(oneAtATime);
     const int wanted = MaxThreads();
     const int startable = StartableTeamSize(wanted);
     if (startable < wanted)
         SetMaxThreads(startable);
+    if (startable > 1)
+        StartTeam(startable);
 }
 
 } // namespace tessaline

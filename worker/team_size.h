@@ -11,8 +11,9 @@ namespace tessaline {
 /// a team can count on: `wanted` when every one started, else the number that did plus the caller.
 int StartableTeamSize(int wanted);
 
-/// Lowers the calling thread's parallel loops to the threads that can be started now. Called by
-/// the worker before each reduction; a reduction then runs on fewer threads instead of failing.
+/// Lowers the calling thread's parallel loops to the threads that can be started now, and starts
+/// that team at once so that the reduction's loops reuse its threads. Called by the worker before
+/// each reduction allocates anything; a reduction then runs on fewer threads instead of failing.
 void LimitTeamToStartableThreads();
 
 } // namespace tessaline

@@ -85,6 +85,11 @@ TEST(CliOptionsTest, EverySettingRowIsAFlag)
         switch (row.cliForm) {
         case CliForm::None: break;
         case CliForm::SetsOn: arguments = {flag}; expected = 1; break;
+        case CliForm::SetsOnOrOff:
+            arguments = {flag, "--no-" + flag.mid(2), flag};
+            expected = 1;
+            EXPECT_TRUE(help.contains("--no-" + flag.mid(2)));
+            break;
         case CliForm::SetsOff: arguments = {flag}; expected = 0; break;
         case CliForm::OnWithFileName: arguments = {flag, "w.png"}; expected = 1; break;
         case CliForm::OnWithValues: arguments = {flag, "#102030"}; expected = 1; break;
