@@ -142,6 +142,8 @@ QString HelpText()
     text += "\nPresets:\n";
     for (const SettingPreset& preset : SettingPresets())
         text += QString("  %1%2\n").arg(QString::fromUtf8(preset.name).leftJustified(10), preset.summary);
+    text += "\nResults and the report are never written through a link owned by another user (only your\n"
+            "own links and root's are followed); names are printed with backslash escapes (\\\\, \\n, \\xNN).\n";
     text += "\nExit status: 0 when every file was written (or skipped as up to date), 1 when any file\n"
             "failed, 2 for bad usage, 130 when interrupted (finished files and the report are kept).\n"
             "A result written with a missed target counts as written unless --strict; one left unwritten\n"

@@ -26,7 +26,6 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -39,11 +38,11 @@
 #include "cli/batch_inputs.h"
 #include "cli/bitmap_plugin_loader.h"
 #include "cli/batch_report.h"
-#include "cli/result_claims.h"
 #include "cli/cli_options.h"
 #include "cli/colour_target_text.h"
 #include "cli/interrupt_watch.h"
 #include "cli/palette_run.h"
+#include "cli/result_claims.h"
 #include "engine/colour_model.h"
 #include "engine/parallel.h"
 #include "engine/progress_ui_interface.h"
@@ -345,8 +344,8 @@ struct FileLines
 class Runner
 {
 public:
-    Runner(CliOptions options, int processors)
-        : options(std::move(options)), line(!options.quiet && options.jobs == 1 && IsTerminal(stderr)),
+    Runner(const CliOptions& options, int processors)
+        : options(options), line(!options.quiet && options.jobs == 1 && IsTerminal(stderr)),
           tally(!options.quiet && options.jobs > 1 && IsTerminal(stderr)),
           threadsPerFile(options.jobs > 1 ? std::max(1, processors / options.jobs) : 0)
     {
