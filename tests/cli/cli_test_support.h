@@ -49,6 +49,14 @@ inline bool CanCapMemory()
     return !QStandardPaths::findExecutable("prlimit").isEmpty();
 }
 
+/// The tool RunCli runs: the one built beside the tests, or TESSALINE_TEST_CLI when set
+/// (scripts/tsan_check.sh names a ThreadSanitizer build there, run by these uninstrumented tests).
+inline QString CliPath()
+{
+    const QString other = qEnvironmentVariable("TESSALINE_TEST_CLI");
+    return other.isEmpty() ? QString(TESSALINE_CLI_PATH) : other;
+}
+
 /// Runs tessaline-cli with `arguments`; with `addressSpace` > 0 (and CanCapMemory) under
 /// `prlimit --as`. A crash or a run over 240 s leaves `finished` false and `exitCode` -1.
 inline CliRun RunCli(const QStringList& arguments, const QString& workDir = QString(), qint64 addressSpace = 0,
@@ -60,9 +68,9 @@ inline CliRun RunCli(const QStringList& arguments, const QString& workDir = QStr
         process.setWorkingDirectory(workDir);
     if (addressSpace > 0 && CanCapMemory())
         process.start(QStandardPaths::findExecutable("prlimit"),
-                      QStringList{QString("--as=%1").arg(addressSpace), "--", TESSALINE_CLI_PATH} + arguments);
+                      QStringList{QString("--as=%1").arg(addressSpace), "--", CliPath()} + arguments);
     else
-        process.start(TESSALINE_CLI_PATH, arguments);
+        process.start(CliPath(), arguments);
     CliRun run;
     if (!process.waitForFinished(240000)) {
         process.kill();
