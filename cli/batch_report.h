@@ -25,8 +25,9 @@ struct ReportCurvePoint
 /// One input's record. The figures are empty when the input failed before they existed.
 struct ReportRecord
 {
-    QString input;           ///< the name as given, escaped by DisplayName (reversible)
-    QString output;          ///< the result's path escaped the same way, "-" for standard output; empty when none was chosen
+    QString input;  ///< the name as given, escaped by DisplayName (reversible)
+    QString output; ///< the result's path escaped the same way, "-" for standard output; empty when none was
+                    ///< chosen
     QString status;          ///< "ok", "skipped" (up to date), or why the input failed
     std::optional<std::uint32_t> width;
     std::optional<std::uint32_t> height;

@@ -142,8 +142,9 @@ QString HelpText()
     text += "\nPresets:\n";
     for (const SettingPreset& preset : SettingPresets())
         text += QString("  %1%2\n").arg(QString::fromUtf8(preset.name).leftJustified(10), preset.summary);
-    text += "\nResults and the report are never written through a link owned by another user (only your\n"
-            "own links and root's are followed); names are printed with backslash escapes (\\\\, \\n, \\xNN).\n";
+    text +=
+        "\nResults and the report are never written through a link owned by another user (only your\n"
+        "own links and root's are followed); names are printed with backslash escapes (\\\\, \\n, \\xNN).\n";
     text += "\nExit status: 0 when every file was written (or skipped as up to date), 1 when any file\n"
             "failed, 2 for bad usage, 130 when interrupted (finished files and the report are kept).\n"
             "A result written with a missed target counts as written unless --strict; one left unwritten\n"
@@ -197,7 +198,9 @@ std::optional<QString> ApplyRow(const SettingRow& row, bool negated, const QStri
     switch (row.cliForm) {
     case CliForm::None: break;
     case CliForm::SetsOn: options.settings[row.key] = 1; break;
-    case CliForm::SetsOnOrOff: options.settings[row.key] = negated ? 0 : 1; break;
+    case CliForm::SetsOnOrOff:
+        options.settings[row.key] = negated ? 0 : 1;
+        break;
     case CliForm::SetsOff: options.settings[row.key] = 0; break;
     case CliForm::OnWithFileName:
         if (text.isEmpty())
@@ -410,8 +413,8 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
         return Usage(QString("-o names one result, but %1 input files were given").arg(options.inputs.size()));
     if (!options.outputPath.isEmpty() && !options.outputDir.isEmpty())
         return Usage("-o and --output-dir cannot be used together");
-    if (!options.reportPath.isEmpty() && !options.outputPath.isEmpty() && options.outputPath != CliStandardStream &&
-        SameFile(options.reportPath, options.outputPath))
+    if (!options.reportPath.isEmpty() && !options.outputPath.isEmpty() &&
+        options.outputPath != CliStandardStream && SameFile(options.reportPath, options.outputPath))
         return Usage("-o and --report name the same file");
     const SettingValues& settings = options.settings;
     if (settings.On(Setting::Ie6) && parser.isSet("opacity") && settings[Setting::Opacity] != Ie6Opacity)

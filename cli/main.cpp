@@ -594,7 +594,8 @@ private:
         // -o naming this process's own standard output (/dev/stdout, or the file it is redirected
         // to) goes to descriptor 1 as "-o -" does: reopening the file would empty it and write
         // over what came before.
-        const bool toStandardOutput = dash || (!options.outputPath.isEmpty() && IsStandardOutput(destination.file));
+        const bool toStandardOutput =
+            dash || (!options.outputPath.isEmpty() && IsStandardOutput(destination.file));
         // A result written to standard output leaves no room there for the tool's own lines.
         lines.summaryToStderr = toStandardOutput || IsStandardOutput(destination.file);
         // A PNG's bytes on a terminal are garbage to read and may upset it.
@@ -746,7 +747,8 @@ private:
                 },
                 &why, [this](std::uint64_t device, std::uint64_t file) { return MayReplace(device, file); });
             if (!written)
-                throw Failure{"cannot write " + DisplayName(destination.file) + ": " + WriteFailureReason(why)};
+                throw Failure{"cannot write " + DisplayName(destination.file) + ": " +
+                              WriteFailureReason(why)};
             {
                 std::lock_guard<std::mutex> hold(claimLock);
                 protectedFiles.AddResult(destination.file);
@@ -793,7 +795,7 @@ private:
     std::shared_mutex writeGate; // shared while a result is written and recorded; an interrupt takes it whole
 
     std::vector<std::optional<QString>> claimRefusals; // per input, decided before the batch starts
-    std::mutex claimLock; // guards protectedFiles
+    std::mutex claimLock;                              // guards protectedFiles
     ProtectedFiles protectedFiles;
 
     std::mutex outputLock; // guards stdout, stderr, the report, `tally` and the three below

@@ -183,7 +183,9 @@ int OpenFolder(const std::string& path, bool create, std::error_code& why)
         steps.pop_back();
         if (step == ".")
             continue;
-        struct stat entry {};
+        struct stat entry
+        {
+        };
         if (fstatat(folder.Get(), step.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT || !create) {
                 why = SystemError(errno);
@@ -257,8 +259,8 @@ bool OpenPlace(const std::filesystem::path& path, Place& place, std::error_code&
         return false;
     }
     place.name = name;
-    place.folder.Reset(OpenFolder(path.has_parent_path() ? path.parent_path().string() : std::string("."), false,
-                                  why));
+    place.folder.Reset(
+        OpenFolder(path.has_parent_path() ? path.parent_path().string() : std::string("."), false, why));
     return place.folder.Get() >= 0;
 }
 
@@ -352,7 +354,9 @@ bool WriteInPlace(const Place& place, const struct stat* behind, const std::func
     const int fd = OpenEntryInPlace(place, behind, true, why);
     if (fd < 0)
         return false;
-    struct stat status {};
+    struct stat status
+    {
+    };
     return fstat(fd, &status) == 0 && WriteStream(fd, S_ISREG(status.st_mode), write, why);
 }
 
@@ -388,8 +392,9 @@ bool SyncFolder(int folder)
     return ok;
 }
 
-bool WriteThroughTemporary(Place& place, const struct stat* replaced, const std::function<bool(std::FILE*)>& write,
-                           const ReplaceCheck& mayReplace, std::error_code& why)
+bool WriteThroughTemporary(Place& place, const struct stat* replaced,
+                           const std::function<bool(std::FILE*)>& write, const ReplaceCheck& mayReplace,
+                           std::error_code& why)
 {
     const int folder = place.folder.Get();
     std::string temporary;
@@ -405,7 +410,8 @@ bool WriteThroughTemporary(Place& place, const struct stat* replaced, const std:
             temporary = TemporaryNameFor(place.name).string();
             // O_EXCL with O_NOFOLLOW: a name that exists in any form (file, link, pipe) is never
             // opened; another name is drawn.
-            fd = openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            fd =
+                openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
             if (fd < 0 && errno != EEXIST) {
                 why = SystemError(errno);
                 return false;
@@ -435,7 +441,9 @@ bool WriteThroughTemporary(Place& place, const struct stat* replaced, const std:
     if (ok && mayReplace) {
         // The entry as it is now, not as it was when the write began: whatever took its place
         // meanwhile must not be one of the caller's protected files.
-        struct stat now {};
+        struct stat now
+        {
+        };
         if (fstatat(folder, place.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) &&
             !mayReplace(static_cast<std::uint64_t>(now.st_dev), static_cast<std::uint64_t>(now.st_ino))) {
             why = SafeWriteError::Protected;
@@ -501,7 +509,9 @@ void InstallTemporaryCleanup()
         sigaction(signalNumber, &cleanup, nullptr);
     }
     // Past the file size limit a write then fails with EFBIG, and the file fails like a full disk.
-    struct sigaction current {};
+    struct sigaction current
+    {
+    };
     if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         std::signal(SIGXFSZ, SIG_IGN);
 #endif
@@ -602,18 +612,22 @@ std::FILE* OpenFileInPlace(const std::filesystem::path& path, std::error_code& w
     if (!OpenPlace(path, place, why))
         return nullptr;
     int fd = -1;
-    struct stat link {};
+    struct stat link
+    {
+    };
     if (fstatat(place.folder.Get(), place.name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT) {
             why = SystemError(errno);
             return nullptr;
         }
-        fd = openat(place.folder.Get(), place.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0666);
+        fd = openat(place.folder.Get(), place.name.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0)
             why = SystemError(errno);
     } else if (S_ISLNK(link.st_mode)) {
-        struct stat behind {};
+        struct stat behind
+        {
+        };
         if (!MayFollow(link))
             why = SafeWriteError::ForeignLink;
         else if (fstatat(place.folder.Get(), place.name.c_str(), &behind, 0) != 0)
@@ -658,9 +672,12 @@ const std::error_category& SafeWriteCategory()
         std::string message(int value) const override
         {
             switch (static_cast<SafeWriteError>(value)) {
-            case SafeWriteError::ForeignLink: return "a link owned by another user is on the way (never followed)";
-            case SafeWriteError::Protected: return "it would replace a file the run must keep";
-            case SafeWriteError::Changed: return "the target changed while it was being opened";
+            case SafeWriteError::ForeignLink:
+                return "a link owned by another user is on the way (never followed)";
+            case SafeWriteError::Protected:
+                return "it would replace a file the run must keep";
+            case SafeWriteError::Changed:
+                return "the target changed while it was being opened";
             }
             return "unknown refusal";
         }

@@ -169,8 +169,8 @@ QString DisplayName(const QString& text)
             shown += QStringLiteral("\\\\");
         } else if (unit < 0x20 || unit == 0x7F) {
             shown += QStringLiteral("\\x%1").arg(static_cast<unsigned>(unit), 2, 16, QLatin1Char('0'));
-        } else if ((unit >= 0x80 && unit < 0xA0) || (unit >= 0x200B && unit <= 0x200F) || (unit >= 0x2028 && unit <= 0x202E) ||
-                   (unit >= 0x2066 && unit <= 0x2069)) {
+        } else if ((unit >= 0x80 && unit < 0xA0) || (unit >= 0x200B && unit <= 0x200F) ||
+                   (unit >= 0x2028 && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069)) {
             shown += QStringLiteral("\\u{%1}").arg(static_cast<unsigned>(unit), 4, 16, QLatin1Char('0'));
         } else {
             shown += c;
@@ -249,21 +249,34 @@ QString WriteFailureReason(const std::error_code& error)
     if (error.category() != std::generic_category() && error.category() != std::system_category())
         return QString::fromStdString(error.message());
     switch (error.value()) {
-    case ENOSPC: return QStringLiteral("no space left on the device");
-    case EDQUOT: return QStringLiteral("disk quota exceeded");
+    case ENOSPC:
+        return QStringLiteral("no space left on the device");
+    case EDQUOT:
+        return QStringLiteral("disk quota exceeded");
     case EACCES:
-    case EPERM: return QStringLiteral("permission denied");
-    case EROFS: return QStringLiteral("read-only file system");
-    case ENOENT: return QStringLiteral("no such folder");
-    case ENOTDIR: return QStringLiteral("a path step is not a folder");
-    case EISDIR: return QStringLiteral("a folder is in the file's place");
+    case EPERM:
+        return QStringLiteral("permission denied");
+    case EROFS:
+        return QStringLiteral("read-only file system");
+    case ENOENT:
+        return QStringLiteral("no such folder");
+    case ENOTDIR:
+        return QStringLiteral("a path step is not a folder");
+    case EISDIR:
+        return QStringLiteral("a folder is in the file's place");
     case EMFILE:
-    case ENFILE: return QStringLiteral("too many open files");
-    case EFBIG: return QStringLiteral("file too large (the file size limit)");
-    case ENXIO: return QStringLiteral("a pipe nobody reads");
-    case ELOOP: return QStringLiteral("too many links on the way");
-    case EIO: return QStringLiteral("input/output error");
-    default: return QString::fromLocal8Bit(std::strerror(error.value())).toLower();
+    case ENFILE:
+        return QStringLiteral("too many open files");
+    case EFBIG:
+        return QStringLiteral("file too large (the file size limit)");
+    case ENXIO:
+        return QStringLiteral("a pipe nobody reads");
+    case ELOOP:
+        return QStringLiteral("too many links on the way");
+    case EIO:
+        return QStringLiteral("input/output error");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error.value())).toLower();
     }
 }
 
@@ -311,12 +324,18 @@ std::optional<FileStamp> StampOf(const fs::path& path)
         return std::nullopt;
     return FileStamp{*identity, bytes, time.time_since_epoch().count(), 0};
 #else
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(path.c_str(), &info) != 0)
         return std::nullopt;
-    const auto ns = [](const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; };
+    const auto ns = [](const timespec& time) {
+        return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+    };
     return FileStamp{{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)},
-                     static_cast<std::uint64_t>(info.st_size), ns(info.st_mtim), ns(info.st_ctim)};
+                     static_cast<std::uint64_t>(info.st_size),
+                     ns(info.st_mtim),
+                     ns(info.st_ctim)};
 #endif
 }
 

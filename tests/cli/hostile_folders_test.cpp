@@ -87,7 +87,8 @@ protected:
         if (child == 0)
             _exit(setgid(neighbour) == 0 && setuid(neighbour) == 0 && act() ? 0 : 1);
         int status = 0;
-        return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
     }
 
     /// The tool run as the neighbour (setpriv), for what root's rights would hide.
@@ -95,8 +96,9 @@ protected:
     {
         QProcess run;
         const QString id = QString::number(neighbour);
-        run.start("setpriv", QStringList{"--reuid", id, "--regid", id, "--clear-groups", "--", TESSALINE_CLI_PATH} +
-                                 arguments);
+        run.start("setpriv",
+                  QStringList{"--reuid", id, "--regid", id, "--clear-groups", "--", TESSALINE_CLI_PATH} +
+                      arguments);
         CliRun done;
         if (!run.waitForFinished(240000))
             return done;
@@ -118,7 +120,8 @@ TEST_F(HostileFoldersTest, NeighboursLinkAtTheResultsNameIsNeverFollowed)
     ASSERT_TRUE(WriteAll(Path("victim"), "root's file"));
     const std::string output = Bytes(Path("pub/OUTPUT")), victim = Bytes(Path("victim"));
     ASSERT_TRUE(AsNeighbour([&] {
-        return mkdir(output.c_str(), 0777) == 0 && symlink("/dev/null", (output + "/photo.png").c_str()) == 0 &&
+        return mkdir(output.c_str(), 0777) == 0 &&
+               symlink("/dev/null", (output + "/photo.png").c_str()) == 0 &&
                symlink(victim.c_str(), (output + "/other.png").c_str()) == 0;
     }));
     ASSERT_TRUE(QFile::copy(Path("noise.png"), Path("pub/other.png")));
@@ -146,7 +149,8 @@ TEST_F(HostileFoldersTest, NeighboursLinkedOutputFolderIsNeverFollowed)
                symlink(victim.c_str(), (pub + "/out").c_str()) == 0;
     }));
     for (const QStringList& arguments :
-         {QStringList{Path("pub/photo.png")}, QStringList{"--output-dir", Path("pub/out/new"), Path("pub/photo.png")}}) {
+         {QStringList{Path("pub/photo.png")},
+          QStringList{"--output-dir", Path("pub/out/new"), Path("pub/photo.png")}}) {
         const CliRun run = RunCli(arguments);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_TRUE(run.err.contains("a link owned by another user")) << run.err.toStdString();
@@ -211,7 +215,8 @@ TEST_F(HostileFoldersTest, TemporaryIsCreatedNoWiderThanTheResult)
     ASSERT_TRUE(WriteAll(Path("OUTPUT/noise.png"), "private"));
     ASSERT_EQ(chmod(Bytes(Path("OUTPUT/noise.png")).c_str(), 0600), 0);
     QProcess run;
-    run.start(strace, {"-f", "-qq", "-e", "trace=openat", "-o", Path("calls"), TESSALINE_CLI_PATH, Path("noise.png")});
+    run.start(strace, {"-f", "-qq", "-e", "trace=openat", "-o", Path("calls"), TESSALINE_CLI_PATH,
+                       Path("noise.png")});
     ASSERT_TRUE(run.waitForFinished(240000));
     if (run.exitCode() != 0 && !ReadAll(Path("calls")).contains("openat"))
         GTEST_SKIP() << "strace cannot trace here";
@@ -224,7 +229,9 @@ TEST_F(HostileFoldersTest, TemporaryIsCreatedNoWiderThanTheResult)
             EXPECT_TRUE(line.contains(", 0600)")) << line.toStdString();
         }
     EXPECT_EQ(creations, 1);
-    struct stat result {};
+    struct stat result
+    {
+    };
     ASSERT_EQ(stat(Bytes(Path("OUTPUT/noise.png")).c_str(), &result), 0);
     EXPECT_EQ(result.st_mode & 0777, 0600u);
 }
@@ -264,8 +271,8 @@ TEST_F(HostileFoldersTest, DitheredBatchGivesTheBytesOfOneAtATime)
         inputs << name;
     }
     for (const QString jobs : {"1", "2"}) {
-        const CliRun run = RunCli(QStringList{"-q", "-j", jobs, "--colours", "16", "--output-dir", Path("out" + jobs)} +
-                                  inputs);
+        const CliRun run = RunCli(
+            QStringList{"-q", "-j", jobs, "--colours", "16", "--output-dir", Path("out" + jobs)} + inputs);
         ASSERT_TRUE(run.finished);
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     }
@@ -306,13 +313,14 @@ TEST_F(HostileFoldersTest, FileSizeLimitFailsTheFileCleanly)
     ASSERT_TRUE(Noise(200, 200).save(Path("big.png")));
     QDir().mkpath(Path("out"));
     QProcess run;
-    run.start("prlimit", {"--fsize=4096", "--", TESSALINE_CLI_PATH, "--report", Path("r.jsonl"), "--output-dir",
-                          Path("out"), Path("big.png")});
+    run.start("prlimit", {"--fsize=4096", "--", TESSALINE_CLI_PATH, "--report", Path("r.jsonl"),
+                          "--output-dir", Path("out"), Path("big.png")});
     ASSERT_TRUE(run.waitForFinished(240000));
     ASSERT_EQ(run.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.exitCode(), 1);
     EXPECT_TRUE(QString(run.readAllStandardError()).contains("file too large"));
-    EXPECT_TRUE(QDir(Path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(
+        QDir(Path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_TRUE(ReadAll(Path("r.jsonl")).contains("file too large"));
 }
 
@@ -321,8 +329,8 @@ TEST_F(HostileFoldersTest, StandardInputIsRefusedAtTheLimit)
     // 1.1 GB of zeros under an address-space cap that holds the limit once but not twice.
     const QString cap = CanCapMemory() ? "prlimit --as=1610612736 --" : "";
     QProcess run;
-    run.start("sh", {"-c", "head -c 1100000000 /dev/zero | " + cap + " \"$0\" - -o \"$1\"", TESSALINE_CLI_PATH,
-                     Path("out.png")});
+    run.start("sh", {"-c", "head -c 1100000000 /dev/zero | " + cap + " \"$0\" - -o \"$1\"",
+                     TESSALINE_CLI_PATH, Path("out.png")});
     ASSERT_TRUE(run.waitForFinished(240000));
     EXPECT_EQ(run.exitCode(), 1);
     EXPECT_TRUE(QString(run.readAllStandardError()).contains("standard input holds more than an image can"));
@@ -346,7 +354,8 @@ TEST_F(HostileFoldersTest, WalkedFileThatCannotBeOpenedFails)
     const CliRun run = Root() ? RunAsNeighbour(arguments) : RunCli(arguments);
     EXPECT_EQ(run.exitCode, 1);
     ASSERT_EQ(run.ErrLines().size(), 1) << run.err.toStdString();
-    EXPECT_TRUE(run.ErrLines()[0].contains("locked.png: cannot read: permission denied")) << run.err.toStdString();
+    EXPECT_TRUE(run.ErrLines()[0].contains("locked.png: cannot read: permission denied"))
+        << run.err.toStdString();
     EXPECT_TRUE(ReadAll(Path("walk.jsonl")).contains("permission denied"));
     EXPECT_TRUE(QFileInfo::exists(Path("walk/OUTPUT/a.png")));
 }
@@ -410,13 +419,14 @@ TEST_F(HostileFoldersTest, ReportAndPrintedNamesUseOneReversibleEscape)
 TEST_F(HostileFoldersTest, WriteFailuresSayWhy)
 {
     const CliRun missing = RunCli({"-o", Path("none/x.png"), Path("noise.png")});
-    EXPECT_TRUE(missing.err.contains("cannot write " + Path("none/x.png") + ": no such folder")) << missing.err.toStdString();
+    EXPECT_TRUE(missing.err.contains("cannot write " + Path("none/x.png") + ": no such folder"))
+        << missing.err.toStdString();
     // Out of file descriptors at one point or another: said so, never "permission denied".
     bool sawLimit = false;
     for (int limit = 4; limit < 16; ++limit) {
         QProcess run;
-        run.start("prlimit", {QString("--nofile=%1").arg(limit), "--", TESSALINE_CLI_PATH, "-o", Path("fd.png"),
-                              Path("noise.png")});
+        run.start("prlimit", {QString("--nofile=%1").arg(limit), "--", TESSALINE_CLI_PATH, "-o",
+                              Path("fd.png"), Path("noise.png")});
         ASSERT_TRUE(run.waitForFinished(240000));
         const QString err = QString::fromUtf8(run.readAllStandardError());
         EXPECT_FALSE(err.contains("permission denied")) << err.toStdString();
@@ -431,8 +441,9 @@ TEST_F(HostileFoldersTest, WriteFailuresSayWhy)
     const CliRun denied = RunAsNeighbour({"-o", Path("closed/x.png"), Path("noise.png")});
     EXPECT_TRUE(denied.err.contains(": permission denied")) << denied.err.toStdString();
     ASSERT_TRUE(Noise(200, 200).save(Path("big.png")));
-    for (const auto& [options, reason] : {std::pair<QString, QString>{"size=16k", "no space left on the device"},
-                                          std::pair<QString, QString>{"ro", "read-only file system"}}) {
+    for (const auto& [options, reason] :
+         {std::pair<QString, QString>{"size=16k", "no space left on the device"},
+          std::pair<QString, QString>{"ro", "read-only file system"}}) {
         QDir().mkpath(Path("fs"));
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", options, "tessaline-test", Path("fs")}) != 0)
             continue;
@@ -444,9 +455,11 @@ TEST_F(HostileFoldersTest, WriteFailuresSayWhy)
 
 TEST_F(HostileFoldersTest, PresetSwitchesCanBeUndoneByAFlag)
 {
-    const CliRun undone = RunCli({"--preset", "fast", "--no-fast-histogram", "-o", Path("a.png"), Path("noise.png")});
+    const CliRun undone =
+        RunCli({"--preset", "fast", "--no-fast-histogram", "-o", Path("a.png"), Path("noise.png")});
     ASSERT_EQ(undone.exitCode, 0) << undone.err.toStdString();
-    ASSERT_EQ(RunCli({"--feedback", "4", "--voronoi", "2", "--convergence", "16", "-o", Path("b.png"), Path("noise.png")})
+    ASSERT_EQ(RunCli({"--feedback", "4", "--voronoi", "2", "--convergence", "16", "-o", Path("b.png"),
+                      Path("noise.png")})
                   .exitCode,
               0);
     EXPECT_EQ(ReadAll(Path("a.png")), ReadAll(Path("b.png")));
