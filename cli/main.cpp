@@ -718,8 +718,6 @@ private:
                 lines.summary += name + ": not written, the result (" + std::to_string(encoded.size()) +
                                  " bytes) is larger than the input (" + std::to_string(*record.inputBytes) +
                                  " bytes)\n" + curveTable;
-            if (!toStandardOutput)
-                ReleaseClaim(destination);
             return;
         }
 
