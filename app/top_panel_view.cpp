@@ -90,6 +90,8 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     AddSliderGroup(Setting::UserWeight, "1036", 162, "1037", 24, 108, texts::Low(), texts::High(), true, 10);
     useUserWeight = AddSettingBox(Setting::UseUserWeight, "1038", 522, 78, 99, 10);
     QPushButton* clearWeight = AddButton("1039", texts::ClearWeight(), 336, 108, 50, 16);
+    // Above the buttons, right of the zoom list's caption.
+    AddSettingBox(Setting::Tune, "1040", 336, 96, 110, 10);
 
     for (const ZoomChoice& choice : ZoomChoices)
         zoomList->addItem(choice.fit             ? texts::FitEntry()

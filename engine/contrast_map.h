@@ -21,7 +21,7 @@ struct ContrastMaps
 /// neighbourhood of at least 4 x 4 pixels.
 inline bool WantsContrastMaps(const ReduceSettings& settings, std::uint32_t width, std::uint32_t height)
 {
-    return settings.contrastMapLevel < 8 && width >= 4 && height >= 4;
+    return settings.contrastMapLevel < ContrastMapsOff && width >= 4 && height >= 4;
 }
 
 /// Builds both maps from 8-bit RGBA rows; adds `settings.userWeights` when present. Gives neither

@@ -482,10 +482,12 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
     return CountedColours{std::move(table), colourCount};
 }
 
-Histogram TableToHistogram(const ColourTable& table, std::uint32_t colourCount, float gamma)
+Histogram TableToHistogram(const ColourTable& table, std::uint32_t colourCount, float gamma,
+                           const ChannelScales& scales)
 {
     Histogram histogram = CreateHistogram(colourCount);
-    const FloatPixelTable convert(gamma);
+    histogram.scales = scales;
+    const FloatPixelTable convert(gamma, scales);
     HistogramItem* items = histogram.items.get();
     std::uint32_t next = 0;
     double total = 0.0;
@@ -542,7 +544,8 @@ Histogram BuildHistogram(const ReduceSettings& settings, const RgbaImage& image,
         std::optional<detail::CountedColours> counted = detail::CountColours(
             image.rows.data(), image.width, image.height, maximum, ignoredBits, contrastMap, settings.cancel);
         if (counted)
-            return detail::TableToHistogram(*counted->table, counted->colourCount, gamma);
+            return detail::TableToHistogram(*counted->table, counted->colourCount, gamma,
+                                            settings.channelScales);
         ++ignoredBits;
     }
 }

@@ -25,12 +25,14 @@ struct Histogram
     std::unique_ptr<HistogramItem[]> items;
     double totalPerceptualWeight = 0.0;
     std::uint32_t size = 0;
+    ChannelScales scales; ///< of the float space the items' colours live in
 };
 
 /// `size` zeroed items. Throws std::bad_alloc.
 Histogram CreateHistogram(std::uint32_t size);
 
-/// The weighted histogram of `image`: weight contrastMap[i] + 0.5 per pixel, or 1 without a map.
+/// The weighted histogram of `image`: weight contrastMap[i] + 0.5 per pixel, or 1 without a map;
+/// colours in the float space of `settings.channelScales`.
 /// Reads `fastHistogram` and `maxHistogramEntries`. Never empty for an image of at least one pixel,
 /// unless `settings.cancel` is set, which stops it before its next counting attempt.
 Histogram BuildHistogram(const ReduceSettings& settings, const RgbaImage& image, const float* contrastMap);
@@ -81,9 +83,10 @@ std::optional<CountedColours> CountColours(const std::uint8_t* const* rows, std:
                                            std::uint32_t height, std::uint32_t maximum, unsigned ignoredBits,
                                            const float* contrastMap, const CancelFlag* cancel = nullptr);
 
-/// The table's keys as items, in bucket order and within a bucket in order of first arrival.
-/// Throws std::bad_alloc.
-Histogram TableToHistogram(const ColourTable& table, std::uint32_t colourCount, float gamma);
+/// The table's keys as items, in bucket order and within a bucket in order of first arrival, their
+/// colours in the float space of `scales`. Throws std::bad_alloc.
+Histogram TableToHistogram(const ColourTable& table, std::uint32_t colourCount, float gamma,
+                           const ChannelScales& scales = EvenChannels);
 
 } // namespace detail
 

@@ -39,9 +39,9 @@ inline double Spread(float centre, float value, double tiny)
     return squared < tiny ? squared * 0.5 : squared;
 }
 
-inline float ColourWeightOf(const FloatPixel& median, const HistogramItem& item)
+inline float ColourWeightOf(const FloatPixel& median, const HistogramItem& item, const ChannelScales& scales)
 {
-    float difference = ColourDifference(median, item.colour);
+    float difference = ColourDifference(median, item.colour, scales);
     if (difference < 1.0f / 65536.0f)
         difference *= 0.5f;
     return static_cast<float>(std::sqrt(difference) * (std::sqrt(item.adjustedWeight + 1.0) - 1.0));
@@ -162,11 +162,11 @@ const HistogramItem* ItemsOf(const ColourBox* boxes, std::uint32_t i, const Hist
     return base + boxes[i].firstItem;
 }
 
-double BoxError(const ColourBox& box, const HistogramItem* items)
+double BoxError(const ColourBox& box, const HistogramItem* items, const ChannelScales& scales)
 {
     double error = 0.0;
     for (std::uint32_t i = 0; i < box.itemCount; ++i)
-        error += ColourDifference(box.colour, items[i].colour) * items[i].perceptualWeight;
+        error += ColourDifference(box.colour, items[i].colour, scales) * items[i].perceptualWeight;
     return error;
 }
 
@@ -387,7 +387,8 @@ void ForEachItem(WorkPair* pair, std::uint32_t count, const Task& task)
 
 } // namespace
 
-BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity, WorkPair* pair)
+BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity, const ChannelScales& scales,
+                    WorkPair* pair)
 {
     const std::uint32_t count = box.itemCount;
     if (count < MinItemsShared)
@@ -421,9 +422,9 @@ BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity
     // The median selection already split the box: items[0, front) rank before items[front, count),
     // so the split point search only needs to look into the half where the crossing lies.
     const std::uint32_t front = m + 1;
-    ForEachItem(pair, count, [items, &median](std::uint32_t begin, std::uint32_t end) {
+    ForEachItem(pair, count, [items, &median, &scales](std::uint32_t begin, std::uint32_t end) {
         for (std::uint32_t i = begin; i < end; ++i)
-            items[i].colourWeight = ColourWeightOf(median, items[i]);
+            items[i].colourWeight = ColourWeightOf(median, items[i], scales);
     });
     // Summed in item order, apart from the weights, so that the sum is the same however they were made.
     double colourWeightSum = 0.0, frontWeight = 0.0;
@@ -464,7 +465,8 @@ BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity
 std::uint32_t SplitBox(ColourBox* boxes, std::uint32_t k, std::uint32_t n, Histogram& histogram,
                        float minOpacity)
 {
-    const BoxSplit split = SplitItems(boxes[k], histogram.items.get() + boxes[k].firstItem, minOpacity);
+    const BoxSplit split =
+        SplitItems(boxes[k], histogram.items.get() + boxes[k].firstItem, minOpacity, histogram.scales);
     boxes[k] = split.first;
     boxes[n] = split.second;
     return split.firstPart;
@@ -486,7 +488,7 @@ bool WithinTargetError(ColourBox* boxes, std::uint32_t n, double targetError, co
     // Only the boxes the last split touched are new.
     for (std::uint32_t i = 0; i < n; ++i) {
         if (boxes[i].cachedError < 0.0) {
-            boxes[i].cachedError = BoxError(boxes[i], ItemsOf(boxes, i, histogram, sides));
+            boxes[i].cachedError = BoxError(boxes[i], ItemsOf(boxes, i, histogram, sides), histogram.scales);
             sum += boxes[i].cachedError;
             if (sum > limit)
                 return false;
@@ -499,6 +501,7 @@ Palette PaletteFromBoxes(const ColourBox* boxes, std::uint32_t n, const Histogra
                          const BoxSides* sides)
 {
     Palette palette = CreatePalette(n);
+    palette.scales = histogram.scales;
     for (std::uint32_t i = 0; i < n; ++i) {
         const ColourBox& box = boxes[i];
         const HistogramItem* items = ItemsOf(boxes, i, histogram, sides);
@@ -551,7 +554,7 @@ Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxCo
     };
 
     if (scratch && detail::SplitAheadPays(histogram.size, maxColours)) {
-        detail::SplitAhead ahead(boxes.data(), maxColours, items, *scratch, minOpacity);
+        detail::SplitAhead ahead(boxes.data(), maxColours, items, *scratch, minOpacity, histogram.scales);
         std::exception_ptr failure;
         // The whole team, not two of it: a region of another size would make the runtime retire
         // and start threads again between this stage and the parallel loops around it.
@@ -590,7 +593,7 @@ Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxCo
         const ColourBox& box = boxes[i];
         HistogramItem* boxItems = items + box.firstItem;
         for (std::uint32_t j = 0; j < box.itemCount; ++j) {
-            const double difference = ColourDifference(palette[i].colour, boxItems[j].colour);
+            const double difference = ColourDifference(palette[i].colour, boxItems[j].colour, histogram.scales);
             boxItems[j].adjustedWeight =
                 static_cast<float>(boxItems[j].adjustedWeight * std::sqrt(difference * 0.5 + 1.0));
         }

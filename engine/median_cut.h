@@ -88,7 +88,8 @@ protected:
 /// Splits `box`, whose items lie at `items` (its range of the histogram or a copy of that range), and
 /// reorders them so the first part comes first. The result depends only on the items and the box;
 /// with a `pair`, a large box's per-item passes and the set-up of its two parts run side by side.
-BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity, WorkPair* pair = nullptr);
+BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity, const ChannelScales& scales,
+                    WorkPair* pair = nullptr);
 
 /// Splits box k into box k and a new box n; reorders the box's items so the first part comes first.
 /// Returns the size of the first part (1 to itemCount - 1).

@@ -30,7 +30,7 @@ std::uint32_t BuildHead(NearestHead& head, const FloatPixel& centre, std::uint32
     scratch.clear();
     for (std::uint32_t j = 0; j < palette.count; ++j) {
         if (!used[j])
-            scratch.push_back({ColourDifference(centre, palette[j].colour), j});
+            scratch.push_back({ColourDifference(centre, palette[j].colour, palette.scales), j});
     }
     const std::uint32_t kept = std::min<std::uint32_t>(budget, static_cast<std::uint32_t>(scratch.size()));
     head.centre = centre;
@@ -71,6 +71,7 @@ NearestIndex BuildNearestIndex(const Palette& palette)
 
     NearestIndex index;
     index.heads = std::make_unique<NearestHead[]>(std::size_t{centreCount} + 1);
+    index.scales = palette.scales;
 
     std::vector<std::uint8_t> used(palette.count, 0);
     std::uint32_t usedCount = 0;
@@ -102,9 +103,10 @@ NearestIndex BuildNearestIndex(const Palette& palette)
 
 namespace {
 
-inline float Score(const FloatPixel& query, const FloatPixel& candidate, bool opaqueQuery)
+inline float Score(const FloatPixel& query, const FloatPixel& candidate, bool opaqueQuery,
+                   const ChannelScales& scales)
 {
-    float score = ColourDifference(query, candidate);
+    float score = ColourDifference(query, candidate, scales);
     if (opaqueQuery && candidate.a < 1.0f)
         score += OpacityPenalty;
     return score;
@@ -117,15 +119,15 @@ std::uint32_t FindNearestPlain(const NearestIndex& index, const FloatPixel& colo
 {
     for (std::uint32_t h = 0; h < index.headCount; ++h) {
         const NearestHead& head = index.heads[h];
-        if (!(ColourDifference(colour, head.centre) <= head.radius))
+        if (!(ColourDifference(colour, head.centre, index.scales) <= head.radius))
             continue;
         // An empty catch-all (a palette without entries) answers like no head at all.
         if (head.candidateCount == 0)
             return 0;
         std::uint32_t best = 0;
-        float bestScore = Score(colour, head.candidates[0].colour, opaqueQuery);
+        float bestScore = Score(colour, head.candidates[0].colour, opaqueQuery, index.scales);
         for (std::uint32_t k = 1; k < head.candidateCount; ++k) {
-            const float score = Score(colour, head.candidates[k].colour, opaqueQuery);
+            const float score = Score(colour, head.candidates[k].colour, opaqueQuery, index.scales);
             // Strictly lower only: of equal scores the earlier candidate stays.
             if (score < bestScore) {
                 bestScore = score;

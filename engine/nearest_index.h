@@ -28,6 +28,7 @@ struct NearestIndex
 {
     std::unique_ptr<NearestHead[]> heads; ///< search order; the last is the catch-all
     std::uint32_t headCount = 0;
+    ChannelScales scales; ///< the palette's: the metric of every comparison here
 };
 
 /// The palette must hold at least one entry. Throws std::bad_alloc.

@@ -222,7 +222,7 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
         // difference says nothing about the exact one: it gives no bound.
         double reach = std::numeric_limits<double>::infinity();
         for (std::uint32_t k = head.candidateCount; k-- > 0;) {
-            const float own = ColourDifference(head.centre, head.candidates[k].colour);
+            const float own = ColourDifference(head.centre, head.candidates[k].colour, index.scales);
             reach = std::min(reach, std::isfinite(own) ? ReachBelow(own) : -1.0);
             lanes.candidateReach[next + k] = FloatBelow(reach);
         }
@@ -235,7 +235,8 @@ std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colo
                                float* difference)
 {
 #if defined(__SSE2__)
-    if (ProcessorHasSse2) {
+    // The lanes compare in the even metric only; scaled channels take the plain search.
+    if (ProcessorHasSse2 && lanes.index->scales.Even()) {
         const NearestIndex& index = *lanes.index;
         const std::size_t heads = lanes.headRadius.size();
         const bool tame = lanes.boundedCandidates && WithinLaneBound(colour.a) && WithinLaneBound(colour.r) &&

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <utility>
+
+#include "engine/float_pixel_table.h"
 
 namespace tessaline {
 namespace {
@@ -59,14 +62,25 @@ void StorePaletteBytes(IndexedImage& output, Palette& palette)
     const float gamma = static_cast<float>(output.gamma);
     // The tables hold 256 entries; a larger palette breaks the caller's contract, not the tables.
     const std::uint32_t count = std::min<std::uint32_t>(palette.count, 256);
+    // Scaled channels leave the float space unscaled and come back as the remaps convert pixels.
+    const ChannelScales& scales = palette.scales;
+    std::optional<FloatPixelTable> scaledBack;
+    if (!scales.Even())
+        scaledBack.emplace(gamma, scales);
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::array<std::uint8_t, 4> rgba = ToRgba(palette[i].colour, gamma);
+        FloatPixel colour = palette[i].colour;
+        if (scaledBack) {
+            colour.r /= scales.r;
+            colour.g /= scales.g;
+            colour.b /= scales.b;
+        }
+        const std::array<std::uint8_t, 4> rgba = ToRgba(colour, gamma);
         output.paletteRgb[3 * i] = rgba[0];
         output.paletteRgb[3 * i + 1] = rgba[1];
         output.paletteRgb[3 * i + 2] = rgba[2];
         output.paletteAlpha[i] = rgba[3];
         // Diffuse later against the colour the file will really hold.
-        palette[i].colour = ToFloatPixel(rgba.data(), gamma);
+        palette[i].colour = scaledBack ? scaledBack->Convert(rgba.data()) : ToFloatPixel(rgba.data(), gamma);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/cancel_flag.h"
+#include "engine/colour_model.h"
 
 namespace tessaline {
 
@@ -20,6 +21,10 @@ enum ReduceResult : int
     ReduceOutOfMemory = 17,
     ReduceQualityTooLow = 99
 };
+
+/// A contrastMapLevel from which no contrast or dither map is built: every pixel weighs 1 in the
+/// histogram and the error diffusion runs at one level everywhere.
+inline constexpr std::uint8_t ContrastMapsOff = 8;
 
 /// The histogram size for the panel's histogram step g (0 to 63): g * 2^18 + 2^17 entries.
 constexpr std::uint32_t HistogramLimit(int g)
@@ -41,7 +46,7 @@ struct ReduceSettings
     std::uint32_t maxColours = 256;   ///< palette entries wanted, 2 to 256 from the panel
     std::uint8_t dither = 1;          ///< remap with Floyd-Steinberg error diffusion
     std::uint8_t lastIndexTransparent = 0; ///< put the transparent entry last in the palette
-    std::uint8_t contrastMapLevel = 0; ///< maps are built only below 8
+    std::uint8_t contrastMapLevel = 0; ///< maps are built only below ContrastMapsOff
     std::uint8_t useDitherMap = 1;    ///< let the dither map steer the error diffusion
     std::uint8_t fastHistogram = 0;   ///< histogram starts with one ignored bit per channel
     std::uint32_t maxHistogramEntries = HistogramLimit(10); ///< coarsen colours above this
@@ -53,6 +58,7 @@ struct ReduceSettings
     std::vector<std::array<std::uint8_t, 4>> givenPalette;
     /// Colours the chosen palette holds exactly, whatever the rest of it becomes.
     std::vector<std::array<std::uint8_t, 4>> keptColours;
+    ChannelScales channelScales; ///< channel weights of the one metric every stage compares colours by
     std::unique_ptr<float[]> userWeights; ///< width * height floats row by row, or null; owned by the job
     ProgressUIInterface* progress = nullptr; ///< borrowed receiver of stage numbers, or null
     const CancelFlag* cancel = nullptr; ///< borrowed; once set, the reduction stops early, or null

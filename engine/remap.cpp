@@ -64,7 +64,7 @@ std::vector<float> KeepDistances(const Palette& palette)
         float nearest = 1e20f;
         for (std::uint32_t j = 0; j < palette.count; ++j) {
             if (j != i)
-                nearest = std::min(nearest, ColourDifference(palette[i].colour, palette[j].colour));
+                nearest = std::min(nearest, ColourDifference(palette[i].colour, palette[j].colour, palette.scales));
         }
         keep[i] = 0.25f * nearest;
     }
@@ -88,8 +88,9 @@ inline Four AlphaAndColour(float alpha, float colour) { return _mm_set_ps(colour
 inline Four Add(Four x, Four y) { return _mm_add_ps(x, y); }
 inline Four Sub(Four x, Four y) { return _mm_sub_ps(x, y); }
 inline Four Mul(Four x, Four y) { return _mm_mul_ps(x, y); }
-// std::clamp(v, 0, 1) lane by lane: the operand order keeps a NaN and a -0 as std::clamp does.
-inline Four Clamp01(Four v) { return _mm_min_ps(_mm_set1_ps(1.0f), _mm_max_ps(_mm_setzero_ps(), v)); }
+// std::clamp(v, 0, top) lane by lane: the operand order keeps a NaN and a -0 as std::clamp does.
+inline Four ClampTo(Four v, Four top) { return _mm_min_ps(top, _mm_max_ps(_mm_setzero_ps(), v)); }
+inline Four AlphaAndColours(float alpha, const ChannelScales& s) { return _mm_set_ps(s.b, s.g, s.r, alpha); }
 inline Four ConvertFour(const FloatPixelTable& table, const std::uint8_t* rgba) { return table.ConvertSse2(rgba); }
 #else
 struct Four
@@ -108,7 +109,8 @@ inline Four Lanewise(Four x, Four y, Op op)
 inline Four Add(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p + q; }); }
 inline Four Sub(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p - q; }); }
 inline Four Mul(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p * q; }); }
-inline Four Clamp01(Four x) { return Lanewise(x, x, [](float p, float) { return std::clamp(p, 0.0f, 1.0f); }); }
+inline Four ClampTo(Four x, Four top) { return Lanewise(x, top, [](float p, float t) { return std::clamp(p, 0.0f, t); }); }
+inline Four AlphaAndColours(float alpha, const ChannelScales& s) { return Four{{alpha, s.r, s.g, s.b}}; }
 inline Four ConvertFour(const FloatPixelTable& table, const std::uint8_t* rgba) { return Load(table.Convert(rgba)); }
 #endif
 
@@ -150,6 +152,8 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
         return;
     const Four seven = Splat(7.0f), five = Splat(5.0f), three = Splat(3.0f), one = Splat(1.0f);
     const Four sixteenth = Splat(0.0625f);
+    // Colours stay within what the space holds: 0 to 1 scaled by the channel's scale.
+    const Four top = AlphaAndColours(1.0f, palette.scales);
     std::int64_t x = Step > 0 ? 0 : width - 1;
     Four owed = Load(row.owed[x + 1]);
     Four behind = Splat(0.0f); // cell x + 1 - Step below: its last share comes from pixel x
@@ -157,7 +161,7 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
     for (std::int64_t step = 0;; ++step, x += Step) {
         const Four pixel = ConvertFour(toFloat, row.source + 4 * x);
         float level = row.levels ? row.levels[x] : 0.9f;
-        const Four diffused = Clamp01(Add(pixel, Mul(Splat(level), owed)));
+        const Four diffused = ClampTo(Add(pixel, Mul(Splat(level), owed)), top);
         const FloatPixel key = ToPixel(diffused);
 
         // Below alpha 1/256 (or driven below 0 and clamped) the pixel is transparent; the error is
@@ -165,7 +169,8 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
         std::uint32_t choice = row.transparentIndex;
         if (!(key.a < TransparentAlpha)) {
             const std::uint32_t plain = row.target[x];
-            if (row.keep && plain < palette.count && ColourDifference(palette[plain].colour, key) < row.keep[plain])
+            if (row.keep && plain < palette.count &&
+                ColourDifference(palette[plain].colour, key, palette.scales) < row.keep[plain])
                 choice = plain;
             else
                 choice = FindNearestLanes(*row.lanes, key, row.minOpacity, nullptr);
@@ -203,7 +208,7 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
     PaletteAccumulators cells = CreateAccumulators(threads, palette);
     std::vector<RemapCache> caches(threads);
 
-    const FloatPixelTable toFloat(static_cast<float>(input.gamma));
+    const FloatPixelTable toFloat(static_cast<float>(input.gamma), palette.scales);
     const std::int64_t width = input.width;
     const std::int64_t height = input.height;
     // In 64 bits: a 32-bit product of a huge image's sides wraps and would run it on one thread.
@@ -285,7 +290,7 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
     const RemapIndex nearest(palette, minOpacity);
     const std::vector<float> keep = useDitherMap ? KeepDistances(palette) : std::vector<float>();
 
-    const FloatPixelTable toFloat(static_cast<float>(input.gamma));
+    const FloatPixelTable toFloat(static_cast<float>(input.gamma), palette.scales);
     const std::int64_t width = input.width;
     const std::int64_t height = input.height;
 
@@ -294,10 +299,12 @@ void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& 
     std::vector<FloatPixel> next(static_cast<std::size_t>(width) + 2);
     // A generator of this remap's own: another reduction running beside it draws from its own.
     RandomSource random(12345);
+    // The noise is a fraction of a level in each channel, so it is scaled with the channel.
+    const ChannelScales& scales = palette.scales;
     for (FloatPixel& cell : current) {
-        cell.r = Noise(random.Next());
-        cell.g = Noise(random.Next());
-        cell.b = Noise(random.Next());
+        cell.r = Noise(random.Next()) * scales.r;
+        cell.g = Noise(random.Next()) * scales.g;
+        cell.b = Noise(random.Next()) * scales.b;
         cell.a = Noise(random.Next());
     }
 

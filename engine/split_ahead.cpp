@@ -62,8 +62,8 @@ bool SplitAheadPays(std::uint32_t histogramSize, std::uint32_t maxColours)
 }
 
 SplitAhead::SplitAhead(ColourBox* boxes, std::uint32_t maxBoxes, HistogramItem* items, SplitScratch& scratch,
-                       float minOpacity)
-    : boxes(boxes), items(items), copies(scratch.items), minOpacity(minOpacity),
+                       float minOpacity, const ChannelScales& scales)
+    : boxes(boxes), items(items), copies(scratch.items), minOpacity(minOpacity), scales(scales),
       slots(std::make_unique<Slot[]>(maxBoxes)), inScratch(std::make_unique<std::uint8_t[]>(maxBoxes))
 {
     for (auto& box : forecast)
@@ -99,7 +99,7 @@ void SplitAhead::Split(std::uint32_t k, std::uint32_t n)
             return;
         }
         if (state == Open && slot.state.compare_exchange_strong(state, Claimed, std::memory_order_acq_rel)) {
-            Apply(k, n, SplitItems(boxes[k], Live(k), minOpacity, this), inScratch[k]);
+            Apply(k, n, SplitItems(boxes[k], Live(k), minOpacity, scales, this), inScratch[k]);
             return;
         }
         // The helper is splitting box k: prepare another box meanwhile, or wait for it.
@@ -185,7 +185,7 @@ void SplitAhead::Prepare(std::uint32_t j)
     const std::uint8_t side = inScratch[j] ? 0 : 1;
     HistogramItem* copy = (side ? copies : items) + box.firstItem;
     std::memcpy(static_cast<void*>(copy), Live(j), sizeof(HistogramItem) * box.itemCount);
-    slots[j].split = SplitItems(box, copy, minOpacity);
+    slots[j].split = SplitItems(box, copy, minOpacity, scales);
     slots[j].side = side;
     slots[j].state.store(Ready, std::memory_order_release);
     slots[j].state.notify_one(); // the cut's thread may be waiting for this very box

@@ -37,7 +37,7 @@ class SplitAhead : public WorkPair
 {
 public:
     SplitAhead(ColourBox* boxes, std::uint32_t maxBoxes, HistogramItem* items, SplitScratch& scratch,
-               float minOpacity);
+               float minOpacity, const ChannelScales& scales);
     virtual ~SplitAhead();
     SplitAhead(const SplitAhead&) = delete;
     SplitAhead& operator=(const SplitAhead&) = delete;
@@ -80,6 +80,7 @@ private:
     HistogramItem* items;
     HistogramItem* copies;
     float minOpacity;
+    ChannelScales scales;
     std::unique_ptr<Slot[]> slots;
     std::unique_ptr<std::uint8_t[]> inScratch; ///< per box: its items lie in the scratch
     std::atomic<int> forecast[ForecastSize];

@@ -37,6 +37,7 @@ enum class Setting : int
     KeepColours,
     KeepFrom,
     SharedPalette,
+    Tune,
     Compression,
     KeepMetadata,
     Count

@@ -85,7 +85,8 @@ private slots:
                               {"1024", "コントラストマップを使用する", true},
                               {"1025", "ディザーマップを使用する", true},
                               {"1026", "ヒストグラムの収束を早める", false},
-                              {"1038", "ユーザーウェイトを使用する", false}};
+                              {"1038", "ユーザーウェイトを使用する", false},
+                              {"1040", "知覚的な色差を使用する", false}};
         for (const Case& c : cases) {
             auto* box = Control<QCheckBox>(panel, c.id);
             QCOMPARE(box->text(), QString::fromUtf8(c.caption));
@@ -134,6 +135,17 @@ private slots:
         zoom->setCurrentIndex(-1);
         QCOMPARE(panel.ZoomFactor(), 1);
         QCOMPARE(panel.ZoomShrink(), 1);
+    }
+
+    void PerceptualBoxPicksTheSecondTuning()
+    {
+        CTopPanelView panel;
+        QCOMPARE(panel.Values()[tessaline::Setting::Tune], 0);
+        Control<QCheckBox>(panel, "1040")->setChecked(true);
+        QCOMPARE(panel.Values()[tessaline::Setting::Tune], 1);
+        tessaline::ReduceSettings job;
+        tessaline::FillReduceSettings(panel.Values(), job);
+        QVERIFY(job.channelScales == tessaline::PerceptualChannels);
     }
 
     void ChoosingOrderedUnchecksFloyd()
@@ -237,7 +249,7 @@ private slots:
         }
         const QStringList expected = {"1003", "1007", "1008", "1012", "1017", "1018", "1021", "1022",
                                       "1023", "1024", "1025", "1026", "1027", "1028", "1029", "1030",
-                                      "1035", "1037", "1038", "1039"};
+                                      "1035", "1037", "1038", "1039", "1040"};
         QStringList ids;
         for (QWidget* w : order)
             if (!w->objectName().isEmpty())

@@ -121,6 +121,7 @@ TEST(CliOptionsTest, UsageErrors)
     EXPECT_EQ(Parse({"-o", "out.png", "a.png"}).action, CliAction::Run);
     EXPECT_EQ(Parse({"--compression", "best", "a.png"}).action, CliAction::UsageError);
     EXPECT_EQ(Parse({"--compression", "a.png"}).action, CliAction::UsageError);
+    EXPECT_EQ(Parse({"--tune", "eye", "a.png"}).action, CliAction::UsageError);
     EXPECT_EQ(CompressionOf(Parse({"a.png"}).options.settings), PngCompression::Default);
     EXPECT_EQ(CompressionOf(Parse({"--compression", "default", "a.png"}).options.settings), PngCompression::Default);
     EXPECT_EQ(CompressionOf(Parse({"--compression=max", "a.png"}).options.settings), PngCompression::Max);
@@ -178,7 +179,7 @@ TEST(CliOptionsTest, HelpNamesEveryOptionWithItsPanelLabel)
     for (const char* option : {"--colours", "--opacity", "--ie6", "--no-dither", "--transparent-last",
                                "--no-contrast-map", "--no-dither-map", "--fast-histogram", "--histogram",
                                "--feedback", "--voronoi", "--convergence", "--weights", "--user-weight", "-o",
-                               "--output-dir", "--compression", "--quiet", "--timings", "--help", "--version"})
+                               "--output-dir", "--compression", "--tune", "--quiet", "--timings", "--help", "--version"})
         EXPECT_TRUE(parsed.text.contains(option)) << option;
     for (const QString& label :
          {QStringLiteral("色数"), QStringLiteral("不透明度閾値"), QStringLiteral("IE6不具合回避"),
@@ -187,7 +188,7 @@ TEST(CliOptionsTest, HelpNamesEveryOptionWithItsPanelLabel)
           QStringLiteral("ヒストグラムの収束を早める"), QStringLiteral("ヒストグラム最大色数"),
           QStringLiteral("メディアンカットフィードバックループ試行回数"), QStringLiteral("ボロノイ分割繰り返し回数"),
           QStringLiteral("ボロノイ分割収束誤差"), QStringLiteral("ユーザーウェイトを使用する"),
-          QStringLiteral("ユーザーウェイト")})
+          QStringLiteral("ユーザーウェイト"), QStringLiteral("知覚的な色差を使用する")})
         EXPECT_TRUE(parsed.text.contains(label)) << label.toStdString();
     EXPECT_EQ(Parse({"--version"}).action, CliAction::ShowVersion);
 }
@@ -222,6 +223,8 @@ TEST(CliOptionsTest, FlagsBuildTheWindowsJob)
     EXPECT_EQ(defaults.maxError, 1e20);
     EXPECT_EQ(defaults.targetError, 0.0);
     EXPECT_EQ(defaults.userWeights, nullptr);
+    EXPECT_EQ(defaults.channelScales, EvenChannels);
+    EXPECT_EQ(JobFor({"--tune", "perceptual", "a.png"}, nullptr, source).channelScales, PerceptualChannels);
 
     const ReduceSettings low = JobFor({"--colours", "2", "--opacity", "1", "--histogram", "0", "--convergence", "13",
                                        "--feedback", "0", "--voronoi", "0", "--no-dither", "--transparent-last",
@@ -235,7 +238,7 @@ TEST(CliOptionsTest, FlagsBuildTheWindowsJob)
     EXPECT_EQ(low.voronoiIterations, 0);
     EXPECT_EQ(low.dither, 0);
     EXPECT_EQ(low.lastIndexTransparent, 1);
-    EXPECT_EQ(low.contrastMapLevel, 0);
+    EXPECT_EQ(low.contrastMapLevel, ContrastMapsOff);
     EXPECT_EQ(low.useDitherMap, 0);
     EXPECT_EQ(low.fastHistogram, 1);
 

@@ -1,5 +1,6 @@
 #include "engine/colour_model.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -90,6 +91,52 @@ TEST(ColourModelTest, VectorAndScalarPathsAgreeOnUnalignedData)
         EXPECT_NEAR(detail::ColourDifferenceSse2(x, y), scalar, 1e-5f * (1 + scalar));
 #endif
         EXPECT_FLOAT_EQ(scalar, detail::ColourDifferenceScalar(y, x));
+    }
+}
+
+// The metric in a space of scaled channels: the even metric of the unscaled colours with channel
+// weights scale^2, over black and over white, for translucent colours too; both forms agree.
+TEST(ColourModelTest, ScaledDifferenceIsTheWeightedMetric)
+{
+    const ChannelScales s = PerceptualChannels;
+    const auto scaled = [&s](const FloatPixel& p) { return Pixel(p.a, p.r * s.r, p.g * s.g, p.b * s.b); };
+    ForBothPaths([&] {
+        const FloatPixel transparent = Pixel(0, 0, 0, 0);
+        const FloatPixel black = Pixel(1, 0, 0, 0);
+        const float weights = s.r * s.r + s.g * s.g + s.b * s.b;
+        EXPECT_FLOAT_EQ(ColourDifference(transparent, black, s), weights); // differs over white only
+        EXPECT_FLOAT_EQ(ColourDifference(black, scaled(Pixel(1, 1, 1, 1)), s), weights);
+        EXPECT_FLOAT_EQ(ColourDifference(transparent, scaled(Pixel(1, 1, 1, 1)), s), weights);
+    });
+    std::uint32_t state = 2024;
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) / float(1 << 24);
+    };
+    for (int i = 0; i < 200; ++i) {
+        const float ax = next(), ay = i % 3 == 0 ? 1.0f : next();
+        const FloatPixel x = Pixel(ax, ax * next(), ax * next(), ax * next());
+        const FloatPixel y = Pixel(ay, ay * next(), ay * next(), ay * next());
+        // Even scales are exactly the engine's own metric, in both forms.
+        EXPECT_EQ(detail::ColourDifferenceScalar(x, y, EvenChannels), detail::ColourDifferenceScalar(x, y));
+        const float weighted = detail::ColourDifferenceScalar(scaled(x), scaled(y), s);
+        double expected = 0.0;
+        for (int c = 1; c < 4; ++c) {
+            const double w = c == 1 ? s.r * s.r : c == 2 ? s.g * s.g : s.b * s.b;
+            const double black = double((&x.a)[c]) - (&y.a)[c];
+            const double white = black + (double(y.a) - x.a);
+            expected += w * std::max(black * black, white * white);
+        }
+        EXPECT_NEAR(weighted, expected, 1e-5 * (1 + expected));
+        EXPECT_EQ(detail::ColourDifferenceScalar(scaled(x), scaled(x), s), 0.0f);
+        EXPECT_EQ(weighted, detail::ColourDifferenceScalar(scaled(y), scaled(x), s));
+#if defined(__SSE2__)
+        EXPECT_EQ(detail::ColourDifferenceSse2(x, y, EvenChannels), detail::ColourDifferenceSse2(x, y));
+        const float vector = detail::ColourDifferenceSse2(scaled(x), scaled(y), s);
+        EXPECT_NEAR(vector, weighted, 1e-5f * (1 + weighted));
+        EXPECT_EQ(detail::ColourDifferenceSse2(scaled(x), scaled(x), s), 0.0f);
+        EXPECT_EQ(vector, detail::ColourDifferenceSse2(scaled(y), scaled(x), s));
+#endif
     }
 }
 

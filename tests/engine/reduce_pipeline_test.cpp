@@ -7,6 +7,7 @@
 
 #include "engine/progress_ui_interface.h"
 #include "engine/refinement_loop.h"
+#include "tests/engine/thread_count_scope.h"
 
 namespace tessaline {
 namespace {
@@ -279,6 +280,47 @@ TEST(ReducePipelineTest, NarrowImagesGetNoMaps)
         EXPECT_EQ(outA.pixels, outB.pixels);
         EXPECT_EQ(outA.paletteRgb, outB.paletteRgb);
     }
+}
+
+TEST(ReducePipelineTest, WithoutContrastMapsEveryPixelWeighsAlikeAndTheResultChanges)
+{
+    const RgbaImage source = PhotoLikeImage(64, 48, 5);
+    for (const std::uint8_t dither : {0, 1}) {
+        ReduceSettings withMaps = PanelSettings(16);
+        ReduceSettings withoutMaps = PanelSettings(16);
+        withMaps.dither = withoutMaps.dither = dither;
+        withoutMaps.contrastMapLevel = ContrastMapsOff;
+        RgbaImage a = source.Clone(), b = source.Clone();
+        IndexedImage outA, outB;
+        ASSERT_EQ(ReducePipeline(withMaps, a, outA), ReduceOk);
+        ASSERT_EQ(ReducePipeline(withoutMaps, b, outB), ReduceOk);
+        ExpectWellFormed(b, outB, withoutMaps);
+        EXPECT_NE(outA.pixels, outB.pixels) << int(dither);
+    }
+}
+
+TEST(ReducePipelineTest, PerceptualMetricGivesItsOwnResultOnAnyThreadCount)
+{
+    const RgbaImage source = PhotoLikeImage(120, 90, 9, true);
+    ReduceSettings settings = PanelSettings(48);
+    settings.channelScales = PerceptualChannels;
+    std::vector<IndexedImage> results;
+    for (const int threads : {1, 2, 3}) {
+        const testing::ThreadCountScope scope(threads);
+        RgbaImage input = source.Clone();
+        ASSERT_EQ(ReducePipeline(settings, input, results.emplace_back()), ReduceOk) << threads;
+        ExpectWellFormed(input, results.back(), settings);
+        EXPECT_TRUE(TranslucentEntriesAreLeading(results.back()));
+    }
+    for (std::size_t i = 1; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].pixels, results[0].pixels) << i;
+        EXPECT_EQ(results[i].paletteRgb, results[0].paletteRgb) << i;
+        EXPECT_EQ(results[i].paletteAlpha, results[0].paletteAlpha) << i;
+    }
+    RgbaImage input = source.Clone();
+    IndexedImage even;
+    ASSERT_EQ(ReducePipeline(PanelSettings(48), input, even), ReduceOk);
+    EXPECT_NE(even.pixels, results[0].pixels);
 }
 
 TEST(ReducePipelineTest, WithoutDitherFlatAreasStayFlat)

@@ -79,7 +79,7 @@ TEST_F(JobBuilderTest, SliderExtremesAndSwitches)
     EXPECT_EQ(job.convergenceDenominator, 8192);
     EXPECT_EQ(job.dither, 0);
     EXPECT_EQ(job.lastIndexTransparent, 1);
-    EXPECT_EQ(job.contrastMapLevel, 0);
+    EXPECT_EQ(job.contrastMapLevel, ContrastMapsOff);
     EXPECT_EQ(job.useDitherMap, 0);
     EXPECT_EQ(job.fastHistogram, 1);
     EXPECT_EQ(job.feedbackTrials, 0);
