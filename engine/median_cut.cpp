@@ -593,7 +593,8 @@ Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxCo
         const ColourBox& box = boxes[i];
         HistogramItem* boxItems = items + box.firstItem;
         for (std::uint32_t j = 0; j < box.itemCount; ++j) {
-            const double difference = ColourDifference(palette[i].colour, boxItems[j].colour, histogram.scales);
+            const double difference =
+                ColourDifference(palette[i].colour, boxItems[j].colour, histogram.scales);
             boxItems[j].adjustedWeight =
                 static_cast<float>(boxItems[j].adjustedWeight * std::sqrt(difference * 0.5 + 1.0));
         }

@@ -67,39 +67,37 @@ float FloatBelow(double value)
 }
 
 #if defined(__SSE2__)
-// The query broadcast channel by channel.
+// The query broadcast channel by channel, with the channel scales of the index's metric.
 struct QueryLanes
 {
     __m128 a, r, g, b;
+    __m128 scaleR, scaleG, scaleB;
 };
 
-inline QueryLanes Broadcast(const FloatPixel& q)
+inline QueryLanes Broadcast(const FloatPixel& q, const ChannelScales& scales)
 {
-    return QueryLanes{_mm_set1_ps(q.a), _mm_set1_ps(q.r), _mm_set1_ps(q.g), _mm_set1_ps(q.b)};
+    return QueryLanes{_mm_set1_ps(q.a),      _mm_set1_ps(q.r),      _mm_set1_ps(q.g),     _mm_set1_ps(q.b),
+                      _mm_set1_ps(scales.r), _mm_set1_ps(scales.g), _mm_set1_ps(scales.b)};
 }
 
-// ColourDifference(query, y) for four y at once, lane for lane the operations of its vector form:
-// black = x - y, white = black + (y.a - x.a), the larger square, then (r + g) + b.
+// ColourDifference(query, y, scales) for four y at once, lane for lane the operations of its vector
+// form: black = x - y, white = black + (y.a - x.a) (times the channel's scale when Scaled; even
+// scales leave the product out, which multiplies by 1 exactly), the larger square, then (r + g) + b.
+template <bool Scaled>
 inline __m128 FourDifferences(const QueryLanes& q, const float* a, const float* r, const float* g,
                               const float* b)
 {
     const __m128 ya = _mm_loadu_ps(a);
     const __m128 alphas = _mm_sub_ps(ya, q.a);
-    const auto term = [&alphas](__m128 xc, const float* yc) {
+    const auto term = [&alphas](__m128 xc, const float* yc, __m128 scale) {
         const __m128 black = _mm_sub_ps(xc, _mm_loadu_ps(yc));
-        const __m128 white = _mm_add_ps(black, alphas);
+        const __m128 white = _mm_add_ps(black, Scaled ? _mm_mul_ps(alphas, scale) : alphas);
         return _mm_max_ps(_mm_mul_ps(black, black), _mm_mul_ps(white, white));
     };
-    const __m128 tr = term(q.r, r);
-    const __m128 tg = term(q.g, g);
-    const __m128 tb = term(q.b, b);
+    const __m128 tr = term(q.r, r, q.scaleR);
+    const __m128 tg = term(q.g, g, q.scaleG);
+    const __m128 tb = term(q.b, b, q.scaleB);
     return _mm_add_ps(_mm_add_ps(tr, tg), tb);
-}
-
-inline __m128 FourDifferences(const FloatPixel& q, const float* a, const float* r, const float* g,
-                              const float* b)
-{
-    return FourDifferences(Broadcast(q), a, r, g, b);
 }
 
 // The scan of one head's candidates when neither the query nor any candidate can give a NaN or an
@@ -111,8 +109,9 @@ inline __m128 FourDifferences(const FloatPixel& q, const float* a, const float* 
 // once the bound for the next candidate reaches the lowest score so far, no later candidate can
 // score strictly lower, and the scan stops there with the same answer. `centreDifference` is
 // the query's difference to the head's centre.
+template <bool Scaled>
 inline std::uint32_t ScanTameCandidates(const NearestLanes& lanes, std::size_t first, std::uint32_t count,
-                                        const FloatPixel& q, float centreDifference, __m128 penalty,
+                                        const QueryLanes& query, float centreDifference, __m128 penalty,
                                         float* difference)
 {
     alignas(16) float scores[MaxBufferedCandidates];
@@ -125,8 +124,6 @@ inline std::uint32_t ScanTameCandidates(const NearestLanes& lanes, std::size_t f
     const __m128 zero = _mm_setzero_ps();
     const __m128 shrink = _mm_set_ss(static_cast<float>(BoundShrink));
     const __m128 boundFloor = _mm_set_ss(static_cast<float>(BoundFloor));
-    // Locals, so that the stores to the buffer do not make the loop reload them.
-    const QueryLanes query = Broadcast(q);
     const float* candidateA = lanes.candidateA.data() + first;
     const float* candidateR = lanes.candidateR.data() + first;
     const float* candidateG = lanes.candidateG.data() + first;
@@ -150,7 +147,8 @@ inline std::uint32_t ScanTameCandidates(const NearestLanes& lanes, std::size_t f
         for (; scanned < blockEnd; scanned += 4) {
             const std::uint32_t k = scanned;
             const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(candidateA + k), one);
-            __m128 s = FourDifferences(query, candidateA + k, candidateR + k, candidateG + k, candidateB + k);
+            __m128 s = FourDifferences<Scaled>(query, candidateA + k, candidateR + k, candidateG + k,
+                                               candidateB + k);
             s = _mm_add_ps(s, _mm_and_ps(translucent, penalty));
             _mm_store_ps(scores + k, s);
             lowest = _mm_min_ps(lowest, s);
@@ -231,90 +229,116 @@ NearestLanes BuildNearestLanes(const NearestIndex& index)
     return lanes;
 }
 
+#if defined(__SSE2__)
+namespace {
+
+// FindNearestLanes with SSE2; false when the plain search must answer (a NaN score).
+template <bool Scaled>
+bool FindNearestSse2(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity, float* difference,
+                     std::uint32_t& answer)
+{
+    const NearestIndex& index = *lanes.index;
+    // A local, so that the stores to the score buffer do not make the scans reload it.
+    const QueryLanes query = Broadcast(colour, index.scales);
+    const std::size_t heads = lanes.headRadius.size();
+    const bool tame = lanes.boundedCandidates && WithinLaneBound(colour.a) && WithinLaneBound(colour.r) &&
+                      WithinLaneBound(colour.g) && WithinLaneBound(colour.b);
+    bool unorderedScores = false;
+    for (std::size_t h = 0; h < heads && !unorderedScores; h += 4) {
+        const __m128 d = FourDifferences<Scaled>(query, &lanes.headA[h], &lanes.headR[h], &lanes.headG[h],
+                                                 &lanes.headB[h]);
+        const int accepts = _mm_movemask_ps(_mm_cmple_ps(d, _mm_loadu_ps(&lanes.headRadius[h])));
+        if (accepts == 0)
+            continue;
+        const std::uint32_t chosen = static_cast<std::uint32_t>(h) + std::uint32_t(__builtin_ctz(accepts));
+        const std::uint32_t count = index.heads[chosen].candidateCount;
+        if (count == 0) {
+            answer = 0;
+            return true;
+        }
+        // Track per lane the first strictly lowest score and where it was; the earliest of the
+        // lanes' minima is then the scan's answer. NaN scores order differently: leave those
+        // to the plain search.
+        const __m128 penalty = _mm_set1_ps(colour.a > minOpacity ? OpacityPenalty : 0.0f);
+        const std::size_t first = lanes.firstCandidate[chosen];
+        if (tame && count <= MaxBufferedCandidates) {
+            alignas(16) float centreDifferences[4];
+            _mm_store_ps(centreDifferences, d);
+            answer = ScanTameCandidates<Scaled>(lanes, first, count, query, centreDifferences[chosen - h],
+                                                penalty, difference);
+            return true;
+        }
+        const __m128 one = _mm_set1_ps(1.0f);
+        const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
+        __m128 bestScores = infinity;
+        __m128i bestPositions = _mm_setzero_si128();
+        __m128i positions = _mm_setr_epi32(0, 1, 2, 3);
+        __m128 unordered = _mm_setzero_ps();
+        for (std::uint32_t k = 0; k < count; k += 4) {
+            const std::size_t at = first + k;
+            const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(&lanes.candidateA[at]), one);
+            __m128 scores = FourDifferences<Scaled>(query, &lanes.candidateA[at], &lanes.candidateR[at],
+                                                    &lanes.candidateG[at], &lanes.candidateB[at]);
+            scores = _mm_add_ps(scores, _mm_and_ps(translucent, penalty));
+            if (count - k < 4) {
+                const __m128 used =
+                    _mm_castsi128_ps(_mm_cmplt_epi32(positions, _mm_set1_epi32(static_cast<int>(count))));
+                scores = _mm_or_ps(_mm_and_ps(used, scores), _mm_andnot_ps(used, infinity));
+            }
+            unordered = _mm_or_ps(unordered, _mm_cmpunord_ps(scores, scores));
+            const __m128 lower = _mm_cmplt_ps(scores, bestScores);
+            bestScores = _mm_or_ps(_mm_and_ps(lower, scores), _mm_andnot_ps(lower, bestScores));
+            const __m128i lowerBits = _mm_castps_si128(lower);
+            bestPositions =
+                _mm_or_si128(_mm_and_si128(lowerBits, positions), _mm_andnot_si128(lowerBits, bestPositions));
+            positions = _mm_add_epi32(positions, _mm_set1_epi32(4));
+        }
+        if (_mm_movemask_ps(unordered) != 0) {
+            unorderedScores = true;
+            break;
+        }
+        alignas(16) float laneScores[4];
+        alignas(16) std::uint32_t lanePositions[4];
+        _mm_store_ps(laneScores, bestScores);
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanePositions), bestPositions);
+        float bestScore = laneScores[0];
+        std::uint32_t best = lanePositions[0];
+        for (int l = 1; l < 4; ++l) {
+            if (laneScores[l] < bestScore || (laneScores[l] == bestScore && lanePositions[l] < best)) {
+                bestScore = laneScores[l];
+                best = lanePositions[l];
+            }
+        }
+        if (bestScore == std::numeric_limits<float>::infinity()) {
+            // Every score infinite (or only padding): the scan keeps its first candidate.
+            best = 0;
+        }
+        if (difference)
+            *difference = bestScore;
+        answer = lanes.candidateEntry[first + best];
+        return true;
+    }
+    if (!unorderedScores) {
+        answer = 0;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+#endif
+
 std::uint32_t FindNearestLanes(const NearestLanes& lanes, const FloatPixel& colour, float minOpacity,
                                float* difference)
 {
 #if defined(__SSE2__)
-    // The lanes compare in the even metric only; scaled channels take the plain search.
-    if (ProcessorHasSse2 && lanes.index->scales.Even()) {
-        const NearestIndex& index = *lanes.index;
-        const std::size_t heads = lanes.headRadius.size();
-        const bool tame = lanes.boundedCandidates && WithinLaneBound(colour.a) && WithinLaneBound(colour.r) &&
-                          WithinLaneBound(colour.g) && WithinLaneBound(colour.b);
-        bool unorderedScores = false;
-        for (std::size_t h = 0; h < heads && !unorderedScores; h += 4) {
-            const __m128 d =
-                FourDifferences(colour, &lanes.headA[h], &lanes.headR[h], &lanes.headG[h], &lanes.headB[h]);
-            const int accepts = _mm_movemask_ps(_mm_cmple_ps(d, _mm_loadu_ps(&lanes.headRadius[h])));
-            if (accepts == 0)
-                continue;
-            const std::uint32_t chosen =
-                static_cast<std::uint32_t>(h) + std::uint32_t(__builtin_ctz(accepts));
-            const std::uint32_t count = index.heads[chosen].candidateCount;
-            if (count == 0)
-                return 0;
-            // Track per lane the first strictly lowest score and where it was; the earliest of the
-            // lanes' minima is then the scan's answer. NaN scores order differently: leave those
-            // to the plain search.
-            const __m128 penalty = _mm_set1_ps(colour.a > minOpacity ? OpacityPenalty : 0.0f);
-            const std::size_t first = lanes.firstCandidate[chosen];
-            if (tame && count <= MaxBufferedCandidates) {
-                alignas(16) float centreDifferences[4];
-                _mm_store_ps(centreDifferences, d);
-                return ScanTameCandidates(lanes, first, count, colour, centreDifferences[chosen - h], penalty,
-                                          difference);
-            }
-            const __m128 one = _mm_set1_ps(1.0f);
-            const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
-            __m128 bestScores = infinity;
-            __m128i bestPositions = _mm_setzero_si128();
-            __m128i positions = _mm_setr_epi32(0, 1, 2, 3);
-            __m128 unordered = _mm_setzero_ps();
-            for (std::uint32_t k = 0; k < count; k += 4) {
-                const std::size_t at = first + k;
-                const __m128 translucent = _mm_cmplt_ps(_mm_loadu_ps(&lanes.candidateA[at]), one);
-                __m128 scores = FourDifferences(colour, &lanes.candidateA[at], &lanes.candidateR[at],
-                                                &lanes.candidateG[at], &lanes.candidateB[at]);
-                scores = _mm_add_ps(scores, _mm_and_ps(translucent, penalty));
-                if (count - k < 4) {
-                    const __m128 used =
-                        _mm_castsi128_ps(_mm_cmplt_epi32(positions, _mm_set1_epi32(static_cast<int>(count))));
-                    scores = _mm_or_ps(_mm_and_ps(used, scores), _mm_andnot_ps(used, infinity));
-                }
-                unordered = _mm_or_ps(unordered, _mm_cmpunord_ps(scores, scores));
-                const __m128 lower = _mm_cmplt_ps(scores, bestScores);
-                bestScores = _mm_or_ps(_mm_and_ps(lower, scores), _mm_andnot_ps(lower, bestScores));
-                const __m128i lowerBits = _mm_castps_si128(lower);
-                bestPositions = _mm_or_si128(_mm_and_si128(lowerBits, positions),
-                                             _mm_andnot_si128(lowerBits, bestPositions));
-                positions = _mm_add_epi32(positions, _mm_set1_epi32(4));
-            }
-            if (_mm_movemask_ps(unordered) != 0) {
-                unorderedScores = true;
-                break;
-            }
-            alignas(16) float laneScores[4];
-            alignas(16) std::uint32_t lanePositions[4];
-            _mm_store_ps(laneScores, bestScores);
-            _mm_store_si128(reinterpret_cast<__m128i*>(lanePositions), bestPositions);
-            float bestScore = laneScores[0];
-            std::uint32_t best = lanePositions[0];
-            for (int l = 1; l < 4; ++l) {
-                if (laneScores[l] < bestScore || (laneScores[l] == bestScore && lanePositions[l] < best)) {
-                    bestScore = laneScores[l];
-                    best = lanePositions[l];
-                }
-            }
-            if (bestScore == std::numeric_limits<float>::infinity()) {
-                // Every score infinite (or only padding): the scan keeps its first candidate.
-                best = 0;
-            }
-            if (difference)
-                *difference = bestScore;
-            return lanes.candidateEntry[first + best];
-        }
-        if (!unorderedScores)
-            return 0;
+    if (ProcessorHasSse2) {
+        std::uint32_t answer = 0;
+        const bool answered = lanes.index->scales.Even()
+                                  ? FindNearestSse2<false>(lanes, colour, minOpacity, difference, answer)
+                                  : FindNearestSse2<true>(lanes, colour, minOpacity, difference, answer);
+        if (answered)
+            return answer;
     }
 #endif
     return FindNearest(*lanes.index, colour, minOpacity, difference);

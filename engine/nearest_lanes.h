@@ -2,8 +2,9 @@
 // engine/nearest_lanes.h: a copy of a NearestIndex laid out channel by channel, so that four head
 // centres or four candidates are compared with one query in one SSE2 operation. It answers exactly
 // as FindNearest on the index it was built from (the same entry, the same difference, bit for bit):
-// the lanes repeat ColourDifference's vector arithmetic operation for operation, and without SSE2
-// (or over an index of scaled channels) the query goes to FindNearest itself. Read-only once built; any number of threads may query it.
+// the lanes repeat ColourDifference's vector arithmetic operation for operation, in the metric of
+// the index's channel scales, and without SSE2 the query goes to FindNearest itself. Read-only once
+// built; any number of threads may query it.
 
 #include <cstdint>
 #include <vector>

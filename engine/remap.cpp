@@ -64,7 +64,8 @@ std::vector<float> KeepDistances(const Palette& palette)
         float nearest = 1e20f;
         for (std::uint32_t j = 0; j < palette.count; ++j) {
             if (j != i)
-                nearest = std::min(nearest, ColourDifference(palette[i].colour, palette[j].colour, palette.scales));
+                nearest =
+                    std::min(nearest, ColourDifference(palette[i].colour, palette[j].colour, palette.scales));
         }
         keep[i] = 0.25f * nearest;
     }
@@ -109,8 +110,14 @@ inline Four Lanewise(Four x, Four y, Op op)
 inline Four Add(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p + q; }); }
 inline Four Sub(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p - q; }); }
 inline Four Mul(Four x, Four y) { return Lanewise(x, y, [](float p, float q) { return p * q; }); }
-inline Four ClampTo(Four x, Four top) { return Lanewise(x, top, [](float p, float t) { return std::clamp(p, 0.0f, t); }); }
-inline Four AlphaAndColours(float alpha, const ChannelScales& s) { return Four{{alpha, s.r, s.g, s.b}}; }
+inline Four ClampTo(Four x, Four top)
+{
+    return Lanewise(x, top, [](float p, float t) { return std::clamp(p, 0.0f, t); });
+}
+inline Four AlphaAndColours(float alpha, const ChannelScales& s)
+{
+    return Four{{alpha, s.r, s.g, s.b}};
+}
 inline Four ConvertFour(const FloatPixelTable& table, const std::uint8_t* rgba) { return Load(table.Convert(rgba)); }
 #endif
 

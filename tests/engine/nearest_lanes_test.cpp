@@ -44,10 +44,13 @@ FloatPixel Query(std::mt19937& random, const Palette& palette)
 
 TEST(NearestLanesTest, AnswersExactlyAsFindNearest)
 {
-    for (const bool sse2 : {false, true}) {
+    // In the even metric and in one of scaled channels, which the index takes from the palette.
+    for (const auto& [sse2, scales] : {std::pair{false, EvenChannels}, std::pair{true, EvenChannels},
+                                       std::pair{false, PerceptualChannels}, std::pair{true, PerceptualChannels}}) {
         const Sse2Scope scope(sse2);
         for (const std::uint32_t count : {1u, 2u, 3u, 5u, 16u, 63u, 200u, 256u}) {
             Palette palette = RandomPalette(count, count * 3 + 1);
+            palette.scales = scales;
             if (count >= 16) {
                 // A snapshot subset as median cut attaches, so the heads come from it.
                 palette.subset = std::make_unique<Palette>(RandomPalette(count / 5, count));
