@@ -39,9 +39,28 @@ inline double Spread(float centre, float value, double tiny)
     return squared < tiny ? squared * 0.5 : squared;
 }
 
-inline float ColourWeightOf(const FloatPixel& median, const HistogramItem& item, const ChannelScales& scales)
+// The metric of even scales without the multiplications by 1, or that of the given scales.
+struct EvenMetric
 {
-    float difference = ColourDifference(median, item.colour, scales);
+    float operator()(const FloatPixel& x, const FloatPixel& y) const { return ColourDifference(x, y); }
+};
+struct ScaledMetric
+{
+    const ChannelScales& scales;
+    float operator()(const FloatPixel& x, const FloatPixel& y) const { return ColourDifference(x, y, scales); }
+};
+
+// Calls `work` with the metric of `scales`, chosen once for a whole loop.
+template <typename Work>
+inline auto WithMetric(const ChannelScales& scales, Work&& work)
+{
+    return scales.Even() ? work(EvenMetric{}) : work(ScaledMetric{scales});
+}
+
+template <typename Metric>
+inline float ColourWeightOf(const FloatPixel& median, const HistogramItem& item, const Metric& metric)
+{
+    float difference = metric(median, item.colour);
     if (difference < 1.0f / 65536.0f)
         difference *= 0.5f;
     return static_cast<float>(std::sqrt(difference) * (std::sqrt(item.adjustedWeight + 1.0) - 1.0));
@@ -164,10 +183,12 @@ const HistogramItem* ItemsOf(const ColourBox* boxes, std::uint32_t i, const Hist
 
 double BoxError(const ColourBox& box, const HistogramItem* items, const ChannelScales& scales)
 {
-    double error = 0.0;
-    for (std::uint32_t i = 0; i < box.itemCount; ++i)
-        error += ColourDifference(box.colour, items[i].colour, scales) * items[i].perceptualWeight;
-    return error;
+    return WithMetric(scales, [&](const auto& metric) {
+        double error = 0.0;
+        for (std::uint32_t i = 0; i < box.itemCount; ++i)
+            error += metric(box.colour, items[i].colour) * items[i].perceptualWeight;
+        return error;
+    });
 }
 
 } // namespace
@@ -423,8 +444,11 @@ BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity
     // so the split point search only needs to look into the half where the crossing lies.
     const std::uint32_t front = m + 1;
     ForEachItem(pair, count, [items, &median, &scales](std::uint32_t begin, std::uint32_t end) {
-        for (std::uint32_t i = begin; i < end; ++i)
-            items[i].colourWeight = ColourWeightOf(median, items[i], scales);
+        WithMetric(scales, [&](const auto& metric) {
+            for (std::uint32_t i = begin; i < end; ++i)
+                items[i].colourWeight = ColourWeightOf(median, items[i], metric);
+            return 0;
+        });
     });
     // Summed in item order, apart from the weights, so that the sum is the same however they were made.
     double colourWeightSum = 0.0, frontWeight = 0.0;
@@ -592,12 +616,14 @@ Palette CutIntoBoxes(Histogram& histogram, float minOpacity, std::uint32_t maxCo
     for (std::uint32_t i = 0; i < n; ++i) {
         const ColourBox& box = boxes[i];
         HistogramItem* boxItems = items + box.firstItem;
-        for (std::uint32_t j = 0; j < box.itemCount; ++j) {
-            const double difference =
-                ColourDifference(palette[i].colour, boxItems[j].colour, histogram.scales);
-            boxItems[j].adjustedWeight =
-                static_cast<float>(boxItems[j].adjustedWeight * std::sqrt(difference * 0.5 + 1.0));
-        }
+        detail::WithMetric(histogram.scales, [&](const auto& metric) {
+            for (std::uint32_t j = 0; j < box.itemCount; ++j) {
+                const double difference = metric(palette[i].colour, boxItems[j].colour);
+                boxItems[j].adjustedWeight =
+                    static_cast<float>(boxItems[j].adjustedWeight * std::sqrt(difference * 0.5 + 1.0));
+            }
+            return 0;
+        });
     }
     return palette;
 }

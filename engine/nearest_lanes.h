@@ -31,6 +31,8 @@ struct NearestLanes
     /// Every candidate channel within +-LaneBound: with a query as tame, no score can overflow or
     /// be NaN, which lets a query skip the checks for either.
     bool boundedCandidates = false;
+    /// The index's channel scales are not even: the difference over white scales the alpha difference.
+    bool scaled = false;
 };
 
 /// Lanes over `index`, which must stay alive and unchanged while they are used. Throws std::bad_alloc.

@@ -161,6 +161,7 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
     const Four sixteenth = Splat(0.0625f);
     // Colours stay within what the space holds: 0 to 1 scaled by the channel's scale.
     const Four top = AlphaAndColours(1.0f, palette.scales);
+    const bool scaled = !palette.scales.Even();
     std::int64_t x = Step > 0 ? 0 : width - 1;
     Four owed = Load(row.owed[x + 1]);
     Four behind = Splat(0.0f); // cell x + 1 - Step below: its last share comes from pixel x
@@ -177,7 +178,8 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
         if (!(key.a < TransparentAlpha)) {
             const std::uint32_t plain = row.target[x];
             if (row.keep && plain < palette.count &&
-                ColourDifference(palette[plain].colour, key, palette.scales) < row.keep[plain])
+                (scaled ? ColourDifference(palette[plain].colour, key, palette.scales)
+                        : ColourDifference(palette[plain].colour, key)) < row.keep[plain])
                 choice = plain;
             else
                 choice = FindNearestLanes(*row.lanes, key, row.minOpacity, nullptr);
