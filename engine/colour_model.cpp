@@ -125,6 +125,15 @@ std::uint8_t ScaleToByte(float v)
 
 } // namespace
 
+FloatPixel ToFloatPixel(const std::uint8_t* rgba, float gamma, const ChannelScales& scales)
+{
+    // Opaque, the channels come out unpremultiplied and exact (1 times the channel).
+    const std::uint8_t opaque[4] = {rgba[0], rgba[1], rgba[2], 255};
+    const FloatPixel c = ToFloatPixel(opaque, gamma);
+    const float a = rgba[3] / 255.0f;
+    return FloatPixel{a, a * (c.r * scales.r), a * (c.g * scales.g), a * (c.b * scales.b)};
+}
+
 std::array<std::uint8_t, 4> ToRgba(const FloatPixel& pixel, float gamma)
 {
     if (pixel.a < 1.0f / 256.0f)

@@ -154,6 +154,10 @@ void ReleasePalette(Palette& palette);
 /// Bytes R, G, B, A to a FloatPixel at the given image gamma (no power when it is InternalGamma).
 FloatPixel ToFloatPixel(const std::uint8_t* rgba, float gamma);
 
+/// ToFloatPixel in the float space of `scales`: the colour channels multiplied by them before the
+/// premultiplication, as FloatPixelTable does; with EvenChannels exactly ToFloatPixel(rgba, gamma).
+FloatPixel ToFloatPixel(const std::uint8_t* rgba, float gamma, const ChannelScales& scales);
+
 /// The inverse of ToFloatPixel: alpha below 1/256 gives transparent black; channels are scaled by
 /// 256, clamped to 0..255 and truncated.
 std::array<std::uint8_t, 4> ToRgba(const FloatPixel& pixel, float gamma);

@@ -53,12 +53,12 @@ int RemapOntoColours(const ReduceSettings& settings, RgbaImage& input, IndexedIm
         return ReduceOutOfMemory;
     OutputCommit commit(output);
     WritePaletteTables(output, colours);
-    const Palette palette = PaletteOfColours(colours);
+    const Palette palette = PaletteOfColours(colours, settings.channelScales);
     Report(settings, StagePlainRemap);
 
     // The plain remap moves entries to their pixels' mean; the given entries must stay, so it works
     // on a copy of them.
-    Palette moved = PaletteOfColours(colours);
+    Palette moved = PaletteOfColours(colours, settings.channelScales);
     RemapPlain(input, output, moved, settings.minOpacity, settings.cancel);
     if (cancelled())
         return ReduceCancelled;

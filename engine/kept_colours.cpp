@@ -18,10 +18,11 @@ Histogram UncoveredItems(const Histogram& histogram, const Palette& cut, const s
                          float minOpacity)
 {
     Palette both = CreatePalette(cut.count + static_cast<std::uint32_t>(kept.size()));
+    both.scales = histogram.scales;
     for (std::uint32_t i = 0; i < cut.count; ++i)
         both[i].colour = cut[i].colour;
     for (std::uint32_t k = 0; k < kept.size(); ++k)
-        both[cut.count + k].colour = ToFloatPixel(kept[k].data(), InternalGamma);
+        both[cut.count + k].colour = ToFloatPixel(kept[k].data(), InternalGamma, histogram.scales);
     const NearestIndex index = BuildNearestIndex(both);
 
     std::vector<std::uint32_t> uncovered;
@@ -29,6 +30,7 @@ Histogram UncoveredItems(const Histogram& histogram, const Palette& cut, const s
         if (FindNearest(index, histogram.items[i].colour, minOpacity, nullptr) < cut.count)
             uncovered.push_back(i);
     Histogram rest = CreateHistogram(static_cast<std::uint32_t>(uncovered.size()));
+    rest.scales = histogram.scales;
     for (std::uint32_t j = 0; j < rest.size; ++j) {
         HistogramItem item = histogram.items[uncovered[j]];
         item.adjustedWeight = item.perceptualWeight;
@@ -62,6 +64,7 @@ Palette CutAroundKeptColours(Histogram& histogram, const ReduceSettings& setting
     }
 
     Palette palette = CreatePalette(cut.count + keptCount);
+    palette.scales = histogram.scales;
     for (std::uint32_t i = 0; i < cut.count; ++i)
         palette[i] = cut[i];
     RestoreKeptColours(palette, kept);
@@ -74,14 +77,14 @@ void RestoreKeptColours(Palette& palette, const std::vector<RgbaColour>& kept)
         static_cast<std::uint32_t>(std::min<std::size_t>(kept.size(), palette.count));
     const std::uint32_t first = palette.count - keptCount;
     for (std::uint32_t k = 0; k < keptCount; ++k)
-        palette[first + k].colour = ToFloatPixel(kept[k].data(), InternalGamma);
+        palette[first + k].colour = ToFloatPixel(kept[k].data(), InternalGamma, palette.scales);
 }
 
 KeptEntries::KeptEntries(const Palette& ordered, const std::vector<RgbaColour>& kept)
 {
     std::vector<bool> taken(ordered.count, false);
     for (const RgbaColour& colour : kept) {
-        const FloatPixel wanted = ToFloatPixel(colour.data(), InternalGamma);
+        const FloatPixel wanted = ToFloatPixel(colour.data(), InternalGamma, ordered.scales);
         for (std::uint32_t i = 0; i < ordered.count; ++i) {
             if (taken[i] || !SameColour(ordered[i].colour, wanted))
                 continue;
@@ -95,7 +98,7 @@ KeptEntries::KeptEntries(const Palette& ordered, const std::vector<RgbaColour>& 
 void KeptEntries::Restore(Palette& palette) const
 {
     for (const auto& [position, colour] : positions)
-        palette[position].colour = ToFloatPixel(colour.data(), InternalGamma);
+        palette[position].colour = ToFloatPixel(colour.data(), InternalGamma, palette.scales);
 }
 
 void KeptEntries::StoreBytes(IndexedImage& output, Palette& palette) const
@@ -105,7 +108,7 @@ void KeptEntries::StoreBytes(IndexedImage& output, Palette& palette) const
         output.paletteRgb[3 * position + 1] = colour[1];
         output.paletteRgb[3 * position + 2] = colour[2];
         output.paletteAlpha[position] = colour[3];
-        palette[position].colour = ToFloatPixel(colour.data(), InternalGamma);
+        palette[position].colour = ToFloatPixel(colour.data(), InternalGamma, palette.scales);
     }
 }
 

@@ -100,11 +100,12 @@ std::vector<RgbaColour> OrderedColours(const std::vector<ColourCount>& counts, b
     return colours;
 }
 
-Palette PaletteOfColours(const std::vector<RgbaColour>& colours)
+Palette PaletteOfColours(const std::vector<RgbaColour>& colours, const ChannelScales& scales)
 {
     Palette palette = CreatePalette(static_cast<std::uint32_t>(colours.size()));
+    palette.scales = scales;
     for (std::uint32_t i = 0; i < palette.count; ++i)
-        palette[i].colour = ToFloatPixel(colours[i].data(), InternalGamma);
+        palette[i].colour = ToFloatPixel(colours[i].data(), InternalGamma, scales);
     return palette;
 }
 

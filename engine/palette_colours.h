@@ -40,8 +40,9 @@ bool MergeColourCounts(std::vector<ColourCount>& tally, const std::vector<Colour
 /// transparent colour goes last instead.
 std::vector<RgbaColour> OrderedColours(const std::vector<ColourCount>& counts, bool lastIndexTransparent);
 
-/// The colours as palette entries at InternalGamma, popularity 0. Throws std::bad_alloc.
-Palette PaletteOfColours(const std::vector<RgbaColour>& colours);
+/// The colours as palette entries at InternalGamma in the float space of `scales`, popularity 0.
+/// Throws std::bad_alloc.
+Palette PaletteOfColours(const std::vector<RgbaColour>& colours, const ChannelScales& scales = EvenChannels);
 
 /// Writes `colours` (at most 256) into the output's palette tables as they are, in their order:
 /// paletteSize = their number, transparentCount = up to the last colour whose alpha is below 255,

@@ -91,6 +91,7 @@ std::vector<RgbaColour> SharedPaletteBuilder::Choose(const ReduceSettings& setti
     }
 
     Histogram histogram = CreateHistogram(static_cast<std::uint32_t>(items.size()));
+    histogram.scales = settings.channelScales; // the items came from histograms of these scales
     std::copy(items.begin(), items.end(), histogram.items.get());
     histogram.totalPerceptualWeight = totalWeight;
 

@@ -321,6 +321,17 @@ TEST(ReducePipelineTest, PerceptualMetricGivesItsOwnResultOnAnyThreadCount)
     IndexedImage even;
     ASSERT_EQ(ReducePipeline(PanelSettings(48), input, even), ReduceOk);
     EXPECT_NE(even.pixels, results[0].pixels);
+
+    // A kept colour comes out exactly under the scaled metric too.
+    settings.keptColours = {{10, 200, 30, 255}};
+    input = source.Clone();
+    IndexedImage kept;
+    ASSERT_EQ(ReducePipeline(settings, input, kept), ReduceOk);
+    bool found = false;
+    for (std::uint32_t i = 0; i < kept.paletteSize; ++i)
+        found = found || (kept.paletteRgb[3 * i] == 10 && kept.paletteRgb[3 * i + 1] == 200 &&
+                          kept.paletteRgb[3 * i + 2] == 30 && (i >= kept.transparentCount || kept.paletteAlpha[i] == 255));
+    EXPECT_TRUE(found);
 }
 
 TEST(ReducePipelineTest, WithoutDitherFlatAreasStayFlat)
