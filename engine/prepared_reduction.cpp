@@ -10,6 +10,7 @@ PreparedReduction PreparedReduction::Copy() const
     copy.histogram = CreateHistogram(histogram.size);
     std::copy_n(histogram.items.get(), histogram.size, copy.histogram.items.get());
     copy.histogram.totalPerceptualWeight = histogram.totalPerceptualWeight;
+    copy.histogram.scales = histogram.scales;
     copy.width = width;
     copy.height = height;
     if (dither) {

@@ -505,25 +505,32 @@ TEST(ReducePipelineTest, OnePreparationFinishedAtSeveralCountsGivesThePlainResul
 {
     // Translucent, with an opacity threshold whose alpha raise changes the pixels in place.
     const RgbaImage source = PhotoLikeImage(40, 36, 9, true);
+    for (const ChannelScales& scales : {EvenChannels, PerceptualChannels}) {
+        ReduceSettings settings = PanelSettings();
+        settings.minOpacity = 200.0f / 256.0f;
+        settings.channelScales = scales;
+        RgbaImage input = source.Clone();
+        PreparedReduction prepared;
+        ASSERT_EQ(PrepareReduction(settings, input, prepared), ReduceOk);
+        for (const std::uint32_t colours : {5u, 64u, 5u}) {
+            settings.maxColours = colours;
+            RgbaImage plainInput = source.Clone();
+            IndexedImage plain;
+            ASSERT_EQ(ReducePipeline(settings, plainInput, plain), ReduceOk);
+            PreparedReduction copy = prepared.Copy();
+            IndexedImage finished;
+            ASSERT_EQ(FinishReduction(settings, copy, input, finished), ReduceOk) << colours;
+            EXPECT_EQ(finished.pixels, plain.pixels) << colours;
+            EXPECT_EQ(finished.paletteSize, plain.paletteSize) << colours;
+            EXPECT_EQ(finished.transparentCount, plain.transparentCount) << colours;
+            EXPECT_EQ(finished.paletteRgb, plain.paletteRgb) << colours;
+            EXPECT_EQ(finished.paletteAlpha, plain.paletteAlpha) << colours;
+        }
+    }
     ReduceSettings settings = PanelSettings();
-    settings.minOpacity = 200.0f / 256.0f;
     RgbaImage input = source.Clone();
     PreparedReduction prepared;
     ASSERT_EQ(PrepareReduction(settings, input, prepared), ReduceOk);
-    for (const std::uint32_t colours : {5u, 64u, 5u}) {
-        settings.maxColours = colours;
-        RgbaImage plainInput = source.Clone();
-        IndexedImage plain;
-        ASSERT_EQ(ReducePipeline(settings, plainInput, plain), ReduceOk);
-        PreparedReduction copy = prepared.Copy();
-        IndexedImage finished;
-        ASSERT_EQ(FinishReduction(settings, copy, input, finished), ReduceOk) << colours;
-        EXPECT_EQ(finished.pixels, plain.pixels) << colours;
-        EXPECT_EQ(finished.paletteSize, plain.paletteSize) << colours;
-        EXPECT_EQ(finished.transparentCount, plain.transparentCount) << colours;
-        EXPECT_EQ(finished.paletteRgb, plain.paletteRgb) << colours;
-        EXPECT_EQ(finished.paletteAlpha, plain.paletteAlpha) << colours;
-    }
     // A preparation of another image's size is refused, not read out of bounds.
     RgbaImage other = PhotoLikeImage(8, 8, 1);
     PreparedReduction copy = prepared.Copy();
