@@ -10,6 +10,8 @@ namespace tessaline {
 namespace {
 
 constexpr double Unknown = std::numeric_limits<double>::quiet_NaN();
+// How much sooner (log2 of the count) a full reduction usually meets a quality target than a probe.
+constexpr double PriorShift = 0.08;
 
 // How far a result is inside the target (>= 0: met). Quality targets take the tighter of their two
 // parts; an exact result (infinite PSNR) is as far inside as can be.
@@ -61,6 +63,96 @@ public:
 private:
     std::map<std::uint32_t, double> points;
 };
+
+// The next full counts to run inside the open range (from, to) along `toward`: the probes' curve
+// shifted by the mean offset the full results show from it (the full reduction sits a fairly
+// steady distance above its probe; before any full result, `priorShift` of the count), read as a
+// chance that each count meets the target, spread by how much the full figures wobble around a
+// smooth curve (a few per cent of the count). Of the one or two unmeasured counts the open range
+// offers, the set most likely to show a met count beside a missed one wins: often one count beside
+// a measured result, or a fresh count and its neighbour. Empty when the probes cannot say.
+std::vector<std::uint32_t> PlaceOnProbes(const ColourTrials& trials, const ColourTarget& target,
+                                         const MarginCurve& probeCurve, int toward, std::int64_t from,
+                                         std::int64_t to, double priorShift = 0)
+{
+    if (probeCurve.Empty())
+        return {};
+    double offset = 0;
+    int offsets = 0;
+    for (const auto& [n, trial] : trials.FullTrials()) {
+        const double full = Margin(target, trial.figures);
+        const double probe = probeCurve.At(n);
+        if (std::isfinite(full) && std::abs(full) < 1e5 && std::abs(probe) < 1e5) {
+            offset += full - probe;
+            ++offsets;
+        }
+    }
+    if (offsets == 0 && priorShift == 0)
+        return {};
+    if (offsets > 0)
+        offset /= offsets;
+    // The chance that the full result at `n` meets the target, 0 or 1 where it was measured.
+    constexpr double Wobble = 0.04;      // log2 of the count
+    constexpr double PriorWobble = 0.07; // the same before any offset was measured
+    const auto chance = [&](std::int64_t along) -> double {
+        const auto n = static_cast<std::uint32_t>(toward * along);
+        if (const ColourTrial* full = trials.Full(n))
+            return target.MetBy(full->figures) ? 1.0 : 0.0;
+        const double slope = std::abs(probeCurve.At(n) - probeCurve.At(std::max<std::uint32_t>(1, n - 1))) /
+                             std::max(1e-9, std::log2(double(n) / std::max<std::uint32_t>(1, n - 1)));
+        const double margin = probeCurve.At(n) + (offsets > 0 ? offset : priorShift * slope);
+        const double spread = std::max(1e-9, (offsets > 0 ? Wobble : PriorWobble) * slope);
+        return 0.5 * std::erfc(-margin / (spread * std::sqrt(2.0)));
+    };
+    // Chance of a crossing (a met count whose neighbour towards the missed side misses) at one of
+    // `fresh`, or beside one, given the chances of each count.
+    const auto settles = [&](const std::vector<std::int64_t>& fresh) {
+        std::map<std::int64_t, double> p;
+        for (const std::int64_t k : fresh)
+            for (const std::int64_t j : {k - 1, k, k + 1})
+                if (j > from - 1 && j < to + 1)
+                    p[j] = chance(j);
+        // Every outcome of the fresh counts; the others are as measured (0 or 1) or left unknown.
+        double total = 0;
+        const int outcomes = 1 << fresh.size();
+        for (int o = 0; o < outcomes; ++o) {
+            double weight = 1;
+            std::map<std::int64_t, int> known; // 1 met, 0 missed
+            for (std::size_t i = 0; i < fresh.size(); ++i) {
+                const bool met = (o >> i) & 1;
+                weight *= met ? p[fresh[i]] : 1 - p[fresh[i]];
+                known[fresh[i]] = met;
+            }
+            const auto state = [&](std::int64_t j) -> int {
+                if (const auto f = known.find(j); f != known.end())
+                    return f->second;
+                if (const ColourTrial* full = trials.Full(static_cast<std::uint32_t>(toward * j)))
+                    return target.MetBy(full->figures) ? 1 : 0;
+                return -1;
+            };
+            bool crossing = false;
+            for (const std::int64_t k : fresh)
+                crossing =
+                    crossing || (state(k) == 1 && state(k - 1) == 0) || (state(k + 1) == 1 && state(k) == 0);
+            if (crossing)
+                total += weight;
+        }
+        return total;
+    };
+    std::vector<std::int64_t> best;
+    double bestChance = -1;
+    for (std::int64_t a = from + 1; a < to; ++a) {
+        if (const double c = settles({a}); c > bestChance)
+            bestChance = c, best = {a};
+        for (std::int64_t b = a + 1; b < to; ++b)
+            if (const double c = settles({a, b}); c > bestChance + 1e-12)
+                bestChance = c, best = {a, b};
+    }
+    std::vector<std::uint32_t> counts;
+    for (const std::int64_t k : best)
+        counts.push_back(static_cast<std::uint32_t>(toward * k));
+    return counts;
+}
 
 } // namespace
 
@@ -179,10 +271,11 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
         }
     }
 
-    // Full trials, in pairs: a candidate and its neighbour on the missed side, whose answers
-    // together may settle the search. The first pair spans a few per cent of the count towards
-    // where full results usually meet the target sooner than probes do (fewer colours for quality,
-    // more for size); when the probes say even the met end misses, the met end goes alone.
+    // Full trials, in pairs, whose answers together may settle the search. Unless a quality
+    // target's pair is placed on the probes (below), the first pair spans a few per cent of the
+    // count towards where full results usually meet the target sooner than probes do (fewer
+    // colours for quality, more for size); when the probes say even the met end misses, the met
+    // end goes alone.
     MarginCurve fullCurve;
     const bool probesMissEverywhere = !probeCurve.Empty() && guess == metEnd && probeCurve.At(metEnd) < 0;
     std::int64_t step = std::max<std::int64_t>(1, guess / 16);
@@ -191,6 +284,13 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
             std::clamp<std::int64_t>(std::int64_t(guess) - toward * step, lowest, highest);
         !probesMissEverywhere && other != std::int64_t(guess))
         pair.push_back(static_cast<std::uint32_t>(other));
+    // A quality target crossed inside the range: full results usually meet it some 8 per cent of
+    // the count sooner than the probes do, so the first pair goes where that puts the crossing.
+    if (quality && !probesMissEverywhere && guess != metEnd && guess != missedEnd)
+        if (std::vector<std::uint32_t> placed = PlaceOnProbes(
+                trials, target, probeCurve, toward, along(missedEnd) - 1, along(metEnd) + 1, PriorShift);
+            !placed.empty())
+            pair = std::move(placed);
     std::int64_t lastSpan = std::int64_t{1} << 20;
     for (;;) {
         if (const int code = run(pair, false); code != ReduceOk)
@@ -247,8 +347,10 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
         }
         trials.Forget(best ? *best : 0);
 
-        // Between a met and a missed full result: where the line through them crosses the target,
-        // or the middle when that stalls (the figures are not smooth at the scale of one colour).
+        // Where the probes' curve, shifted onto the full results, makes a crossing most likely.
+        // Without probes, between a met and a missed full result: where the line through them
+        // crosses the target, or the middle when that stalls (the figures are not smooth at the
+        // scale of one colour).
         // On one side only: twice as far out as the last step.
         std::int64_t k = 0;
         if (best && from >= along(missedEnd)) {
@@ -290,6 +392,13 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
             step = std::max<std::int64_t>(1, std::llabs(k - (best ? to : from)));
         }
         k = std::clamp(k, from + 1, to - 1);
+        if (std::vector<std::uint32_t> placed =
+                quality ? PlaceOnProbes(trials, target, probeCurve, toward, from, to)
+                        : std::vector<std::uint32_t>{};
+            !placed.empty()) {
+            pair = std::move(placed);
+            continue;
+        }
         pair = {static_cast<std::uint32_t>(toward * k)};
         if (k - 1 > from)
             pair.push_back(static_cast<std::uint32_t>(toward * (k - 1)));

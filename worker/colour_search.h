@@ -4,8 +4,9 @@
 // a size target the most colours whose encoded file fits. Neither figure is strictly monotone in
 // the count, so the answer is a neighbourhood fact checked on full reductions: the chosen count
 // meets the target and the count one step past it (one fewer for quality, one more for size) does
-// not, or lies outside the range searched. Quick probes place the first full trials near the
-// answer; full trials then close a bracket on the full results alone.
+// not, or lies outside the range searched. Quick probes draw the curve near the answer; full
+// trials, placed on that curve shifted by the offset the full results show from it, then close a
+// bracket, and only a met full result beside a missed one settles it.
 
 #include <cstdint>
 #include <optional>

@@ -106,6 +106,16 @@ TEST(ColourSearchTest, AnswersMeetTheTargetAndTheirNeighboursDoNot)
         ASSERT_EQ(outcome.code, ReduceOk);
         EXPECT_EQ(outcome.met, c.met);
         EXPECT_LT(outcome.fullTrials, 20); // far from trying every count
+        if (c.target.minPsnr == quality.minPsnr) {
+            // Where the search looks depends on the figures alone, never on the team.
+            RgbaImage alone = source.Clone();
+            ColourTrials oneThread(job, source, alone, Encoder(), 1);
+            ASSERT_EQ(oneThread.Prepare(), ReduceOk);
+            const ColourSearchOutcome single = SearchColours(oneThread, c.target, 2, 128);
+            EXPECT_EQ(single.chosen, outcome.chosen);
+            EXPECT_EQ(single.fullTrials, outcome.fullTrials);
+            EXPECT_EQ(single.probes, outcome.probes);
+        }
         const ResultFigures chosen = Plain(source, outcome.chosen);
         EXPECT_EQ(c.target.MetBy(chosen), c.met) << outcome.chosen;
         if (!c.met) {
