@@ -389,7 +389,9 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
             } else {
                 k = best ? to - 2 * step : from + 2 * step;
             }
-            step = std::max<std::int64_t>(1, std::llabs(k - (best ? to : from)));
+            // A step past the whole range of counts goes no further than the range's end, and an
+            // unbounded one would overflow when it is multiplied out.
+            step = std::clamp<std::int64_t>(std::llabs(k - (best ? to : from)), 1, 256);
         }
         k = std::clamp(k, from + 1, to - 1);
         if (std::vector<std::uint32_t> placed =
