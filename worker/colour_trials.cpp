@@ -34,6 +34,7 @@ ReduceSettings TrialSettings(const ReduceSettings& job, std::uint32_t colours, b
     trial.convergenceDenominator = job.convergenceDenominator;
     trial.givenPalette = job.givenPalette;
     trial.keptColours = job.keptColours;
+    trial.channelScales = job.channelScales;
     trial.cancel = job.cancel;
     return trial;
 }
