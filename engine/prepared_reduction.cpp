@@ -4,7 +4,7 @@
 
 namespace tessaline {
 
-PreparedReduction PreparedReduction::Copy() const
+PreparedReduction PreparedReduction::CopyHistogram() const
 {
     PreparedReduction copy;
     copy.histogram = CreateHistogram(histogram.size);
@@ -13,6 +13,12 @@ PreparedReduction PreparedReduction::Copy() const
     copy.histogram.scales = histogram.scales;
     copy.width = width;
     copy.height = height;
+    return copy;
+}
+
+PreparedReduction PreparedReduction::Copy() const
+{
+    PreparedReduction copy = CopyHistogram();
     if (dither) {
         const std::size_t count = std::size_t{width} * height;
         copy.dither = AllocateFloatMap(count);

@@ -21,6 +21,8 @@ struct PreparedReduction
     /// An independent copy: a finish from it gives what a finish from this would. Throws
     /// std::bad_alloc.
     PreparedReduction Copy() const;
+    /// A copy of the histogram and the size alone, without the dither map. Throws std::bad_alloc.
+    PreparedReduction CopyHistogram() const;
 };
 
 } // namespace tessaline

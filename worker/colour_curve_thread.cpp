@@ -35,7 +35,7 @@ void ColourCurveThread::Run()
         for (std::size_t i = 0; code == ReduceOk && i < counts.size(); i += 2) {
             const std::vector<std::uint32_t> pair(counts.begin() + i,
                                                   counts.begin() + std::min(i + 2, counts.size()));
-            code = trials.Run(pair, false);
+            code = trials.Run(pair, false, true);
             trials.Forget(0);
             for (const std::uint32_t n : pair)
                 if (code == ReduceOk && onPoint)

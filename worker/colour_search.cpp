@@ -1,6 +1,7 @@
 #include "worker/colour_search.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -9,9 +10,18 @@ namespace tessaline {
 
 namespace {
 
-constexpr double Unknown = std::numeric_limits<double>::quiet_NaN();
-// How much sooner (log2 of the count) a full reduction usually meets a quality target than a probe.
+// How much sooner (log2 of the count) a full reduction usually meets a target than a probe does.
 constexpr double PriorShift = 0.08;
+// How far the offset may be from that before any full result, and how far one count's full result
+// strays from the shifted curve (both in log2 of the count).
+constexpr double PriorShiftSpread = 0.06;
+constexpr double CountWobble = 0.012;
+// What two full trials side by side cost against one alone on the whole team.
+constexpr double PairCost = 1.6;
+// The sketch's second probe: this part of the range's top.
+constexpr std::uint32_t SketchDivisor = 8;
+// Rounds without a bracket before the search stops following the sketch.
+constexpr int OpenRounds = 6;
 
 // How far a result is inside the target (>= 0: met). Quality targets take the tighter of their two
 // parts; an exact result (infinite PSNR) is as far inside as can be.
@@ -27,130 +37,213 @@ double Margin(const ColourTarget& target, const ResultFigures& figures)
     return margin;
 }
 
-// Margins by count, read between the samples along log2 of the count, where both figures are
-// nearly straight lines.
-class MarginCurve
+// The probes' margins as a curve that only rises towards the met side: the figures do, apart from
+// the wobble, and a probe that dips below its neighbour would make a flat or backward stretch
+// claim certainty or a crossing that is not there. Dips are pooled with their neighbours (the
+// closest monotone fit); the curve is read linearly in log2 of the count between the probes and
+// along the slope across all of them beyond. An exact result (infinite PSNR) counts as 10 dB
+// further inside than the furthest finite one.
+class MonotoneCurve
 {
 public:
-    void Add(std::uint32_t colours, double margin)
+    MonotoneCurve(const std::map<std::uint32_t, ColourTrial>& sketches, const ColourTarget& target, int toward)
+        : toward(toward)
     {
-        // Infinite margins (exact results) would swamp the line: they count as far inside.
-        points[colours] = std::isinf(margin) ? (margin > 0 ? 1e6 : -1e6) : margin;
+        struct Block
+        {
+            double sum;
+            int size;
+        };
+        double furthest = 0;
+        for (const auto& [n, trial] : sketches)
+            if (const double margin = Margin(target, trial.figures); std::isfinite(margin))
+                furthest = std::max(furthest, std::abs(margin));
+        std::vector<Block> blocks;
+        for (const auto& [n, trial] : sketches) {
+            double margin = Margin(target, trial.figures);
+            if (std::isinf(margin))
+                margin = std::copysign(furthest + 10, margin);
+            x.push_back(std::log2(double(n)));
+            blocks.push_back({toward * margin, 1});
+            while (blocks.size() >= 2 && blocks[blocks.size() - 2].sum / blocks[blocks.size() - 2].size >
+                                             blocks.back().sum / blocks.back().size) {
+                blocks[blocks.size() - 2].sum += blocks.back().sum;
+                blocks[blocks.size() - 2].size += blocks.back().size;
+                blocks.pop_back();
+            }
+        }
+        for (const Block& block : blocks)
+            y.insert(y.end(), block.size, block.sum / block.size);
+        if (x.size() >= 2)
+            overall = (y.back() - y.front()) / (x.back() - x.front());
     }
-    bool Empty() const { return points.empty(); }
 
-    double At(std::uint32_t colours) const
+    bool Empty() const { return x.empty(); }
+
+    /// The margin at `n` (as Margin gives it).
+    double At(std::uint32_t n) const
     {
-        if (points.empty())
-            return Unknown;
-        auto above = points.lower_bound(colours);
-        if (above != points.end() && above->first == colours)
-            return above->second;
-        if (points.size() == 1)
-            return points.begin()->second;
-        // Between two samples, or along the last two at either end.
-        if (above == points.end())
-            --above;
-        if (above == points.begin())
-            ++above;
-        const auto below = std::prev(above);
-        const double x0 = std::log2(double(below->first));
-        const double x1 = std::log2(double(above->first));
-        const double t = (std::log2(double(colours)) - x0) / (x1 - x0);
-        return below->second + t * (above->second - below->second);
+        if (x.empty())
+            return 0;
+        const double u = std::log2(double(n));
+        if (u <= x.front())
+            return toward * (y.front() - overall * (x.front() - u));
+        if (u >= x.back())
+            return toward * (y.back() + overall * (u - x.back()));
+        const std::size_t i = std::upper_bound(x.begin(), x.end(), u) - x.begin();
+        const double t = (u - x[i - 1]) / (x[i] - x[i - 1]);
+        return toward * (y[i - 1] + t * (y[i] - y[i - 1]));
+    }
+
+    /// How fast the margin changes per log2 of the count near `n`, never below a quarter of the
+    /// slope across all probes: a flat stretch would otherwise claim certainty.
+    double Slope(std::uint32_t n) const
+    {
+        const double local = std::abs(At(n) - At(std::max<std::uint32_t>(1, n - 1))) /
+                             std::log2(double(n) / std::max<std::uint32_t>(1, n - 1));
+        return std::max({local, 0.25 * overall, 1e-9});
     }
 
 private:
-    std::map<std::uint32_t, double> points;
+    int toward;
+    std::vector<double> x; ///< log2 of each probe's count, ascending
+    std::vector<double> y; ///< its margin times `toward`, made non-decreasing
+    double overall = 0;
 };
 
-// The next full counts to run inside the open range (from, to) along `toward`: the probes' curve
-// shifted by the mean offset the full results show from it (the full reduction sits a fairly
-// steady distance above its probe; before any full result, `priorShift` of the count), read as a
-// chance that each count meets the target, spread by how much the full figures wobble around a
-// smooth curve (a few per cent of the count). Of the one or two unmeasured counts the open range
-// offers, the set most likely to show a met count beside a missed one wins: often one count beside
-// a measured result, or a fresh count and its neighbour. Empty when the probes cannot say.
-std::vector<std::uint32_t> PlaceOnProbes(const ColourTrials& trials, const ColourTarget& target,
-                                         const MarginCurve& probeCurve, int toward, std::int64_t from,
-                                         std::int64_t to, double priorShift = 0)
+// Where the next full trials go, inside the open range (from, to) along `toward`. The full
+// results are read as the probes' curve shifted by one offset common to every count, plus a wobble
+// of each count's own. Both are measured in log2 of the count times the curve's local slope, so
+// one belief serves every part of the curve and both kinds of target. The offset starts from a
+// prior (full reductions meet a target a few per cent of the count sooner than probes do) and is
+// narrowed by every full result nearby; the wobble is the calibrated one until the results show
+// more. Of the one or two unmeasured counts the range offers, the set with the most chance of
+// settling the search per cost wins: often a count beside a measured result, or a fresh count and
+// its neighbour. `edge` is the end beyond the range on the missed side (a met count at the range's
+// end settles it), `metEdge` the range's end on the met side. Empty when the probes cannot say.
+std::vector<std::uint32_t> PlaceOnSketch(const TrialRunner& trials, const MonotoneCurve& model,
+                                         const ColourTarget& target, int toward,
+                                         std::int64_t from, std::int64_t to, std::int64_t edge,
+                                         std::int64_t metEdge)
 {
-    if (probeCurve.Empty())
+    if (model.Empty() || to - from < 2)
         return {};
-    double offset = 0;
-    int offsets = 0;
-    for (const auto& [n, trial] : trials.FullTrials()) {
-        const double full = Margin(target, trial.figures);
-        const double probe = probeCurve.At(n);
-        if (std::isfinite(full) && std::abs(full) < 1e5 && std::abs(probe) < 1e5) {
-            offset += full - probe;
-            ++offsets;
-        }
+    const auto count = [toward](std::int64_t j) { return static_cast<std::uint32_t>(toward * j); };
+    const auto slope = [&](std::int64_t j) { return model.Slope(count(j)); };
+    // How far the probes put count j inside the target, in slope units (log2 of the count).
+    const auto probeAt = [&](std::int64_t j) { return model.At(count(j)) / slope(j); };
+
+    // What the full results say of the offset: one observation each. Their spread around their
+    // mean is the wobble, unless they have not yet shown more than the calibrated one.
+    std::vector<double> offsets;
+    // Only results at the open range's ends or inside it count: far off, the probes' curve is an
+    // extrapolation, and the offset there says little of the offset here.
+    for (const auto& [n, trial] : trials.FullTrials())
+        if (const std::int64_t j = toward * std::int64_t(n); j >= from && j <= to)
+            if (const double full = Margin(target, trial.figures); std::isfinite(full))
+                offsets.push_back(full / slope(j) - probeAt(j));
+    double mean = 0;
+    for (const double d : offsets)
+        mean += d / double(offsets.size());
+    double squares = 3 * CountWobble * CountWobble; // the calibrated wobble, worth three results
+    for (const double d : offsets)
+        squares += (d - mean) * (d - mean);
+    const double wobble = std::sqrt(squares / (3 + std::max<double>(0, double(offsets.size()) - 1)));
+    // The offset's belief: a normal prior, narrowed by each result.
+    double precision = 1 / (PriorShiftSpread * PriorShiftSpread);
+    double weighted = PriorShift * precision;
+    for (const double d : offsets) {
+        precision += 1 / (wobble * wobble);
+        weighted += d / (wobble * wobble);
     }
-    if (offsets == 0 && priorShift == 0)
-        return {};
-    if (offsets > 0)
-        offset /= offsets;
-    // The chance that the full result at `n` meets the target, 0 or 1 where it was measured.
-    constexpr double Wobble = 0.04;      // log2 of the count
-    constexpr double PriorWobble = 0.07; // the same before any offset was measured
-    const auto chance = [&](std::int64_t along) -> double {
-        const auto n = static_cast<std::uint32_t>(toward * along);
-        if (const ColourTrial* full = trials.Full(n))
-            return target.MetBy(full->figures) ? 1.0 : 0.0;
-        const double slope = std::abs(probeCurve.At(n) - probeCurve.At(std::max<std::uint32_t>(1, n - 1))) /
-                             std::max(1e-9, std::log2(double(n) / std::max<std::uint32_t>(1, n - 1)));
-        const double margin = probeCurve.At(n) + (offsets > 0 ? offset : priorShift * slope);
-        const double spread = std::max(1e-9, (offsets > 0 ? Wobble : PriorWobble) * slope);
-        return 0.5 * std::erfc(-margin / (spread * std::sqrt(2.0)));
+    const double shift = weighted / precision;
+    const double shiftSpread = 1 / std::sqrt(precision);
+
+    // Measured counts are as measured; beyond the missed side's end counts as missed; else unknown.
+    const auto measured = [&](std::int64_t j) -> int {
+        if (j <= edge)
+            return 0;
+        if (const ColourTrial* full = trials.Full(count(j)))
+            return target.MetBy(full->figures) ? 1 : 0;
+        return -1;
     };
-    // Chance of a crossing (a met count whose neighbour towards the missed side misses) at one of
-    // `fresh`, or beside one, given the chances of each count.
-    const auto settles = [&](const std::vector<std::int64_t>& fresh) {
-        std::map<std::int64_t, double> p;
-        for (const std::int64_t k : fresh)
-            for (const std::int64_t j : {k - 1, k, k + 1})
-                if (j > from - 1 && j < to + 1)
-                    p[j] = chance(j);
-        // Every outcome of the fresh counts; the others are as measured (0 or 1) or left unknown.
+    const bool noneMet = to > metEdge;
+
+    // The candidates: the counts the belief leaves in doubt, and those beside a measured result.
+    std::vector<std::int64_t> candidates;
+    std::vector<std::pair<double, std::int64_t>> doubt;
+    for (std::int64_t j = from + 1; j < to; ++j) {
+        if (measured(j) >= 0)
+            continue;
+        const double z = (probeAt(j) + shift) / std::hypot(wobble, shiftSpread);
+        doubt.emplace_back(std::abs(z), j);
+    }
+    if (doubt.empty())
+        return {};
+    std::sort(doubt.begin(), doubt.end());
+    for (const auto& [z, j] : doubt)
+        if (candidates.size() < 24 || measured(j - 1) >= 0 || measured(j + 1) >= 0)
+            candidates.push_back(j);
+    std::sort(candidates.begin(), candidates.end());
+
+    // The chance that running `fresh` shows a crossing (a met count whose neighbour towards the
+    // missed side misses), averaged over the offset's belief at a few points.
+    constexpr std::array<double, 7> Nodes{-2.65, -1.67, -0.82, 0.0, 0.82, 1.67, 2.65};
+    constexpr std::array<double, 7> Weights{0.0155, 0.0874, 0.2263, 0.3416, 0.2263, 0.0874, 0.0155};
+    const auto settles = [&](std::int64_t a, std::int64_t b) {
+        const int size = b == a ? 1 : 2;
+        const std::int64_t fresh[2] = {a, b};
         double total = 0;
-        const int outcomes = 1 << fresh.size();
-        for (int o = 0; o < outcomes; ++o) {
-            double weight = 1;
-            std::map<std::int64_t, int> known; // 1 met, 0 missed
-            for (std::size_t i = 0; i < fresh.size(); ++i) {
-                const bool met = (o >> i) & 1;
-                weight *= met ? p[fresh[i]] : 1 - p[fresh[i]];
-                known[fresh[i]] = met;
+        for (std::size_t q = 0; q < Nodes.size(); ++q) {
+            const double offset = shift + Nodes[q] * shiftSpread;
+            double p[2];
+            for (int i = 0; i < size; ++i)
+                p[i] = 0.5 * std::erfc(-(probeAt(fresh[i]) + offset) / (wobble * std::sqrt(2.0)));
+            for (int o = 0; o < (1 << size); ++o) {
+                double weight = 1;
+                for (int i = 0; i < size; ++i)
+                    weight *= (o >> i) & 1 ? p[i] : 1 - p[i];
+                const auto state = [&](std::int64_t j) {
+                    for (int i = 0; i < size; ++i)
+                        if (fresh[i] == j)
+                            return (o >> i) & 1;
+                    return measured(j);
+                };
+                bool crossing = false;
+                for (int i = 0; i < size; ++i) {
+                    const std::int64_t k = fresh[i];
+                    crossing = crossing || (state(k) == 1 && state(k - 1) == 0) ||
+                               (state(k + 1) == 1 && state(k) == 0) ||
+                               (noneMet && k == metEdge && state(k) == 0);
+                }
+                if (crossing)
+                    total += Weights[q] * weight;
             }
-            const auto state = [&](std::int64_t j) -> int {
-                if (const auto f = known.find(j); f != known.end())
-                    return f->second;
-                if (const ColourTrial* full = trials.Full(static_cast<std::uint32_t>(toward * j)))
-                    return target.MetBy(full->figures) ? 1 : 0;
-                return -1;
-            };
-            bool crossing = false;
-            for (const std::int64_t k : fresh)
-                crossing =
-                    crossing || (state(k) == 1 && state(k - 1) == 0) || (state(k + 1) == 1 && state(k) == 0);
-            if (crossing)
-                total += weight;
         }
         return total;
     };
-    std::vector<std::int64_t> best;
-    double bestChance = -1;
-    for (std::int64_t a = from + 1; a < to; ++a) {
-        if (const double c = settles({a}); c > bestChance)
-            bestChance = c, best = {a};
-        for (std::int64_t b = a + 1; b < to; ++b)
-            if (const double c = settles({a, b}); c > bestChance + 1e-12)
-                bestChance = c, best = {a, b};
+    // Rounds that each settle with chance p at cost c take c / p on average: the set with the most
+    // chance per cost wins. Two trials side by side cost PairCost times one alone.
+    std::int64_t bestA = candidates.front();
+    std::int64_t bestB = bestA;
+    double bestValue = -1;
+    for (std::size_t x = 0; x < candidates.size(); ++x) {
+        const std::int64_t a = candidates[x];
+        if (const double value = settles(a, a); value > bestValue)
+            bestValue = value, bestA = bestB = a;
+        for (std::size_t y = x + 1; y < candidates.size(); ++y)
+            if (const double value = settles(a, candidates[y]) / PairCost; value > bestValue + 1e-12)
+                bestValue = value, bestA = a, bestB = candidates[y];
     }
-    std::vector<std::uint32_t> counts;
-    for (const std::int64_t k : best)
-        counts.push_back(static_cast<std::uint32_t>(toward * k));
+    // No set can settle it in one round (the belief is far from the range): a fresh count where
+    // the belief is most in doubt, and its neighbour towards the missed side.
+    if (bestValue < 1e-9) {
+        bestA = doubt.front().second;
+        bestB = bestA - 1 > from ? bestA - 1 : bestA;
+    }
+    std::vector<std::uint32_t> counts{count(bestA)};
+    if (bestB != bestA)
+        counts.push_back(count(bestB));
     return counts;
 }
 
@@ -172,7 +265,7 @@ std::vector<std::uint32_t> DefaultCurveCounts()
     return {2, 4, 8, 16, 24, 32, 48, 64, 96, 128, 192, 256};
 }
 
-ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& target, std::uint32_t lowest,
+ColourSearchOutcome SearchColours(TrialRunner& trials, const ColourTarget& target, std::uint32_t lowest,
                                   std::uint32_t highest)
 {
     ColourSearchOutcome outcome;
@@ -187,229 +280,110 @@ ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& targ
     const auto inRange = [&](std::int64_t n) { return n >= lowest && n <= highest; };
     // Signed distance towards the met side: larger is further towards it.
     const auto along = [toward](std::int64_t n) { return toward * n; };
-    const auto run = [&](std::vector<std::uint32_t> counts, bool probe) {
+    const auto run = [&](const std::vector<std::uint32_t>& counts, bool probe) {
+        // Only a size target needs a trial's encoded size; the answer is encoded when it is saved.
         const int code = trials.Run(counts, probe, !quality);
         outcome.fullTrials = static_cast<int>(trials.FullTrials().size());
         outcome.probes = static_cast<int>(trials.Probes().size());
         return code;
     };
 
-    // Probes find roughly where the target is crossed: two a quarter of the range apart, then each
-    // next one where the line through the two nearest the crossing (the bracket's ends once there
-    // is one) meets it, until the bracket is within a few per cent of the count. Closer than that,
-    // the probes' own distance from the full results dominates.
-    MarginCurve probeCurve;
-    std::uint32_t guess = metEnd;
+    // A sketch of the curve first, in quick probes: the top of the range, a point well below it,
+    // and where the curve through those crosses the target.
+    const std::map<std::uint32_t, ColourTrial>& sketches = trials.Probes();
     if (highest - lowest >= 4) {
-        std::vector<std::uint32_t> next{highest, std::max(lowest, highest / 4)};
-        for (int probe = 0; probe < 3 && !next.empty(); ++probe) {
-            if (const int code = run(next, true); code != ReduceOk)
-                return outcome.code = code, outcome;
-            for (const std::uint32_t n : next)
-                probeCurve.Add(n, Margin(target, trials.Probe(n)->figures));
-            next.clear();
-            std::optional<std::uint32_t> met;
-            std::optional<std::uint32_t> missed;
-            for (const auto& [n, trial] : trials.Probes())
-                if (Margin(target, trial.figures) >= 0 && (!met || along(n) < along(*met)))
-                    met = n;
-            for (const auto& [n, trial] : trials.Probes())
-                if (Margin(target, trial.figures) < 0 && (!met || along(n) < along(*met)) &&
-                    (!missed || along(n) > along(*missed)))
-                    missed = n;
-            if (met && !missed && *met == missedEnd) {
-                guess = missedEnd;
-                break;
-            }
-            if (!met && missed && *missed == metEnd) {
-                guess = metEnd;
-                break;
-            }
-            if (met && missed) {
-                guess = *met;
-                for (std::int64_t n = std::int64_t(*missed) + toward; n != std::int64_t(*met); n += toward)
-                    if (probeCurve.At(static_cast<std::uint32_t>(n)) >= 0) {
-                        guess = static_cast<std::uint32_t>(n);
-                        break;
-                    }
-                if (std::max(*met, *missed) - std::min(*met, *missed) <=
-                    std::max<std::uint32_t>(1, std::max(*met, *missed) / 12))
-                    break;
-            }
-            // The two probes nearest the crossing: the bracket's ends, else the two smallest margins.
-            std::uint32_t p0 = 0;
-            std::uint32_t p1 = 0;
-            if (met && missed) {
-                p0 = *missed;
-                p1 = *met;
-            } else {
-                std::vector<std::pair<double, std::uint32_t>> nearest;
-                for (const auto& [n, trial] : trials.Probes())
-                    nearest.emplace_back(std::abs(Margin(target, trial.figures)), n);
-                std::sort(nearest.begin(), nearest.end());
-                p0 = nearest[0].second;
-                p1 = nearest[1].second;
-            }
-            const double m0 = probeCurve.At(p0);
-            const double m1 = probeCurve.At(p1);
-            const double x0 = std::log2(double(p0));
-            const double x1 = std::log2(double(p1));
-            std::int64_t n =
-                m1 != m0 ? std::llround(std::exp2(x0 - m0 * (x1 - x0) / (m1 - m0))) : std::int64_t(guess);
-            n = std::clamp<std::int64_t>(n, lowest, highest);
-            if (met && missed)
-                n = std::clamp<std::int64_t>(n, std::min(*met, *missed) + 1, std::max(*met, *missed) - 1);
-            if (trials.Probe(static_cast<std::uint32_t>(n))) {
-                // The line points at a probed count: halve the bracket, or give up the probing.
-                if (!(met && missed))
-                    break;
-                n = (std::int64_t(*met) + std::int64_t(*missed)) / 2;
-                if (trials.Probe(static_cast<std::uint32_t>(n)))
-                    break;
-            }
-            next.push_back(static_cast<std::uint32_t>(n));
-        }
-    }
-
-    // Full trials, in pairs, whose answers together may settle the search. Unless a quality
-    // target's pair is placed on the probes (below), the first pair spans a few per cent of the
-    // count towards where full results usually meet the target sooner than probes do (fewer
-    // colours for quality, more for size); when the probes say even the met end misses, the met
-    // end goes alone.
-    MarginCurve fullCurve;
-    const bool probesMissEverywhere = !probeCurve.Empty() && guess == metEnd && probeCurve.At(metEnd) < 0;
-    std::int64_t step = std::max<std::int64_t>(1, guess / 16);
-    std::vector<std::uint32_t> pair{guess};
-    if (const std::int64_t other =
-            std::clamp<std::int64_t>(std::int64_t(guess) - toward * step, lowest, highest);
-        !probesMissEverywhere && other != std::int64_t(guess))
-        pair.push_back(static_cast<std::uint32_t>(other));
-    // A quality target crossed inside the range: full results usually meet it some 8 per cent of
-    // the count sooner than the probes do, so the first pair goes where that puts the crossing.
-    if (quality && !probesMissEverywhere && guess != metEnd && guess != missedEnd)
-        if (std::vector<std::uint32_t> placed = PlaceOnProbes(
-                trials, target, probeCurve, toward, along(missedEnd) - 1, along(metEnd) + 1, PriorShift);
-            !placed.empty())
-            pair = std::move(placed);
-    std::int64_t lastSpan = std::int64_t{1} << 20;
-    for (;;) {
-        if (const int code = run(pair, false); code != ReduceOk)
+        if (const int code = run({highest, std::max(lowest, highest / SketchDivisor)}, true); code != ReduceOk)
             return outcome.code = code, outcome;
-        for (const std::uint32_t n : pair)
-            fullCurve.Add(n, Margin(target, trials.Full(n)->figures));
-
-        // The met full result furthest towards the missed side, and the missed one just beyond it.
+        const MonotoneCurve sketch(sketches, target, toward);
+        std::uint32_t crossing = metEnd;
+        for (std::int64_t j = along(missedEnd); j <= along(metEnd); ++j)
+            if (sketch.At(static_cast<std::uint32_t>(toward * j)) >= 0) {
+                crossing = static_cast<std::uint32_t>(toward * j);
+                break;
+            }
+        if (!sketches.contains(crossing))
+            if (const int code = run({crossing}, true); code != ReduceOk)
+                return outcome.code = code, outcome;
+    }
+    // Full trials, one or two a round, until a met result has its neighbour towards the missed
+    // side measured and missing (or outside the range). The figures wobble by more than one
+    // colour's worth, so a crossing found is the answer: the one furthest towards the missed side
+    // if several.
+    std::int64_t lastSpan = std::int64_t{1} << 20;
+    int openRounds = 0;
+    for (;;) {
         std::optional<std::uint32_t> best;
-        for (const auto& [n, trial] : trials.FullTrials())
-            if (target.MetBy(trial.figures) && (!best || along(n) < along(*best)))
-                best = n;
-        // Settled as soon as some met full result has its neighbour on the missed side measured
-        // and missing (or outside the range): the figures wobble by more than one colour's worth,
-        // so a crossing found is the answer, the one furthest towards the missed side if several.
-        std::optional<std::uint32_t> crossing;
         for (const auto& [n, trial] : trials.FullTrials()) {
             const std::int64_t beyond = std::int64_t(n) - toward;
             const ColourTrial* next =
                 inRange(beyond) ? trials.Full(static_cast<std::uint32_t>(beyond)) : nullptr;
             if (target.MetBy(trial.figures) && (!inRange(beyond) || (next && !target.MetBy(next->figures))) &&
-                (!crossing || along(n) < along(*crossing)))
-                crossing = n;
-        }
-        if (crossing)
-            best = crossing;
-        std::int64_t from = along(missedEnd) - 1; // the open range still to decide: (from, to) along `toward`
-        std::int64_t to = 0;
-        if (best) {
-            const std::int64_t beyond = std::int64_t(*best) - toward;
-            const ColourTrial* next =
-                inRange(beyond) ? trials.Full(static_cast<std::uint32_t>(beyond)) : nullptr;
-            if (!inRange(beyond) || (next && !target.MetBy(next->figures))) {
-                outcome.chosen = *best;
-                outcome.met = true;
+                (!best || along(n) < along(*best))) {
+                best = n;
+                outcome.neighbour.reset();
+                outcome.neighbourFigures.reset();
                 if (next) {
                     outcome.neighbour = next->colours;
                     outcome.neighbourFigures = next->figures;
                 }
-                break;
             }
-            for (const auto& [n, trial] : trials.FullTrials())
-                if (along(n) < along(*best) && !target.MetBy(trial.figures))
-                    from = std::max(from, along(n));
-            to = along(*best);
-        } else {
-            if (trials.Full(metEnd)) {
-                outcome.chosen = metEnd; // nothing in the range meets it: the closest there is
-                break;
-            }
-            for (const auto& [n, trial] : trials.FullTrials())
+        }
+        if (best) {
+            outcome.chosen = *best;
+            outcome.met = true;
+            break;
+        }
+        // The open range (from, to) along `toward` that must hold a crossing: past the missed
+        // result furthest towards the met side, up to the met result furthest towards the missed
+        // side (or past the met end when none meets).
+        std::optional<std::uint32_t> met;
+        for (const auto& [n, trial] : trials.FullTrials())
+            if (target.MetBy(trial.figures) && (!met || along(n) < along(*met)))
+                met = n;
+        std::int64_t from = along(missedEnd) - 1;
+        const std::int64_t to = met ? along(*met) : along(metEnd) + 1;
+        for (const auto& [n, trial] : trials.FullTrials())
+            if (along(n) < to && !target.MetBy(trial.figures))
                 from = std::max(from, along(n));
-            to = along(metEnd) + 1;
+        if (!met && trials.Full(metEnd)) {
+            outcome.chosen = metEnd; // nothing in the range meets it: the closest there is
+            break;
         }
-        trials.Forget(best ? *best : 0);
+        trials.Forget(met ? *met : 0);
 
-        // Where the probes' curve, shifted onto the full results, makes a crossing most likely.
-        // Without probes, between a met and a missed full result: where the line through them
-        // crosses the target, or the middle when that stalls (the figures are not smooth at the
-        // scale of one colour).
-        // On one side only: twice as far out as the last step.
-        std::int64_t k = 0;
-        if (best && from >= along(missedEnd)) {
-            const std::int64_t span = to - from - 1;
-            const auto nFrom = static_cast<std::uint32_t>(toward * from);
-            const auto nTo = static_cast<std::uint32_t>(toward * to);
-            const double m0 = fullCurve.At(nFrom);
-            const double m1 = fullCurve.At(nTo);
-            const double x0 = std::log2(double(nFrom));
-            const double x1 = std::log2(double(nTo));
-            const double crossing = m1 != m0 ? std::exp2(x0 - m0 * (x1 - x0) / (m1 - m0)) : double(nTo);
-            k = static_cast<std::int64_t>(std::ceil(toward * crossing));
-            if (span * 2 > lastSpan)
-                k = (from + to + 1) / 2;
+        // Where the sketch, shifted onto the full results, makes a crossing most likely; a
+        // bracket that did not halve since the last round is halved instead, so a crossing is
+        // found in a few rounds whatever the figures do between its ends.
+        const std::int64_t span = to - from - 1;
+        const bool bracketed = met && from >= along(missedEnd);
+        std::vector<std::uint32_t> next;
+        // Rounds without a bracket that creep along the figures' wobble: the middle of the open
+        // range instead, so that a sketch far off cannot lead the search on.
+        const bool creeping = !bracketed && ++openRounds > OpenRounds;
+        if (!creeping && !(bracketed && span > 4 && span * 2 > lastSpan))
+            next = PlaceOnSketch(trials, MonotoneCurve(sketches, target, toward), target, toward, from, to,
+                                 along(missedEnd) - 1, along(metEnd));
+        if (bracketed)
             lastSpan = span;
-        } else {
-            // Along the line through the known end and the full result furthest from it, at
-            // least one step and at most eight further out; without a second result, twice the
-            // last step.
-            const auto end = static_cast<std::uint32_t>(best ? *best : toward * from);
-            std::optional<std::uint32_t> far;
-            for (const auto& [n, trial] : trials.FullTrials())
-                if (n != end &&
-                    (!far || std::abs(std::log2(double(n) / end)) > std::abs(std::log2(double(*far) / end))))
-                    far = n;
-            const double m0 = fullCurve.At(end);
-            const double m1 = far ? fullCurve.At(*far) : m0;
-            const std::int64_t near = best ? to - step : from + step;
-            const std::int64_t reach = best ? to - 8 * step : from + 8 * step;
-            if (far && m1 != m0 && std::isfinite(m0) && std::isfinite(m1)) {
-                const double x0 = std::log2(double(end));
-                const double x1 = std::log2(double(*far));
-                const double crossing = std::exp2(x0 - m0 * (x1 - x0) / (m1 - m0));
-                k = static_cast<std::int64_t>(std::ceil(toward * crossing));
-                k = best ? std::clamp(k, reach, near) : std::clamp(k, near, reach);
-            } else {
-                k = best ? to - 2 * step : from + 2 * step;
-            }
-            // A step past the whole range of counts goes no further than the range's end, and an
-            // unbounded one would overflow when it is multiplied out.
-            step = std::clamp<std::int64_t>(std::llabs(k - (best ? to : from)), 1, 256);
+        if (next.empty()) {
+            // The middle of the open range (its met end when it is open there) and its neighbour.
+            // Along `toward` the counts may be negative: the middle is rounded up, not towards 0.
+            const std::int64_t end = std::min(to, along(metEnd) + 1);
+            const std::int64_t middle = from + (end - from) / 2 + (end - from) % 2;
+            const std::int64_t k =
+                std::clamp(creeping || to <= along(metEnd) ? middle : along(metEnd), from + 1, end - 1);
+            next = {static_cast<std::uint32_t>(toward * k)};
+            if (k - 1 > from)
+                next.push_back(static_cast<std::uint32_t>(toward * (k - 1)));
         }
-        k = std::clamp(k, from + 1, to - 1);
-        if (std::vector<std::uint32_t> placed =
-                quality ? PlaceOnProbes(trials, target, probeCurve, toward, from, to)
-                        : std::vector<std::uint32_t>{};
-            !placed.empty()) {
-            pair = std::move(placed);
-            continue;
-        }
-        pair = {static_cast<std::uint32_t>(toward * k)};
-        if (k - 1 > from)
-            pair.push_back(static_cast<std::uint32_t>(toward * (k - 1)));
+        if (const int code = run(next, false); code != ReduceOk)
+            return outcome.code = code, outcome;
     }
     trials.Forget(outcome.chosen);
     return outcome;
 }
 
-int MeasureCurve(ColourTrials& trials, const std::vector<std::uint32_t>& counts,
+int MeasureCurve(TrialRunner& trials, const std::vector<std::uint32_t>& counts,
                  std::vector<CurvePoint>& curve, std::uint32_t keep)
 {
     // In pairs, with the results of all but `keep` freed as it goes: a curve of a large image
@@ -417,7 +391,7 @@ int MeasureCurve(ColourTrials& trials, const std::vector<std::uint32_t>& counts,
     for (std::size_t i = 0; i < counts.size(); i += 2) {
         const std::vector<std::uint32_t> pair(counts.begin() + i,
                                               counts.begin() + std::min(i + 2, counts.size()));
-        if (const int code = trials.Run(pair, false); code != ReduceOk)
+        if (const int code = trials.Run(pair, false, true); code != ReduceOk)
             return code;
         trials.Forget(keep);
     }

@@ -4,9 +4,9 @@
 // a size target the most colours whose encoded file fits. Neither figure is strictly monotone in
 // the count, so the answer is a neighbourhood fact checked on full reductions: the chosen count
 // meets the target and the count one step past it (one fewer for quality, one more for size) does
-// not, or lies outside the range searched. Quick probes draw the curve near the answer; full
-// trials, placed on that curve shifted by the offset the full results show from it, then close a
-// bracket, and only a met full result beside a missed one settles it.
+// not, or lies outside the range searched. Three quick probes sketch the curve; full trials,
+// placed where the sketch shifted onto the full results makes a met count beside a missed one most
+// likely per cost, then close in, and only a met full result beside a missed one settles it.
 
 #include <cstdint>
 #include <optional>
@@ -52,13 +52,13 @@ struct ColourSearchOutcome
 };
 
 /// Searches the counts `lowest` to `highest` (2 <= lowest <= highest <= 256) for `target`,
-/// through `trials` (prepared). A quality and a size target together are not searched: the size
-/// part is ignored.
-ColourSearchOutcome SearchColours(ColourTrials& trials, const ColourTarget& target, std::uint32_t lowest,
+/// through `trials` (prepared). Where it looks depends on the figures alone. A quality and a size
+/// target together are not searched: the size part is ignored.
+ColourSearchOutcome SearchColours(TrialRunner& trials, const ColourTarget& target, std::uint32_t lowest,
                                   std::uint32_t highest);
 
 /// Full trials at `counts` (already run ones are reused), in the order given. A ReduceResult.
-int MeasureCurve(ColourTrials& trials, const std::vector<std::uint32_t>& counts,
+int MeasureCurve(TrialRunner& trials, const std::vector<std::uint32_t>& counts,
                  std::vector<CurvePoint>& curve, std::uint32_t keep);
 
 } // namespace tessaline

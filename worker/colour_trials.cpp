@@ -1,6 +1,7 @@
 #include "worker/colour_trials.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <new>
 #include <system_error>
@@ -49,7 +50,46 @@ ColourTrials::ColourTrials(const ReduceSettings& job, const RgbaImage& source, R
 
 int ColourTrials::Prepare()
 {
-    return PrepareReduction(job, input, prepared);
+    const int code = PrepareReduction(job, input, prepared);
+    if (code == ReduceOk)
+        CutProbeBands();
+    return code;
+}
+
+void ColourTrials::CutProbeBands()
+{
+    // About this many pixels in bands of this many rows: the figures of a sample that size follow
+    // the whole image's closely, and within a band the dithering spreads its error as it would.
+    constexpr std::uint64_t ProbePixels = 1 << 17;
+    constexpr std::uint32_t BandRows = 16;
+    const std::uint32_t width = input.width;
+    const std::uint32_t height = input.height;
+    const std::uint64_t bandCount = ProbePixels / (std::uint64_t{width} * BandRows);
+    if (std::uint64_t{width} * height < 2 * ProbePixels || bandCount == 0 || bandCount * BandRows * 2 > height)
+        return;
+    auto cut = std::make_unique<ProbeBands>();
+    const auto rows = static_cast<std::uint32_t>(bandCount * BandRows);
+    cut->input = CreateRgbaImage(width, rows);
+    cut->input.gamma = input.gamma;
+    cut->source = CreateRgbaImage(width, rows);
+    cut->source.gamma = source.gamma;
+    if (prepared.dither)
+        cut->dither = AllocateFloatMap(std::size_t{width} * rows);
+    for (std::uint32_t band = 0; band < bandCount; ++band) {
+        // Band b starts where it centres the b-th of bandCount equal parts of the image.
+        const std::uint64_t centre = (2 * std::uint64_t{band} + 1) * height / (2 * bandCount);
+        const auto first = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+            height - BandRows, centre > BandRows / 2 ? centre - BandRows / 2 : 0));
+        for (std::uint32_t r = 0; r < BandRows; ++r) {
+            const std::uint32_t to = band * BandRows + r;
+            std::copy_n(input.rows[first + r], std::size_t{width} * 4, cut->input.rows[to]);
+            std::copy_n(source.rows[first + r], std::size_t{width} * 4, cut->source.rows[to]);
+            if (cut->dither)
+                std::copy_n(prepared.dither.get() + std::size_t{first + r} * width, width,
+                            cut->dither.get() + std::size_t{to} * width);
+        }
+    }
+    bands = std::move(cut);
 }
 
 ColourTrial ColourTrials::RunOne(std::uint32_t colours, bool probe, bool encodeIt, int teamThreads) const
@@ -59,11 +99,20 @@ ColourTrial ColourTrials::RunOne(std::uint32_t colours, bool probe, bool encodeI
     SetMaxThreads(teamThreads); // this thread's own setting
     try {
         const ReduceSettings settings = TrialSettings(job, colours, probe);
-        PreparedReduction copy = prepared.Copy();
-        trial.code = FinishReduction(settings, copy, input, trial.result);
+        const bool banded = probe && bands;
+        PreparedReduction copy = banded ? prepared.CopyHistogram() : prepared.Copy();
+        if (banded) {
+            copy.height = bands->input.height;
+            if (bands->dither) {
+                const std::size_t count = std::size_t{copy.width} * copy.height;
+                copy.dither = AllocateFloatMap(count);
+                std::copy_n(bands->dither.get(), count, copy.dither.get());
+            }
+        }
+        trial.code = FinishReduction(settings, copy, banded ? bands->input : input, trial.result);
         if (trial.code != ReduceOk)
             return trial;
-        const std::optional<ResultFigures> figures = MeasureResult(source, trial.result);
+        const std::optional<ResultFigures> figures = MeasureResult(banded ? bands->source : source, trial.result);
         if (!figures) {
             trial.code = ReduceOutOfMemory;
             return trial;
@@ -72,6 +121,15 @@ ColourTrial ColourTrials::RunOne(std::uint32_t colours, bool probe, bool encodeI
         if (encodeIt && encode) {
             trial.encoded = encode(trial.result);
             trial.figures.pngBytes = trial.encoded.size();
+            trial.encodedSize = true;
+            if (banded) {
+                // The bands' image data stands for the whole image's; the chunks around it (about
+                // a hundred bytes and four per palette entry) come once.
+                const double around = 100.0 + 4.0 * trial.result.paletteSize;
+                const double data = std::max(0.0, double(trial.encoded.size()) - around);
+                trial.figures.pngBytes = static_cast<std::uint64_t>(
+                    std::llround(around + data * input.height / bands->input.height));
+            }
         }
         if (probe) {
             trial.result.Release();
@@ -86,14 +144,31 @@ ColourTrial ColourTrials::RunOne(std::uint32_t colours, bool probe, bool encodeI
     return trial;
 }
 
-int ColourTrials::Run(std::span<const std::uint32_t> counts, bool probe, bool encodeProbes)
+int ColourTrials::Run(std::span<const std::uint32_t> counts, bool probe, bool encodeIt)
 {
     std::map<std::uint32_t, ColourTrial>& done = probe ? probes : full;
     std::vector<std::uint32_t> todo;
-    for (const std::uint32_t colours : counts)
+    for (const std::uint32_t colours : counts) {
+        const auto found = done.find(colours);
+        if (found != done.end() && encodeIt && encode && !found->second.encodedSize) {
+            // Run before without its size: encoded now from its result, or run again when that is gone.
+            ColourTrial& trial = found->second;
+            if (trial.result.Empty()) {
+                done.erase(found);
+            } else {
+                try {
+                    trial.encoded = encode(trial.result);
+                } catch (const std::bad_alloc&) {
+                    return ReduceOutOfMemory;
+                }
+                trial.figures.pngBytes = trial.encoded.size();
+                trial.encodedSize = true;
+                continue;
+            }
+        }
         if (!done.contains(colours) && std::find(todo.begin(), todo.end(), colours) == todo.end())
             todo.push_back(colours);
-    const bool encodeIt = !probe || encodeProbes;
+    }
     for (std::size_t i = 0; i < todo.size();) {
         if (CancelRequested(job.cancel))
             return ReduceCancelled;
@@ -130,19 +205,19 @@ int ColourTrials::Run(std::span<const std::uint32_t> counts, bool probe, bool en
     return ReduceOk;
 }
 
-const ColourTrial* ColourTrials::Full(std::uint32_t colours) const
+const ColourTrial* TrialRunner::Full(std::uint32_t colours) const
 {
     const auto found = full.find(colours);
     return found == full.end() ? nullptr : &found->second;
 }
 
-const ColourTrial* ColourTrials::Probe(std::uint32_t colours) const
+const ColourTrial* TrialRunner::Probe(std::uint32_t colours) const
 {
     const auto found = probes.find(colours);
     return found == probes.end() ? nullptr : &found->second;
 }
 
-void ColourTrials::Forget(std::uint32_t keep)
+void TrialRunner::Forget(std::uint32_t keep)
 {
     for (auto& [colours, trial] : full)
         if (colours != keep) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/colour_model.h"
+#include "engine/float_map.h"
 #include "engine/prepared_reduction.h"
 #include "engine/reduce_settings.h"
 #include "engine/result_figures.h"
@@ -28,11 +29,41 @@ struct ColourTrial
     std::uint32_t colours = 0; ///< the count asked for
     int code = ReduceOutOfMemory;
     ResultFigures figures; ///< pngBytes set when the trial was encoded
+    bool encodedSize = false; ///< whether figures.pngBytes is the encoded size
     IndexedImage result;   ///< kept for full trials until Forget
     std::vector<std::uint8_t> encoded;
 };
 
-class ColourTrials
+/// What a colour search needs of trials: running them at counts and reading their figures.
+/// ColourTrials runs real reductions; a replay can serve figures recorded earlier.
+class TrialRunner
+{
+public:
+    virtual ~TrialRunner() = default;
+
+    /// Runs the trials at `counts` not run before: full trials at the job's settings (kept with
+    /// their results), or quick probes (no feedback trials, one refinement pass, and on a large
+    /// image only bands of its rows remapped and measured; only figures kept) that only steer a
+    /// search. `encode`: the trials are encoded and their figures carry
+    /// the size; a full trial run before without it is encoded now (run again if its result was
+    /// forgotten). ReduceOk, or the first failure (ReduceCancelled, ReduceOutOfMemory).
+    virtual int Run(std::span<const std::uint32_t> counts, bool probe, bool encode) = 0;
+
+    /// The trial at `colours`, or null when none ran.
+    const ColourTrial* Full(std::uint32_t colours) const;
+    const ColourTrial* Probe(std::uint32_t colours) const;
+    const std::map<std::uint32_t, ColourTrial>& FullTrials() const { return full; }
+    const std::map<std::uint32_t, ColourTrial>& Probes() const { return probes; }
+
+    /// Frees the results of every full trial but `keep` (their figures stay).
+    void Forget(std::uint32_t keep);
+
+protected:
+    std::map<std::uint32_t, ColourTrial> full;
+    std::map<std::uint32_t, ColourTrial> probes;
+};
+
+class ColourTrials : public TrialRunner
 {
 public:
     /// `job` is the reduction's job (its maxColours is replaced per trial; its progress receives
@@ -44,29 +75,26 @@ public:
     ColourTrials(ReduceSettings&& job, const RgbaImage& source, RgbaImage& input, EncodeFunction encode,
                  int threads) = delete; // the job is borrowed: a temporary would be gone
 
-    /// Stages 2 to 4, once. A ReduceResult.
+    /// Stages 2 to 4, once. A ReduceResult. Throws std::bad_alloc.
     int Prepare();
 
-    /// Runs the trials at `counts` not run before: full trials at the job's settings (kept with
-    /// their results), or quick probes (no feedback trials, one refinement pass; only figures
-    /// kept) that only steer a search. Encodes every full trial, and probes when `encodeProbes`.
-    /// ReduceOk, or the first failure (ReduceCancelled, ReduceOutOfMemory).
-    int Run(std::span<const std::uint32_t> counts, bool probe, bool encodeProbes = false);
+    int Run(std::span<const std::uint32_t> counts, bool probe, bool encode) override;
 
-    /// The trial at `colours`, or null when none ran.
-    const ColourTrial* Full(std::uint32_t colours) const;
-    const ColourTrial* Probe(std::uint32_t colours) const;
-    const std::map<std::uint32_t, ColourTrial>& FullTrials() const { return full; }
-    const std::map<std::uint32_t, ColourTrial>& Probes() const { return probes; }
-
-    /// Frees the results of every full trial but `keep` (their figures stay).
-    void Forget(std::uint32_t keep);
     /// Moves the result of the full trial at `colours` out; false when it is not kept.
     bool Take(std::uint32_t colours, IndexedImage& result, std::vector<std::uint8_t>& encoded,
               ResultFigures& figures);
 
 private:
+    /// What probes remap and measure: evenly spaced bands of the image's rows, on a large image.
+    struct ProbeBands
+    {
+        RgbaImage input;
+        RgbaImage source;
+        FloatMap dither; ///< the bands' part of the dither map, or null
+    };
+
     ColourTrial RunOne(std::uint32_t colours, bool probe, bool encode, int threads) const;
+    void CutProbeBands();
 
     const ReduceSettings& job;
     const RgbaImage& source;
@@ -74,8 +102,7 @@ private:
     EncodeFunction encode;
     int threads;
     PreparedReduction prepared;
-    std::map<std::uint32_t, ColourTrial> full;
-    std::map<std::uint32_t, ColourTrial> probes;
+    std::unique_ptr<ProbeBands> bands; ///< null: probes work on the whole image
 };
 
 } // namespace tessaline

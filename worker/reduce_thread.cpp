@@ -84,12 +84,17 @@ int ReduceThread::Search(RgbaImage& input)
             return code;
     // A plain run with a curve: the result at the job's own count, from the same preparation.
     if (!target)
-        if (const int code = trials.Run(std::vector<std::uint32_t>{chosen}, false); code != ReduceOk)
+        if (const int code = trials.Run(std::vector<std::uint32_t>{chosen}, false, true); code != ReduceOk)
             return code;
     reductions = static_cast<int>(trials.FullTrials().size() + trials.Probes().size());
     ResultFigures chosenFigures;
     if (!trials.Take(chosen, *result, encoded, chosenFigures))
         return ReduceOutOfMemory;
+    // A quality search measures its trials without encoding them: only the answer is saved.
+    if (encoded.empty() && encode) {
+        encoded = encode(*result);
+        chosenFigures.pngBytes = encoded.size();
+    }
     figures = chosenFigures;
     return ReduceOk;
 }

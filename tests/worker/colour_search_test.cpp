@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
+#include <string>
+#include <utility>
 
 #include "engine/reduce_pipeline.h"
 #include "engine/result_figures.h"
@@ -15,17 +18,19 @@ namespace tessaline {
 namespace {
 
 // Soft gradients with noise and a translucent band: every count gives its own result.
-RgbaImage Picture()
+RgbaImage Picture(std::uint32_t width = 72, std::uint32_t height = 56)
 {
     std::mt19937 random(11);
-    RgbaImage image = CreateRgbaImage(72, 56);
+    RgbaImage image = CreateRgbaImage(width, height);
     for (std::uint32_t y = 0; y < image.height; ++y)
         for (std::uint32_t x = 0; x < image.width; ++x) {
             std::uint8_t* p = image.rows[y] + 4 * x;
-            p[0] = std::uint8_t(x * 3 + random() % 6);
-            p[1] = std::uint8_t(y * 4 + random() % 6);
-            p[2] = std::uint8_t((x * y) / 8);
-            p[3] = y > 44 ? std::uint8_t(x * 3) : 255;
+            const std::uint32_t u = x * 72 / width;
+            const std::uint32_t v = y * 56 / height;
+            p[0] = std::uint8_t(u * 3 + random() % 6);
+            p[1] = std::uint8_t(v * 4 + random() % 6);
+            p[2] = std::uint8_t((u * v) / 8);
+            p[3] = v > 44 ? std::uint8_t(u * 3) : 255;
         }
     return image;
 }
@@ -68,7 +73,7 @@ TEST(ColourTrialsTest, TrialsSideBySideGiveThePlainResults)
         RgbaImage input = source.Clone();
         ColourTrials trials(job, source, input, Encoder(), threads);
         ASSERT_EQ(trials.Prepare(), ReduceOk);
-        ASSERT_EQ(trials.Run(std::vector<std::uint32_t>{3, 17, 40}, false), ReduceOk);
+        ASSERT_EQ(trials.Run(std::vector<std::uint32_t>{3, 17, 40}, false, true), ReduceOk);
         for (const std::uint32_t colours : {3u, 17u, 40u}) {
             std::vector<std::uint8_t> plainBytes;
             const ResultFigures plain = Plain(source, colours, &plainBytes);
@@ -78,6 +83,25 @@ TEST(ColourTrialsTest, TrialsSideBySideGiveThePlainResults)
             EXPECT_EQ(trial->figures.psnr, plain.psnr);
             EXPECT_EQ(trial->figures.maxError, plain.maxError);
         }
+    }
+}
+
+TEST(ColourTrialsTest, ProbesOnBandsOfALargeImageFollowItsFullResults)
+{
+    // Large enough that probes remap and measure bands of rows only.
+    const RgbaImage source = Picture(400, 680);
+    RgbaImage input = source.Clone();
+    const ReduceSettings job = Job();
+    ColourTrials trials(job, source, input, Encoder(), 2);
+    ASSERT_EQ(trials.Prepare(), ReduceOk);
+    const std::vector<std::uint32_t> counts{24, 96};
+    ASSERT_EQ(trials.Run(counts, true, true), ReduceOk);
+    ASSERT_EQ(trials.Run(counts, false, true), ReduceOk);
+    for (const std::uint32_t n : counts) {
+        const ResultFigures& probe = trials.Probe(n)->figures;
+        const ResultFigures& full = trials.Full(n)->figures;
+        EXPECT_NEAR(probe.psnr, full.psnr, 1.5) << n;
+        EXPECT_NEAR(double(probe.pngBytes), double(full.pngBytes), 0.2 * double(full.pngBytes)) << n;
     }
 }
 
@@ -132,8 +156,80 @@ TEST(ColourSearchTest, AnswersMeetTheTargetAndTheirNeighboursDoNot)
         ASSERT_TRUE(trials.Take(outcome.chosen, result, encoded, figures));
         std::vector<std::uint8_t> plainBytes;
         Plain(source, outcome.chosen, &plainBytes);
-        EXPECT_EQ(encoded, plainBytes);
+        EXPECT_EQ(Encoder()(result), plainBytes);
+        if (!encoded.empty()) { // a size search's own encoding of it
+            EXPECT_EQ(encoded, plainBytes);
+        }
     }
+}
+
+// Figures made up by formula, wobbling by more than a colour's worth as real ones do, served
+// without any reduction: the search's logic over a hundred targets at once.
+class MadeUpTrials : public TrialRunner
+{
+public:
+    MadeUpTrials(std::uint32_t lowest, std::uint32_t highest) : lowest(lowest), highest(highest) {}
+
+    int Run(std::span<const std::uint32_t> counts, bool probe, bool) override
+    {
+        for (const std::uint32_t n : counts) {
+            if (n < lowest || n > highest)
+                strayed.push_back(n);
+            ColourTrial trial;
+            trial.colours = n;
+            trial.code = ReduceOk;
+            trial.figures = Figures(n, probe);
+            (probe ? probes : full).emplace(n, std::move(trial));
+        }
+        return ReduceOk;
+    }
+
+    static ResultFigures Figures(std::uint32_t n, bool probe)
+    {
+        const double noise = std::sin(n * 2.3 + (probe ? 1.0 : 0.0)) * 0.25 + std::sin(n * 0.77) * 0.1;
+        ResultFigures figures;
+        figures.psnr = 20 + 3.5 * std::log2(double(n)) + noise - (probe ? 0.3 : 0.0);
+        figures.maxError = static_cast<int>(120 / std::sqrt(double(n)));
+        figures.pngBytes = static_cast<std::uint64_t>((2000 + 900 * std::pow(n, 0.7)) * (1 + 0.02 * noise));
+        return figures;
+    }
+
+    std::vector<std::uint32_t> strayed; ///< counts run outside the range
+
+private:
+    std::uint32_t lowest;
+    std::uint32_t highest;
+};
+
+TEST(ColourSearchTest, EveryAnswerIsACheckedCrossingFoundInFewTrials)
+{
+    std::vector<ColourTarget> targets;
+    for (double db = 21; db < 50; db += 0.37)
+        targets.push_back(ColourTarget{db, std::nullopt, std::nullopt});
+    for (double bytes = 2500; bytes < 60000; bytes *= 1.09)
+        targets.push_back(ColourTarget{std::nullopt, std::nullopt, std::uint64_t(bytes)});
+    for (const auto& [lowest, highest] : {std::pair{2u, 256u}, std::pair{16u, 64u}, std::pair{5u, 8u}})
+        for (const ColourTarget& target : targets) {
+            MadeUpTrials trials(lowest, highest);
+            const ColourSearchOutcome outcome = SearchColours(trials, target, lowest, highest);
+            ASSERT_EQ(outcome.code, ReduceOk);
+            const ResultFigures chosen = MadeUpTrials::Figures(outcome.chosen, false);
+            const std::string where = std::to_string(lowest) + ".." + std::to_string(highest) + ", target " +
+                                      std::to_string(target.minPsnr ? *target.minPsnr : double(*target.maxBytes));
+            EXPECT_TRUE(trials.strayed.empty()) << where << ": ran " << trials.strayed.front();
+            ASSERT_NE(trials.Full(outcome.chosen), nullptr) << where;
+            EXPECT_EQ(outcome.met, target.MetBy(chosen)) << where;
+            EXPECT_LE(outcome.fullTrials, 16) << where;
+            const std::uint32_t past = target.Quality() ? outcome.chosen - 1 : outcome.chosen + 1;
+            if (!outcome.met) {
+                EXPECT_EQ(outcome.chosen, target.Quality() ? highest : lowest) << where;
+            } else if (past >= lowest && past <= highest) {
+                ASSERT_EQ(outcome.neighbour, past) << where;
+                EXPECT_FALSE(target.MetBy(MadeUpTrials::Figures(past, false))) << where;
+            } else {
+                EXPECT_FALSE(outcome.neighbour) << where;
+            }
+        }
 }
 
 } // namespace
