@@ -58,14 +58,17 @@ int ColourTrials::Prepare()
 
 void ColourTrials::CutProbeBands()
 {
-    // About this many pixels in bands of this many rows: the figures of a sample that size follow
-    // the whole image's closely, and within a band the dithering spreads its error as it would.
-    constexpr std::uint64_t ProbePixels = 1 << 17;
+    // A sample of 128 K pixels, or a sixteenth of a larger image, in bands of 16 rows: the
+    // figures of a sample that size follow the whole image's closely (a sample of fewer, wider
+    // bands misses whole regions of a large photograph), and within a band the dithering spreads
+    // its error, and the encoder finds its matches, as they would in the whole.
     constexpr std::uint32_t BandRows = 16;
     const std::uint32_t width = input.width;
     const std::uint32_t height = input.height;
-    const std::uint64_t bandCount = ProbePixels / (std::uint64_t{width} * BandRows);
-    if (std::uint64_t{width} * height < 2 * ProbePixels || bandCount == 0 || bandCount * BandRows * 2 > height)
+    const std::uint64_t pixels = std::uint64_t{width} * height;
+    const std::uint64_t sample = std::max<std::uint64_t>(std::uint64_t{1} << 17, pixels / 16);
+    const std::uint64_t bandCount = sample / (std::uint64_t{width} * BandRows);
+    if (pixels < 2 * sample || bandCount == 0 || bandCount * BandRows * 2 > height)
         return;
     auto cut = std::make_unique<ProbeBands>();
     const auto rows = static_cast<std::uint32_t>(bandCount * BandRows);
