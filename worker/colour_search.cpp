@@ -10,8 +10,11 @@ namespace tessaline {
 
 namespace {
 
-// How much sooner (log2 of the count) a full reduction usually meets a target than a probe does.
-constexpr double PriorShift = 0.08;
+// How much sooner (log2 of the count) a full reduction usually meets a target than a probe does:
+// its feedback trials raise the PSNR a little, and lower the size more (a probe's dithering is
+// noisier, and its bands compress a little worse than the whole image).
+constexpr double QualityPriorShift = 0.08;
+constexpr double SizePriorShift = 0.18;
 // How far the offset may be from that before any full result, and how far one count's full result
 // strays from the shifted curve (both in log2 of the count).
 constexpr double PriorShiftSpread = 0.06;
@@ -151,7 +154,7 @@ std::vector<std::uint32_t> PlaceOnSketch(const TrialRunner& trials, const Monoto
     const double wobble = std::sqrt(squares / (3 + std::max<double>(0, double(offsets.size()) - 1)));
     // The offset's belief: a normal prior, narrowed by each result.
     double precision = 1 / (PriorShiftSpread * PriorShiftSpread);
-    double weighted = PriorShift * precision;
+    double weighted = (target.Quality() ? QualityPriorShift : SizePriorShift) * precision;
     for (const double d : offsets) {
         precision += 1 / (wobble * wobble);
         weighted += d / (wobble * wobble);
