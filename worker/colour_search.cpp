@@ -10,14 +10,18 @@ namespace tessaline {
 
 namespace {
 
-// How much sooner (log2 of the count) a full reduction usually meets a target than a probe does:
-// its feedback trials raise the PSNR a little, and lower the size more (a probe's dithering is
-// noisier, and its bands compress a little worse than the whole image).
-constexpr double QualityPriorShift = 0.08;
-constexpr double SizePriorShift = 0.18;
-// How far the offset may be from that before any full result, and how far one count's full result
-// strays from the shifted curve (both in log2 of the count).
-constexpr double PriorShiftSpread = 0.06;
+// Where the full results sit against the probes before any is measured, in log2 of the count (a
+// full reduction usually meets a target this much sooner than a probe does), and how far that may
+// be off. For a size it is larger and surer: a probe's dithering is noisier and its bands compress
+// a little worse than the whole image. Its PSNR reads high or low by the bands it samples.
+struct OffsetPrior
+{
+    double shift;
+    double spread;
+};
+constexpr OffsetPrior QualityPrior{0.03, 0.09};
+constexpr OffsetPrior SizePrior{0.18, 0.06};
+// How far one count's full result strays from the shifted curve (log2 of the count).
 constexpr double CountWobble = 0.012;
 // What two full trials side by side cost against one alone on the whole team.
 constexpr double PairCost = 1.6;
@@ -153,8 +157,9 @@ std::vector<std::uint32_t> PlaceOnSketch(const TrialRunner& trials, const Monoto
         squares += (d - mean) * (d - mean);
     const double wobble = std::sqrt(squares / (3 + std::max<double>(0, double(offsets.size()) - 1)));
     // The offset's belief: a normal prior, narrowed by each result.
-    double precision = 1 / (PriorShiftSpread * PriorShiftSpread);
-    double weighted = (target.Quality() ? QualityPriorShift : SizePriorShift) * precision;
+    const OffsetPrior& prior = target.Quality() ? QualityPrior : SizePrior;
+    double precision = 1 / (prior.spread * prior.spread);
+    double weighted = prior.shift * precision;
     for (const double d : offsets) {
         precision += 1 / (wobble * wobble);
         weighted += d / (wobble * wobble);
