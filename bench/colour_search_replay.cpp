@@ -5,6 +5,9 @@
 // one plain reduction at the panel's count (256), over quality targets every quarter dB across the
 // curve and size targets every few per cent; and every answer is checked against the curve (met,
 // and the neighbour past it missed).
+// A plain run's cost beyond its reduction (read, prepare, write) is taken as a fifth of the
+// reduction unless --overhead-ms says otherwise. -v prints each search on a line, and with
+// REPLAY_LOG set in the environment the trials it ran with their figures.
 //   tessaline-bench-colour-search [-v] [--pair-factor F] [--overhead-ms MS] CURVE.csv[:F]...
 
 #include <algorithm>
@@ -13,10 +16,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <utility>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "worker/colour_search.h"
