@@ -38,8 +38,8 @@ int main(int argc, char** argv)
     ReduceSettings job;
     FillReduceSettings(SettingValues{}, job);
     RgbaImage input = source.Clone();
-    ColourTrials trials(job, source, input, [](const IndexedImage& image) { return EncodePng(image); },
-                        MaxThreads());
+    ColourTrials trials(
+        job, source, input, [](const IndexedImage& image) { return EncodePng(image); }, MaxThreads());
     if (trials.Prepare() != ReduceOk)
         return 1;
     std::printf("kind,colours,psnr,max_error,bytes,ms,encode_ms\n");
@@ -57,8 +57,9 @@ int main(int argc, char** argv)
             if (!probe) {
                 const auto encodeStart = std::chrono::steady_clock::now();
                 const std::size_t bytes = EncodePng(trial.result).size();
-                encodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                     encodeStart).count();
+                encodeMs =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - encodeStart)
+                        .count();
                 if (bytes != trial.figures.pngBytes)
                     return 1;
             }

@@ -73,7 +73,8 @@ bool ReadCurve(const char* path, Curve& curve)
             for (const auto& [n, r] : *recorded) {
                 std::vector<double> around;
                 for (std::int64_t k = std::int64_t(n) - 4; k <= std::int64_t(n) + 4; ++k)
-                    if (const auto found = recorded->find(std::uint32_t(k)); k > 0 && found != recorded->end())
+                    if (const auto found = recorded->find(std::uint32_t(k));
+                        k > 0 && found != recorded->end())
                         around.push_back(found->second.*time);
                 std::nth_element(around.begin(), around.begin() + around.size() / 2, around.end());
                 smooth[n] = around[around.size() / 2];
@@ -212,8 +213,8 @@ int main(int argc, char** argv)
                 // The answer's claim, checked on the recorded curve.
                 const bool chosenMet = target.MetBy(curve.full.at(outcome.chosen).figures);
                 const std::int64_t past = std::int64_t(outcome.chosen) + (target.Quality() ? -1 : 1);
-                const bool pastMissed = past < lowest || past > 256 ||
-                                        !target.MetBy(curve.full.at(std::uint32_t(past)).figures);
+                const bool pastMissed =
+                    past < lowest || past > 256 || !target.MetBy(curve.full.at(std::uint32_t(past)).figures);
                 const bool right = outcome.met ? chosenMet && pastMissed : !chosenMet;
                 tally.wrong += !right;
                 if (verbose)
@@ -225,8 +226,9 @@ int main(int argc, char** argv)
                 if (verbose && std::getenv("REPLAY_LOG"))
                     std::printf("   %s\n", replay.log.c_str());
             }
-            std::printf("%-28s %-8s %7d %7.2f %7.2f %6d %6d %7.2f\n", path.c_str(), quality ? "psnr" : "bytes",
-                        tally.count, tally.sum / std::max(1, tally.count), tally.worst, tally.over3, tally.wrong,
+            std::printf("%-28s %-8s %7d %7.2f %7.2f %6d %6d %7.2f\n", path.c_str(),
+                        quality ? "psnr" : "bytes", tally.count, tally.sum / std::max(1, tally.count),
+                        tally.worst, tally.over3, tally.wrong,
                         fulls / std::max<std::size_t>(1, targets.size()));
         }
     }

@@ -53,7 +53,8 @@ double Margin(const ColourTarget& target, const ResultFigures& figures)
 class MonotoneCurve
 {
 public:
-    MonotoneCurve(const std::map<std::uint32_t, ColourTrial>& sketches, const ColourTarget& target, int toward)
+    MonotoneCurve(const std::map<std::uint32_t, ColourTrial>& sketches, const ColourTarget& target,
+                  int toward)
         : toward(toward)
     {
         struct Block
@@ -129,9 +130,8 @@ private:
 // its neighbour. `edge` is the end beyond the range on the missed side (a met count at the range's
 // end settles it), `metEdge` the range's end on the met side. Empty when the probes cannot say.
 std::vector<std::uint32_t> PlaceOnSketch(const TrialRunner& trials, const MonotoneCurve& model,
-                                         const ColourTarget& target, int toward,
-                                         std::int64_t from, std::int64_t to, std::int64_t edge,
-                                         std::int64_t metEdge)
+                                         const ColourTarget& target, int toward, std::int64_t from,
+                                         std::int64_t to, std::int64_t edge, std::int64_t metEdge)
 {
     if (model.Empty() || to - from < 2)
         return {};
@@ -300,7 +300,8 @@ ColourSearchOutcome SearchColours(TrialRunner& trials, const ColourTarget& targe
     // and where the curve through those crosses the target.
     const std::map<std::uint32_t, ColourTrial>& sketches = trials.Probes();
     if (highest - lowest >= 4) {
-        if (const int code = run({highest, std::max(lowest, highest / SketchDivisor)}, true); code != ReduceOk)
+        if (const int code = run({highest, std::max(lowest, highest / SketchDivisor)}, true);
+            code != ReduceOk)
             return outcome.code = code, outcome;
         const MonotoneCurve sketch(sketches, target, toward);
         std::uint32_t crossing = metEnd;

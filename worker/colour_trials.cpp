@@ -81,8 +81,8 @@ void ColourTrials::CutProbeBands()
     for (std::uint32_t band = 0; band < bandCount; ++band) {
         // Band b starts where it centres the b-th of bandCount equal parts of the image.
         const std::uint64_t centre = (2 * std::uint64_t{band} + 1) * height / (2 * bandCount);
-        const auto first = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-            height - BandRows, centre > BandRows / 2 ? centre - BandRows / 2 : 0));
+        const auto first = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(height - BandRows, centre > BandRows / 2 ? centre - BandRows / 2 : 0));
         for (std::uint32_t r = 0; r < BandRows; ++r) {
             const std::uint32_t to = band * BandRows + r;
             std::copy_n(input.rows[first + r], std::size_t{width} * 4, cut->input.rows[to]);
@@ -115,7 +115,8 @@ ColourTrial ColourTrials::RunOne(std::uint32_t colours, bool probe, bool encodeI
         trial.code = FinishReduction(settings, copy, banded ? bands->input : input, trial.result);
         if (trial.code != ReduceOk)
             return trial;
-        const std::optional<ResultFigures> figures = MeasureResult(banded ? bands->source : source, trial.result);
+        const std::optional<ResultFigures> figures =
+            MeasureResult(banded ? bands->source : source, trial.result);
         if (!figures) {
             trial.code = ReduceOutOfMemory;
             return trial;

@@ -28,9 +28,9 @@ struct ColourTrial
 {
     std::uint32_t colours = 0; ///< the count asked for
     int code = ReduceOutOfMemory;
-    ResultFigures figures; ///< pngBytes set when the trial was encoded
+    ResultFigures figures;    ///< pngBytes set when the trial was encoded
     bool encodedSize = false; ///< whether figures.pngBytes is the encoded size
-    IndexedImage result;   ///< kept for full trials until Forget
+    IndexedImage result;      ///< kept for full trials until Forget
     std::vector<std::uint8_t> encoded;
 };
 

@@ -214,8 +214,9 @@ TEST(ColourSearchTest, EveryAnswerIsACheckedCrossingFoundInFewTrials)
             const ColourSearchOutcome outcome = SearchColours(trials, target, lowest, highest);
             ASSERT_EQ(outcome.code, ReduceOk);
             const ResultFigures chosen = MadeUpTrials::Figures(outcome.chosen, false);
-            const std::string where = std::to_string(lowest) + ".." + std::to_string(highest) + ", target " +
-                                      std::to_string(target.minPsnr ? *target.minPsnr : double(*target.maxBytes));
+            const std::string where =
+                std::to_string(lowest) + ".." + std::to_string(highest) + ", target " +
+                std::to_string(target.minPsnr ? *target.minPsnr : double(*target.maxBytes));
             EXPECT_TRUE(trials.strayed.empty()) << where << ": ran " << trials.strayed.front();
             ASSERT_NE(trials.Full(outcome.chosen), nullptr) << where;
             EXPECT_EQ(outcome.met, target.MetBy(chosen)) << where;
