@@ -424,6 +424,13 @@ TEST_F(CliProcessTest, APipeIsRefusedWithoutWaitingForAWriter)
 }
 #endif
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSALINE_CLI_TEST_ASAN 1
+#endif
+#endif
+// AddressSanitizer reserves terabytes of address space, so it cannot run under an address limit.
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(TESSALINE_CLI_TEST_ASAN)
 // A PNG of width x height grey pixels, all alike, so the file stays small however large the image.
 QByteArray UniformPng(std::uint32_t width, std::uint32_t height)
 {
@@ -450,13 +457,6 @@ QByteArray UniformPng(std::uint32_t width, std::uint32_t height)
            clitest::Chunk("IEND", QByteArray());
 }
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSALINE_CLI_TEST_ASAN 1
-#endif
-#endif
-// AddressSanitizer reserves terabytes of address space, so it cannot run under an address limit.
-#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(TESSALINE_CLI_TEST_ASAN)
 TEST_F(CliProcessTest, RunningOutOfMemoryIsAFailureNotACrash)
 {
     // 144 megapixels: 576 MB as RGBA. Under a 1 GB address-space limit the reduction cannot
