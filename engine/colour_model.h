@@ -194,11 +194,10 @@ inline float ColourDifferenceScalar(const FloatPixel& x, const FloatPixel& y, co
 }
 
 #if defined(__SSE2__)
-inline float ColourDifferenceSse2(const FloatPixel& x, const FloatPixel& y, const ChannelScales& scales)
+// The larger of the squared differences over black and over white, summed over r, g, b: `alphas`
+// is the alpha difference as each colour lane sees it (lane 0 is alpha and is discarded).
+inline float WorstOverBlackAndWhiteSse2(__m128 vx, __m128 vy, __m128 alphas)
 {
-    const __m128 vx = _mm_loadu_ps(&x.a);
-    const __m128 vy = _mm_loadu_ps(&y.a);
-    const __m128 alphas = _mm_mul_ps(_mm_set1_ps(y.a - x.a), _mm_set_ps(scales.b, scales.g, scales.r, 1.0f));
     const __m128 black = _mm_sub_ps(vx, vy);
     const __m128 white = _mm_add_ps(black, alphas);
     const __m128 worst = _mm_max_ps(_mm_mul_ps(black, black), _mm_mul_ps(white, white));
@@ -208,20 +207,16 @@ inline float ColourDifferenceSse2(const FloatPixel& x, const FloatPixel& y, cons
     return r + g + b;
 }
 
+inline float ColourDifferenceSse2(const FloatPixel& x, const FloatPixel& y, const ChannelScales& scales)
+{
+    const __m128 alphas = _mm_mul_ps(_mm_set1_ps(y.a - x.a), _mm_set_ps(scales.b, scales.g, scales.r, 1.0f));
+    return WorstOverBlackAndWhiteSse2(_mm_loadu_ps(&x.a), _mm_loadu_ps(&y.a), alphas);
+}
+
 inline float ColourDifferenceSse2(const FloatPixel& x, const FloatPixel& y)
 {
     // Palette entries are five floats apart, so no alignment is assumed.
-    const __m128 vx = _mm_loadu_ps(&x.a);
-    const __m128 vy = _mm_loadu_ps(&y.a);
-    const __m128 alphas = _mm_set1_ps(y.a - x.a);
-    const __m128 black = _mm_sub_ps(vx, vy);
-    const __m128 white = _mm_add_ps(black, alphas);
-    const __m128 worst = _mm_max_ps(_mm_mul_ps(black, black), _mm_mul_ps(white, white));
-    // Lane 0 is alpha and is discarded; add r, g, b.
-    const float r = _mm_cvtss_f32(_mm_shuffle_ps(worst, worst, _MM_SHUFFLE(1, 1, 1, 1)));
-    const float g = _mm_cvtss_f32(_mm_shuffle_ps(worst, worst, _MM_SHUFFLE(2, 2, 2, 2)));
-    const float b = _mm_cvtss_f32(_mm_shuffle_ps(worst, worst, _MM_SHUFFLE(3, 3, 3, 3)));
-    return r + g + b;
+    return WorstOverBlackAndWhiteSse2(_mm_loadu_ps(&x.a), _mm_loadu_ps(&y.a), _mm_set1_ps(y.a - x.a));
 }
 #endif
 

@@ -38,7 +38,10 @@ constexpr std::int32_t ConvergenceDenominator(int e)
     return static_cast<std::int32_t>(std::uint32_t{1} << (static_cast<std::uint32_t>(e) % 32));
 }
 
-struct ReduceSettings
+/// Everything a reduction job says but its user weights: plain values and borrowed pointers, so it
+/// copies whole. A job for the same image at other settings starts from such a copy, so no setting
+/// added later can be left behind.
+struct ReduceOptions
 {
     double targetError = 0.0;         ///< target palette error for median cut
     double maxError = 1e20;           ///< above it the result is ReduceQualityTooLow
@@ -59,9 +62,13 @@ struct ReduceSettings
     /// Colours the chosen palette holds exactly, whatever the rest of it becomes.
     std::vector<std::array<std::uint8_t, 4>> keptColours;
     ChannelScales channelScales; ///< channel weights of the one metric every stage compares colours by
-    std::unique_ptr<float[]> userWeights; ///< width * height floats row by row, or null; owned by the job
     ProgressUIInterface* progress = nullptr; ///< borrowed receiver of stage numbers, or null
     const CancelFlag* cancel = nullptr; ///< borrowed; once set, the reduction stops early, or null
+};
+
+struct ReduceSettings : ReduceOptions
+{
+    std::unique_ptr<float[]> userWeights; ///< width * height floats row by row, or null; owned by the job
 };
 
 } // namespace tessaline

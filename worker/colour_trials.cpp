@@ -14,29 +14,20 @@ namespace tessaline {
 
 namespace {
 
-// A trial's job: the reduction's own, at `colours`. The user weights are left out: only the
-// preparation reads them. A probe skips the feedback trials and runs one refinement pass, about a
-// fifth of the time for a result a few tenths of a dB and a few per cent of bytes away.
+// A trial's job: the reduction's own, at `colours`, without its user weights (only the
+// preparation reads them) and its progress (which hears the preparation's stages only). A probe
+// skips the feedback trials and runs one refinement pass, about a fifth of the time for a result a
+// few tenths of a dB and a few per cent of bytes away.
 ReduceSettings TrialSettings(const ReduceSettings& job, std::uint32_t colours, bool probe)
 {
     ReduceSettings trial;
-    trial.targetError = job.targetError;
-    trial.maxError = job.maxError;
-    trial.minOpacity = job.minOpacity;
+    static_cast<ReduceOptions&>(trial) = job;
     trial.maxColours = colours;
-    trial.dither = job.dither;
-    trial.lastIndexTransparent = job.lastIndexTransparent;
-    trial.contrastMapLevel = job.contrastMapLevel;
-    trial.useDitherMap = job.useDitherMap;
-    trial.fastHistogram = job.fastHistogram;
-    trial.maxHistogramEntries = job.maxHistogramEntries;
-    trial.feedbackTrials = probe ? 0 : job.feedbackTrials;
-    trial.voronoiIterations = probe ? std::min(job.voronoiIterations, 1) : job.voronoiIterations;
-    trial.convergenceDenominator = job.convergenceDenominator;
-    trial.givenPalette = job.givenPalette;
-    trial.keptColours = job.keptColours;
-    trial.channelScales = job.channelScales;
-    trial.cancel = job.cancel;
+    trial.progress = nullptr;
+    if (probe) {
+        trial.feedbackTrials = 0;
+        trial.voronoiIterations = std::min(job.voronoiIterations, 1);
+    }
     return trial;
 }
 

@@ -2,7 +2,6 @@
 // its points equal to what the window's own reduction gives at those counts, and a click on a
 // point setting 色数 and reducing.
 
-#include <QDropEvent>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -15,6 +14,7 @@
 #include "app/compare_bar.h"
 #include "app/main_frame.h"
 #include "app/top_panel_view.h"
+#include "tests/app/drop_files.h"
 
 using namespace tessaline;
 
@@ -56,10 +56,7 @@ private slots:
         QSignalSpy curveDone(curve, &CColourCurveView::curveFinished);
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(path)});
-        QDragEnterEvent enter(QPoint(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&frame, &enter);
-        QDropEvent drop(QPointF(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&frame, &drop);
+        apptest::DropMime(frame, mime);
         QVERIFY(loaded.count() > 0 || loaded.wait(WaitMs));
         QVERIFY(curve->Measuring() || curveDone.count() > 0);
         QVERIFY(finished.count() > 0 || finished.wait(WaitMs));

@@ -6,7 +6,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
 #include <QProcess>
@@ -29,6 +28,7 @@
 #include "app/ui_texts.h"
 #include "engine/result_figures.h"
 #include "imageio/compare_bitmaps.h"
+#include "tests/app/drop_files.h"
 
 using namespace tessaline;
 
@@ -81,10 +81,7 @@ class CompareTest : public QObject
         QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(path)});
-        QDragEnterEvent enter(QPoint(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&frame, &enter);
-        QDropEvent drop(QPointF(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&frame, &drop);
+        apptest::DropMime(frame, mime);
         return (finished.count() > 0 || finished.wait(WaitMs)) && finished.at(0).at(0).toInt() == ReduceOk;
     }
 

@@ -16,7 +16,6 @@
 #include <QColorSpace>
 #include <QComboBox>
 #include <QDir>
-#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -48,6 +47,7 @@
 #include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "engine/reduce_pipeline.h"
+#include "tests/app/drop_files.h"
 
 using namespace tessaline;
 
@@ -140,11 +140,7 @@ void Drop(CMainFrame& frame, const QStringList& files)
     for (const QString& file : files)
         urls << QUrl::fromLocalFile(file);
     mime.setUrls(urls);
-    QDragEnterEvent enter(QPoint(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&frame, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(QPointF(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&frame, &drop);
+    QVERIFY(apptest::DropMime(frame, mime));
 }
 
 template <typename T> T* Control(CMainFrame& frame, const char* id)
@@ -361,11 +357,7 @@ private slots:
             list += "file://" + QByteArray::fromStdString((base / name).string()).toPercentEncoding("/") + "\r\n";
         QMimeData mime;
         mime.setData(QStringLiteral("text/uri-list"), list);
-        QDragEnterEvent enter(QPoint(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&frame, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(20, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&frame, &drop);
+        QVERIFY(apptest::DropMime(frame, mime));
         QVERIFY(WaitIdle(frame));
         QCOMPARE(frame.Source().width, 19u);
         QVERIFY(std::filesystem::is_regular_file(base / "OUTPUT" / (latin1 + ".png")));

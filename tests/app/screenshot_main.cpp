@@ -10,7 +10,6 @@
 #include <cstdio>
 
 #include <QApplication>
-#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLinearGradient>
@@ -25,6 +24,7 @@
 #include "app/colour_curve_view.h"
 #include "app/compare_bar.h"
 #include "app/main_frame.h"
+#include "tests/app/drop_files.h"
 
 namespace {
 
@@ -95,10 +95,7 @@ int main(int argc, char* argv[])
     // accepted the drag's entry.
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(sample)});
-    QDragEnterEvent enter(QPoint(40, 400), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&frame, &enter);
-    QDropEvent drop(QPointF(40, 400), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&frame, &drop);
+    tessaline::apptest::DropMime(frame, mime, QPoint(40, 400));
 
     QElapsedTimer clock;
     clock.start();
