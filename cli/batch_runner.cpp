@@ -235,14 +235,31 @@ std::uint64_t WriteStandardOutput(const IndexedImage& image, std::vector<std::ui
     return encoded.size();
 }
 
-// The painted weight: any image whose alpha is the weight, read as an input is read. Read once
-// for all files; a failure names the weights file.
+// A weights image, palette or keep file is read whole; none within the loader's limits needs more.
+constexpr std::uint64_t MaxNamedFileBytes = std::uint64_t{1} << 30;
+
+// The painted weight: any image whose alpha is the weight, read as an input is read but under the
+// link rule (ReadFileSafely), as every file the user names besides the images is. Read once for
+// all files; a failure names the weights file.
 bool LoadWeights(const QString& path, RgbaImage& image, QString& reason)
 {
-    try {
-        LoadImage(ToPath(path), image);
-    } catch (const Failure& failure) {
-        reason = "weights image: " + failure.reason;
+    const fs::path file = ToPath(path);
+    if (const auto whyNot = WhyNotAnInput(file)) {
+        reason = "weights image: " + *whyNot;
+        return false;
+    }
+    std::vector<std::uint8_t> bytes;
+    std::error_code why;
+    if (!ReadFileSafely(file, MaxNamedFileBytes, bytes, why)) {
+        reason = "weights image: cannot read: " + WriteFailureReason(why);
+        return false;
+    }
+    QString whyNot;
+    if (!LoadImageBytes(image,
+                        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<qsizetype>(bytes.size())),
+                        PluginBitmaps(), &whyNot)) {
+        reason = "weights image: " + whyNot;
         return false;
     }
     return true;
@@ -349,7 +366,13 @@ public:
         }
         if (!options.weightsPath.isEmpty()) {
             QString reason;
-            if (!LoadWeights(options.weightsPath, weightsImage, reason)) {
+            bool loaded = false;
+            try {
+                loaded = LoadWeights(options.weightsPath, weightsImage, reason);
+            } catch (const std::bad_alloc&) {
+                reason = "weights image: out of memory";
+            }
+            if (!loaded) {
                 Fail(options.weightsPath, reason);
                 return CliExitFileFailed;
             }
@@ -365,21 +388,24 @@ public:
         for (const BatchInput& input : inputs)
             if (!input.standardInput)
                 protectedFiles.AddInput(input.path);
-        if (!options.savePalettePath.isEmpty() &&
-            protectedFiles.Check(ToPath(options.savePalettePath), false) != ProtectedFiles::Clash::None) {
-            Fail(options.savePalettePath, "refusing to overwrite an input with the palette");
-            return CliExitFileFailed;
+        // The palette file is written like a result: where it would replace a file the run
+        // reads or writes, the run is refused before anything is written.
+        if (const auto clash = SavePaletteClash()) {
+            std::fprintf(stderr, "%s: %s\n", CliProgramName, qUtf8Printable(*clash));
+            return CliExitUsage;
         }
-        if (options.settings.On(Setting::SharedPalette) && !options.settings.On(Setting::GivenPalette))
+        const bool shared = options.settings.On(Setting::SharedPalette) && !options.settings.On(Setting::GivenPalette);
+        // Every result of a shared palette carries the same PLTE: a rerun skips the set only when
+        // every result is up to date, and otherwise writes them all again from one new palette.
+        skipUpToDate = options.skipExisting && (!shared || AllUpToDate());
+        if (shared)
             palette.ChooseShared(inputs, weights ? &*weights : nullptr);
         if (const std::vector<RgbaColour>* common = palette.CommonPalette();
             common && !options.savePalettePath.isEmpty()) {
-            QString whyNot;
-            if (!WritePaletteFile(ToPath(options.savePalettePath), *common, &whyNot)) {
-                Fail(options.savePalettePath, whyNot);
+            if (const auto whyNot = SavePalette(*common)) {
+                Fail(options.savePalettePath, *whyNot);
                 return CliExitFileFailed;
             }
-            protectedFiles.AddResult(ToPath(options.savePalettePath)); // no result may replace it
         }
         if (!options.reportPath.isEmpty()) {
             // Opening the report empties it: it must not be one of the files it reports on.
@@ -559,6 +585,109 @@ private:
         }
     }
 
+    // Whether --save-palette names this process's standard output ("-", /dev/stdout, or the file
+    // standard output is redirected to).
+    bool PaletteToStandardOutput() const
+    {
+        return options.savePalettePath == CliStandardStream ||
+               (!options.savePalettePath.isEmpty() && IsStandardOutput(ToPath(options.savePalettePath)));
+    }
+
+    // Why --save-palette cannot name the file it names (a usage error), or nullopt: a file the run
+    // reads (an input, the weights image, the --palette or --keep-from file), the report or a
+    // result of the run; or standard output when a result or the report goes there.
+    std::optional<QString> SavePaletteClash() const
+    {
+        if (options.savePalettePath.isEmpty())
+            return std::nullopt;
+        const QString flag = "--save-palette " + DisplayName(options.savePalettePath);
+        if (PaletteToStandardOutput()) {
+            const bool resultThere = options.outputPath == CliStandardStream ||
+                                     (!options.outputPath.isEmpty() && IsStandardOutput(ToPath(options.outputPath)));
+            if (resultThere)
+                return flag + " and the result both name standard output: one stream cannot hold two files";
+            if (!options.reportPath.isEmpty() && IsStandardOutput(ToPath(options.reportPath)))
+                return flag + " and --report both name standard output: one stream cannot hold two files";
+            return std::nullopt;
+        }
+        const fs::path target = ToPath(options.savePalettePath);
+        const auto same = [&target](const fs::path& other) { return !other.empty() && SameDestination(target, other); };
+        for (const BatchInput& input : inputs)
+            if (!input.standardInput && same(input.path))
+                return flag + " would replace the input " + DisplayName(input.path);
+        const std::pair<const QString*, const char*> named[] = {{&options.weightsPath, "the --weights image"},
+                                                              {&options.palettePath, "the --palette file"},
+                                                              {&options.keepFromPath, "the --keep-from file"},
+                                                              {&options.reportPath, "the report"}};
+        for (const auto& [path, what] : named)
+            if (!path->isEmpty() && same(ToPath(*path)))
+                return flag + " would replace " + what;
+        if (options.outputPath != CliStandardStream)
+            for (const BatchInput& input : inputs)
+                if (!input.walkError && same(DestinationOf(input).file))
+                    return flag + " would replace the result of " + DisplayName(input.name);
+        return std::nullopt;
+    }
+
+    // Whether two paths name one file: the same file when both exist, else the same place.
+    static bool SameDestination(const fs::path& a, const fs::path& b)
+    {
+        const auto first = IdentityOf(a);
+        const auto second = IdentityOf(b);
+        if (first || second)
+            return first && second && *first == *second;
+        const auto firstPlace = ResultPlaceOf(a);
+        const auto secondPlace = ResultPlaceOf(b);
+        return firstPlace && secondPlace && *firstPlace == *secondPlace;
+    }
+
+    // Writes the palette --save-palette names: to standard output, or as a result is written
+    // (never replacing a file the run protects), its folder made first when it lies in the
+    // --output-dir folder, which the results would make. The reason on failure.
+    std::optional<QString> SavePalette(const std::vector<RgbaColour>& colours)
+    {
+        if (PaletteToStandardOutput()) {
+#if defined(_WIN32)
+            _setmode(_fileno(stdout), _O_BINARY);
+#endif
+            const std::vector<std::uint8_t> bytes = PaletteFileBytes(ToPath(options.savePalettePath), colours);
+            if (bytes.empty())
+                return QString("cannot encode the palette");
+            std::lock_guard<std::mutex> hold(outputLock);
+            if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+                return QString("cannot write the palette to standard output");
+            return std::nullopt;
+        }
+        const fs::path target = ToPath(options.savePalettePath);
+        if (!options.outputDir.isEmpty()) {
+            const fs::path folder = target.parent_path().lexically_normal();
+            const fs::path below = folder.lexically_relative(ToPath(options.outputDir).lexically_normal());
+            std::error_code why;
+            if (!below.empty() && *below.begin() != ".." && !CreateFolderSafely(folder, why))
+                return "cannot create the folder " + DisplayName(folder) + ": " + WriteFailureReason(why);
+        }
+        QString whyNot;
+        if (!WritePaletteFile(target, colours, &whyNot, [this](std::uint64_t device, std::uint64_t file) {
+                std::lock_guard<std::mutex> hold(claimLock);
+                return protectedFiles.CheckIdentity({device, file}, false) == ProtectedFiles::Clash::None;
+            }))
+            return whyNot;
+        std::lock_guard<std::mutex> hold(claimLock);
+        protectedFiles.AddResult(target); // no result may replace it
+        return std::nullopt;
+    }
+
+    // Whether every input's result is up to date (--skip-existing with a shared palette).
+    bool AllUpToDate() const
+    {
+        if (options.outputPath == CliStandardStream)
+            return false;
+        for (const BatchInput& input : inputs)
+            if (input.standardInput || input.walkError || !UpToDate(input.path, DestinationOf(input).file))
+                return false;
+        return true;
+    }
+
     // Whether the result is already there and newer than its input.
     static bool UpToDate(const fs::path& input, const fs::path& result)
     {
@@ -587,7 +716,7 @@ private:
         const bool toStandardOutput =
             dash || (!options.outputPath.isEmpty() && IsStandardOutput(destination.file));
         // A result written to standard output leaves no room there for the tool's own lines.
-        lines.summaryToStderr = toStandardOutput || IsStandardOutput(destination.file);
+        lines.summaryToStderr = toStandardOutput || IsStandardOutput(destination.file) || PaletteToStandardOutput();
         // A PNG's bytes on a terminal are garbage to read and may upset it.
         if (toStandardOutput && IsTerminal(stdout))
             throw Failure{"refusing to write the PNG to a terminal (redirect standard output)"};
@@ -606,8 +735,16 @@ private:
                 throw Failure{"cannot read: is a folder (-r reduces the images in it)"};
             record.inputBytes = FileBytes(input.path);
         }
-        if (options.skipExisting && !input.standardInput && !toStandardOutput &&
-            UpToDate(input.path, destination.file)) {
+        if (skipUpToDate && !input.standardInput && !toStandardOutput && UpToDate(input.path, destination.file)) {
+            // The palette asked for is the one the result carries: read back from it.
+            if (!options.savePalettePath.isEmpty() && palette.CommonPalette() == nullptr) {
+                QString whyNot;
+                const auto colours = ReadPaletteFile(destination.file, PluginBitmaps(), &whyNot);
+                if (!colours)
+                    throw Failure{"palette: cannot read it from the result: " + whyNot};
+                if (const auto failed = SavePalette(*colours))
+                    throw Failure{"palette: " + *failed};
+            }
             record.status = "skipped";
             record.outputBytes = FileBytes(destination.file);
             if (!options.quiet)
@@ -665,6 +802,12 @@ private:
             if (const ColourTarget target = TargetOf(options); target.Any())
                 thread.target = target;
             thread.curveCounts = CurveCountsOf(options);
+            // The default counts below the kept colours would name a count their result cannot
+            // have (a count the user lists below them is refused before the run).
+            const std::size_t kept = palette.KeptCount();
+            thread.curveCounts.erase(std::remove_if(thread.curveCounts.begin(), thread.curveCounts.end(),
+                                                    [kept](std::uint32_t count) { return count < kept; }),
+                                     thread.curveCounts.end());
             line.Show(StageJobStarted);
             if (thread.Start() != 0)
                 throw Failure{"cannot start the reduction"};
@@ -717,6 +860,11 @@ private:
         if (interrupted)
             throw Interrupted{};
         const Clock::time_point writeStart = Clock::now();
+        // The palette of this result goes first: when it cannot be written, no result is either,
+        // so the exit status, the record and a later --skip-existing all see a failed input.
+        if (!options.savePalettePath.isEmpty() && palette.CommonPalette() == nullptr)
+            if (const auto whyNot = SavePalette(PaletteTableColours(result)))
+                throw Failure{"palette: " + *whyNot};
         if (toStandardOutput) {
             record.outputBytes = WriteStandardOutput(result, std::move(encoded), notes.metadata);
         } else {
@@ -746,14 +894,6 @@ private:
             if (inputStamp && StampOf(input.path) != inputStamp)
                 SetModifiedTime(destination.file, *inputStamp);
         }
-        if (!options.savePalettePath.isEmpty() && palette.CommonPalette() == nullptr) {
-            QString whyNot;
-            std::error_code error;
-            if (!toStandardOutput && fs::equivalent(ToPath(options.savePalettePath), destination.file, error))
-                throw Failure{"refusing to replace the result with its palette"};
-            if (!WritePaletteFile(ToPath(options.savePalettePath), PaletteTableColours(result), &whyNot))
-                throw Failure{"palette: " + whyNot};
-        }
         const Clock::duration writeTime = Clock::now() - writeStart;
         record.status = search && !search->met ? "missed" : "ok";
 
@@ -782,6 +922,7 @@ private:
     std::atomic<int> interruptSignal{0};
     std::shared_mutex writeGate; // shared while a result is written and recorded; an interrupt takes it whole
 
+    bool skipUpToDate = false; // --skip-existing, unless a shared palette must be chosen anew for the set
     std::vector<std::optional<QString>> claimRefusals; // per input, decided before the batch starts
     std::mutex claimLock;                              // guards protectedFiles
     ProtectedFiles protectedFiles;

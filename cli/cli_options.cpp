@@ -423,6 +423,11 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
                          .arg(settings[Setting::Opacity]));
     if (settings.On(Setting::GivenPalette) && (settings.On(Setting::KeepColours) || settings.On(Setting::KeepFrom)))
         return Usage("--palette gives every entry; --keep and --keep-from have nothing to keep colours around");
+    // The given palette is every result's palette: a flag that would choose one has nothing to do.
+    if (settings.On(Setting::GivenPalette) && settings.On(Setting::SharedPalette))
+        return Usage("--palette gives the palette every result takes; --shared-palette has none to choose");
+    if (settings.On(Setting::GivenPalette) && parser.isSet("colours"))
+        return Usage("--palette gives the palette with all its entries; --colours has no count to choose");
     if (settings.On(Setting::SharedPalette) && options.inputs.contains(CliStandardStream))
         return Usage("--shared-palette reads each input twice; standard input ('-') can be read only once");
     if (!options.savePalettePath.isEmpty() && !settings.On(Setting::SharedPalette) &&

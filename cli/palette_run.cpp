@@ -35,6 +35,11 @@ std::optional<QString> PaletteRun::ReadFiles()
     const int colours = values[Setting::Colours];
     if (static_cast<int>(request.kept.size()) > colours)
         return QString("%1 colours to keep do not fit in --colours %2").arg(request.kept.size()).arg(colours);
+    // A reduction to fewer entries than are kept would keep them all all the same: the row would
+    // name a count its result does not have.
+    for (const std::uint32_t count : options.curveCounts)
+        if (count < request.kept.size())
+            return QString("--curve %1 is below the %2 colours kept").arg(count).arg(request.kept.size());
     return std::nullopt;
 }
 
@@ -80,11 +85,17 @@ const std::vector<RgbaColour>* PaletteRun::CommonPalette() const
 
 QString PaletteRun::ReportField() const
 {
-    if (options.settings.On(Setting::SharedPalette))
-        return QStringLiteral("shared");
+    // The file given wins over a palette the run would otherwise choose.
     if (options.settings.On(Setting::GivenPalette))
         return QStringLiteral("given");
+    if (options.settings.On(Setting::SharedPalette))
+        return QStringLiteral("shared");
     return {};
+}
+
+std::size_t PaletteRun::KeptCount() const
+{
+    return request.kept.size();
 }
 
 } // namespace tessaline

@@ -4,6 +4,7 @@
 // --shared-palette the one palette chosen from every input, counted in input order so that the
 // palette never depends on -j. Each input's job then gets its palette fields from here.
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -23,7 +24,8 @@ public:
 
     /// Reads the palette files the options name and checks what they hold with the kept colours.
     /// The reason, for a usage error, when a file cannot be read, is damaged or truncated, holds no
-    /// entry or more than 256, or when the kept colours outnumber --colours.
+    /// entry or more than 256, or when the kept colours outnumber --colours or a count of the
+    /// --curve list the user gave (the default list drops those counts instead: CurveCounts).
     std::optional<QString> ReadFiles();
 
     /// --shared-palette: counts every input that can be read into one histogram, in list order, and
@@ -38,8 +40,11 @@ public:
     /// is its own.
     const std::vector<RgbaColour>* CommonPalette() const;
 
-    /// The report's palette field: "shared" or "given"; empty when each palette is chosen per input.
+    /// The report's palette field: "given" or "shared"; empty when each palette is chosen per input.
     QString ReportField() const;
+
+    /// The colours kept in every palette (--keep and --keep-from together), once ReadFiles has run.
+    std::size_t KeptCount() const;
 
 private:
     const CliOptions& options;

@@ -648,6 +648,112 @@ std::FILE* OpenFileInPlace(const std::filesystem::path& path, std::error_code& w
 #endif
 }
 
+bool ReadFileSafely(const std::filesystem::path& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& bytes,
+                    std::error_code& why)
+{
+    bytes.clear();
+    why.clear();
+#if defined(_WIN32)
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) {
+        why = std::error_code(errno, std::generic_category());
+        return false;
+    }
+#else
+    // The link rule at each step; a link of the caller's own at the name is taken by its text
+    // from the folder it lies in, and that path walked again under the same rule.
+    std::filesystem::path current = path;
+    Descriptor fd;
+    for (int hop = 0;; ++hop) {
+        if (hop > MaxLinkHops) {
+            why = SystemError(ELOOP);
+            return false;
+        }
+        Place place;
+        if (!OpenPlace(current, place, why))
+            return false;
+        struct stat entry
+        {
+        };
+        if (fstatat(place.folder.Get(), place.name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            why = SystemError(errno);
+            return false;
+        }
+        if (S_ISLNK(entry.st_mode)) {
+            if (!MayFollow(entry)) {
+                why = SafeWriteError::ForeignLink;
+                return false;
+            }
+            char text[4096];
+            const ssize_t length = readlinkat(place.folder.Get(), place.name.c_str(), text, sizeof text - 1);
+            if (length <= 0) {
+                why = SystemError(length == 0 ? ENOENT : errno);
+                return false;
+            }
+            text[length] = '\0';
+            const std::filesystem::path target(text);
+            current = target.is_absolute() ? target : current.parent_path() / target;
+            continue;
+        }
+        // Non-blocking, so that a pipe swapped in since the look is refused rather than waited on.
+        fd.Reset(openat(place.folder.Get(), place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
+                                                                      O_NOCTTY));
+        if (fd.Get() < 0) {
+            why = SystemError(errno);
+            return false;
+        }
+        break;
+    }
+    struct stat status
+    {
+    };
+    if (fstat(fd.Get(), &status) != 0) {
+        why = SystemError(errno);
+        return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        why = SystemError(EISDIR);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        why = SystemError(ENODEV);
+        return false;
+    }
+    if (static_cast<std::uint64_t>(status.st_size) > maxBytes) {
+        why = SystemError(EFBIG);
+        return false;
+    }
+    std::FILE* file = fdopen(fd.Get(), "rb");
+    if (file == nullptr) {
+        why = SystemError(errno);
+        return false;
+    }
+    fd.Release();
+#endif
+    // In parts, so that a file growing while it is read stops at the limit all the same.
+    std::uint8_t part[65536];
+    for (;;) {
+        const std::size_t got = std::fread(part, 1, sizeof part, file);
+        if (bytes.size() + got > maxBytes) {
+            bytes.clear();
+            std::fclose(file);
+            why = SystemError(EFBIG);
+            return false;
+        }
+        bytes.insert(bytes.end(), part, part + got);
+        if (got < sizeof part)
+            break;
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        bytes.clear();
+        why = SystemError(EIO);
+        return false;
+    }
+    return true;
+}
+
 bool CreateFolderSafely(const std::filesystem::path& path, std::error_code& why)
 {
     why.clear();

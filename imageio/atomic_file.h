@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <system_error>
+#include <vector>
 
 namespace tessaline {
 
@@ -53,6 +54,14 @@ bool WriteFileSafely(const std::filesystem::path& path, const std::function<bool
 /// waited for, a folder refused, a regular file emptied, a missing one created. Null with `why`
 /// set on failure.
 std::FILE* OpenFileInPlace(const std::filesystem::path& path, std::error_code& why);
+
+/// Reads the whole regular file at `path` into `bytes` under the link rule: a link owned by another
+/// user on the way or at the name is never followed, so a neighbour's link cannot lead a run into
+/// a file only the caller may read. A device, a pipe or a folder is refused (never waited on), as
+/// is a file over `maxBytes`. False with `why` set (a system error or SafeWriteError::ForeignLink)
+/// on failure; `bytes` is then empty. Throws std::bad_alloc only.
+bool ReadFileSafely(const std::filesystem::path& path, std::uint64_t maxBytes, std::vector<std::uint8_t>& bytes,
+                    std::error_code& why);
 
 /// Makes the folder `path` and its missing parents, under the link rule. False with `why` set
 /// when a folder cannot be made or a path step is not a folder.
