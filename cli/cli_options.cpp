@@ -65,8 +65,8 @@ const std::vector<OptionInfo>& Options()
              ""},
             {{"skip-existing"}, "", "Leave a result that exists and is newer than its input.", ""},
             {{"save-palette"}, "FILE",
-             "Write the palette used to FILE: a GIMP palette for .gpl, otherwise a palette PNG swatch "
-             "(--palette reads both back).",
+             "Write the palette used to FILE ('-': standard output): a GIMP palette for .gpl, otherwise a "
+             "palette PNG swatch (--palette reads both back).",
              ""},
             {{"min-psnr"}, "DB",
              "Choose the fewest colours (up to --colours) whose result reaches DB of PSNR; write the most "
