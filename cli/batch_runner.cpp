@@ -168,7 +168,6 @@ struct Interrupted
 {
 };
 
-
 // Reads `input` the way the window loads a dropped file. Throws Failure.
 void LoadImage(const fs::path& input, RgbaImage& source, LoadNotes notes = {})
 {
@@ -235,7 +234,7 @@ std::uint64_t WriteStandardOutput(const IndexedImage& image, std::vector<std::ui
     return encoded.size();
 }
 
-// A weights image, palette or keep file is read whole; none within the loader's limits needs more.
+// A weights image is read whole before it is decoded; none within the loader's limits needs more.
 constexpr std::uint64_t MaxNamedFileBytes = std::uint64_t{1} << 30;
 
 // The painted weight: any image whose alpha is the weight, read as an input is read but under the

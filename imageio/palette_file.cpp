@@ -75,7 +75,7 @@ PngPalette ReadPngPalette(const std::vector<std::uint8_t>& bytes, std::vector<Rg
         if (crc != BigEndian32(data + length))
             return PngPalette::Damaged;
         const std::string name(reinterpret_cast<const char*>(type), 4);
-        if (at == signatureBytes && (name != "IHDR" || length != 13))
+        if ((at == signatureBytes || name == "IHDR") && (name != "IHDR" || length != 13 || at != signatureBytes))
             return PngPalette::Damaged;
         if (name == "IHDR")
             colourType = data[9];
