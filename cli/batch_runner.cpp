@@ -607,6 +607,9 @@ private:
                 return flag + " and the result both name standard output: one stream cannot hold two files";
             if (!options.reportPath.isEmpty() && IsStandardOutput(ToPath(options.reportPath)))
                 return flag + " and --report both name standard output: one stream cannot hold two files";
+            // A PNG's bytes on a terminal are garbage to read and may upset it, as for a result.
+            if (IsTerminal(stdout))
+                return flag + ": refusing to write the palette PNG to a terminal (redirect standard output)";
             return std::nullopt;
         }
         const fs::path target = ToPath(options.savePalettePath);

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <vector>
@@ -126,6 +127,20 @@ TEST_F(WrittenFilesTest, StandardOutputHoldsOneFile)
         EXPECT_EQ(PaletteOf(Path("piped.png")), PaletteOf(Path("o.png")));
     }
     EXPECT_FALSE(QFileInfo::exists(Path("-")));
+
+    // Standard output on a terminal takes no PNG (script gives the tool one).
+    const QString script = QStandardPaths::findExecutable("script");
+    if (script.isEmpty())
+        GTEST_SKIP() << "no script to give the tool a terminal";
+    QFile::remove(Path("o.png"));
+    QProcess terminal;
+    terminal.start(script, {"-qec", QString("'%1' --save-palette - -o '%2' '%3'")
+                                        .arg(clitest::CliPath(), Path("o.png"), Path("a.png")),
+                            "/dev/null"});
+    ASSERT_TRUE(terminal.waitForFinished(240000));
+    EXPECT_EQ(terminal.exitCode(), 2);
+    EXPECT_TRUE(terminal.readAllStandardOutput().contains("refusing to write the palette PNG to a terminal"));
+    EXPECT_FALSE(QFileInfo::exists(Path("o.png")));
 }
 
 TEST_F(WrittenFilesTest, PaletteWriteFailuresSayWhyAndOutputDirIsMadeFirst)
