@@ -15,36 +15,19 @@
 #include "imageio/palette_file.h"
 #include "imageio/qt_bitmap_reader.h"
 #include "tests/cli/cli_test_support.h"
+#include "tests/cli/palette_test_support.h"
 
 namespace tessaline {
 namespace {
 
 using clitest::CliRun;
+using clitest::Gradient;
 using clitest::ReadAll;
 using clitest::RunCli;
 using clitest::WriteAll;
 
-QImage Gradient(int seed, int side = 48)
+class PaletteOptionsTest : public clitest::PaletteFolderTest
 {
-    QImage image(side, side, QImage::Format_ARGB32);
-    for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x)
-            image.setPixel(
-                x, y, qRgba(x * 255 / side, (y * 255 / side + seed * 40) & 255, ((x ^ y) * 5) & 255, 255));
-    return image;
-}
-
-class PaletteOptionsTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    QString Path(const QString& name) const { return dir.filePath(name); }
-    std::vector<RgbaColour> PaletteOf(const QString& name) const
-    {
-        const auto colours = ReadPaletteFile(ToPath(Path(name)), QtBitmaps());
-        return colours ? *colours : std::vector<RgbaColour>{};
-    }
-    QTemporaryDir dir;
 };
 
 TEST_F(PaletteOptionsTest, GivenPaletteIsWrittenInItsOrderAndSavedForReuse)

@@ -8,43 +8,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QTemporaryDir>
 
-#include <vector>
-
-#include "imageio/output_files.h"
-#include "imageio/palette_file.h"
-#include "imageio/qt_bitmap_reader.h"
 #include "tests/cli/cli_test_support.h"
+#include "tests/cli/palette_test_support.h"
 
 namespace tessaline {
 namespace {
 
-using clitest::CliRun;
-using clitest::ReadAll;
-using clitest::RunCli;
-using clitest::WriteAll;
+using namespace clitest;
 
-QImage Blend(int seed, int side = 32)
+class SharedPaletteRerunTest : public PaletteFolderTest
 {
-    QImage image(side, side, QImage::Format_ARGB32);
-    for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x)
-            image.setPixel(x, y, qRgba((x * 8 + seed * 70) & 255, (y * 8 + seed * 20) & 255, (x + y) * 4 & 255, 255));
-    return image;
-}
-
-class SharedPaletteRerunTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    QString Path(const QString& name) const { return dir.filePath(name); }
-    std::vector<RgbaColour> PaletteOf(const QString& name) const
-    {
-        const auto colours = ReadPaletteFile(ToPath(Path(name)), QtBitmaps());
-        return colours ? *colours : std::vector<RgbaColour>{};
-    }
-    QTemporaryDir dir;
 };
 
 TEST_F(SharedPaletteRerunTest, ChangedInputRedoesTheWholeSet)
@@ -52,7 +26,7 @@ TEST_F(SharedPaletteRerunTest, ChangedInputRedoesTheWholeSet)
     QStringList inputs;
     for (int seed = 0; seed < 3; ++seed) {
         const QString name = QString("s%1.png").arg(seed);
-        ASSERT_TRUE(Blend(seed).save(Path(name)));
+        ASSERT_TRUE(Gradient(seed).save(Path(name)));
         inputs << Path(name);
     }
     const QStringList run = QStringList{"--shared-palette", "--colours", "12", "--skip-existing", "--output-dir",
@@ -66,7 +40,7 @@ TEST_F(SharedPaletteRerunTest, ChangedInputRedoesTheWholeSet)
 
     // One input changes (and is newer than its result): the set gets one new palette, the one a
     // fresh run over the new set chooses.
-    ASSERT_TRUE(Blend(7).save(Path("s1.png")));
+    ASSERT_TRUE(Gradient(7).save(Path("s1.png")));
     QFile changed(Path("s1.png"));
     ASSERT_TRUE(changed.open(QIODevice::ReadWrite));
     ASSERT_TRUE(changed.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
@@ -86,8 +60,8 @@ TEST_F(SharedPaletteRerunTest, ChangedInputRedoesTheWholeSet)
 
 TEST_F(SharedPaletteRerunTest, GivenPaletteIsNeverSilentlyOverridden)
 {
-    ASSERT_TRUE(Blend(1).save(Path("a.png")));
-    ASSERT_TRUE(Blend(2).save(Path("b.png")));
+    ASSERT_TRUE(Gradient(1).save(Path("a.png")));
+    ASSERT_TRUE(Gradient(2).save(Path("b.png")));
     ASSERT_TRUE(WriteAll(Path("game.gpl"), "GIMP Palette\n0 0 0\n255 255 255\n255 0 0\n"));
     for (const QStringList& extra : {QStringList{"--shared-palette"}, QStringList{"--colours", "16"}}) {
         SCOPED_TRACE(extra.join(' ').toStdString());
@@ -108,7 +82,7 @@ TEST_F(SharedPaletteRerunTest, GivenPaletteIsNeverSilentlyOverridden)
 
 TEST_F(SharedPaletteRerunTest, CurveNeverLabelsACountBelowTheKeptColours)
 {
-    ASSERT_TRUE(Blend(3).save(Path("a.png")));
+    ASSERT_TRUE(Gradient(3).save(Path("a.png")));
     const QStringList keep = {"--keep", "#FF0000", "--keep", "#00FF00", "--keep", "#0000FF", "--keep", "#FFFFFF"};
     const CliRun listed = RunCli(keep + QStringList{"--curve", "2,8", "-o", Path("listed.png"), Path("a.png")});
     EXPECT_EQ(listed.exitCode, 2);

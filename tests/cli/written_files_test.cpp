@@ -11,48 +11,24 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
-#include <vector>
-
-#include "imageio/output_files.h"
-#include "imageio/palette_file.h"
-#include "imageio/qt_bitmap_reader.h"
 #include "tests/cli/cli_test_support.h"
+#include "tests/cli/palette_test_support.h"
 
 namespace tessaline {
 namespace {
 
-using clitest::CliRun;
-using clitest::ReadAll;
-using clitest::RunCli;
-using clitest::WriteAll;
+using namespace clitest;
 
-QImage Pattern(int seed, int side = 32)
-{
-    QImage image(side, side, QImage::Format_ARGB32);
-    for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x)
-            image.setPixel(x, y, qRgba((x * 8 + seed * 30) & 255, y * 8 & 255, (x ^ y) * 4 & 255, 255));
-    return image;
-}
-
-class WrittenFilesTest : public ::testing::Test
+class WrittenFilesTest : public PaletteFolderTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(Pattern(1).save(Path("a.png")));
-        ASSERT_TRUE(Pattern(2).save(Path("b.png")));
+        PaletteFolderTest::SetUp();
+        ASSERT_TRUE(Gradient(1, 32).save(Path("a.png")));
+        ASSERT_TRUE(Gradient(2, 32).save(Path("b.png")));
     }
-    QString Path(const QString& name) const { return dir.filePath(name); }
-    std::vector<RgbaColour> PaletteOf(const QString& path) const
-    {
-        const auto colours = ReadPaletteFile(ToPath(path), QtBitmaps());
-        return colours ? *colours : std::vector<RgbaColour>{};
-    }
-    QTemporaryDir dir;
 };
 
 TEST_F(WrittenFilesTest, SavedPaletteNeverReplacesAFileOfTheRunAndIsRefusedFirst)
@@ -60,7 +36,7 @@ TEST_F(WrittenFilesTest, SavedPaletteNeverReplacesAFileOfTheRunAndIsRefusedFirst
     ASSERT_TRUE(WriteAll(Path("r.jsonl"), "earlier report\n"));
     ASSERT_TRUE(WriteAll(Path("given.gpl"), "GIMP Palette\n0 0 0\n255 255 255\n"));
     ASSERT_TRUE(WriteAll(Path("kept.gpl"), "GIMP Palette\n10 20 30\n"));
-    ASSERT_TRUE(QImage(Pattern(3)).save(Path("weights.png")));
+    ASSERT_TRUE(Gradient(3, 32).save(Path("weights.png")));
     ASSERT_TRUE(WriteAll(Path("taken.png"), "a result of an earlier run"));
     struct Case
     {
@@ -115,7 +91,7 @@ TEST_F(WrittenFilesTest, StandardOutputHoldsOneFile)
         QFile::remove(Path("o.png"));
         QProcess process;
         process.setWorkingDirectory(dir.path());
-        process.start(clitest::CliPath(), {"--save-palette", palette, "-o", Path("o.png"), Path("a.png")});
+        process.start(CliPath(), {"--save-palette", palette, "-o", Path("o.png"), Path("a.png")});
         ASSERT_TRUE(process.waitForFinished(240000));
         EXPECT_EQ(process.exitCode(), 0);
         const QByteArray out = process.readAllStandardOutput();
@@ -123,8 +99,8 @@ TEST_F(WrittenFilesTest, StandardOutputHoldsOneFile)
         ASSERT_TRUE(WriteAll(Path("piped.png"), out));
         EXPECT_TRUE(out.startsWith("\x89PNG"));
         EXPECT_FALSE(out.contains("colours,"));
-        EXPECT_FALSE(PaletteOf(Path("piped.png")).empty());
-        EXPECT_EQ(PaletteOf(Path("piped.png")), PaletteOf(Path("o.png")));
+        EXPECT_FALSE(PaletteOf("piped.png").empty());
+        EXPECT_EQ(PaletteOf("piped.png"), PaletteOf("o.png"));
     }
     EXPECT_FALSE(QFileInfo::exists(Path("-")));
 
@@ -135,7 +111,7 @@ TEST_F(WrittenFilesTest, StandardOutputHoldsOneFile)
     QFile::remove(Path("o.png"));
     QProcess terminal;
     terminal.start(script, {"-qec", QString("'%1' --save-palette - -o '%2' '%3'")
-                                        .arg(clitest::CliPath(), Path("o.png"), Path("a.png")),
+                                        .arg(CliPath(), Path("o.png"), Path("a.png")),
                             "/dev/null"});
     ASSERT_TRUE(terminal.waitForFinished(240000));
     EXPECT_EQ(terminal.exitCode(), 2);
@@ -149,8 +125,8 @@ TEST_F(WrittenFilesTest, PaletteWriteFailuresSayWhyAndOutputDirIsMadeFirst)
     const CliRun fresh = RunCli({"-q", "--shared-palette", "--output-dir", Path("fresh"), "--save-palette",
                                  Path("fresh/set.gpl"), Path("a.png"), Path("b.png")});
     EXPECT_EQ(fresh.exitCode, 0) << fresh.err.toStdString();
-    EXPECT_FALSE(PaletteOf(Path("fresh/set.gpl")).empty());
-    EXPECT_EQ(PaletteOf(Path("fresh/a.png")), PaletteOf(Path("fresh/set.gpl")));
+    EXPECT_FALSE(PaletteOf("fresh/set.gpl").empty());
+    EXPECT_EQ(PaletteOf("fresh/a.png"), PaletteOf("fresh/set.gpl"));
 
     const CliRun full = RunCli({"-q", "--shared-palette", "--output-dir", Path("out"), "--save-palette", "/dev/full",
                                 Path("a.png"), Path("b.png")});
@@ -177,26 +153,27 @@ TEST_F(WrittenFilesTest, FailedPaletteLeavesNoResultForARerunToSkip)
     const CliRun rerun = RunCli({"--skip-existing", "--save-palette", Path("p.gpl"), "-o", Path("o.png"), Path("a.png")});
     EXPECT_EQ(rerun.exitCode, 0) << rerun.err.toStdString();
     EXPECT_FALSE(rerun.out.contains("up to date"));
-    EXPECT_EQ(PaletteOf(Path("p.gpl")), PaletteOf(Path("o.png")));
+    EXPECT_EQ(PaletteOf("p.gpl"), PaletteOf("o.png"));
     ASSERT_TRUE(QFile::remove(Path("p.gpl")));
     const CliRun skipped =
         RunCli({"--skip-existing", "--save-palette", Path("p.gpl"), "-o", Path("o.png"), Path("a.png")});
     EXPECT_EQ(skipped.exitCode, 0) << skipped.err.toStdString();
     EXPECT_TRUE(skipped.out.contains("up to date"));
-    EXPECT_EQ(PaletteOf(Path("p.gpl")), PaletteOf(Path("o.png")));
+    EXPECT_EQ(PaletteOf("p.gpl"), PaletteOf("o.png"));
 }
 
 TEST_F(WrittenFilesTest, GimpPaletteNameIsData)
 {
-    const QString name = Path("x\nChannels: RGBA\n1 2 3 4\r\n9 9 9.gpl");
-    const CliRun run = RunCli({"-q", "--colours", "8", "--save-palette", name, "-o", Path("o.png"), Path("a.png")});
+    const QString name = "x\nChannels: RGBA\n1 2 3 4\r\n9 9 9.gpl";
+    const CliRun run =
+        RunCli({"-q", "--colours", "8", "--save-palette", Path(name), "-o", Path("o.png"), Path("a.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    const QByteArray text = ReadAll(name);
+    const QByteArray text = ReadAll(Path(name));
     int channelLines = 0;
     for (const QByteArray& line : text.split('\n'))
         channelLines += line.startsWith("Channels:") ? 1 : 0;
     EXPECT_EQ(channelLines, 0) << text.toStdString(); // every entry of this palette is opaque
-    EXPECT_EQ(PaletteOf(name), PaletteOf(Path("o.png"))) << text.toStdString();
+    EXPECT_EQ(PaletteOf(name), PaletteOf("o.png")) << text.toStdString();
     EXPECT_EQ(PaletteOf(name).size(), 8u);
 }
 
