@@ -81,7 +81,7 @@ TEST_F(WrittenFilesTest, StandardOutputHoldsOneFile)
     // The palette there with the result there too: refused, nothing on standard output.
     for (const QString palette : {"-", "/dev/stdout"}) {
         SCOPED_TRACE(palette.toStdString());
-        const CliRun both = RunCli({"--save-palette", palette, "-o", "-", Path("a.png")});
+        const CliRun both = RunCli({"--save-palette", palette, "-o", "-", Path("a.png")}, dir.path());
         EXPECT_EQ(both.exitCode, 2) << both.err.toStdString();
         EXPECT_TRUE(both.out.isEmpty());
     }
