@@ -397,10 +397,22 @@ public:
         // Every result of a shared palette carries the same PLTE: a rerun skips the set only when
         // every result is up to date, and otherwise writes them all again from one new palette.
         skipUpToDate = options.skipExisting && (!shared || AllUpToDate());
-        if (shared)
+        if (shared && !skipUpToDate)
             palette.ChooseShared(inputs, weights ? &*weights : nullptr);
-        if (const std::vector<RgbaColour>* common = palette.CommonPalette();
-            common && !options.savePalettePath.isEmpty()) {
+        const std::vector<RgbaColour>* common = palette.CommonPalette();
+        std::optional<std::vector<RgbaColour>> setPalette;
+        if (shared && skipUpToDate && !options.savePalettePath.isEmpty()) {
+            // Every result is up to date and carries the set's palette: none is chosen, and the
+            // palette saved is the one they have.
+            QString whyNot;
+            setPalette = ReadPaletteFile(DestinationOf(inputs.front()).file, PluginBitmaps(), &whyNot);
+            if (!setPalette) {
+                Fail(options.savePalettePath, "cannot read the palette of the results: " + whyNot);
+                return CliExitFileFailed;
+            }
+            common = &*setPalette;
+        }
+        if (common && !options.savePalettePath.isEmpty()) {
             if (const auto whyNot = SavePalette(*common)) {
                 Fail(options.savePalettePath, *whyNot);
                 return CliExitFileFailed;
@@ -682,7 +694,7 @@ private:
     // Whether every input's result is up to date (--skip-existing with a shared palette).
     bool AllUpToDate() const
     {
-        if (options.outputPath == CliStandardStream)
+        if (options.outputPath == CliStandardStream || inputs.empty())
             return false;
         for (const BatchInput& input : inputs)
             if (input.standardInput || input.walkError || !UpToDate(input.path, DestinationOf(input).file))
@@ -739,7 +751,8 @@ private:
         }
         if (skipUpToDate && !input.standardInput && !toStandardOutput && UpToDate(input.path, destination.file)) {
             // The palette asked for is the one the result carries: read back from it.
-            if (!options.savePalettePath.isEmpty() && palette.CommonPalette() == nullptr) {
+            if (!options.savePalettePath.isEmpty() && palette.CommonPalette() == nullptr &&
+                !options.settings.On(Setting::SharedPalette)) {
                 QString whyNot;
                 const auto colours = ReadPaletteFile(destination.file, PluginBitmaps(), &whyNot);
                 if (!colours)

@@ -33,10 +33,15 @@ TEST_F(SharedPaletteRerunTest, ChangedInputRedoesTheWholeSet)
                                         Path("out"), "--report", Path("r.jsonl")} +
                             inputs;
     ASSERT_EQ(RunCli(run).exitCode, 0);
-    // Nothing changed: every result is skipped.
-    const CliRun same = RunCli(run);
+    // No input changed: every result is skipped, and the palette saved is the one they carry (not
+    // one chosen for the --colours of this run).
+    QStringList sameInputs = run + QStringList{"--save-palette", Path("set.gpl")};
+    sameInputs[sameInputs.indexOf("12")] = "6";
+    const CliRun same = RunCli(sameInputs);
     EXPECT_EQ(same.exitCode, 0);
     EXPECT_EQ(same.out.count("(up to date)"), 3) << same.out.toStdString();
+    EXPECT_FALSE(PaletteOf("set.gpl").empty());
+    EXPECT_EQ(PaletteOf("set.gpl"), PaletteOf("out/s2.png"));
 
     // One input changes (and is newer than its result): the set gets one new palette, the one a
     // fresh run over the new set chooses.
