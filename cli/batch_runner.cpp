@@ -48,6 +48,7 @@
 #include "imageio/failure_reasons.h"
 #include "imageio/image_loader.h"
 #include "jobs/job_builder.h"
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 #include "imageio/palette_file.h"
 #include "imageio/png_writer.h"

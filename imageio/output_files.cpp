@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "imageio/atomic_file.h"
+#include "imageio/input_names.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>

@@ -15,8 +15,6 @@
 
 #include <QString>
 
-#include "imageio/input_names.h"
-
 namespace tessaline {
 
 /// The result's file name for `input`: its file name, with the extension replaced by ".png"
