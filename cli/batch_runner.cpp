@@ -279,6 +279,14 @@ std::string ConversionNote(const ProfileOutcome& profile)
     return {};
 }
 
+// After the summary's figures, what --keep-metadata left out, and why: "; 3 metadata chunks
+// dropped at the limit of 64 chunks and 4 MiB". Nothing when everything was kept.
+std::string MetadataNote(const ImageMetadata& metadata)
+{
+    const std::string note = DroppedMetadataNote(metadata);
+    return note.empty() ? note : "; " + note;
+}
+
 void Appendf(std::string& text, const char* format, ...)
 {
     char line[512];
@@ -765,7 +773,7 @@ private:
                              qUtf8Printable(record.output) + " (" +
                              SummaryFigures(result, figures, progress.elapsedMs) +
                              (search ? SearchSummary(TargetOf(options), *search) : std::string()) + ")" +
-                             ConversionNote(profile) + "\n" + curveTable;
+                             ConversionNote(profile) + MetadataNote(metadata) + "\n" + curveTable;
     }
 
     const CliOptions options; // a copy: the batch outlives main (see RunBatch)

@@ -61,15 +61,52 @@ struct ProfileHandle
     cmsHPROFILE handle;
 };
 
-/// The profile's description as printable ASCII, at most MaxProfileDescriptionBytes long.
+/// Whether `code` may show in a description: no control character, no invisible format or
+/// direction mark (which could reorder or hide the rest of a summary line), no surrogate.
+bool Printable(char32_t code)
+{
+    return code >= 0x20 && !(code >= 0x7f && code < 0xa0) && code != 0xad && code != 0x61c &&
+           !(code >= 0x200b && code <= 0x200f) && !(code >= 0x2028 && code <= 0x202e) &&
+           !(code >= 0x2060 && code <= 0x206f) && code != 0xfeff && !(code >= 0xd800 && code <= 0xdfff) &&
+           code <= 0x10ffff;
+}
+
+void AppendUtf8(std::string& out, char32_t code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xc0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xe0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    } else {
+        out += static_cast<char>(0xf0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    }
+}
+
+/// The profile's description in UTF-8, at most MaxProfileDescriptionBytes long, anything that
+/// could not show replaced by a space. Read as wide characters: a v4 description is Unicode, and
+/// a v2 one is Latin-1, whose bytes above 0x7f LittleCMS hands over sign-extended.
 std::string Description(cmsHPROFILE profile)
 {
-    char text[256] = {};
-    cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
+    wchar_t text[256] = {};
+    cmsGetProfileInfo(profile, cmsInfoDescription, "en", "US", text, sizeof text);
     std::string shown;
-    for (const char* c = text; *c != '\0' && shown.size() < MaxProfileDescriptionBytes; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        shown += byte >= 0x20 && byte < 0x7f ? *c : ' '; // the front ends print it as it is
+    for (const wchar_t* c = text; *c != 0; ++c) {
+        auto code = static_cast<char32_t>(static_cast<std::uint32_t>(*c));
+        if (code >= 0xffffff80)
+            code &= 0xff; // a Latin-1 byte through a signed char
+        std::string character;
+        AppendUtf8(character, Printable(code) ? code : U' ');
+        if (shown.size() + character.size() > MaxProfileDescriptionBytes)
+            break;
+        shown += character;
     }
     const auto first = shown.find_first_not_of(' ');
     if (first == std::string::npos)
