@@ -600,6 +600,10 @@ private:
         // A PNG's bytes on a terminal are garbage to read and may upset it.
         if (toStandardOutput && IsTerminal(stdout))
             throw Failure{"refusing to write the PNG to a terminal (redirect standard output)"};
+        // Standard output named another way than "-o -", which the options refuse already.
+        if (toStandardOutput && options.onlyIfSmaller)
+            throw Failure{"--only-if-smaller cannot write to standard output: a result left unwritten "
+                          "would leave it empty"};
         if (!toStandardOutput)
             ClaimDestination(index, destination);
         ReduceClaimed(input, destination, toStandardOutput, record, lines, writing);

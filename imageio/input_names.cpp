@@ -97,6 +97,25 @@ void AppendUtf8(std::string& out, char32_t code)
     }
 }
 
+/// Whether `code` shows nothing or steers how what follows shows: format characters (direction
+/// marks and overrides, joiners, the soft hyphen, the byte order mark, tags), line and paragraph
+/// separators, and the marks and fillers that render as nothing (the combining grapheme joiner,
+/// the Hangul fillers, Khmer's and Mongolian's invisible signs). A name holding one could pass
+/// for another, or reorder the rest of the line.
+bool Invisible(char32_t code)
+{
+    switch (QChar::category(code)) {
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        break;
+    }
+    return code == 0x034F || code == 0x115F || code == 0x1160 || code == 0x17B4 || code == 0x17B5 ||
+           (code >= 0x180B && code <= 0x180F) || code == 0x3164 || code == 0xFFA0;
+}
+
 bool IsEscapedByte(char16_t unit)
 {
     return unit >= EscapedByteBase + 0x80 && unit <= EscapedByteBase + 0xFF;
@@ -146,8 +165,12 @@ QString DisplayName(const QString& text)
         const QChar c = text[i];
         const char16_t unit = c.unicode();
         if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            shown += c;
-            shown += text[++i];
+            const char32_t code = QChar::surrogateToUcs4(c, text[i + 1]);
+            if (Invisible(code))
+                shown += QStringLiteral("\\u{%1}").arg(static_cast<unsigned>(code), 4, 16, QLatin1Char('0'));
+            else
+                shown += QStringView(text).mid(i, 2);
+            ++i;
         } else if (IsEscapedByte(unit)) {
             shown += QStringLiteral("\\x%1").arg(unit - EscapedByteBase, 2, 16, QLatin1Char('0'));
         } else if (unit == '\n') {
@@ -162,8 +185,7 @@ QString DisplayName(const QString& text)
             shown += QStringLiteral("\\\\");
         } else if (unit < 0x20 || unit == 0x7F) {
             shown += QStringLiteral("\\x%1").arg(static_cast<unsigned>(unit), 2, 16, QLatin1Char('0'));
-        } else if ((unit >= 0x80 && unit < 0xA0) || (unit >= 0x200B && unit <= 0x200F) ||
-                   (unit >= 0x2028 && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069)) {
+        } else if ((unit >= 0x80 && unit < 0xA0) || Invisible(unit)) {
             shown += QStringLiteral("\\u{%1}").arg(static_cast<unsigned>(unit), 4, 16, QLatin1Char('0'));
         } else {
             shown += c;

@@ -21,8 +21,10 @@ std::filesystem::path ToPath(const QString& text);
 QString ToQString(const std::filesystem::path& path);
 
 /// A name for a message or a report: a backslash as \\, control characters as \n, \t, \r, \e or
-/// \xNN, bytes that were not UTF-8 as \xNN, other control characters and invisible direction and
-/// line-separating marks as \u{NNNN}; the rest as is. A name can then neither fake an output line
+/// \xNN, bytes that were not UTF-8 as \xNN, other control characters and every character that
+/// shows nothing or steers direction (format characters such as U+200B, U+202E, U+FEFF, U+2060,
+/// U+00AD, U+061C; line separators; the combining grapheme joiner and the Hangul fillers) as
+/// \u{NNNN}; the rest as is. A name can then neither fake an output line
 /// nor send the terminal commands, and the escape is reversible: every name has one form, and the
 /// bytes of the name come back by undoing each escape (\xNN is the byte NN, \u{N} the character
 /// N in UTF-8).
