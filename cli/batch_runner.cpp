@@ -222,13 +222,13 @@ QByteArray ReadStandardInput()
 // Sends the whole PNG to standard output: `encoded` when the worker made it, else encoded here
 // first, so that a failure never leaves half a file in a pipe. Returns its size.
 std::uint64_t WriteStandardOutput(const IndexedImage& image, std::vector<std::uint8_t> encoded,
-                                  const ImageMetadata* metadata)
+                                  PngEncoding encoding, const ImageMetadata* metadata)
 {
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     if (encoded.empty())
-        encoded = EncodePng(image, PngCompression::Default, metadata);
+        encoded = EncodePng(image, encoding, metadata);
     if (encoded.empty())
         throw Failure{"cannot encode the result"};
     if (std::fwrite(encoded.data(), 1, encoded.size(), stdout) != encoded.size() || std::fflush(stdout) != 0)
@@ -669,8 +669,8 @@ private:
         {
             ReduceThread thread(&progress);
             // The summary's size is the written file's: the file is written from these bytes.
-            thread.encode = [compression = CompressionOf(options.settings), kept = notes.metadata](
-                                const IndexedImage& image) { return EncodePng(image, compression, kept); };
+            thread.encode = [encoding = EncodingOf(options.settings), kept = notes.metadata](
+                                const IndexedImage& image) { return EncodePng(image, encoding, kept); };
             if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
             palette.Fill(thread.job);
@@ -731,13 +731,14 @@ private:
             throw Interrupted{};
         const Clock::time_point writeStart = Clock::now();
         if (toStandardOutput) {
-            record.outputBytes = WriteStandardOutput(result, std::move(encoded), notes.metadata);
+            record.outputBytes =
+                WriteStandardOutput(result, std::move(encoded), EncodingOf(options.settings), notes.metadata);
         } else {
             if (const auto whyNot = CreateDestinationFolder(destination))
                 throw Failure{"cannot write: " + *whyNot};
             // The bytes already encoded on the worker, so the file is not compressed twice.
             if (encoded.empty())
-                encoded = EncodePng(result, CompressionOf(options.settings), notes.metadata);
+                encoded = EncodePng(result, EncodingOf(options.settings), notes.metadata);
             if (encoded.empty())
                 throw Failure{"cannot encode the result"};
             std::error_code why;

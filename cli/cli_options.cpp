@@ -127,7 +127,8 @@ QString OptionSpelling(const OptionInfo& option)
 QString HelpText()
 {
     QString text = QString("Usage: %1 [options] FILE...\n"
-                           "Reduces each FILE to a palette of at most 256 colours and writes an 8-bit palette PNG:\n"
+                           "Reduces each FILE to a palette of at most 256 colours and writes a palette PNG (1, 2, 4\n"
+                           "or 8 bits per index, the fewest that hold the palette; --eight-bit-indices: always 8):\n"
                            "by default OUTPUT/NAME.png in the folder of FILE (the folder is created when\n"
                            "missing). PNG files are read directly; JPEG, BMP, GIF and other formats through Qt.\n"
                            "'-' reads the image from standard input (with -o). Names starting with '-' go after\n"

@@ -72,7 +72,7 @@ bin=$root/usr/bin
 check "tessaline-cli --version prints $version" \
     bash -c '[ "$("$1" --version)" = "tessaline-cli $2" ]' _ "$bin/tessaline-cli" "$version"
 # An end-to-end run on a picture the package itself carries: its 64-pixel icon.
-check "tessaline-cli reduces an image to an 8-bit palette PNG" \
+check "tessaline-cli reduces an image to a palette PNG" \
     bash -c '"$1" --quiet --colours 16 -o "$3/reduced.png" "$2" &&
              [ "$(od -An -tu1 -j25 -N1 "$3/reduced.png" | tr -d " ")" = 3 ]' \
     _ "$bin/tessaline-cli" "$root/usr/share/icons/hicolor/64x64/apps/$app_id.png" "$work"

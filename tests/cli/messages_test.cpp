@@ -1,13 +1,16 @@
 // tessaline-cli's messages and small promises, through the built tool: names printed with every
 // invisible or direction-steering character escaped, ranges and figures said as they are, flags
-// that win over a preset wherever they stand, and no empty pipe from --only-if-smaller.
+// that win over a preset wherever they stand, no empty pipe from --only-if-smaller, and the
+// index bits written as asked.
 
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "engine/colour_model.h"
 #include "imageio/input_names.h"
+#include "imageio/png_reader.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace tessaline {
@@ -113,6 +116,29 @@ TEST_F(MessagesTest, OnlyIfSmallerNeverLeavesAPipeEmpty)
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.err.contains("--only-if-smaller cannot write to standard output")) << run.err.toStdString();
     EXPECT_TRUE(run.out.isEmpty());
+}
+
+TEST_F(MessagesTest, IndexBitsAreTheFewestUnlessEightAreAskedFor)
+{
+    for (const int colours : {2, 4, 16, 200}) {
+        SCOPED_TRACE(colours);
+        const QString count = QString::number(colours);
+        const CliRun fewest = RunCli({"--colours", count, "-o", Path("fewest.png"), Path("gradient.png")});
+        const CliRun eight =
+            RunCli({"--eight-bit-indices", "--colours", count, "-o", Path("eight.png"), Path("gradient.png")});
+        ASSERT_EQ(fewest.exitCode, 0) << fewest.err.toStdString();
+        ASSERT_EQ(eight.exitCode, 0) << eight.err.toStdString();
+        const int expectedDepth = colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8;
+        EXPECT_EQ(ReadAll(Path("fewest.png")).at(24), expectedDepth);
+        EXPECT_EQ(ReadAll(Path("eight.png")).at(24), 8);
+        EXPECT_EQ(ReadAll(Path("eight.png")).at(25), 3); // still a palette image
+        // The same image either way.
+        RgbaImage a;
+        RgbaImage b;
+        ASSERT_EQ(ReadPngFile(a, ToPath(Path("fewest.png"))), PngReadOk);
+        ASSERT_EQ(ReadPngFile(b, ToPath(Path("eight.png"))), PngReadOk);
+        EXPECT_EQ(a.pixels, b.pixels);
+    }
 }
 
 } // namespace
