@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "imageio/utf8_text.h"
+
 namespace tessaline {
 
 namespace {
@@ -69,25 +71,6 @@ bool Printable(char32_t code)
            !(code >= 0x200b && code <= 0x200f) && !(code >= 0x2028 && code <= 0x202e) &&
            !(code >= 0x2060 && code <= 0x206f) && code != 0xfeff && !(code >= 0xd800 && code <= 0xdfff) &&
            code <= 0x10ffff;
-}
-
-void AppendUtf8(std::string& out, char32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xc0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xe0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    } else {
-        out += static_cast<char>(0xf0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (code & 0x3f));
-    }
 }
 
 /// The profile's description in UTF-8, at most MaxProfileDescriptionBytes long, anything that

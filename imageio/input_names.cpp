@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "imageio/output_files.h"
+#include "imageio/utf8_text.h"
 
 namespace fs = std::filesystem;
 
@@ -76,25 +77,6 @@ QString BytesToText(const char* data, std::size_t size)
         i += length;
     }
     return text;
-}
-
-void AppendUtf8(std::string& out, char32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 /// Whether `code` shows nothing or steers how what follows shows: format characters (direction

@@ -23,6 +23,17 @@ namespace {
 
 using namespace clitest;
 
+/// The bytes of `profile`, which is closed.
+QByteArray Saved(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(static_cast<qsizetype>(size), '\0');
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
 /// A matrix-and-curves profile with sRGB's curve and `primaries`, saved as `version` (2 or 4),
 /// described by `description` (Latin-1 bytes).
 QByteArray RgbProfile(const cmsCIExyYTRIPLE& primaries, double version, const char* description)
@@ -38,11 +49,7 @@ QByteArray RgbProfile(const cmsCIExyYTRIPLE& primaries, double version, const ch
     cmsMLUsetASCII(text, "en", "US", description);
     cmsWriteTag(profile, cmsSigProfileDescriptionTag, text);
     cmsMLUfree(text);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(static_cast<qsizetype>(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
+    const QByteArray bytes = Saved(profile);
     cmsFreeToneCurve(curve);
     return bytes;
 }
@@ -60,11 +67,7 @@ QByteArray GreyProfile()
     cmsWhitePointFromTemp(&white, 6504);
     cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
     cmsHPROFILE profile = cmsCreateGrayProfile(&white, curve);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(static_cast<qsizetype>(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
+    const QByteArray bytes = Saved(profile);
     cmsFreeToneCurve(curve);
     return bytes;
 }
