@@ -235,6 +235,15 @@ TEST_F(ProfilesMetadataTest, IgnoredOrConvertedProfileIsNamedForWhatItIs)
     EXPECT_TRUE(grey.out.contains("; colour profile ignored: a grey profile on a colour image, colours taken as "
                                   "sRGB"))
         << grey.out.toStdString();
+    ASSERT_TRUE(WriteAll(Path("lab.png"), OrangePng(IccpChunk(Saved(cmsCreateLab4Profile(nullptr))))));
+    const CliRun lab = Run({"-o", Path("lab-out.png"), Path("lab.png")});
+    EXPECT_TRUE(lab.out.contains("; colour profile ignored: not an RGB or grey profile")) << lab.out.toStdString();
+    QByteArray huge = SwappedProfile() + QByteArray(5 << 20, '\0');
+    for (int i = 0; i < 4; ++i) // the header's size field, big-endian
+        huge[i] = static_cast<char>(static_cast<quint32>(huge.size()) >> (24 - 8 * i));
+    ASSERT_TRUE(WriteAll(Path("huge.png"), OrangePng(IccpChunk(huge))));
+    const CliRun large = Run({"-o", Path("huge-out.png"), Path("huge.png")});
+    EXPECT_TRUE(large.out.contains("; colour profile ignored: larger than 4194304 bytes")) << large.out.toStdString();
     QByteArray cut = SwappedProfile();
     cut.truncate(cut.size() / 2);
     ASSERT_TRUE(WriteAll(Path("cut.png"), OrangePng(IccpChunk(cut))));
