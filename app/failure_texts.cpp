@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 
 #include "app/ui_texts.h"
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 
 namespace tessaline {

@@ -1,5 +1,5 @@
 // app/main.cpp: the desktop program's entry. Files named as arguments are opened as a drop;
-// --help and --version answer before any window (or display) is needed. Every setting starts at
+// --help, --version and bad usage answer before any window (or display) is needed. Every setting starts at
 // its default in the panel.
 
 #include <cstdio>
@@ -31,24 +31,19 @@ bool Answered(const tessaline::AppCommandLine& commandLine, int& exitCode)
     return true;
 }
 
-bool AsksForHelpOrVersion(const tessaline::AppCommandLine& commandLine)
-{
-    return commandLine.action == tessaline::AppCommandLine::Action::ShowHelp ||
-           commandLine.action == tessaline::AppCommandLine::Action::ShowVersion;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // Help and version first, from the raw arguments: no display is needed for them. Anything
-    // else waits until Qt has taken its own options (-platform, -style, ...) out of the list.
+    // Help, version and bad usage first, from the raw arguments (Qt's own options, -platform,
+    // -style..., set aside): no display is needed to answer them, and without one the
+    // application object would abort the program before the answer.
     QStringList rawArguments;
     for (int i = 0; i < argc; ++i)
         rawArguments << QString::fromLocal8Bit(argv[i]);
     int exitCode = 0;
     const tessaline::AppCommandLine early = tessaline::ParseAppCommandLine(rawArguments);
-    if (AsksForHelpOrVersion(early) && Answered(early, exitCode))
+    if (Answered(early, exitCode))
         return exitCode;
 
     QApplication application(argc, argv);

@@ -22,7 +22,7 @@
 #include "engine/reduce_stages.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/compare_bitmaps.h"
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 #include "imageio/png_writer.h"
 #include "jobs/painted_weights.h"
 

@@ -25,6 +25,7 @@
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "app/view_state.h"
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 
 namespace tessaline {

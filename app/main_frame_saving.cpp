@@ -20,6 +20,7 @@
 #include "imageio/atomic_file.h"
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 #include "imageio/png_writer.h"
 #include "imageio/qt_bitmap_reader.h"

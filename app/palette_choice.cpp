@@ -7,7 +7,7 @@
 #include "app/file_dialogs.h"
 #include "app/palette_strip.h"
 #include "app/ui_texts.h"
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 #include "imageio/palette_file.h"
 #include "imageio/qt_bitmap_reader.h"
 

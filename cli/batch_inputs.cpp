@@ -6,6 +6,7 @@
 #include "cli/bitmap_plugin_loader.h"
 #include "cli/cli_options.h"
 #include "imageio/image_loader.h"
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 
 namespace fs = std::filesystem;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "imageio/atomic_file.h"
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 
 namespace tessaline {

@@ -48,6 +48,7 @@
 #include "imageio/failure_reasons.h"
 #include "imageio/image_loader.h"
 #include "jobs/job_builder.h"
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 #include "imageio/palette_file.h"
 #include "imageio/png_writer.h"
@@ -220,13 +221,13 @@ QByteArray ReadStandardInput()
 // Sends the whole PNG to standard output: `encoded` when the worker made it, else encoded here
 // first, so that a failure never leaves half a file in a pipe. Returns its size.
 std::uint64_t WriteStandardOutput(const IndexedImage& image, std::vector<std::uint8_t> encoded,
-                                  const ImageMetadata* metadata)
+                                  PngEncoding encoding, const ImageMetadata* metadata)
 {
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     if (encoded.empty())
-        encoded = EncodePng(image, PngCompression::Default, metadata);
+        encoded = EncodePng(image, encoding, metadata);
     if (encoded.empty())
         throw Failure{"cannot encode the result"};
     if (std::fwrite(encoded.data(), 1, encoded.size(), stdout) != encoded.size() || std::fflush(stdout) != 0)
@@ -292,6 +293,14 @@ std::string ConversionNote(const ProfileOutcome& profile)
     if (!profile.warning.empty())
         return "; " + profile.warning + ", colours taken as sRGB";
     return {};
+}
+
+// After the summary's figures, what --keep-metadata left out, and why: "; 3 metadata chunks
+// dropped at the limit of 64 chunks and 4 MiB". Nothing when everything was kept.
+std::string MetadataNote(const ImageMetadata& metadata)
+{
+    const std::string note = DroppedMetadataNote(metadata);
+    return note.empty() ? note : "; " + note;
 }
 
 void Appendf(std::string& text, const char* format, ...)
@@ -734,6 +743,10 @@ private:
         // A PNG's bytes on a terminal are garbage to read and may upset it.
         if (toStandardOutput && IsTerminal(stdout))
             throw Failure{"refusing to write the PNG to a terminal (redirect standard output)"};
+        // Standard output named another way than "-o -", which the options refuse already.
+        if (toStandardOutput && options.onlyIfSmaller)
+            throw Failure{"--only-if-smaller cannot write to standard output: a result left unwritten "
+                          "would leave it empty"};
         if (!toStandardOutput)
             ClaimDestination(index, destination);
         ReduceClaimed(input, destination, toStandardOutput, record, lines, writing);
@@ -808,8 +821,8 @@ private:
         {
             ReduceThread thread(&progress);
             // The summary's size is the written file's: the file is written from these bytes.
-            thread.encode = [compression = CompressionOf(options.settings), kept = notes.metadata](
-                                const IndexedImage& image) { return EncodePng(image, compression, kept); };
+            thread.encode = [encoding = EncodingOf(options.settings), kept = notes.metadata](
+                                const IndexedImage& image) { return EncodePng(image, encoding, kept); };
             if (!BuildReduceJob(thread, options.settings, weights ? &*weights : nullptr, source, result))
                 throw Failure{"the weights image does not match the image's size"};
             palette.Fill(thread.job);
@@ -881,13 +894,14 @@ private:
             if (const auto whyNot = SavePalette(PaletteTableColours(result)))
                 throw Failure{"palette: " + *whyNot};
         if (toStandardOutput) {
-            record.outputBytes = WriteStandardOutput(result, std::move(encoded), notes.metadata);
+            record.outputBytes =
+                WriteStandardOutput(result, std::move(encoded), EncodingOf(options.settings), notes.metadata);
         } else {
             if (const auto whyNot = CreateDestinationFolder(destination))
                 throw Failure{"cannot write: " + *whyNot};
             // The bytes already encoded on the worker, so the file is not compressed twice.
             if (encoded.empty())
-                encoded = EncodePng(result, CompressionOf(options.settings), notes.metadata);
+                encoded = EncodePng(result, EncodingOf(options.settings), notes.metadata);
             if (encoded.empty())
                 throw Failure{"cannot encode the result"};
             std::error_code why;
@@ -919,7 +933,7 @@ private:
                              qUtf8Printable(record.output) + " (" +
                              SummaryFigures(result, figures, progress.elapsedMs) +
                              (search ? SearchSummary(TargetOf(options), *search) : std::string()) + ")" +
-                             ConversionNote(profile) + "\n" + curveTable;
+                             ConversionNote(profile) + MetadataNote(metadata) + "\n" + curveTable;
     }
 
     const CliOptions options; // a copy: the batch outlives main (see RunBatch)

@@ -50,7 +50,8 @@ const std::vector<OptionInfo>& Options()
             }
         const std::vector<OptionInfo> own = {
             {{"preset"}, "NAME",
-             QString("Set the engine's passes together: %1 (a flag after it overrides it).")
+             QString("Set the engine's passes together: %1 (a flag for one of them wins, before or after "
+                     "it).")
                  .arg(QString::fromStdString(PresetNames())),
              ""},
             {{"o", "output"}, "PATH", "Write the result of the single input to PATH ('-': standard output).", ""},
@@ -83,7 +84,9 @@ const std::vector<OptionInfo>& Options()
             {{"strict"}, "",
              "A target that no count meets fails the file (exit 1; the result is still written).", ""},
             {{"only-if-smaller"}, "",
-             "Write nothing when the result would be larger than the input file (status 'larger').", ""},
+             "Write nothing when the result would be larger than the input file (status 'larger'); not "
+             "with standard output as the target.",
+             ""},
             {{"curve"}, "LIST",
              "Print, and carry in --report, bytes, PSNR and largest error at each count of LIST (default "
              "2,4,8,16,24,32,48,64,96,128,192,256; a LIST is optional).",
@@ -124,7 +127,8 @@ QString OptionSpelling(const OptionInfo& option)
 QString HelpText()
 {
     QString text = QString("Usage: %1 [options] FILE...\n"
-                           "Reduces each FILE to a palette of at most 256 colours and writes an 8-bit palette PNG:\n"
+                           "Reduces each FILE to a palette of at most 256 colours and writes a palette PNG (1, 2, 4\n"
+                           "or 8 bits per index, the fewest that hold the palette; --eight-bit-indices: always 8):\n"
                            "by default OUTPUT/NAME.png in the folder of FILE (the folder is created when\n"
                            "missing). PNG files are read directly; JPEG, BMP, GIF and other formats through Qt.\n"
                            "'-' reads the image from standard input (with -o). Names starting with '-' go after\n"
@@ -146,7 +150,8 @@ QString HelpText()
         "\nResults and the report are never written through a link owned by another user (only your\n"
         "own links and root's are followed); names are printed with backslash escapes (\\\\, \\n, \\xNN).\n";
     text += "\nExit status: 0 when every file was written (or skipped as up to date), 1 when any file\n"
-            "failed, 2 for bad usage, 130 when interrupted (finished files and the report are kept).\n"
+            "failed, 2 for bad usage, 130 when interrupted (Ctrl+C) and 143 when terminated (SIGTERM);\n"
+            "finished files and the report are kept.\n"
             "A result written with a missed target counts as written unless --strict; one left unwritten\n"
             "by --only-if-smaller is not a failure.\n";
     return text;
@@ -298,24 +303,25 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
     }
 
     CliOptions& options = result.options;
-    // In command-line order, so that a later flag overrides an earlier one (or a group of them).
+    // The preset first (the last one given), then the flags in command-line order: a flag is
+    // what the user asked for wherever it stands, and a later flag overrides an earlier one.
+    for (const QString& text : parser.values("preset")) {
+        const SettingPreset* preset = FindPreset(text.trimmed().toStdString());
+        if (preset == nullptr)
+            return Usage(
+                QString("--preset wants one of %1, not '%2'").arg(QString::fromStdString(PresetNames()), text));
+        options.settings = SettingValues();
+        ApplyPreset(*preset, options.settings);
+    }
     QHash<QString, qsizetype> occurrences;
     bool autoColours = false;
     for (const QString& name : parser.optionNames()) {
         const OptionInfo* option = FindOption(name);
-        if (option == nullptr || (option->row == nullptr && name != "preset"))
+        if (option == nullptr || option->row == nullptr)
             continue;
         const QStringList values = parser.values(name);
         const qsizetype occurrence = occurrences[name]++;
         const QString text = occurrence < values.size() ? values[occurrence] : QString();
-        if (option->row == nullptr) {
-            const SettingPreset* preset = FindPreset(text.trimmed().toStdString());
-            if (preset == nullptr)
-                return Usage(QString("--preset wants one of %1, not '%2'")
-                                 .arg(QString::fromStdString(PresetNames()), text));
-            ApplyPreset(*preset, options.settings);
-            continue;
-        }
         if (const auto error = ApplyRow(*option->row, option->negated, text, options, autoColours))
             return Usage(*error);
     }
@@ -354,9 +360,10 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
     if (parser.isSet("min-psnr")) {
         bool ok = false;
         const double decibels = parser.value("min-psnr").trimmed().toDouble(&ok);
-        if (!ok || !(decibels > 0.0 && decibels <= 1000.0))
-            return Usage(
-                QString("--min-psnr wants decibels above 0, not '%1'").arg(parser.value("min-psnr")));
+        if (!ok || !(decibels > 0.0 && decibels <= MaxMinPsnr))
+            return Usage(QString("--min-psnr wants decibels above 0 and at most %1, not '%2'")
+                             .arg(MaxMinPsnr)
+                             .arg(parser.value("min-psnr")));
         options.minPsnr = decibels;
     }
     if (parser.isSet("max-error")) {
@@ -411,6 +418,9 @@ CliParseResult ParseCliOptions(const QStringList& arguments, int processors)
                 return Usage(QString("-o names one result, but %1 is a folder").arg(input));
     if (!options.outputPath.isEmpty() && options.inputs.size() > 1)
         return Usage(QString("-o names one result, but %1 input files were given").arg(options.inputs.size()));
+    if (options.onlyIfSmaller && options.outputPath == CliStandardStream)
+        return Usage("--only-if-smaller cannot write to standard output ('-o -'): a result left unwritten "
+                     "would leave the pipe empty; name a file with -o");
     if (!options.outputPath.isEmpty() && !options.outputDir.isEmpty())
         return Usage("-o and --output-dir cannot be used together");
     if (!options.reportPath.isEmpty() && !options.outputPath.isEmpty() &&

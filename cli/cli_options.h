@@ -58,6 +58,9 @@ struct CliOptions
 
 /// The most files -j runs at once: beyond this the threads only wait for memory and each other.
 inline constexpr int MaxCliJobs = 256;
+/// The highest --min-psnr asked for: far above any result short of an exact one (which counts as
+/// meeting every target).
+inline constexpr int MaxMinPsnr = 1000;
 
 /// The input and output name that stand for standard input and standard output.
 inline constexpr const char* CliStandardStream = "-";

@@ -64,10 +64,12 @@ std::vector<std::uint32_t> CurveCountsOf(const CliOptions& options)
 std::string SearchSummary(const ColourTarget& target, const ColourSearchOutcome& outcome)
 {
     const int reductions = outcome.fullTrials + outcome.probes;
+    // The counts here are palette sizes, which the summary's first figure (the entries some pixel
+    // uses) may fall short of: they are named as palettes, never as "colours" beside it.
     if (!outcome.met)
-        return "; target " + TargetWords(target) + " missed even at " + std::to_string(outcome.chosen) +
-               " colours";
-    std::string text = "; " + std::to_string(outcome.chosen) + " colours for " + TargetWords(target) +
+        return "; target " + TargetWords(target) + " missed even with a " + std::to_string(outcome.chosen) +
+               "-colour palette";
+    std::string text = "; " + std::to_string(outcome.chosen) + "-colour palette for " + TargetWords(target) +
                        " in " + std::to_string(reductions) + " reductions";
     if (outcome.neighbour && outcome.neighbourFigures)
         text += " (" + std::to_string(*outcome.neighbour) + ": " +

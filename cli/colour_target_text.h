@@ -18,8 +18,8 @@ ColourTarget TargetOf(const CliOptions& options);
 /// The counts --curve measures: the options' list or the default one; empty without --curve.
 std::vector<std::uint32_t> CurveCountsOf(const CliOptions& options);
 
-/// The summary line's words about a search, after the figures: "; 37 colours for 40.0 dB in 6
-/// reductions (36: 39.9 dB)" or "; target 50.0 dB missed even at 256 colours".
+/// The summary line's words about a search, after the figures: "; 37-colour palette for 40.0 dB in
+/// 6 reductions (36: 39.9 dB)" or "; target 50.0 dB missed even with a 256-colour palette".
 std::string SearchSummary(const ColourTarget& target, const ColourSearchOutcome& outcome);
 
 /// The curve as a table, one line per count, under a heading naming the input.

@@ -13,7 +13,7 @@
 #include "cli/cli_options.h"
 #include "engine/parallel.h"
 #include "imageio/atomic_file.h"
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 
 namespace fs = std::filesystem;
 using namespace tessaline;

@@ -5,7 +5,7 @@
 #include "cli/bitmap_plugin_loader.h"
 #include "engine/shared_palette.h"
 #include "imageio/image_loader.h"
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 #include "imageio/palette_file.h"
 #include "worker/reduce_thread.h"
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 
 namespace fs = std::filesystem;

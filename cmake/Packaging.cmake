@@ -147,13 +147,14 @@ set(CPACK_PACKAGE_NAME tessaline)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${TESSALINE_MAINTAINER}")
 set(CPACK_PACKAGE_VENDOR "Tessaline developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "colour reduction to 8-bit palette PNG images")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "colour reduction to palette PNG images")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Tessaline reduces the colours of an image to a palette of at most 256 entries\n"
-    "and saves an 8-bit palette PNG with per-entry transparency. The desktop\n"
-    "program (Japanese interface) shows source and result side by side at one\n"
-    "zoom, lets the user paint weight onto regions that matter and saves one file\n"
-    "or a whole batch; tessaline-cli runs the same reduction from scripts.")
+    "and saves a palette PNG (1, 2, 4 or 8 bits per index) with per-entry\n"
+    "transparency. The desktop program (Japanese interface) shows source and\n"
+    "result side by side at one zoom, lets the user paint weight onto regions\n"
+    "that matter and saves one file or a whole batch; tessaline-cli runs the\n"
+    "same reduction from scripts.")
 set(CPACK_PACKAGE_HOMEPAGE_URL ${TESSALINE_HOMEPAGE})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

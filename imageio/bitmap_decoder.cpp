@@ -6,8 +6,10 @@
 #include <new>
 
 #include <QByteArray>
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
+#include <QTransform>
 #include <QSize>
 #include <QString>
 
@@ -26,6 +28,25 @@ QImage Refused(QString* whyNot, const QString& reason)
     return QImage();
 }
 
+/// `image` turned as the file asks (EXIF or TIFF orientation), as a viewer shows it. Qt's own turn
+/// drops the image's colour space on a quarter turn (orientations 5 to 8: a phone held upright),
+/// and with it the embedded profile; the turn changes no colour, so the space is kept here.
+QImage Oriented(QImage image, QImageIOHandler::Transformations turn)
+{
+    if (turn == QImageIOHandler::TransformationNone || image.isNull())
+        return image;
+    const QColorSpace space = image.colorSpace();
+    const bool mirror = turn.testFlag(QImageIOHandler::TransformationMirror);
+    const bool flip = turn.testFlag(QImageIOHandler::TransformationFlip);
+    if (mirror || flip)
+        image = image.mirrored(mirror, flip);
+    if (turn.testFlag(QImageIOHandler::TransformationRotate90) && !image.isNull())
+        image = image.transformed(QTransform().rotate(90));
+    if (!image.isNull() && space.isValid())
+        image.setColorSpace(space);
+    return image;
+}
+
 } // namespace
 
 QImage DecodeBitmap(QIODevice& device, QString* whyNot)
@@ -41,8 +62,8 @@ QImage DecodeBitmap(QIODevice& device, QString* whyNot)
                            .arg(MaxImageFileBytes));
     QImageReader reader(&device);
     // Cameras store a turned photograph as it was taken and say in EXIF how to show it; viewers
-    // turn it, and so do we.
-    reader.setAutoTransform(true);
+    // turn it, and so do we (Oriented, after the read).
+    reader.setAutoTransform(false);
     if (!reader.canRead())
         return Refused(whyNot, QStringLiteral("not a supported image"));
     const QByteArray format = reader.format().toLower();
@@ -80,6 +101,9 @@ QImage DecodeBitmap(QIODevice& device, QString* whyNot)
                                             : QStringLiteral("cannot read: ")) +
                                        reader.errorString());
         }
+        image = Oriented(std::move(image), reader.transformation());
+        if (image.isNull())
+            return Refused(whyNot, QStringLiteral("out of memory"));
         return image;
     } catch (const std::bad_alloc&) {
         // Qt reports a failed allocation inside a plugin by throwing; the file is just unreadable.

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "imageio/utf8_text.h"
+
 namespace tessaline {
 
 namespace {
@@ -61,15 +63,33 @@ struct ProfileHandle
     cmsHPROFILE handle;
 };
 
-/// The profile's description as printable ASCII, at most MaxProfileDescriptionBytes long.
+/// Whether `code` may show in a description: no control character, no invisible format or
+/// direction mark (which could reorder or hide the rest of a summary line), no surrogate.
+bool Printable(char32_t code)
+{
+    return code >= 0x20 && !(code >= 0x7f && code < 0xa0) && code != 0xad && code != 0x61c &&
+           !(code >= 0x200b && code <= 0x200f) && !(code >= 0x2028 && code <= 0x202e) &&
+           !(code >= 0x2060 && code <= 0x206f) && code != 0xfeff && !(code >= 0xd800 && code <= 0xdfff) &&
+           code <= 0x10ffff;
+}
+
+/// The profile's description in UTF-8, at most MaxProfileDescriptionBytes long, anything that
+/// could not show replaced by a space. Read as wide characters: a v4 description is Unicode, and
+/// a v2 one is Latin-1, whose bytes above 0x7f LittleCMS hands over sign-extended.
 std::string Description(cmsHPROFILE profile)
 {
-    char text[256] = {};
-    cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
+    wchar_t text[256] = {};
+    cmsGetProfileInfo(profile, cmsInfoDescription, "en", "US", text, sizeof text);
     std::string shown;
-    for (const char* c = text; *c != '\0' && shown.size() < MaxProfileDescriptionBytes; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        shown += byte >= 0x20 && byte < 0x7f ? *c : ' '; // the front ends print it as it is
+    for (const wchar_t* c = text; *c != 0; ++c) {
+        auto code = static_cast<char32_t>(static_cast<std::uint32_t>(*c));
+        if (code >= 0xffffff80)
+            code &= 0xff; // a Latin-1 byte through a signed char
+        std::string character;
+        AppendUtf8(character, Printable(code) ? code : U' ');
+        if (shown.size() + character.size() > MaxProfileDescriptionBytes)
+            break;
+        shown += character;
     }
     const auto first = shown.find_first_not_of(' ');
     if (first == std::string::npos)

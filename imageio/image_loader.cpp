@@ -11,7 +11,7 @@
 #include "imageio/file_kind.h"
 #include "imageio/file_stream.h"
 #include "imageio/image_limits.h"
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 #include "imageio/png_reader.h"
 
 namespace tessaline {

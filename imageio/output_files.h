@@ -1,9 +1,9 @@
 #pragma once
-// imageio/output_files.h: which files a run may read and where its results go, the same for the
-// window's automatic save, its save dialog and every mode of tessaline-cli: the result's name
-// (OUTPUT/NAME.png beside the input, or -o, or --output-dir), the folder made for it, the
-// conversion between Qt's strings and paths, the guard that lets only regular files in as inputs,
-// and the rule that a run never writes over one of its own inputs. Nothing here throws.
+// imageio/output_files.h: where a run's results go, the same for the window's automatic save, its
+// save dialog and every mode of tessaline-cli: the result's name (OUTPUT/NAME.png beside the
+// input, or -o, or --output-dir), the folder made for it, and the rule that a run never writes
+// over one of its own inputs. Names of inputs, as paths and as printed, are in
+// imageio/input_names.h. Nothing here throws.
 
 #include <cstdint>
 #include <filesystem>
@@ -16,27 +16,6 @@
 #include <QString>
 
 namespace tessaline {
-
-/// A path from a Qt string (a drop, a dialog, a command-line argument). Every conversion between
-/// QString and std::filesystem::path goes through this pair. A name is the bytes the system gave,
-/// which need not be UTF-8 (Shift-JIS or Latin-1 names from old archives); the pair carries every
-/// name losslessly: a byte that is not part of valid UTF-8 travels as the lone surrogate
-/// U+DC80 + byte, which no real character uses, and ToPath turns it back into that byte.
-std::filesystem::path ToPath(const QString& text);
-/// A path as a Qt string, for dialogs and for ToPath; messages show DisplayName instead.
-QString ToQString(const std::filesystem::path& path);
-
-/// A name for a message or a report: a backslash as \\, control characters as \n, \t, \r, \e or
-/// \xNN, bytes that were not UTF-8 as \xNN, other control characters and invisible direction and
-/// line-separating marks as \u{NNNN}; the rest as is. A name can then neither fake an output line
-/// nor send the terminal commands, and the escape is reversible: every name has one form, and the
-/// bytes of the name come back by undoing each escape (\xNN is the byte NN, \u{N} the character
-/// N in UTF-8).
-QString DisplayName(const QString& text);
-inline QString DisplayName(const std::filesystem::path& path)
-{
-    return DisplayName(ToQString(path));
-}
 
 /// The result's file name for `input`: its file name, with the extension replaced by ".png"
 /// unless it is exactly ".png" (so "cat.PNG" gives "cat.png", "a.b.bmp" gives "a.b.png").
@@ -71,12 +50,6 @@ std::optional<QString> CreateDestinationFolder(const Destination& destination);
 /// "read-only file system", "no such folder", "too many open files", "file too large", a link
 /// refused by the link rule...
 QString WriteFailureReason(const std::error_code& error);
-
-/// Why `path` cannot be an input, or nullopt when it is a regular file that can be opened for
-/// reading: "cannot read: no such file", "... is a folder", "... not a regular file" (a FIFO or a
-/// device, whose open or read could block or never end), "... permission denied" (or the open's
-/// own reason, such as "too many open files"). Links are followed. Never opens anything but a regular file.
-std::optional<QString> WhyNotAnInput(const std::filesystem::path& path);
 
 /// The identity of an existing file (device and file number): two paths with one identity name
 /// the same file, through links, "..", or another spelling.

@@ -24,14 +24,45 @@ namespace {
 constexpr png_uint_32 IdatChunkType = 0x49444154;
 constexpr png_uint_32 IccpChunkType = 0x69434350;
 
+/// libpng's warning function: warnings are not printed, but the first one about the iCCP chunk is
+/// kept, as it says why libpng dropped the profile.
+void KeepProfileComplaint(png_structp png, png_const_charp message)
+{
+    auto* source = static_cast<PngReadSource*>(png_get_error_ptr(png));
+    if (source == nullptr || message == nullptr || !source->profileComplaint.empty() ||
+        std::strncmp(message, "iCCP", 4) != 0)
+        return;
+    try {
+        source->profileComplaint.assign(message, strnlen(message, 200));
+    } catch (...) { // called from inside libpng, which is C: nothing may throw through it
+    }
+}
+
+/// Why the iCCP chunk libpng dropped is ignored, in the words the other readers use.
+std::string DroppedProfileReason(const std::string& complaint)
+{
+    const auto says = [&complaint](const char* words) { return complaint.find(words) != std::string::npos; };
+    if (says("Gray color space not permitted"))
+        return "a grey profile on a colour image";
+    if (says("RGB color space not permitted"))
+        return "an RGB profile on a grey image";
+    if (says("color space") || says("PCS") || says("class"))
+        return "not an RGB or grey profile";
+    if (says("exceeds application limits") || says("too long") || says("too large") ||
+        says("insufficient memory"))
+        return "larger than " + std::to_string(MaxProfileBytes) + " bytes";
+    if (complaint.empty())
+        return "damaged";
+    return "damaged (" + complaint + ")";
+}
+
 /// Owns libpng's read and info structures; the destructor frees them on every exit.
 class PngReadGuard
 {
 public:
-    PngReadGuard()
+    explicit PngReadGuard(PngReadSource& source)
     {
-        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorToException,
-                                     PngIgnoreWarning);
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &source, PngErrorToException, KeepProfileComplaint);
         if (png != nullptr)
             info = png_create_info_struct(png);
     }
@@ -126,7 +157,7 @@ bool RowsCanFit(std::uint32_t width, std::uint32_t height, int bitDepth, int col
 /// libpng's structures and the caller releases the image.
 int ReadPng(RgbaImage& image, PngReadSource& source)
 {
-    PngReadGuard guard;
+    PngReadGuard guard(source);
     if (!guard.Valid())
         return PngReadOutOfMemory;
     png_structp png = guard.png;
@@ -236,9 +267,8 @@ int ReadPng(RgbaImage& image, PngReadSource& source)
         if (conversion)
             *source.notes.profile = conversion->Outcome();
         else if (source.sawProfile)
-            source.notes.profile->warning = "colour profile ignored: damaged, larger than " +
-                                            std::to_string(MaxProfileBytes) +
-                                            " bytes or not for this kind of image";
+            source.notes.profile->warning =
+                "colour profile ignored: " + DroppedProfileReason(source.profileComplaint);
     }
     image.sourceBytes = source.delivered;
     return PngReadOk;

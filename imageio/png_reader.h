@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <optional>
 #include <utility>
 
@@ -85,6 +86,8 @@ struct PngReadSource
     std::uint64_t trailing = 0;
     /// Set when an iCCP chunk passes by, so that one libpng dropped is ignored with a warning.
     bool sawProfile = false;
+    /// libpng's first complaint about the iCCP chunk, which says why it dropped the profile.
+    std::string profileComplaint;
     PngReadNotes notes;
 };
 

@@ -88,8 +88,7 @@ bool Writable(const IndexedImage& image)
 constexpr std::size_t IdatChunkBytes = std::size_t{1} << 20;
 
 /// The one encoder: every PNG this program writes, to a file or into memory, comes from here.
-int WritePng(const IndexedImage& image, const PngSink& sink, PngCompression compression,
-             const ImageMetadata* metadata)
+int WritePng(const IndexedImage& image, const PngSink& sink, PngEncoding encoding, const ImageMetadata* metadata)
 {
     PngWriteGuard guard;
     if (guard.png == nullptr || guard.info == nullptr)
@@ -98,7 +97,7 @@ int WritePng(const IndexedImage& image, const PngSink& sink, PngCompression comp
     png_infop info = guard.info;
 
     png_set_write_fn(png, sink.io, sink.write, sink.flush);
-    const int bitDepth = PaletteBitDepth(image.paletteSize);
+    const int bitDepth = PaletteBitDepth(image.paletteSize, encoding.eightBitIndices);
     if (image.gamma > 0.0)
         png_set_gAMA(png, info, image.gamma);
     png_set_IHDR(png, info, image.width, image.height, bitDepth, PNG_COLOR_TYPE_PALETTE,
@@ -114,7 +113,7 @@ int WritePng(const IndexedImage& image, const PngSink& sink, PngCompression comp
                      nullptr);
 
     // Compressed before anything is written: running out of memory leaves an empty file.
-    const std::vector<std::uint8_t> data = DeflateImageData(image, bitDepth, compression);
+    const std::vector<std::uint8_t> data = DeflateImageData(image, bitDepth, encoding.compression);
     png_write_info(png, info);
     if (metadata != nullptr)
         for (const MetadataChunk& chunk : metadata->chunks)
@@ -130,8 +129,10 @@ int WritePng(const IndexedImage& image, const PngSink& sink, PngCompression comp
 
 } // namespace
 
-int PaletteBitDepth(std::uint32_t paletteSize)
+int PaletteBitDepth(std::uint32_t paletteSize, bool eightBitIndices)
 {
+    if (eightBitIndices)
+        return 8;
     if (paletteSize <= 2)
         return 1;
     if (paletteSize <= 4)
@@ -141,27 +142,27 @@ int PaletteBitDepth(std::uint32_t paletteSize)
     return 8;
 }
 
-int WritePngStream(const IndexedImage& image, std::FILE* stream, PngCompression compression,
+int WritePngStream(const IndexedImage& image, std::FILE* stream, PngEncoding encoding,
                    const ImageMetadata* metadata)
 {
     if (stream == nullptr || !Writable(image))
         return PngWriteFailed;
     try {
-        return WritePng(image, PngSink{stream, PngWriteCallback, PngFlushCallback}, compression, metadata);
+        return WritePng(image, PngSink{stream, PngWriteCallback, PngFlushCallback}, encoding, metadata);
     } catch (const std::exception&) {
         // A libpng error (or bad_alloc): the stream holds a partial file and is not used further.
         return PngWriteFailed;
     }
 }
 
-int WritePngFile(const IndexedImage& image, const std::filesystem::path& path, PngCompression compression,
+int WritePngFile(const IndexedImage& image, const std::filesystem::path& path, PngEncoding encoding,
                  const ImageMetadata* metadata)
 {
     if (!Writable(image))
         return PngWriteFailed;
     int result = PngWriteFailed;
-    const bool written = WriteFileSafely(path, [&image, &result, compression, metadata](std::FILE* stream) {
-        result = WritePngStream(image, stream, compression, metadata);
+    const bool written = WriteFileSafely(path, [&image, &result, encoding, metadata](std::FILE* stream) {
+        result = WritePngStream(image, stream, encoding, metadata);
         return result == PngWriteOk;
     });
     if (written)
@@ -169,14 +170,14 @@ int WritePngFile(const IndexedImage& image, const std::filesystem::path& path, P
     return result == PngWriteOk ? PngWriteFailed : result;
 }
 
-std::vector<std::uint8_t> EncodePng(const IndexedImage& image, PngCompression compression,
+std::vector<std::uint8_t> EncodePng(const IndexedImage& image, PngEncoding encoding,
                                     const ImageMetadata* metadata)
 {
     std::vector<std::uint8_t> bytes;
     if (!Writable(image))
         return bytes;
     try {
-        if (WritePng(image, PngSink{&bytes, PngMemoryWriteCallback, PngMemoryFlushCallback}, compression,
+        if (WritePng(image, PngSink{&bytes, PngMemoryWriteCallback, PngMemoryFlushCallback}, encoding,
                      metadata) == PngWriteOk)
             return bytes;
     } catch (const std::exception&) {

@@ -72,7 +72,7 @@ bin=$root/usr/bin
 check "tessaline-cli --version prints $version" \
     bash -c '[ "$("$1" --version)" = "tessaline-cli $2" ]' _ "$bin/tessaline-cli" "$version"
 # An end-to-end run on a picture the package itself carries: its 64-pixel icon.
-check "tessaline-cli reduces an image to an 8-bit palette PNG" \
+check "tessaline-cli reduces an image to a palette PNG" \
     bash -c '"$1" --quiet --colours 16 -o "$3/reduced.png" "$2" &&
              [ "$(od -An -tu1 -j25 -N1 "$3/reduced.png" | tr -d " ")" = 3 ]' \
     _ "$bin/tessaline-cli" "$root/usr/share/icons/hicolor/64x64/apps/$app_id.png" "$work"
@@ -147,6 +147,7 @@ completion_check()
     mkdir -p "$work/completion/folder"
     : >"$work/completion/photo.png"
     : >"$work/completion/notes.txt"
+    : >"$work/completion/run.jsonl"
     PATH=$bin:$PATH bash -c '
         source /usr/share/bash-completion/bash_completion
         source "$1"
@@ -164,13 +165,18 @@ completion_check()
         status=0
         expect "--colours --compression --convergence " tessaline-cli --co
         expect "folder " tessaline-cli --output-dir ""
-        expect "" tessaline-cli --colours ""
+        expect "auto " tessaline-cli --colours ""
         expect "folder photo.png " tessaline-cli --quiet ""
+        expect "folder run.jsonl " tessaline-cli --report ""
+        expect "best default fast " tessaline-cli --preset ""
+        expect "default perceptual " tessaline-cli --tune ""
+        expect "default max " tessaline-cli --compression ""
+        expect "perceptual " tessaline-cli --tune p
         all=$(tessaline-cli --help | grep -oE "^ +(-[a-z], )?--[a-z0-9-]+" | grep -oE -- "--[a-z0-9-]+" | sort | tr "\n" " ")
         [ "$(complete_words tessaline-cli --)" = "$all" ] || { echo "tessaline-cli --<TAB> does not list every option"; status=1; }
         exit $status' _ "$root/usr/share/bash-completion/completions/tessaline-cli" "$work/completion"
 }
-check "bash completion offers the options of --help, folders for DIR, images for files" completion_check
+check "bash completion offers the options of --help, folders for DIR, images for files, reports for --report and the names of --preset, --tune, --compression and --colours" completion_check
 
 echo
 if [ ${#failures[@]} -ne 0 ]; then

@@ -1,7 +1,8 @@
 #pragma once
 // settings/setting_presets.h: named groups of engine settings that are set together, for people
 // who want "faster" or "better" without learning what a feedback trial is. A preset sets only the
-// rows it lists; every other row keeps its value, and a flag given after a preset overrides it.
+// rows it lists; every other row keeps its value. A front end applies the preset before the flags,
+// so that a flag the user gives wins wherever it stands.
 
 #include <span>
 #include <string>

@@ -136,6 +136,11 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
     Switch(Setting::KeepMetadata, "keep-metadata", false, "", nullptr, CliForm::SetsOn, "keep-metadata", nullptr,
            "Carry the source's EXIF (orientation reset to 1 where the pixels were turned), XMP, text and pixel "
            "density (pHYs) into the result; by default nothing but the image is written."),
+    // How the PNG writer packs the indices: no job field, no panel control.
+    Switch(Setting::EightBitIndices, "eight-bit-indices", false, "", nullptr, CliForm::SetsOn, "eight-bit-indices",
+           nullptr,
+           "Write 8 bits per palette index whatever the palette's size; by default a palette of at most 2, 4 "
+           "or 16 entries gets 1, 2 or 4 bits per index (a smaller file)."),
 };
 
 constexpr bool KeysInOrder()

@@ -40,6 +40,7 @@ enum class Setting : int
     Tune,
     Compression,
     KeepMetadata,
+    EightBitIndices,
     Count
 };
 

@@ -47,6 +47,7 @@
 #include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "engine/reduce_pipeline.h"
+#include "imageio/input_names.h"
 #include "tests/app/drop_files.h"
 
 using namespace tessaline;

@@ -127,14 +127,16 @@ TEST(CliOptionsTest, UsageErrors)
     EXPECT_EQ(CompressionOf(Parse({"--compression=max", "a.png"}).options.settings), PngCompression::Max);
 }
 
-TEST(CliOptionsTest, PresetsSetRowsTogetherAndLaterFlagsWin)
+TEST(CliOptionsTest, PresetsSetRowsTogetherAndFlagsWin)
 {
     EXPECT_EQ(Parse({"--preset", "default", "a.png"}).options.settings, SettingValues());
     // Best differs from the panel's state only in the histogram; a flag after it takes that back.
     EXPECT_EQ(Parse({"--preset", "best", "--histogram", "10", "a.png"}).options.settings, SettingValues());
-    // A preset after a flag overrides the flag, and each preset undoes the one before.
+    // A flag wins over a preset wherever it stands, and each preset undoes the one before.
+    SettingValues feedback3;
+    feedback3[Setting::Feedback] = 3;
     EXPECT_EQ(Parse({"--feedback", "3", "--preset", "fast", "--preset", "default", "a.png"}).options.settings,
-              SettingValues());
+              feedback3);
     const SettingValues fast = Parse({"--preset", "fast", "--colours", "16", "a.png"}).options.settings;
     EXPECT_LT(fast[Setting::Feedback], SettingValues()[Setting::Feedback]);
     EXPECT_LT(fast[Setting::Voronoi], SettingValues()[Setting::Voronoi]);

@@ -26,6 +26,7 @@
 #include <zlib.h>
 
 #include "engine/colour_model.h"
+#include "imageio/input_names.h"
 #include "imageio/output_files.h"
 #include "imageio/png_reader.h"
 #include "tests/cli/cli_test_support.h"

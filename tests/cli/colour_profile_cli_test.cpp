@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 
 #include "engine/colour_model.h"
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 #include "imageio/png_reader.h"
 #include "tests/cli/cli_test_support.h"
 

@@ -59,7 +59,7 @@ TEST_F(ColourTargetTest, FlatImageReachesAnyQualityTargetWithTwoColoursOrExactly
     EXPECT_TRUE(record["psnr"].isNull()); // exact
     EXPECT_EQ(record["max_error"].toInt(), 0);
     EXPECT_LE(record["palette_size"].toInt(), 2);
-    EXPECT_TRUE(run.out.contains("; 2 colours for 90.0 dB and max error 0")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("; 2-colour palette for 90.0 dB and max error 0")) << run.out.toStdString();
 }
 
 TEST_F(ColourTargetTest, TargetBeyondTheMostColoursWritesTheirResultAsMissed)
@@ -69,7 +69,7 @@ TEST_F(ColourTargetTest, TargetBeyondTheMostColoursWritesTheirResultAsMissed)
     const CliRun run = RunCli({"--colours", "auto", "--min-psnr", "200", "--report", Path("missed.jsonl"),
                                "-o", Path("missed.png"), Path("picture.png")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.contains("target 200.0 dB missed even at 256 colours")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("target 200.0 dB missed even with a 256-colour palette")) << run.out.toStdString();
     EXPECT_EQ(Record(Path("missed.jsonl"))["status"].toString(), "missed");
     EXPECT_EQ(ReadAll(Path("missed.png")), ReadAll(Path("plain.png")));
 
@@ -89,7 +89,7 @@ TEST_F(ColourTargetTest, SizeTargetFitsOneMoreColourDoesNotAndEqualsThePlainRun)
         RunCli({"--max-bytes", QString::number(limit), "-o", Path("sized.png"), Path("picture.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QRegularExpressionMatch chosen =
-        QRegularExpression("; (\\d+) colours for (\\d+) bytes in \\d+ reductions \\((\\d+): (\\d+) bytes\\)")
+        QRegularExpression("; (\\d+)-colour palette for (\\d+) bytes in \\d+ reductions \\((\\d+): (\\d+) bytes\\)")
             .match(run.out);
     ASSERT_TRUE(chosen.hasMatch()) << run.out.toStdString();
     const int colours = chosen.captured(1).toInt();

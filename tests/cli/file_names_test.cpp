@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "engine/colour_model.h"
+#include "imageio/input_names.h"
 #include "imageio/png_reader.h"
-#include "imageio/output_files.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace tessaline {

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 #include "imageio/palette_file.h"
 #include "imageio/qt_bitmap_reader.h"
 #include "tests/cli/cli_test_support.h"

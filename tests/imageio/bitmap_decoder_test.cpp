@@ -15,7 +15,7 @@
 #include <filesystem>
 
 #include "imageio/image_limits.h"
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 
 namespace tessaline {
 namespace {
