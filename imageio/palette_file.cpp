@@ -14,6 +14,7 @@
 #include "imageio/file_stream.h"
 #include "imageio/image_loader.h"
 #include "imageio/input_names.h"
+#include "imageio/output_files.h"
 #include "imageio/png_error.h"
 #include "imageio/png_reader.h"
 #include "imageio/png_writer.h"

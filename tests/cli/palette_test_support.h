@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "imageio/output_files.h"
+#include "imageio/input_names.h"
 #include "imageio/palette_file.h"
 #include "imageio/qt_bitmap_reader.h"
 
