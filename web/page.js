@@ -1,0 +1,389 @@
+// web/page.js: the page's thread. It builds the controls from the settings table the module hands
+// over, draws source and result at one zoom, and talks to the worker that owns the module (decode,
+// reduce, progress, result). It never runs the engine itself, so it never freezes; 中止 ends the
+// worker and starts a fresh one. document.body.dataset.state says what the page is doing, for
+// people and for tests alike: loading, ready, decoding, working, done, stopped or failed.
+'use strict';
+
+// The most pixels the page takes on: the module's memory (at most 4 GB) holds the image about
+// five times over plus the histogram, and the tab holds its own copies for drawing.
+const MaxPixels = 50_000_000;
+
+const $ = id => document.getElementById(id);
+const page = {
+    worker: null,
+    settings: [],       // the table's rows, as the module describes them
+    values: [],         // one value per row, in table order
+    queue: [],          // files waiting, in drop order
+    current: null,      // { name, width, height, rgba }
+    result: null,       // the last result message of the worker
+    resultImage: null,  // ImageData of the result, for the views
+    nextId: 1,
+    batch: [],          // finished files of a drop of several: { name, png }
+};
+
+function SetState(state, text, isError) {
+    document.body.dataset.state = state;
+    if (text !== undefined) {
+        $('status').textContent = text;
+        $('status').classList.toggle('error', !!isError);
+    }
+    const busy = state === 'decoding' || state === 'working';
+    $('stop').disabled = !busy;
+    $('preview').disabled = busy || !page.current || !page.worker;
+    $('progress').hidden = !busy;
+    document.body.dispatchEvent(new CustomEvent('tessaline-state', { detail: state }));
+}
+
+// ---- the controls, from the settings table -----------------------------------------------------
+
+function FormatValue(row, position) {
+    const shown = row.shown ? row.shown[position - row.low] : position;
+    // The panel's printf formats only pad and prefix the number ("%3d", "1 / %7d").
+    return (row.valueFormat || '%d').replace(/%\d*d/, String(shown));
+}
+
+function EffectiveOpacity() {
+    const ie6 = page.settings.find(row => row.name === 'ie6');
+    const opacity = page.settings.find(row => row.name === 'opacity');
+    return ie6 && page.values[ie6.key] ? 238 : page.values[opacity.key];
+}
+
+function BuildControls() {
+    const box = $('settings');
+    box.textContent = '';
+    for (const row of page.settings) {
+        page.values[row.key] = row.default;
+        if (!row.page)
+            continue;
+        const line = document.createElement('div');
+        line.className = 'row';
+        line.dataset.setting = row.name;
+        if (row.kind === 'slider') {
+            const label = document.createElement('label');
+            const input = document.createElement('input');
+            Object.assign(input, { type: 'range', min: row.low, max: row.high, value: row.default, id: 'setting-' + row.name });
+            label.htmlFor = input.id;
+            const show = () => { label.textContent = `${row.caption} : ${FormatValue(row, Number(input.value))}`; };
+            input.addEventListener('input', () => { page.values[row.key] = Number(input.value); show(); });
+            show();
+            line.append(label, input);
+        } else if (row.offCaption) {
+            const group = document.createElement('fieldset');
+            const legend = document.createElement('span');
+            legend.textContent = row.caption;
+            group.append(legend);
+            for (const [value, caption] of [[0, row.offCaption], [1, row.onCaption]]) {
+                const label = document.createElement('label');
+                const input = document.createElement('input');
+                Object.assign(input, { type: 'radio', name: 'setting-' + row.name, value, checked: value === row.default,
+                                       id: `setting-${row.name}-${value}` });
+                input.addEventListener('change', () => { page.values[row.key] = value; });
+                label.append(input, ' ' + caption);
+                group.append(label);
+            }
+            line.append(group);
+        } else {
+            // A switch, or a choice of two shown as a box: checked is the second choice.
+            const label = document.createElement('label');
+            const input = document.createElement('input');
+            Object.assign(input, { type: 'checkbox', checked: row.default === 1, id: 'setting-' + row.name });
+            input.addEventListener('change', () => { page.values[row.key] = input.checked ? 1 : 0; SyncControls(); });
+            label.append(input, ' ' + row.caption);
+            line.append(label);
+        }
+        box.append(line);
+    }
+    SyncControls();
+}
+
+// The panel's couplings: the IE6 box holds the opacity slider at 238; the dither map needs the
+// contrast map.
+function SyncControls() {
+    const opacity = $('setting-opacity');
+    const ie6 = $('setting-ie6');
+    if (opacity && ie6) {
+        opacity.disabled = ie6.checked;
+        const row = page.settings.find(r => r.name === 'opacity');
+        opacity.previousSibling.textContent = `${row.caption} : ${FormatValue(row, EffectiveOpacity())}`;
+    }
+    const contrast = $('setting-contrast-map');
+    const ditherMap = $('setting-dither-map');
+    if (contrast && ditherMap)
+        ditherMap.disabled = !contrast.checked;
+}
+
+// ---- the worker ----------------------------------------------------------------------------------
+
+function StartWorker() {
+    const worker = new Worker('reduce_worker.js');
+    page.worker = worker;
+    worker.onmessage = event => OnWorkerMessage(worker, event.data);
+    worker.onerror = event => {
+        event.preventDefault();
+        OnWorkerCrash(worker);
+    };
+    return worker;
+}
+
+function OnWorkerCrash(worker) {
+    if (worker !== page.worker)
+        return;
+    // An abort inside the module (memory exhausted) ends the worker, never the tab.
+    worker.terminate();
+    page.worker = null;
+    StartWorker();
+    SetState('failed', Texts.notReduced(page.current ? page.current.name : '', Texts.outOfMemory), true);
+    NextInQueue();
+}
+
+function OnWorkerMessage(worker, message) {
+    if (worker !== page.worker)
+        return; // a stopped worker's late words
+    if (message.type === 'ready') {
+        const first = page.settings.length === 0;
+        page.settings = message.settings;
+        if (first) {
+            BuildControls();
+            SetState('ready', Texts.ready);
+            NextInQueue();
+        } else if (document.body.dataset.state === 'stopped') {
+            SetState('stopped');
+        }
+    } else if (message.type === 'progress') {
+        $('progress').value = message.stage;
+    } else if (message.type === 'decoded') {
+        OnDecoded(message);
+    } else if (message.type === 'result') {
+        OnResult(message);
+    } else if (message.type === 'failed') {
+        const name = page.pendingName || '';
+        SetState('failed', message.stage === 'decode' ? Texts.notRead(name, Texts.damaged)
+                                                       : Texts.notReduced(name, message.message), true);
+        NextInQueue();
+    }
+}
+
+function Stop() {
+    if (!page.worker)
+        return;
+    page.worker.terminate();
+    page.queue.length = 0;
+    StartWorker();
+    SetState('stopped', Texts.stopped);
+}
+
+// ---- files ---------------------------------------------------------------------------------------
+
+function AddFiles(files) {
+    const images = [...files];
+    if (images.length === 0)
+        return;
+    if (images.length > 1)
+        page.batch = [];
+    page.batchSize = images.length;
+    page.queue.push(...images);
+    const state = document.body.dataset.state;
+    if (state !== 'decoding' && state !== 'working' && state !== 'loading')
+        NextInQueue();
+}
+
+function NextInQueue() {
+    if (!page.worker || page.settings.length === 0)
+        return;
+    const file = page.queue.shift();
+    if (!file) {
+        if (page.batchSize > 1 && page.batch.length > 0)
+            ShowBatch();
+        return;
+    }
+    page.pendingName = file.name;
+    $('progress').value = 1;
+    SetState('decoding', Texts.loading);
+    page.worker.postMessage({ type: 'decode', id: page.nextId++, file, maxPixels: MaxPixels });
+}
+
+function OnDecoded(message) {
+    if (message.tooLarge) {
+        SetState('failed', Texts.notRead(page.pendingName, Texts.tooLarge(message.width, message.height, MaxPixels)), true);
+        NextInQueue();
+        return;
+    }
+    page.current = { name: page.pendingName, width: message.width, height: message.height, rgba: message.rgba,
+                     exact: message.exact };
+    page.result = null;
+    page.resultImage = null;
+    $('drop-hint').hidden = true;
+    DrawViews();
+    Reduce();
+}
+
+function Reduce() {
+    const image = page.current;
+    if (!image || !page.worker)
+        return;
+    $('progress').value = 1;
+    SetState('working', Texts.ready);
+    // A copy goes to the worker: the page keeps the source for drawing and the next preview.
+    page.worker.postMessage({ type: 'reduce', id: page.nextId++, width: image.width, height: image.height,
+                              rgba: image.rgba.slice(), values: page.values.slice() });
+}
+
+function OnResult(message) {
+    const image = page.current;
+    if (message.code !== 0) {
+        SetState('failed', Texts.notReduced(image.name, message.code === 17 ? Texts.outOfMemory : String(message.code)), true);
+        NextInQueue();
+        return;
+    }
+    page.result = message;
+    const rgba = new Uint8ClampedArray(image.width * image.height * 4);
+    const palette = message.palette;
+    for (let i = 0, n = image.width * image.height; i < n; i++) {
+        const entry = palette[message.indices[i]];
+        rgba[4 * i] = entry[0];
+        rgba[4 * i + 1] = entry[1];
+        rgba[4 * i + 2] = entry[2];
+        rgba[4 * i + 3] = entry[3];
+    }
+    page.resultImage = new ImageData(rgba, image.width, image.height);
+    const name = image.name.replace(/\.[^.]*$/, '') + '.png';
+    const link = $('download');
+    if (link.href)
+        URL.revokeObjectURL(link.href);
+    link.href = URL.createObjectURL(new Blob([message.png], { type: 'image/png' }));
+    link.download = name;
+    link.classList.remove('disabled');
+    if (page.batchSize > 1)
+        page.batch.push({ name, png: message.png });
+    DrawViews();
+    DrawPalette();
+    $('figures').textContent = [Texts.psnr(message.psnr), Texts.colours(message.coloursUsed),
+                                Texts.maxError(message.maxError), Texts.fileSize(message.png.length)].join(' | ');
+    SetState('done', Texts.elapsed(message.ms) + (image.exact ? '' : ' ' + Texts.notExact));
+    NextInQueue();
+}
+
+function ShowBatch() {
+    const list = $('batch');
+    list.textContent = '';
+    for (const item of page.batch) {
+        const entry = document.createElement('li');
+        const link = document.createElement('a');
+        link.href = URL.createObjectURL(new Blob([item.png], { type: 'image/png' }));
+        link.download = item.name;
+        link.textContent = `${item.name} (${Texts.fileSize(item.png.length)})`;
+        entry.append(link);
+        list.append(entry);
+    }
+}
+
+// ---- drawing -------------------------------------------------------------------------------------
+
+function DrawCanvas(canvas, imageData) {
+    const zoom = Number($('zoom').value);
+    canvas.width = imageData ? imageData.width : 0;
+    canvas.height = imageData ? imageData.height : 0;
+    canvas.style.width = `${canvas.width * zoom}px`;
+    canvas.style.height = `${canvas.height * zoom}px`;
+    if (imageData)
+        canvas.getContext('2d').putImageData(imageData, 0, 0);
+}
+
+function DifferenceImage() {
+    // The difference view shows each pixel's largest error over black and over white as a heat
+    // map; the module measured it with the figures.
+    const errors = page.result.errors;
+    const out = new Uint8ClampedArray(errors.length * 4);
+    for (let i = 0; i < errors.length; i++) {
+        const level = Math.min(255, errors[i] * 8);
+        out[4 * i] = level;
+        out[4 * i + 1] = errors[i] ? 64 : 0;
+        out[4 * i + 2] = 255 - level;
+        out[4 * i + 3] = 255;
+    }
+    return new ImageData(out, page.current.width, page.current.height);
+}
+
+function DrawViews() {
+    const image = page.current;
+    const source = image ? new ImageData(new Uint8ClampedArray(image.rgba), image.width, image.height) : null;
+    DrawCanvas($('source-canvas'), source);
+    let right = page.resultImage;
+    if (right && $('blink').checked)
+        right = source;
+    else if (right && $('difference').checked && page.result.errors)
+        right = DifferenceImage();
+    DrawCanvas($('result-canvas'), right);
+}
+
+function DrawPalette() {
+    const strip = $('palette-strip');
+    strip.textContent = '';
+    if (!page.result)
+        return;
+    page.result.palette.forEach((entry, index) => {
+        const swatch = document.createElement('span');
+        swatch.style.background = `rgba(${entry[0]}, ${entry[1]}, ${entry[2]}, ${entry[3] / 255})`;
+        swatch.title = `#${index}  RGBA(${entry.join(', ')})`;
+        strip.append(swatch);
+    });
+}
+
+// Both views scroll together: the one the user moves leads.
+function LinkScrolling() {
+    const views = [$('source-view'), $('result-view')];
+    let leading = null;
+    for (const view of views) {
+        view.addEventListener('scroll', () => {
+            if (leading && leading !== view)
+                return;
+            leading = view;
+            for (const other of views)
+                if (other !== view) {
+                    other.scrollLeft = view.scrollLeft;
+                    other.scrollTop = view.scrollTop;
+                }
+            requestAnimationFrame(() => { leading = null; });
+        });
+    }
+}
+
+// ---- start ---------------------------------------------------------------------------------------
+
+function Start() {
+    document.title = Texts.title;
+    $('open-text').textContent = Texts.open;
+    $('preview').textContent = Texts.preview;
+    $('stop').textContent = Texts.stop;
+    $('download').textContent = Texts.download;
+    $('zoom-text').textContent = Texts.zoom + ' ';
+    $('blink-text').textContent = Texts.blink;
+    $('difference-text').textContent = Texts.difference;
+    $('drop-hint').textContent = Texts.dropHere;
+    $('limits').textContent = Texts.limits;
+
+    if (typeof WebAssembly !== 'object' ||
+        !WebAssembly.validate(new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10,
+                                              1, 8, 0, 65, 0, 253, 15, 253, 98, 11]))) {
+        SetState('failed', Texts.noSimd, true);
+        return;
+    }
+    $('open').addEventListener('change', event => { AddFiles(event.target.files); event.target.value = ''; });
+    $('preview').addEventListener('click', Reduce);
+    $('stop').addEventListener('click', Stop);
+    $('zoom').addEventListener('change', DrawViews);
+    $('blink').addEventListener('change', () => { $('difference').checked = false; DrawViews(); });
+    $('difference').addEventListener('change', () => { $('blink').checked = false; DrawViews(); });
+    document.addEventListener('dragover', event => { event.preventDefault(); document.body.classList.add('dragging'); });
+    document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
+    document.addEventListener('drop', event => {
+        event.preventDefault();
+        document.body.classList.remove('dragging');
+        AddFiles(event.dataTransfer.files);
+    });
+    LinkScrolling();
+    StartWorker();
+}
+
+Start();

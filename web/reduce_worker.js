@@ -1,0 +1,122 @@
+// web/reduce_worker.js: the Web Worker that owns the engine's module. The page posts it files to
+// decode and images to reduce; it answers with the settings table once the module is ready, the
+// decoded pixels, each stage of a reduction, and the result with its PNG file. The page stops a
+// reduction by ending this worker and starting another.
+'use strict';
+
+importScripts('tessaline.js', 'png_file.js');
+
+let module = null;
+
+// Decodes a file into straight-alpha R, G, B, A bytes as they are stored, without the browser's
+// colour management. WebGL hands the decoded texels over unpremultiplied and exactly; a 2D canvas
+// keeps premultiplied pixels, which loses the colour of faint translucent pixels, so it is only the
+// fallback where WebGL is missing or the image exceeds its texture size.
+async function Decode(file) {
+    const options = { premultiplyAlpha: 'none', colorSpaceConversion: 'none', imageOrientation: 'from-image' };
+    const bitmap = await createImageBitmap(file, options);
+    const { width, height } = bitmap;
+    try {
+        if (width * height > self.maxPixels)
+            return { width, height, tooLarge: true };
+        const viaWebGl = DecodeWithWebGl(bitmap);
+        if (viaWebGl)
+            return { width, height, rgba: viaWebGl, exact: true };
+        const canvas = new OffscreenCanvas(width, height);
+        const context = canvas.getContext('2d', { willReadFrequently: true });
+        context.drawImage(bitmap, 0, 0);
+        return { width, height, rgba: new Uint8Array(context.getImageData(0, 0, width, height).data.buffer), exact: false };
+    } finally {
+        bitmap.close();
+    }
+}
+
+function DecodeWithWebGl(bitmap) {
+    const canvas = new OffscreenCanvas(1, 1);
+    const gl = canvas.getContext('webgl2', { failIfMajorPerformanceCaveat: false });
+    if (!gl)
+        return null;
+    try {
+        const limit = gl.getParameter(gl.MAX_TEXTURE_SIZE);
+        if (bitmap.width > limit || bitmap.height > limit)
+            return null;
+        gl.pixelStorei(gl.UNPACK_PREMULTIPLY_ALPHA_WEBGL, false);
+        gl.pixelStorei(gl.UNPACK_COLORSPACE_CONVERSION_WEBGL, gl.NONE);
+        gl.pixelStorei(gl.UNPACK_FLIP_Y_WEBGL, false);
+        const texture = gl.createTexture();
+        gl.bindTexture(gl.TEXTURE_2D, texture);
+        gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA8, gl.RGBA, gl.UNSIGNED_BYTE, bitmap);
+        const framebuffer = gl.createFramebuffer();
+        gl.bindFramebuffer(gl.FRAMEBUFFER, framebuffer);
+        gl.framebufferTexture2D(gl.FRAMEBUFFER, gl.COLOR_ATTACHMENT0, gl.TEXTURE_2D, texture, 0);
+        if (gl.checkFramebufferStatus(gl.FRAMEBUFFER) !== gl.FRAMEBUFFER_COMPLETE)
+            return null;
+        const rgba = new Uint8Array(bitmap.width * bitmap.height * 4);
+        gl.readPixels(0, 0, bitmap.width, bitmap.height, gl.RGBA, gl.UNSIGNED_BYTE, rgba);
+        return gl.getError() === gl.NO_ERROR ? rgba : null;
+    } finally {
+        const lose = gl.getExtension('WEBGL_lose_context');
+        if (lose)
+            lose.loseContext();
+    }
+}
+
+async function Reduce(message) {
+    const { width, height, rgba, values } = message;
+    const count = module._TessalineSettingCount();
+    const pixels = module._malloc(rgba.length);
+    const settings = module._malloc(4 * count);
+    if (!pixels || !settings) {
+        module._free(pixels);
+        module._free(settings);
+        return { code: 17 };
+    }
+    module.HEAPU8.set(rgba, pixels);
+    module.HEAP32.set(Int32Array.from(values), settings / 4);
+    const start = performance.now();
+    module._TessalineReduce(pixels, width, height, settings, count);
+    const ms = Math.round(performance.now() - start);
+    module._free(pixels);
+    module._free(settings);
+    const result = JSON.parse(module.UTF8ToString(module._TessalineResultJson()));
+    result.ms = ms;
+    if (result.code !== 0)
+        return result;
+    result.indices = module.HEAPU8.slice(module._TessalineResultIndices(),
+                                         module._TessalineResultIndices() + width * height);
+    const errorsAt = module._TessalineResultErrors();
+    if (errorsAt)
+        result.errors = module.HEAPU8.slice(errorsAt, errorsAt + width * height);
+    const rowsAt = module._TessalineResultRows();
+    const rows = module.HEAPU8.slice(rowsAt, rowsAt + module._TessalineResultRowsBytes());
+    module._TessalineRelease();
+    result.png = await PalettePngFile(result.chunks, rows);
+    return result;
+}
+
+const ready = TessalineModule({ onStage: stage => postMessage({ type: 'progress', stage }) }).then(loaded => {
+    module = loaded;
+    postMessage({ type: 'ready', settings: JSON.parse(module.UTF8ToString(module._TessalineSettingsJson())) });
+});
+
+self.maxPixels = Infinity;
+
+onmessage = async event => {
+    const message = event.data;
+    await ready;
+    try {
+        if (message.type === 'decode') {
+            self.maxPixels = message.maxPixels;
+            const decoded = await Decode(message.file);
+            postMessage({ type: 'decoded', id: message.id, ...decoded }, decoded.rgba ? [decoded.rgba.buffer] : []);
+        } else if (message.type === 'reduce') {
+            const result = await Reduce(message);
+            const transfer = result.png ? [result.png.buffer, result.indices.buffer] : [];
+            if (result.errors)
+                transfer.push(result.errors.buffer);
+            postMessage({ type: 'result', id: message.id, ...result }, transfer);
+        }
+    } catch (error) {
+        postMessage({ type: 'failed', id: message.id, stage: message.type, message: String(error && error.message || error) });
+    }
+};

@@ -1,0 +1,279 @@
+// web/tessaline_web.cpp: the engine's one call for the web page, RGBA and the settings rows'
+// values in, the palette PNG's parts and the result figures out, and the settings table as data
+// for the page's controls. The module belongs to one Web Worker and runs one reduction at a time,
+// so the last result lives here until the next call or TessalineRelease. Texts are UTF-8 JSON.
+
+#include <emscripten/emscripten.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/colour_model.h"
+#include "engine/progress_ui_interface.h"
+#include "engine/reduce_pipeline.h"
+#include "engine/reduce_settings.h"
+#include "engine/result_figures.h"
+#include "imageio/palette_png_layout.h"
+#include "settings/setting_table.h"
+
+// The page hears each stage as the worker reaches it; Module.onStage is the worker's.
+EM_JS(void, TessalineReportStage, (int stage), {
+    if (Module.onStage)
+        Module.onStage(stage);
+});
+
+namespace tessaline {
+namespace {
+
+class StageReporter : public ProgressUIInterface
+{
+public:
+    void ReportProgress(int stage) override { TessalineReportStage(stage); }
+    void ReportFinished(std::uint32_t, int) override {}
+};
+
+struct WebResult
+{
+    int code = ReduceQualityTooLow;
+    IndexedImage image;
+    std::optional<ResultFigures> figures;
+    std::vector<std::uint8_t> rows;   ///< the zlib stream's input, PackImageRows
+    std::vector<std::uint8_t> errors; ///< every pixel's PixelError, row by row
+    std::string json;
+};
+
+WebResult& Last()
+{
+    static WebResult result;
+    return result;
+}
+
+void AppendQuoted(std::string& out, const char* text)
+{
+    out += '"';
+    for (const char* c = text ? text : ""; *c; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += *c;
+        } else if (byte < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            out += escape;
+        } else {
+            out += *c;
+        }
+    }
+    out += '"';
+}
+
+void AppendBytes(std::string& out, const std::uint8_t* bytes, std::size_t count)
+{
+    out += '[';
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i)
+            out += ',';
+        out += std::to_string(bytes[i]);
+    }
+    out += ']';
+}
+
+// The page shows the rows a job reads from the values alone: the user weight needs a painted map
+// and the palettes from outside need files, which the page does not offer. The IE6 box steers the
+// opacity row rather than a job field of its own.
+bool ShownOnPage(const SettingRow& row)
+{
+    return row.caption && row.caption[0] && (row.fillJob || row.key == Setting::Ie6);
+}
+
+std::string SettingsJson()
+{
+    std::string out = "[";
+    for (const SettingRow& row : SettingRows()) {
+        if (out.size() > 1)
+            out += ',';
+        out += "{\"key\":" + std::to_string(static_cast<int>(row.key)) + ",\"name\":";
+        AppendQuoted(out, row.name);
+        out += ",\"kind\":";
+        AppendQuoted(out, row.kind == SettingKind::Slider ? "slider"
+                          : row.kind == SettingKind::Switch ? "switch"
+                                                            : "choice");
+        out += ",\"low\":" + std::to_string(row.low) + ",\"high\":" + std::to_string(row.high) +
+               ",\"default\":" + std::to_string(row.defaultValue) + ",\"caption\":";
+        AppendQuoted(out, row.caption);
+        out += std::string(",\"page\":") + (ShownOnPage(row) ? "true" : "false");
+        if (row.valueFormat) {
+            out += ",\"valueFormat\":";
+            AppendQuoted(out, row.valueFormat);
+        }
+        if (row.shownValue) {
+            out += ",\"shown\":[";
+            for (int position = row.low; position <= row.high; ++position)
+                out += (position > row.low ? "," : "") + std::to_string(ShownValue(row, position));
+            out += ']';
+        }
+        if (row.offCaption && row.onCaption) {
+            out += ",\"offCaption\":";
+            AppendQuoted(out, row.offCaption);
+            out += ",\"onCaption\":";
+            AppendQuoted(out, row.onCaption);
+        }
+        if (!row.choices.empty()) {
+            out += ",\"choices\":[";
+            for (std::size_t i = 0; i < row.choices.size(); ++i) {
+                if (i)
+                    out += ',';
+                AppendQuoted(out, row.choices[i]);
+            }
+            out += ']';
+        }
+        if (row.cliFlag) {
+            out += ",\"flag\":";
+            AppendQuoted(out, row.cliFlag);
+        }
+        out += '}';
+    }
+    out += ']';
+    return out;
+}
+
+void AppendResultJson(WebResult& result)
+{
+    std::string& out = result.json;
+    out = "{\"code\":" + std::to_string(result.code);
+    if (result.code == ReduceOk) {
+        const IndexedImage& image = result.image;
+        out += ",\"width\":" + std::to_string(image.width) + ",\"height\":" + std::to_string(image.height) +
+               ",\"paletteSize\":" + std::to_string(image.paletteSize) +
+               ",\"transparentCount\":" + std::to_string(image.transparentCount) + ",\"palette\":[";
+        for (std::uint32_t i = 0; i < image.paletteSize; ++i) {
+            const auto rgba = StoredRgba(image, static_cast<std::uint8_t>(i));
+            out += (i ? "," : "");
+            AppendBytes(out, rgba.data(), rgba.size());
+        }
+        out += "],\"chunks\":[";
+        bool first = true;
+        for (const PngChunkData& chunk : PaletteHeadChunks(image)) {
+            out += first ? "{\"type\":" : ",{\"type\":";
+            first = false;
+            const char type[5] = {chunk.type[0], chunk.type[1], chunk.type[2], chunk.type[3], 0};
+            AppendQuoted(out, type);
+            out += ",\"data\":";
+            AppendBytes(out, chunk.data.data(), chunk.data.size());
+            out += '}';
+        }
+        out += ']';
+        if (result.figures) {
+            const ResultFigures& figures = *result.figures;
+            out += ",\"coloursUsed\":" + std::to_string(figures.coloursUsed) +
+                   ",\"maxError\":" + std::to_string(figures.maxError) + ",\"psnr\":" +
+                   (std::isfinite(figures.psnr) ? std::to_string(figures.psnr) : std::string("null"));
+        }
+    }
+    out += '}';
+}
+
+} // namespace
+} // namespace tessaline
+
+using namespace tessaline;
+
+extern "C" {
+
+/// The settings table as JSON: one object per row, in table order.
+EMSCRIPTEN_KEEPALIVE const char* TessalineSettingsJson()
+{
+    static const std::string json = SettingsJson();
+    return json.c_str();
+}
+
+/// How many values TessalineReduce expects: one per settings row, in table order.
+EMSCRIPTEN_KEEPALIVE int TessalineSettingCount()
+{
+    return static_cast<int>(SettingCount);
+}
+
+/// Reduces `width` x `height` pixels of R, G, B, A (straight alpha, sRGB as the browser decoded
+/// them) at the given settings values. Returns the pipeline's code; ReduceOutOfMemory when memory
+/// ran out anywhere. The result stays until the next call; the pixels are only read.
+EMSCRIPTEN_KEEPALIVE int TessalineReduce(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
+                                         const int* values, int valueCount)
+{
+    WebResult& result = Last();
+    result = WebResult{};
+    if (valueCount != static_cast<int>(SettingCount) || width == 0 || height == 0) {
+        AppendResultJson(result);
+        return result.code;
+    }
+    try {
+        ProcessorHasSse2 = ProcessorSupportsSse2();
+        SettingValues settingValues;
+        for (const SettingRow& row : SettingRows())
+            settingValues[row.key] = values[static_cast<int>(row.key)];
+        ReduceSettings job;
+        FillReduceSettings(settingValues, job);
+        StageReporter reporter;
+        job.progress = &reporter;
+
+        // The figures compare with the pixels as loaded; the alpha raise works on a copy.
+        RgbaImage source = CreateRgbaImage(width, height);
+        std::memcpy(source.pixels.data(), rgba, source.pixels.size());
+        RgbaImage working = AlphaRaiseApplies(job.minOpacity) ? source.Clone() : RgbaImage{};
+        result.code = ReducePipeline(job, working.Empty() ? source : working, result.image);
+        working.Release();
+        if (result.code == ReduceOk) {
+            result.figures = MeasureResult(source, result.image, &result.errors);
+            result.rows = PackImageRows(result.image, PaletteBitDepth(result.image.paletteSize));
+        }
+    } catch (const std::bad_alloc&) {
+        result = WebResult{};
+        result.code = ReduceOutOfMemory;
+    }
+    AppendResultJson(result);
+    return result.code;
+}
+
+/// The last result as JSON: code, size, palette (R, G, B, A as stored), the chunks before the
+/// image data, and the figures.
+EMSCRIPTEN_KEEPALIVE const char* TessalineResultJson()
+{
+    return Last().json.c_str();
+}
+
+/// The last result's indices, width x height bytes row by row; null without a result.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* TessalineResultIndices()
+{
+    const IndexedImage& image = Last().image;
+    return image.pixels.empty() ? nullptr : image.pixels.data();
+}
+
+/// The rows the PNG's zlib stream holds (filter byte and packed indices per row), and their size.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* TessalineResultRows()
+{
+    return Last().rows.empty() ? nullptr : Last().rows.data();
+}
+
+EMSCRIPTEN_KEEPALIVE std::uint32_t TessalineResultRowsBytes()
+{
+    return static_cast<std::uint32_t>(Last().rows.size());
+}
+
+/// The last result's error of every pixel against the source (PixelError), width x height bytes.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* TessalineResultErrors()
+{
+    return Last().errors.empty() ? nullptr : Last().errors.data();
+}
+
+/// Frees the last result.
+EMSCRIPTEN_KEEPALIVE void TessalineRelease()
+{
+    Last() = WebResult{};
+}
+
+} // extern "C"
