@@ -151,6 +151,40 @@ std::uint32_t SelectByWeight(HistogramItem* items, std::uint32_t count, std::uin
     return count;
 }
 
+// Rearranges items[0, count) so that items[m] is the item of rank m by descending sortValue, every
+// item before it ranks before it or with it, and every item after it ranks after it or with it:
+// std::nth_element's contract. Our own three-way quickselect rather than the standard library's,
+// whose arrangement of the items (and, among equal keys, its choice of items[m]) differs from one
+// library to the next; the arrangement decides the median colour and the order of later sums, so
+// the same image gives the same palette with every compiler, the WebAssembly build's included.
+void SelectRank(HistogramItem* items, std::uint32_t count, std::uint32_t m)
+{
+    std::uint32_t low = 0, high = count;
+    while (high - low > 1) {
+        const std::uint32_t pivot = PivotKey(items + low, high - low);
+        std::uint32_t greaterEnd = low, i = low, smallerBegin = high;
+        while (i < smallerBegin) {
+            const std::uint32_t key = items[i].sortValue;
+            if (key > pivot) {
+                if (greaterEnd != i)
+                    std::swap(items[greaterEnd], items[i]);
+                ++greaterEnd;
+                ++i;
+            } else if (key < pivot) {
+                std::swap(items[i], items[--smallerBegin]);
+            } else {
+                ++i;
+            }
+        }
+        if (m < greaterEnd)
+            high = greaterEnd;
+        else if (m >= smallerBegin)
+            low = smallerBegin;
+        else
+            return; // items[m] has the pivot's key, as do its neighbours up to the other groups
+    }
+}
+
 double AdjustedWeightSum(const HistogramItem* items, std::uint32_t n)
 {
     double sum = 0.0;
@@ -431,7 +465,7 @@ BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity
 
     // Only the median rank (and its neighbour for an even count) needs to be in place.
     const std::uint32_t m = (count - 1) / 2;
-    std::nth_element(items, items + m, items + count, RanksBefore());
+    SelectRank(items, count, m);
     FloatPixel median;
     if (count % 2 == 1) {
         median = items[m].colour;

@@ -21,7 +21,8 @@ float SortKey(const PaletteEntry& entry)
 
 void SortByPopularity(PaletteEntry* first, PaletteEntry* last)
 {
-    std::sort(first, last,
+    // Stable: entries of equal popularity keep their order, whatever the standard library.
+    std::stable_sort(first, last,
               [](const PaletteEntry& x, const PaletteEntry& y) { return SortKey(x) < SortKey(y); });
 }
 
