@@ -1,0 +1,249 @@
+// tests/web/web_page.test.mjs: the web page in a real browser (Debian's chromium, headless,
+// through puppeteer-core), compared with tessaline-cli on the project's own test card. The page is
+// served from build/web by a small static server here. Skipped with a message when chromium, the
+// built page or the tools are missing.
+//
+//   TESSALINE_WEB_DIR    the built page (default: build/web)
+//   TESSALINE_BUILD_DIR  the native build with tessaline-cli and tessaline-make-sample (build/release)
+//   CHROMIUM             the browser (default: /usr/bin/chromium)
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import http from 'node:http';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import zlib from 'node:zlib';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const webDir = process.env.TESSALINE_WEB_DIR || path.join(root, 'build/web');
+const buildDir = process.env.TESSALINE_BUILD_DIR || path.join(root, 'build/release');
+const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
+const cli = path.join(buildDir, 'cli/tessaline-cli');
+const makeSample = path.join(buildDir, 'cli/tessaline-make-sample');
+
+const missing = [[chromium, 'chromium'], [path.join(webDir, 'tessaline.wasm'), 'the built page (scripts/build_web.sh)'],
+                 [cli, 'tessaline-cli'], [makeSample, 'tessaline-make-sample']]
+    .filter(([file]) => !existsSync(file)).map(([, what]) => what);
+const skip = missing.length ? `skipped: no ${missing.join(', ')}` : false;
+
+// ---- palette PNGs, decoded to what the comparison needs ------------------------------------------
+
+/// The palette (R, G, B, A per entry, alphas from tRNS) and one index per pixel of a palette PNG
+/// whose rows are all unfiltered, as both writers write them.
+function DecodePalettePng(bytes) {
+    assert.deepEqual([...bytes.subarray(0, 8)], [137, 80, 78, 71, 13, 10, 26, 10], 'PNG signature');
+    const chunks = [];
+    for (let at = 8; at < bytes.length;) {
+        const length = bytes.readUInt32BE(at);
+        chunks.push({ type: bytes.toString('latin1', at + 4, at + 8), data: bytes.subarray(at + 8, at + 8 + length) });
+        at += 12 + length;
+    }
+    const header = chunks[0].data;
+    const width = header.readUInt32BE(0);
+    const height = header.readUInt32BE(4);
+    const depth = header[8];
+    assert.equal(header[9], 3, 'colour type: palette');
+    const plte = chunks.find(c => c.type === 'PLTE').data;
+    const trns = chunks.find(c => c.type === 'tRNS');
+    const palette = [];
+    for (let i = 0; i < plte.length / 3; i++)
+        palette.push([plte[3 * i], plte[3 * i + 1], plte[3 * i + 2], trns && i < trns.data.length ? trns.data[i] : 255]);
+    const raw = zlib.inflateSync(Buffer.concat(chunks.filter(c => c.type === 'IDAT').map(c => c.data)));
+    const rowBytes = Math.ceil(width * depth / 8);
+    const indices = new Uint8Array(width * height);
+    for (let y = 0; y < height; y++) {
+        assert.equal(raw[y * (rowBytes + 1)], 0, 'unfiltered row');
+        const row = raw.subarray(y * (rowBytes + 1) + 1);
+        for (let x = 0; x < width; x++) {
+            const bit = x * depth;
+            indices[y * width + x] = (row[bit >> 3] >> (8 - depth - (bit & 7))) & ((1 << depth) - 1);
+        }
+    }
+    const gama = chunks.find(c => c.type === 'gAMA');
+    return { width, height, depth, palette, indices, transparent: trns ? trns.data.length : 0,
+             gamma: gama ? gama.data.readUInt32BE(0) : null, types: chunks.map(c => c.type) };
+}
+
+function AssertSameResult(page, native, label) {
+    assert.equal(page.width, native.width, label);
+    assert.equal(page.height, native.height, label);
+    assert.equal(page.depth, native.depth, `${label}: bit depth`);
+    assert.equal(page.gamma, native.gamma, `${label}: gAMA`);
+    assert.equal(page.transparent, native.transparent, `${label}: tRNS length`);
+    assert.deepEqual(page.palette, native.palette, `${label}: palette`);
+    const differing = page.indices.findIndex((index, i) => index !== native.indices[i]);
+    assert.equal(differing, -1, `${label}: first differing index at pixel ${differing}`);
+    assert.deepEqual(page.types.filter(t => t !== 'IDAT'), native.types.filter(t => t !== 'IDAT'), `${label}: chunks`);
+}
+
+// ---- the browser and the page --------------------------------------------------------------------
+
+const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.css': 'text/css',
+                '.wasm': 'application/wasm' };
+
+function Serve(folder) {
+    const server = http.createServer((request, response) => {
+        const name = path.join(folder, path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)));
+        const file = name.endsWith('/') ? path.join(name, 'index.html') : name;
+        if (!file.startsWith(folder) || !existsSync(file)) {
+            response.writeHead(404).end();
+            return;
+        }
+        response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
+        response.end(readFileSync(file));
+    });
+    return new Promise(resolve => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+let browser, server, url, scratch, card, page;
+const problems = []; // console errors and uncaught exceptions of the page
+
+async function OpenPage() {
+    const opened = await browser.newPage();
+    opened.on('console', message => {
+        if (message.type() === 'error')
+            problems.push(message.text());
+    });
+    opened.on('pageerror', error => problems.push(error.message));
+    await opened.goto(url);
+    await opened.waitForFunction(() => document.body.dataset.state === 'ready');
+    return opened;
+}
+
+/// Drops `bytes` on the page as a file named `name`, as a file manager's drop arrives.
+async function Drop(name, bytes) {
+    await page.evaluate((name, base64) => {
+        const data = Uint8Array.from(atob(base64), c => c.charCodeAt(0));
+        const transfer = new DataTransfer();
+        transfer.items.add(new File([data], name, { type: 'image/png' }));
+        document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, name, Buffer.from(bytes).toString('base64'));
+}
+
+/// Waits for the page to end its work: 'done' or 'failed', or what `states` names.
+async function Settled(states = ['done', 'failed']) {
+    await page.waitForFunction(wanted => wanted.includes(document.body.dataset.state), { timeout: 120000 }, states);
+    return page.evaluate(() => ({ state: document.body.dataset.state, status: document.getElementById('status').textContent }));
+}
+
+async function DownloadedPng() {
+    const base64 = await page.evaluate(async () => {
+        const bytes = new Uint8Array(await (await fetch(document.getElementById('download').href)).arrayBuffer());
+        let text = '';
+        for (const byte of bytes)
+            text += String.fromCharCode(byte);
+        return btoa(text);
+    });
+    return DecodePalettePng(Buffer.from(base64, 'base64'));
+}
+
+function NativeResult(flags, input = card) {
+    const out = path.join(scratch, `native-${flags.join('_') || 'default'}.png`);
+    execFileSync(cli, ['--quiet', ...flags, '-o', out, input]);
+    return DecodePalettePng(readFileSync(out));
+}
+
+describe('the web page', { skip }, () => {
+    before(async () => {
+        const { default: puppeteer } = await import('puppeteer-core');
+        scratch = mkdtempSync(path.join(tmpdir(), 'tessaline-web-'));
+        card = path.join(scratch, 'card.png');
+        execFileSync(makeSample, [card, '160', '120']);
+        server = await Serve(path.resolve(webDir));
+        url = `http://127.0.0.1:${server.address().port}/`;
+        browser = await puppeteer.launch({ executablePath: chromium, headless: true,
+                                           args: ['--no-sandbox', '--disable-gpu', '--enable-unsafe-swiftshader'] });
+        page = await OpenPage();
+    });
+    after(async () => {
+        await browser?.close();
+        server?.close();
+        if (scratch)
+            rmSync(scratch, { recursive: true, force: true });
+    });
+
+    test('loads with no console errors and controls built from the settings table', async () => {
+        assert.deepEqual(problems, []);
+        const controls = await page.evaluate(() => [...document.querySelectorAll('#settings [data-setting]')]
+            .map(row => row.dataset.setting));
+        // The window's panel rows that need nothing but a value; the user weight and the palettes
+        // from outside are not offered.
+        for (const name of ['colours', 'opacity', 'ie6', 'dither', 'transparent-last', 'contrast-map', 'dither-map',
+                            'fast-histogram', 'histogram', 'feedback', 'voronoi', 'convergence', 'tune'])
+            assert.ok(controls.includes(name), name);
+        assert.ok(!controls.includes('user-weight') && !controls.includes('compression'));
+        assert.match(await page.$eval('label[for=setting-convergence]', l => l.textContent), /ボロノイ分割収束誤差 : 1 \/ 4194304/);
+    });
+
+    test('a dropped PNG with alpha gives the CLI\'s palette, transparency and indices', async () => {
+        await Drop('card.png', readFileSync(card));
+        assert.equal((await Settled()).state, 'done');
+        const result = await DownloadedPng();
+        assert.ok(result.transparent > 0, 'the card has translucent entries');
+        AssertSameResult(result, NativeResult([]), 'default settings');
+        assert.equal(await page.$eval('#download', a => a.download), 'card.png');
+        assert.match(await page.$eval('#figures', f => f.textContent), /dB \| \d+ 色 \| 最大誤差 \d+ \| \d+ (B|KB)/);
+    });
+
+    test('panel controls change the result as the CLI\'s flags do', async () => {
+        const cases = [
+            { label: '色数 16', flags: ['--colours', '16'],
+              set: () => { const s = document.getElementById('setting-colours'); s.value = 16; s.dispatchEvent(new Event('input')); } },
+            { label: 'orderd', flags: ['--colours', '16', '--no-dither'],
+              set: () => document.getElementById('setting-dither-0').click() },
+            { label: 'IE6不具合回避', flags: ['--colours', '16', '--no-dither', '--ie6'],
+              set: () => document.getElementById('setting-ie6').click() },
+            { label: '知覚的な色差', flags: ['--colours', '16', '--no-dither', '--ie6', '--tune', 'perceptual'],
+              set: () => document.getElementById('setting-tune').click() },
+            { label: 'コントラストマップ off', flags: ['--colours', '16', '--no-dither', '--ie6', '--tune', 'perceptual',
+                                                 '--no-contrast-map'],
+              set: () => document.getElementById('setting-contrast-map').click() },
+        ];
+        for (const c of cases) {
+            await page.evaluate(c.set);
+            await page.click('#preview');
+            assert.equal((await Settled()).state, 'done', c.label);
+            AssertSameResult(await DownloadedPng(), NativeResult(c.flags), c.label);
+        }
+    });
+
+    test('中止 stops a reduction of 16 megapixels within a second, and the page goes on', async () => {
+        const large = path.join(scratch, 'large.png');
+        execFileSync(makeSample, [large, '4096', '4096']);
+        await Drop('large.png', readFileSync(large));
+        // The engine is at work once it reports its histogram stage.
+        await page.waitForFunction(() => document.body.dataset.state === 'working' &&
+                                         document.getElementById('progress').value >= 4, { timeout: 120000 });
+        const elapsed = await page.evaluate(() => new Promise(resolve => {
+            const start = performance.now();
+            document.body.addEventListener('tessaline-state', function heard(event) {
+                if (event.detail === 'stopped') {
+                    document.body.removeEventListener('tessaline-state', heard);
+                    resolve(performance.now() - start);
+                }
+            });
+            document.getElementById('stop').click();
+        }));
+        assert.ok(elapsed < 1000, `stopped after ${elapsed} ms`);
+        assert.equal(await page.$eval('#status', s => s.textContent), '中止しました');
+        // The fresh worker takes the next file.
+        await Drop('card.png', readFileSync(card));
+        assert.equal((await Settled()).state, 'done');
+    });
+
+    test('a damaged file gives a Japanese message and the page keeps working', async () => {
+        const bytes = readFileSync(card);
+        for (const [name, damaged] of [['cut.png', bytes.subarray(0, bytes.length / 2)],
+                                       ['noise.png', Buffer.from('not an image at all')]]) {
+            await Drop(name, damaged);
+            const { state, status } = await Settled();
+            assert.equal(state, 'failed', name);
+            assert.match(status, new RegExp(`読み込めません : ${name.replace('.', '\\.')} \\(画像として読めません`), name);
+        }
+        await Drop('card.png', bytes);
+        assert.equal((await Settled()).state, 'done');
+        assert.deepEqual(problems, []);
+    });
+});
