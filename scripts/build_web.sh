@@ -7,6 +7,10 @@ cd "$(dirname "$0")/.."
 # own: point it at Debian's node modules (acorn) and keep Node's fetch from shadowing the module's.
 export NODE_PATH="${NODE_PATH:-/usr/share/nodejs}"
 export EM_NODE_JS="${EM_NODE_JS:-$(command -v node)}"
+# The one library the page takes from npm (the batch's ZIP), pinned by web/package-lock.json.
+if [ ! -f web/node_modules/fflate/umd/index.js ]; then
+    (cd web && npm ci --no-audit --no-fund --loglevel=error)
+fi
 cmake --preset web >/dev/null
 cmake --build --preset web -j "${JOBS:-2}"
 echo "The page is in build/web/ (module: $(gzip -9c build/web/tessaline.wasm | wc -c) bytes gzip'd)."

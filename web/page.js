@@ -156,6 +156,8 @@ function OnWorkerMessage(worker, message) {
         OnDecoded(message);
     } else if (message.type === 'result') {
         OnResult(message);
+    } else if (message.type === 'failed' && message.fatal) {
+        OnWorkerCrash(worker);
     } else if (message.type === 'failed') {
         const name = page.pendingName || '';
         SetState('failed', message.stage === 'decode' ? Texts.notRead(name, Texts.damaged)
@@ -179,8 +181,10 @@ function AddFiles(files) {
     const images = [...files];
     if (images.length === 0)
         return;
-    if (images.length > 1)
+    if (images.length > 1) {
         page.batch = [];
+        $('batch-box').hidden = true;
+    }
     page.batchSize = images.length;
     page.queue.push(...images);
     const state = document.body.dataset.state;
@@ -267,6 +271,20 @@ function OnResult(message) {
 function ShowBatch() {
     const list = $('batch');
     list.textContent = '';
+    // One ZIP of every result, stored as they are (PNG data is compressed already); a name given
+    // twice gets a number.
+    const files = {};
+    for (const item of page.batch) {
+        let name = item.name;
+        for (let n = 2; name in files; n++)
+            name = item.name.replace(/\.png$/, `-${n}.png`);
+        files[name] = [item.png, { level: 0 }];
+    }
+    const zip = $('download-zip');
+    if (zip.href)
+        URL.revokeObjectURL(zip.href);
+    zip.href = URL.createObjectURL(new Blob([fflate.zipSync(files)], { type: 'application/zip' }));
+    $('batch-box').hidden = false;
     for (const item of page.batch) {
         const entry = document.createElement('li');
         const link = document.createElement('a');
@@ -357,6 +375,7 @@ function Start() {
     $('preview').textContent = Texts.preview;
     $('stop').textContent = Texts.stop;
     $('download').textContent = Texts.download;
+    $('download-zip').textContent = Texts.downloadZip;
     $('zoom-text').textContent = Texts.zoom + ' ';
     $('blink-text').textContent = Texts.blink;
     $('difference-text').textContent = Texts.difference;

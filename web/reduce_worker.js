@@ -117,6 +117,10 @@ onmessage = async event => {
             postMessage({ type: 'result', id: message.id, ...result }, transfer);
         }
     } catch (error) {
-        postMessage({ type: 'failed', id: message.id, stage: message.type, message: String(error && error.message || error) });
+        // The module aborts when its memory cannot grow any further; it cannot be used again, so
+        // the page replaces this worker.
+        const fatal = error instanceof WebAssembly.RuntimeError || /Aborted/.test(String(error));
+        postMessage({ type: 'failed', id: message.id, stage: message.type, fatal,
+                      message: String(error && error.message || error) });
     }
 };

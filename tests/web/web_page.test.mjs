@@ -112,14 +112,16 @@ async function OpenPage() {
     return opened;
 }
 
-/// Drops `bytes` on the page as a file named `name`, as a file manager's drop arrives.
+/// Drops `bytes` on the page as a file named `name` (or several: [[name, bytes], ...]), as a file
+/// manager's drop arrives.
 async function Drop(name, bytes) {
-    await page.evaluate((name, base64) => {
-        const data = Uint8Array.from(atob(base64), c => c.charCodeAt(0));
+    const files = Array.isArray(name) ? name : [[name, bytes]];
+    await page.evaluate(files => {
         const transfer = new DataTransfer();
-        transfer.items.add(new File([data], name, { type: 'image/png' }));
+        for (const [name, base64] of files)
+            transfer.items.add(new File([Uint8Array.from(atob(base64), c => c.charCodeAt(0))], name, { type: 'image/png' }));
         document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
-    }, name, Buffer.from(bytes).toString('base64'));
+    }, files.map(([n, b]) => [n, Buffer.from(b).toString('base64')]));
 }
 
 /// Waits for the page to end its work: 'done' or 'failed', or what `states` names.
@@ -207,6 +209,23 @@ describe('the web page', { skip }, () => {
             assert.equal((await Settled()).state, 'done', c.label);
             AssertSameResult(await DownloadedPng(), NativeResult(c.flags), c.label);
         }
+    });
+
+    test('a drop of several files gives each result and a ZIP of them all', async () => {
+        const bytes = readFileSync(card);
+        await Drop([['one.png', bytes], ['broken.png', bytes.subarray(0, 100)], ['two.png', bytes]]);
+        await page.waitForFunction(() => !document.getElementById('batch-box').hidden, { timeout: 120000 });
+        const batch = await page.evaluate(async () => {
+            const zip = new Uint8Array(await (await fetch(document.getElementById('download-zip').href)).arrayBuffer());
+            const files = fflate.unzipSync(zip);
+            const links = [...document.querySelectorAll('#batch a')];
+            const sizes = await Promise.all(links.map(async a => (await (await fetch(a.href)).arrayBuffer()).byteLength));
+            return { names: Object.keys(files), zipSizes: Object.values(files).map(f => f.length), links: links.map(a => a.download), sizes };
+        });
+        assert.deepEqual(batch.names, ['one.png', 'two.png']);
+        assert.deepEqual(batch.links, ['one.png', 'two.png']);
+        assert.deepEqual(batch.zipSizes, batch.sizes);
+        assert.equal(batch.sizes[0], batch.sizes[1]); // the same image gives the same file
     });
 
     test('中止 stops a reduction of 16 megapixels within a second, and the page goes on', async () => {
