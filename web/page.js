@@ -20,6 +20,7 @@ const page = {
     resultImage: null,  // ImageData of the result, for the views
     nextId: 1,
     batch: [],          // finished files of a drop of several: { name, png }
+    locked: [],         // colours the palette strip keeps for the next reductions, [R, G, B, A]
 };
 
 function SetState(state, text, isError) {
@@ -213,6 +214,7 @@ function OnDecoded(message) {
         NextInQueue();
         return;
     }
+    page.locked = []; // another image: its own colours
     page.current = { name: page.pendingName, width: message.width, height: message.height, rgba: message.rgba,
                      exact: message.exact };
     page.result = null;
@@ -230,7 +232,7 @@ function Reduce() {
     SetState('working', Texts.ready);
     // A copy goes to the worker: the page keeps the source for drawing and the next preview.
     page.worker.postMessage({ type: 'reduce', id: page.nextId++, width: image.width, height: image.height,
-                              rgba: image.rgba.slice(), values: page.values.slice() });
+                              rgba: image.rgba.slice(), values: page.values.slice(), kept: page.locked.slice() });
 }
 
 function OnResult(message) {
@@ -340,10 +342,22 @@ function DrawPalette() {
     strip.textContent = '';
     if (!page.result)
         return;
+    const isLocked = entry => page.locked.some(c => c.every((v, i) => v === entry[i]));
     page.result.palette.forEach((entry, index) => {
         const swatch = document.createElement('span');
         swatch.style.background = `rgba(${entry[0]}, ${entry[1]}, ${entry[2]}, ${entry[3] / 255})`;
-        swatch.title = `#${index}  RGBA(${entry.join(', ')})`;
+        const show = () => {
+            swatch.classList.toggle('locked', isLocked(entry));
+            swatch.title = `#${index}  RGBA(${entry.join(', ')})${isLocked(entry) ? Texts.lockedEntry : ''}\n${Texts.lockTip}`;
+        };
+        // As the window's strip: a right click keeps the colour for the next reductions, or lets it go.
+        swatch.addEventListener('contextmenu', event => {
+            event.preventDefault();
+            page.locked = isLocked(entry) ? page.locked.filter(c => !c.every((v, i) => v === entry[i]))
+                                          : [...page.locked, entry.slice()];
+            show();
+        });
+        show();
         strip.append(swatch);
     });
 }

@@ -62,22 +62,26 @@ function DecodeWithWebGl(bitmap) {
 }
 
 async function Reduce(message) {
-    const { width, height, rgba, values } = message;
+    const { width, height, rgba, values, kept } = message;
     const count = module._TessalineSettingCount();
     const pixels = module._malloc(rgba.length);
     const settings = module._malloc(4 * count);
-    if (!pixels || !settings) {
+    const keptAt = module._malloc(4 * kept.length + 4);
+    if (!pixels || !settings || !keptAt) {
         module._free(pixels);
         module._free(settings);
+        module._free(keptAt);
         return { code: 17 };
     }
     module.HEAPU8.set(rgba, pixels);
     module.HEAP32.set(Int32Array.from(values), settings / 4);
+    module.HEAPU8.set(kept.flat(), keptAt);
     const start = performance.now();
-    module._TessalineReduce(pixels, width, height, settings, count);
+    module._TessalineReduce(pixels, width, height, settings, count, keptAt, kept.length);
     const ms = Math.round(performance.now() - start);
     module._free(pixels);
     module._free(settings);
+    module._free(keptAt);
     const result = JSON.parse(module.UTF8ToString(module._TessalineResultJson()));
     result.ms = ms;
     if (result.code !== 0)

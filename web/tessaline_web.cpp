@@ -20,6 +20,7 @@
 #include "engine/reduce_settings.h"
 #include "engine/result_figures.h"
 #include "imageio/palette_png_layout.h"
+#include "settings/palette_request.h"
 #include "settings/setting_table.h"
 
 // The page hears each stage as the worker reaches it; Module.onStage is the worker's.
@@ -200,10 +201,12 @@ EMSCRIPTEN_KEEPALIVE int TessalineSettingCount()
 }
 
 /// Reduces `width` x `height` pixels of R, G, B, A (straight alpha, sRGB as the browser decoded
-/// them) at the given settings values. Returns the pipeline's code; ReduceOutOfMemory when memory
-/// ran out anywhere. The result stays until the next call; the pixels are only read.
+/// them) at the given settings values, keeping the `keptCount` colours at `kept` (R, G, B, A each;
+/// the palette strip's locks) exactly in the palette. Returns the pipeline's code; ReduceOutOfMemory
+/// when memory ran out anywhere. The result stays until the next call; the inputs are only read.
 EMSCRIPTEN_KEEPALIVE int TessalineReduce(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
-                                         const int* values, int valueCount)
+                                         const int* values, int valueCount, const std::uint8_t* kept,
+                                         int keptCount)
 {
     WebResult& result = Last();
     result = WebResult{};
@@ -216,8 +219,13 @@ EMSCRIPTEN_KEEPALIVE int TessalineReduce(const std::uint8_t* rgba, std::uint32_t
         SettingValues settingValues;
         for (const SettingRow& row : SettingRows())
             settingValues[row.key] = values[static_cast<int>(row.key)];
+        PaletteRequest request;
+        for (int i = 0; i < keptCount; ++i)
+            AddDistinct(request.kept, {kept[4 * i], kept[4 * i + 1], kept[4 * i + 2], kept[4 * i + 3]});
+        settingValues[Setting::KeepColours] = request.kept.empty() ? 0 : 1;
         ReduceSettings job;
         FillReduceSettings(settingValues, job);
+        FillPaletteRequest(settingValues, request, job);
         StageReporter reporter;
         job.progress = &reporter;
 

@@ -35,6 +35,8 @@ const Texts = {
     limits: 'ブラウザーが画像を読みます: 16 ビット PNG は 8 ビットに、カラープロファイルと gAMA は無視されます (デスクトップ版は適用します)。' +
             'JPEG の色はブラウザーの復号によりデスクトップ版とわずかに違うことがあります。',
     palette: 'パレット',
+    lockedEntry: '  [固定]',
+    lockTip: '右クリックでその色を固定 (次のプレビューでもそのまま残します)',
     batch: count => `${count} 件`,
     batchDone: (saved, failed) => `一括処理終了 : ${saved} 件完了、${failed} 件失敗`,
     noSimd: 'このブラウザーは WebAssembly SIMD に対応していないため動きません',

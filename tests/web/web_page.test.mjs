@@ -211,6 +211,26 @@ describe('the web page', { skip }, () => {
         }
     });
 
+    test('colours locked on the palette strip are kept as --keep keeps them', async () => {
+        // The panel as the previous group left it.
+        const flags = ['--colours', '16', '--no-dither', '--ie6', '--tune', 'perceptual', '--no-contrast-map'];
+        const locked = await page.evaluate(() => {
+            const swatches = document.querySelectorAll('#palette-strip span');
+            return [1, 5].map(i => {
+                swatches[i].dispatchEvent(new MouseEvent('contextmenu', { bubbles: true, cancelable: true }));
+                return swatches[i].title.match(/RGBA\(([^)]*)\)/)[1].split(', ').map(Number);
+            });
+        });
+        assert.equal(await page.$$eval('#palette-strip span.locked', s => s.length), 2);
+        await page.click('#preview');
+        assert.equal((await Settled()).state, 'done');
+        const result = await DownloadedPng();
+        const hex = c => '#' + c.map(v => v.toString(16).padStart(2, '0')).join('');
+        AssertSameResult(result, NativeResult([...flags, ...locked.flatMap(c => ['--keep', hex(c)])]), 'locked colours');
+        for (const colour of locked)
+            assert.ok(result.palette.some(e => e.every((v, i) => v === colour[i])), `${colour} kept`);
+    });
+
     test('a drop of several files gives each result and a ZIP of them all', async () => {
         const bytes = readFileSync(card);
         await Drop([['one.png', bytes], ['broken.png', bytes.subarray(0, 100)], ['two.png', bytes]]);
