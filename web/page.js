@@ -216,7 +216,7 @@ function OnDecoded(message) {
     }
     page.locked = []; // another image: its own colours
     page.current = { name: page.pendingName, width: message.width, height: message.height, rgba: message.rgba,
-                     exact: message.exact };
+                     exact: message.exact, notes: message.notes || [] };
     page.result = null;
     page.resultImage = null;
     $('drop-hint').hidden = true;
@@ -266,7 +266,10 @@ function OnResult(message) {
     DrawPalette();
     $('figures').textContent = [Texts.psnr(message.psnr), Texts.colours(message.coloursUsed),
                                 Texts.maxError(message.maxError), Texts.fileSize(message.png.length)].join(' | ');
-    SetState('done', Texts.elapsed(message.ms) + (image.exact ? '' : ' ' + Texts.notExact));
+    const notes = image.notes.map(note => Texts.pngNotes[note]);
+    if (!image.exact)
+        notes.push(Texts.notExact);
+    SetState('done', [Texts.elapsed(message.ms), ...notes].join(' | '));
     NextInQueue();
 }
 

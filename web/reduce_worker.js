@@ -61,6 +61,32 @@ function DecodeWithWebGl(bitmap) {
     }
 }
 
+// What the browser's decoding drops from a PNG that the desktop would use: 16-bit samples, a
+// colour profile, a gamma other than the one results are written with. Read from the chunk list
+// alone (lengths and types up to the image data); other formats say nothing.
+async function PngNotes(file) {
+    const head = new Uint8Array(await file.slice(0, 1 << 16).arrayBuffer());
+    const signature = [137, 80, 78, 71, 13, 10, 26, 10];
+    if (head.length < 33 || signature.some((b, i) => head[i] !== b))
+        return [];
+    const view = new DataView(head.buffer);
+    const notes = [];
+    if (head[24] === 16)
+        notes.push('16bit');
+    for (let at = 8; at + 8 <= head.length;) {
+        const length = view.getUint32(at);
+        const type = String.fromCharCode(...head.subarray(at + 4, at + 8));
+        if (type === 'IDAT')
+            break;
+        if (type === 'iCCP')
+            notes.push('profile');
+        if (type === 'gAMA' && at + 12 <= head.length && view.getUint32(at + 8) !== 45455)
+            notes.push('gamma');
+        at += 12 + length;
+    }
+    return notes;
+}
+
 async function Reduce(message) {
     const { width, height, rgba, values, kept } = message;
     const count = module._TessalineSettingCount();
@@ -112,6 +138,7 @@ onmessage = async event => {
         if (message.type === 'decode') {
             self.maxPixels = message.maxPixels;
             const decoded = await Decode(message.file);
+            decoded.notes = await PngNotes(message.file);
             postMessage({ type: 'decoded', id: message.id, ...decoded }, decoded.rgba ? [decoded.rgba.buffer] : []);
         } else if (message.type === 'reduce') {
             const result = await Reduce(message);

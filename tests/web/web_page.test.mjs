@@ -272,6 +272,21 @@ describe('the web page', { skip }, () => {
         assert.equal((await Settled()).state, 'done');
     });
 
+    test('a 16-bit PNG is reduced, and the page says it was read at 8 bits', async t => {
+        const deep = path.join(scratch, 'deep.png');
+        try {
+            execFileSync('convert', [card, `PNG64:${deep}`]); // ImageMagick, as scripts/bootstrap.sh installs it
+        } catch {
+            t.skip('no ImageMagick to write a 16-bit PNG');
+            return;
+        }
+        await Drop('deep.png', readFileSync(deep));
+        const { state, status } = await Settled();
+        assert.equal(state, 'done');
+        assert.match(status, /16 ビット PNG を 8 ビットで読みました/);
+        assert.doesNotMatch(status, /gAMA/); // ImageMagick's gAMA is the one results are written with
+    });
+
     test('a damaged file gives a Japanese message and the page keeps working', async () => {
         const bytes = readFileSync(card);
         for (const [name, damaged] of [['cut.png', bytes.subarray(0, bytes.length / 2)],
