@@ -2,7 +2,8 @@
 // over, draws source and result at one zoom, and talks to the worker that owns the module (decode,
 // reduce, progress, result). It never runs the engine itself, so it never freezes; 中止 ends the
 // worker and starts a fresh one. document.body.dataset.state says what the page is doing, for
-// people and for tests alike: loading, ready, decoding, working, done, stopped or failed.
+// people and for tests alike: loading, ready, decoding, working, done, curving, curve-done, stopped
+// or failed.
 'use strict';
 
 // The most pixels the page takes on: the module's memory (at most 4 GB) holds the image about
@@ -21,6 +22,7 @@ const page = {
     nextId: 1,
     batch: [],          // finished files of a drop of several: { name, png }
     locked: [],         // colours the palette strip keeps for the next reductions, [R, G, B, A]
+    curve: [],          // the colour curve's points: { colours, used, bytes, psnr, maxError }
 };
 
 function SetState(state, text, isError) {
@@ -29,9 +31,10 @@ function SetState(state, text, isError) {
         $('status').textContent = text;
         $('status').classList.toggle('error', !!isError);
     }
-    const busy = state === 'decoding' || state === 'working';
+    const busy = state === 'decoding' || state === 'working' || state === 'curving';
     $('stop').disabled = !busy;
     $('preview').disabled = busy || !page.current || !page.worker;
+    $('curve').disabled = $('preview').disabled;
     $('progress').hidden = !busy;
     document.body.dispatchEvent(new CustomEvent('tessaline-state', { detail: state }));
 }
@@ -157,6 +160,13 @@ function OnWorkerMessage(worker, message) {
         OnDecoded(message);
     } else if (message.type === 'result') {
         OnResult(message);
+    } else if (message.type === 'curve-point') {
+        page.curve.push(message.point);
+        $('curve-state').textContent = Texts.curveMeasuring(page.curve.length, message.total);
+        $('progress').value = Math.round(12 * page.curve.length / message.total);
+        DrawCurve();
+    } else if (message.type === 'curve') {
+        OnCurve(message);
     } else if (message.type === 'failed' && message.fatal) {
         OnWorkerCrash(worker);
     } else if (message.type === 'failed') {
@@ -214,7 +224,9 @@ function OnDecoded(message) {
         NextInQueue();
         return;
     }
-    page.locked = []; // another image: its own colours
+    page.locked = []; // another image: its own colours and its own curve
+    page.curve = [];
+    $('curve-box').hidden = true;
     page.current = { name: page.pendingName, width: message.width, height: message.height, rgba: message.rgba,
                      exact: message.exact, notes: message.notes || [] };
     page.result = null;
@@ -271,6 +283,84 @@ function OnResult(message) {
         notes.push(Texts.notExact);
     SetState('done', [Texts.elapsed(message.ms), ...notes].join(' | '));
     NextInQueue();
+}
+
+// ---- the colour curve ----------------------------------------------------------------------------
+
+function StartCurve() {
+    const image = page.current;
+    if (!image || !page.worker)
+        return;
+    page.curve = [];
+    $('curve-box').hidden = false;
+    $('curve-state').textContent = '';
+    $('progress').value = 0;
+    SetState('curving', Texts.colourCurve);
+    page.worker.postMessage({ type: 'curve', id: page.nextId++, width: image.width, height: image.height,
+                              rgba: image.rgba.slice(), values: page.values.slice(), kept: page.locked.slice() });
+}
+
+function OnCurve(message) {
+    if (message.code !== 0) {
+        $('curve-state').textContent = Texts.curveFailed;
+        SetState('failed', Texts.notReduced(page.current.name, message.code === 17 ? Texts.outOfMemory : String(message.code)), true);
+        return;
+    }
+    page.curve = message.points;
+    $('curve-state').textContent = '';
+    DrawCurve();
+    SetState('curve-done', Texts.colourCurve);
+}
+
+// The curve's geometry: colours on a log scale across, size (blue) and PSNR (red) up, each on its
+// own scale. An exact result (PSNR infinite) is drawn at the top.
+function CurveLayout() {
+    const canvas = $('curve-canvas');
+    const left = 64, right = canvas.width - 80, top = 12, bottom = canvas.height - 24;
+    const points = page.curve;
+    const maxBytes = Math.max(1, ...points.map(p => p.bytes));
+    const finite = points.filter(p => p.psnr !== null).map(p => p.psnr);
+    const lowPsnr = finite.length ? Math.floor(Math.min(...finite)) : 0;
+    const highPsnr = finite.length ? Math.ceil(Math.max(...finite)) + 1 : 1;
+    const x = colours => left + (right - left) * Math.log2(colours / 2) / 7;
+    const ySize = bytes => bottom - (bottom - top) * bytes / maxBytes;
+    const yPsnr = psnr => psnr === null ? top : bottom - (bottom - top) * (psnr - lowPsnr) / Math.max(1, highPsnr - lowPsnr);
+    return { canvas, left, right, top, bottom, maxBytes, lowPsnr, highPsnr, x, ySize, yPsnr };
+}
+
+function DrawCurve() {
+    const g = CurveLayout();
+    const c = g.canvas.getContext('2d');
+    c.clearRect(0, 0, g.canvas.width, g.canvas.height);
+    c.font = '11px sans-serif';
+    c.strokeStyle = '#888';
+    c.strokeRect(g.left, g.top, g.right - g.left, g.bottom - g.top);
+    c.fillStyle = '#333';
+    for (const colours of [2, 4, 8, 16, 32, 64, 128, 256])
+        c.fillText(String(colours), g.x(colours) - 6, g.bottom + 13);
+    c.fillText(Texts.curveColoursAxis, g.left - 30, g.bottom + 13);
+    c.fillStyle = '#26c';
+    c.fillText(`${Texts.curveSizeAxis} ${Texts.fileSize(g.maxBytes)}`, 2, g.top + 8);
+    c.fillStyle = '#c22';
+    c.fillText(`${Texts.curvePsnrAxis} ${g.highPsnr} dB`, g.right + 4, g.top + 8);
+    c.fillText(`${g.lowPsnr} dB`, g.right + 4, g.bottom);
+    for (const [colour, y] of [['#26c', p => g.ySize(p.bytes)], ['#c22', p => g.yPsnr(p.psnr)]]) {
+        c.strokeStyle = c.fillStyle = colour;
+        c.beginPath();
+        page.curve.forEach((p, i) => (i ? c.lineTo : c.moveTo).call(c, g.x(p.colours), y(p)));
+        c.stroke();
+        for (const p of page.curve)
+            c.fillRect(g.x(p.colours) - 2, y(p) - 2, 5, 5);
+    }
+}
+
+function CurvePointAt(event) {
+    if (!page.curve || page.curve.length === 0)
+        return null;
+    const g = CurveLayout();
+    const bounds = g.canvas.getBoundingClientRect();
+    const at = (event.clientX - bounds.left) * g.canvas.width / bounds.width;
+    return page.curve.reduce((best, p) => Math.abs(g.x(p.colours) - at) < Math.abs(g.x(best.colours) - at) ? p : best);
 }
 
 function ShowBatch() {
@@ -407,6 +497,23 @@ function Start() {
     }
     $('open').addEventListener('change', event => { AddFiles(event.target.files); event.target.value = ''; });
     $('preview').addEventListener('click', Reduce);
+    $('curve').addEventListener('click', StartCurve);
+    $('curve').title = Texts.curveTip;
+    $('curve').textContent = Texts.colourCurve;
+    $('curve-canvas').addEventListener('mousemove', event => {
+        const point = CurvePointAt(event);
+        $('curve-canvas').title = point ? Texts.curvePoint(point) : Texts.curveTip;
+    });
+    // A point reduces at its count, as the window's curve does.
+    $('curve-canvas').addEventListener('click', event => {
+        const point = CurvePointAt(event);
+        const slider = $('setting-colours');
+        if (!point || !slider || $('preview').disabled)
+            return;
+        slider.value = point.colours;
+        slider.dispatchEvent(new Event('input'));
+        Reduce();
+    });
     $('stop').addEventListener('click', Stop);
     $('zoom').addEventListener('change', DrawViews);
     $('blink').addEventListener('change', () => { $('difference').checked = false; DrawViews(); });

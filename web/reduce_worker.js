@@ -124,6 +124,46 @@ async function Reduce(message) {
     return result;
 }
 
+// The colour curve: the image prepared once, then each count of the desktop's list finished,
+// measured and its file made, so that the sizes are those of the files the page writes.
+async function MeasureCurve(message) {
+    const { width, height, rgba, values, kept } = message;
+    const count = module._TessalineSettingCount();
+    const pixels = module._malloc(rgba.length);
+    const settings = module._malloc(4 * count);
+    const keptAt = module._malloc(4 * kept.length + 4);
+    let code = 17;
+    if (pixels && settings && keptAt) {
+        module.HEAPU8.set(rgba, pixels);
+        module.HEAP32.set(Int32Array.from(values), settings / 4);
+        module.HEAPU8.set(kept.flat(), keptAt);
+        code = module._TessalineCurveStart(pixels, width, height, settings, count, keptAt, kept.length);
+    }
+    module._free(pixels);
+    module._free(settings);
+    module._free(keptAt);
+    if (code !== 0)
+        return { code };
+    const counts = JSON.parse(module.UTF8ToString(module._TessalineCurveCounts()));
+    const points = [];
+    for (const colours of counts) {
+        const pointCode = module._TessalineCurveAt(colours);
+        if (pointCode !== 0) {
+            module._TessalineCurveEnd();
+            return { code: pointCode };
+        }
+        const result = JSON.parse(module.UTF8ToString(module._TessalineResultJson()));
+        const rowsAt = module._TessalineResultRows();
+        const png = await PalettePngFile(result.chunks, module.HEAPU8.slice(rowsAt, rowsAt + module._TessalineResultRowsBytes()));
+        module._TessalineRelease();
+        const point = { colours, used: result.coloursUsed, bytes: png.length, psnr: result.psnr, maxError: result.maxError };
+        points.push(point);
+        postMessage({ type: 'curve-point', id: message.id, point, total: counts.length });
+    }
+    module._TessalineCurveEnd();
+    return { code: 0, points };
+}
+
 const ready = TessalineModule({ onStage: stage => postMessage({ type: 'progress', stage }) }).then(loaded => {
     module = loaded;
     postMessage({ type: 'ready', settings: JSON.parse(module.UTF8ToString(module._TessalineSettingsJson())) });
@@ -140,6 +180,8 @@ onmessage = async event => {
             const decoded = await Decode(message.file);
             decoded.notes = await PngNotes(message.file);
             postMessage({ type: 'decoded', id: message.id, ...decoded }, decoded.rgba ? [decoded.rgba.buffer] : []);
+        } else if (message.type === 'curve') {
+            postMessage({ type: 'curve', id: message.id, ...(await MeasureCurve(message)) });
         } else if (message.type === 'reduce') {
             const result = await Reduce(message);
             const transfer = result.png ? [result.png.buffer, result.indices.buffer] : [];

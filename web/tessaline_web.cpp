@@ -22,6 +22,7 @@
 #include "imageio/palette_png_layout.h"
 #include "settings/palette_request.h"
 #include "settings/setting_table.h"
+#include "worker/colour_search.h"
 
 // The page hears each stage as the worker reaches it; Module.onStage is the worker's.
 EM_JS(void, TessalineReportStage, (int stage), {
@@ -180,6 +181,46 @@ void AppendResultJson(WebResult& result)
     out += '}';
 }
 
+// The job the page's values and locked colours ask for, as the window builds it from its panel
+// and its palette strip.
+void BuildJob(const int* values, const std::uint8_t* kept, int keptCount, ReduceSettings& job)
+{
+    SettingValues settingValues;
+    for (const SettingRow& row : SettingRows())
+        settingValues[row.key] = values[static_cast<int>(row.key)];
+    PaletteRequest request;
+    for (int i = 0; i < keptCount; ++i)
+        AddDistinct(request.kept, {kept[4 * i], kept[4 * i + 1], kept[4 * i + 2], kept[4 * i + 3]});
+    settingValues[Setting::KeepColours] = request.kept.empty() ? 0 : 1;
+    FillReduceSettings(settingValues, job);
+    FillPaletteRequest(settingValues, request, job);
+}
+
+/// A colour curve in progress: the image prepared once (maps and histogram), finished at each count.
+struct CurveState
+{
+    ReduceSettings job;
+    RgbaImage source;  ///< the pixels as loaded, for the figures
+    RgbaImage working; ///< the alpha-raised copy the reductions use, or empty when the raise changes nothing
+    PreparedReduction prepared;
+};
+
+CurveState& Curve()
+{
+    static CurveState state;
+    return state;
+}
+
+// Measures a finished result and lays out its file, as TessalineReduce does.
+void CompleteResult(WebResult& result, const RgbaImage& source)
+{
+    if (result.code == ReduceOk) {
+        result.figures = MeasureResult(source, result.image, &result.errors);
+        result.rows = PackImageRows(result.image, PaletteBitDepth(result.image.paletteSize));
+    }
+    AppendResultJson(result);
+}
+
 } // namespace
 } // namespace tessaline
 
@@ -216,16 +257,8 @@ EMSCRIPTEN_KEEPALIVE int TessalineReduce(const std::uint8_t* rgba, std::uint32_t
     }
     try {
         ProcessorHasSse2 = ProcessorSupportsSse2();
-        SettingValues settingValues;
-        for (const SettingRow& row : SettingRows())
-            settingValues[row.key] = values[static_cast<int>(row.key)];
-        PaletteRequest request;
-        for (int i = 0; i < keptCount; ++i)
-            AddDistinct(request.kept, {kept[4 * i], kept[4 * i + 1], kept[4 * i + 2], kept[4 * i + 3]});
-        settingValues[Setting::KeepColours] = request.kept.empty() ? 0 : 1;
         ReduceSettings job;
-        FillReduceSettings(settingValues, job);
-        FillPaletteRequest(settingValues, request, job);
+        BuildJob(values, kept, keptCount, job);
         StageReporter reporter;
         job.progress = &reporter;
 
@@ -235,16 +268,85 @@ EMSCRIPTEN_KEEPALIVE int TessalineReduce(const std::uint8_t* rgba, std::uint32_t
         RgbaImage working = AlphaRaiseApplies(job.minOpacity) ? source.Clone() : RgbaImage{};
         result.code = ReducePipeline(job, working.Empty() ? source : working, result.image);
         working.Release();
-        if (result.code == ReduceOk) {
-            result.figures = MeasureResult(source, result.image, &result.errors);
-            result.rows = PackImageRows(result.image, PaletteBitDepth(result.image.paletteSize));
-        }
+        CompleteResult(result, source);
     } catch (const std::bad_alloc&) {
         result = WebResult{};
         result.code = ReduceOutOfMemory;
+        AppendResultJson(result);
     }
-    AppendResultJson(result);
     return result.code;
+}
+
+/// The colour counts a colour curve measures, as JSON: the desktop's own list.
+EMSCRIPTEN_KEEPALIVE const char* TessalineCurveCounts()
+{
+    static const std::string json = [] {
+        std::string out = "[";
+        for (const std::uint32_t count : DefaultCurveCounts())
+            out += (out.size() > 1 ? "," : "") + std::to_string(count);
+        return out + "]";
+    }();
+    return json.c_str();
+}
+
+/// Starts a colour curve: the image and the job as TessalineReduce takes them, prepared once
+/// (stages 2 to 4). Returns a ReduceResult; then TessalineCurveAt for each count.
+EMSCRIPTEN_KEEPALIVE int TessalineCurveStart(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
+                                             const int* values, int valueCount, const std::uint8_t* kept,
+                                             int keptCount)
+{
+    CurveState& curve = Curve();
+    curve = CurveState{};
+    if (valueCount != static_cast<int>(SettingCount) || width == 0 || height == 0)
+        return ReduceQualityTooLow;
+    try {
+        ProcessorHasSse2 = ProcessorSupportsSse2();
+        BuildJob(values, kept, keptCount, curve.job);
+        curve.source = CreateRgbaImage(width, height);
+        std::memcpy(curve.source.pixels.data(), rgba, curve.source.pixels.size());
+        if (AlphaRaiseApplies(curve.job.minOpacity))
+            curve.working = curve.source.Clone();
+        const int code =
+            PrepareReduction(curve.job, curve.working.Empty() ? curve.source : curve.working, curve.prepared);
+        if (code != ReduceOk)
+            curve = CurveState{};
+        return code;
+    } catch (const std::bad_alloc&) {
+        curve = CurveState{};
+        return ReduceOutOfMemory;
+    }
+}
+
+/// The curve's result at `colours`, exactly as a reduction at that count gives it, left as the
+/// last result (TessalineResultJson and the others read it). Returns its ReduceResult.
+EMSCRIPTEN_KEEPALIVE int TessalineCurveAt(std::uint32_t colours)
+{
+    CurveState& curve = Curve();
+    WebResult& result = Last();
+    result = WebResult{};
+    try {
+        if (curve.source.Empty()) {
+            AppendResultJson(result);
+            return result.code;
+        }
+        PreparedReduction copy = curve.prepared.Copy();
+        ReduceSettings job;
+        static_cast<ReduceOptions&>(job) = curve.job; // every option; the curve has no user weights
+        job.maxColours = colours;
+        result.code = FinishReduction(job, copy, curve.working.Empty() ? curve.source : curve.working, result.image);
+        CompleteResult(result, curve.source);
+    } catch (const std::bad_alloc&) {
+        result = WebResult{};
+        result.code = ReduceOutOfMemory;
+        AppendResultJson(result);
+    }
+    return result.code;
+}
+
+/// Ends the curve and frees what it prepared.
+EMSCRIPTEN_KEEPALIVE void TessalineCurveEnd()
+{
+    Curve() = CurveState{};
 }
 
 /// The last result as JSON: code, size, palette (R, G, B, A as stored), the chunks before the

@@ -287,6 +287,36 @@ describe('the web page', { skip }, () => {
         assert.doesNotMatch(status, /gAMA/); // ImageMagick's gAMA is the one results are written with
     });
 
+    test('the colour curve gives the CLI\'s figures, and a point reduces at its count', async () => {
+        await page.reload();
+        await page.waitForFunction(() => document.body.dataset.state === 'ready');
+        await Drop('card.png', readFileSync(card));
+        assert.equal((await Settled()).state, 'done');
+        await page.click('#curve');
+        await Settled(['curve-done', 'failed']);
+        const curve = await page.evaluate(() => page.curve);
+        assert.deepEqual(curve.map(p => p.colours), [2, 4, 8, 16, 24, 32, 48, 64, 96, 128, 192, 256]);
+        // The tool prints: colours, used, bytes, PSNR (one decimal) and the largest error.
+        const printed = execFileSync(cli, ['--curve', '16,64', '-o', path.join(scratch, 'curve.png'), card], { encoding: 'utf8' });
+        for (const colours of [16, 64]) {
+            const [, used, , psnr, maxError] = printed.match(new RegExp(`^\\s+${colours}\\s+(\\d+)\\s+(\\d+)\\s+([\\d.]+) dB\\s+(\\d+)`, 'm'));
+            const point = curve.find(p => p.colours === colours);
+            assert.equal(point.used, Number(used), `${colours}: colours used`);
+            assert.equal(point.maxError, Number(maxError), `${colours}: largest error`);
+            assert.equal(point.psnr.toFixed(1), psnr, `${colours}: PSNR`);
+        }
+        // A click on the point at 16 reduces at 16 colours: the CLI's --colours 16 result.
+        await page.evaluate(() => {
+            const canvas = document.getElementById('curve-canvas');
+            const layout = CurveLayout();
+            const bounds = canvas.getBoundingClientRect();
+            canvas.dispatchEvent(new MouseEvent('click', { clientX: bounds.left + layout.x(16) * bounds.width / canvas.width,
+                                                           clientY: bounds.top + 20, bubbles: true }));
+        });
+        assert.equal((await Settled()).state, 'done');
+        AssertSameResult(await DownloadedPng(), NativeResult(['--colours', '16']), 'curve point 16');
+    });
+
     test('a damaged file gives a Japanese message and the page keeps working', async () => {
         const bytes = readFileSync(card);
         for (const [name, damaged] of [['cut.png', bytes.subarray(0, bytes.length / 2)],
