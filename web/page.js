@@ -120,7 +120,7 @@ function SyncControls() {
 // ---- the worker ----------------------------------------------------------------------------------
 
 function StartWorker() {
-    const worker = new Worker('reduce_worker.js');
+    const worker = new Worker('reduce_worker.js' + location.search);
     page.worker = worker;
     worker.onmessage = event => OnWorkerMessage(worker, event.data);
     worker.onerror = event => {
@@ -147,6 +147,7 @@ function OnWorkerMessage(worker, message) {
     if (message.type === 'ready') {
         const first = page.settings.length === 0;
         page.settings = message.settings;
+        document.body.dataset.module = message.plain ? 'plain' : 'simd';
         if (first) {
             BuildControls();
             SetState('ready', Texts.ready);
@@ -489,10 +490,8 @@ function Start() {
     $('drop-hint').textContent = Texts.dropHere;
     $('limits').textContent = Texts.limits;
 
-    if (typeof WebAssembly !== 'object' ||
-        !WebAssembly.validate(new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10,
-                                              1, 8, 0, 65, 0, 253, 15, 253, 98, 11]))) {
-        SetState('failed', Texts.noSimd, true);
+    if (typeof WebAssembly !== 'object') {
+        SetState('failed', Texts.noWebAssembly, true);
         return;
     }
     $('open').addEventListener('change', event => { AddFiles(event.target.files); event.target.value = ''; });

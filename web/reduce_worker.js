@@ -4,7 +4,12 @@
 // reduction by ending this worker and starting another.
 'use strict';
 
-importScripts('tessaline.js', 'png_file.js');
+// The SIMD module where the browser runs WebAssembly SIMD (a v128 function validates), the plain
+// one elsewhere; "?module=plain" on the page asks for the plain one anyway.
+const SimdProbe = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0,
+                                  65, 0, 253, 15, 253, 98, 11]);
+const plain = new URLSearchParams(self.location.search).get('module') === 'plain' || !WebAssembly.validate(SimdProbe);
+importScripts(plain ? 'tessaline-plain.js' : 'tessaline.js', 'png_file.js');
 
 let module = null;
 
@@ -87,27 +92,35 @@ async function PngNotes(file) {
     return notes;
 }
 
-async function Reduce(message) {
+// Copies a request's image, settings values and locked colours into the module's memory, calls
+// `call` with the arguments the module's entries take (pixels, width, height, values, value count,
+// colours, colour count) and frees them again. Gives `call`'s code, or 17 (out of memory) when they
+// do not fit.
+function CallWithInputs(message, call) {
     const { width, height, rgba, values, kept } = message;
     const count = module._TessalineSettingCount();
     const pixels = module._malloc(rgba.length);
     const settings = module._malloc(4 * count);
     const keptAt = module._malloc(4 * kept.length + 4);
-    if (!pixels || !settings || !keptAt) {
-        module._free(pixels);
-        module._free(settings);
-        module._free(keptAt);
-        return { code: 17 };
+    let code = 17;
+    if (pixels && settings && keptAt) {
+        module.HEAPU8.set(rgba, pixels);
+        module.HEAP32.set(Int32Array.from(values), settings / 4);
+        module.HEAPU8.set(kept.flat(), keptAt);
+        code = call(pixels, width, height, settings, count, keptAt, kept.length);
     }
-    module.HEAPU8.set(rgba, pixels);
-    module.HEAP32.set(Int32Array.from(values), settings / 4);
-    module.HEAPU8.set(kept.flat(), keptAt);
-    const start = performance.now();
-    module._TessalineReduce(pixels, width, height, settings, count, keptAt, kept.length);
-    const ms = Math.round(performance.now() - start);
     module._free(pixels);
     module._free(settings);
     module._free(keptAt);
+    return code;
+}
+
+async function Reduce(message) {
+    const { width, height } = message;
+    const start = performance.now();
+    if (CallWithInputs(message, module._TessalineReduce) === 17)
+        return { code: 17 };
+    const ms = Math.round(performance.now() - start);
     const result = JSON.parse(module.UTF8ToString(module._TessalineResultJson()));
     result.ms = ms;
     if (result.code !== 0)
@@ -127,21 +140,7 @@ async function Reduce(message) {
 // The colour curve: the image prepared once, then each count of the desktop's list finished,
 // measured and its file made, so that the sizes are those of the files the page writes.
 async function MeasureCurve(message) {
-    const { width, height, rgba, values, kept } = message;
-    const count = module._TessalineSettingCount();
-    const pixels = module._malloc(rgba.length);
-    const settings = module._malloc(4 * count);
-    const keptAt = module._malloc(4 * kept.length + 4);
-    let code = 17;
-    if (pixels && settings && keptAt) {
-        module.HEAPU8.set(rgba, pixels);
-        module.HEAP32.set(Int32Array.from(values), settings / 4);
-        module.HEAPU8.set(kept.flat(), keptAt);
-        code = module._TessalineCurveStart(pixels, width, height, settings, count, keptAt, kept.length);
-    }
-    module._free(pixels);
-    module._free(settings);
-    module._free(keptAt);
+    const code = CallWithInputs(message, module._TessalineCurveStart);
     if (code !== 0)
         return { code };
     const counts = JSON.parse(module.UTF8ToString(module._TessalineCurveCounts()));
@@ -166,7 +165,7 @@ async function MeasureCurve(message) {
 
 const ready = TessalineModule({ onStage: stage => postMessage({ type: 'progress', stage }) }).then(loaded => {
     module = loaded;
-    postMessage({ type: 'ready', settings: JSON.parse(module.UTF8ToString(module._TessalineSettingsJson())) });
+    postMessage({ type: 'ready', plain, settings: JSON.parse(module.UTF8ToString(module._TessalineSettingsJson())) });
 });
 
 self.maxPixels = Infinity;

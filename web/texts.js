@@ -52,5 +52,5 @@ const Texts = {
     lockTip: '右クリックでその色を固定 (次のプレビューでもそのまま残します)',
     batch: count => `${count} 件`,
     batchDone: (saved, failed) => `一括処理終了 : ${saved} 件完了、${failed} 件失敗`,
-    noSimd: 'このブラウザーは WebAssembly SIMD に対応していないため動きません',
+    noWebAssembly: 'このブラウザーは WebAssembly に対応していないため動きません',
 };

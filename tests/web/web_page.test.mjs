@@ -189,6 +189,25 @@ describe('the web page', { skip }, () => {
         assert.match(await page.$eval('#figures', f => f.textContent), /dB \| \d+ 色 \| 最大誤差 \d+ \| \d+ (B|KB)/);
     });
 
+    test('the plain module (for browsers without SIMD) gives the same result', async () => {
+        const plain = await browser.newPage();
+        plain.on('pageerror', error => problems.push(error.message));
+        await plain.goto(url + '?module=plain');
+        await plain.waitForFunction(() => document.body.dataset.state === 'ready');
+        assert.equal(await plain.evaluate(() => document.body.dataset.module), 'plain');
+        assert.equal(await page.evaluate(() => document.body.dataset.module), 'simd');
+        const shown = page;
+        page = plain;
+        try {
+            await Drop('card.png', readFileSync(card));
+            assert.equal((await Settled()).state, 'done');
+            AssertSameResult(await DownloadedPng(), NativeResult([]), 'plain module');
+        } finally {
+            page = shown;
+            await plain.close();
+        }
+    });
+
     test('panel controls change the result as the CLI\'s flags do', async () => {
         const cases = [
             { label: '色数 16', flags: ['--colours', '16'],
