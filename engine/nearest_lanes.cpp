@@ -12,7 +12,8 @@ namespace tessaline {
 namespace {
 
 // [[maybe_unused]] here and below: read by the SSE2 forms alone, which a build without SSE2 leaves out.
-[[maybe_unused]] constexpr float OpacityPenalty = 1.0f / 1024.0f; // the search's own penalty for translucent entries
+// The search's own penalty for translucent entries.
+[[maybe_unused]] constexpr float OpacityPenalty = 1.0f / 1024.0f;
 
 std::size_t RoundUpToFour(std::size_t n)
 {

@@ -23,7 +23,7 @@ void SortByPopularity(PaletteEntry* first, PaletteEntry* last)
 {
     // Stable: entries of equal popularity keep their order, whatever the standard library.
     std::stable_sort(first, last,
-              [](const PaletteEntry& x, const PaletteEntry& y) { return SortKey(x) < SortKey(y); });
+                     [](const PaletteEntry& x, const PaletteEntry& y) { return SortKey(x) < SortKey(y); });
 }
 
 } // namespace

@@ -103,7 +103,7 @@ std::string SettingsJson()
         out += "{\"key\":" + std::to_string(static_cast<int>(row.key)) + ",\"name\":";
         AppendQuoted(out, row.name);
         out += ",\"kind\":";
-        AppendQuoted(out, row.kind == SettingKind::Slider ? "slider"
+        AppendQuoted(out, row.kind == SettingKind::Slider   ? "slider"
                           : row.kind == SettingKind::Switch ? "switch"
                                                             : "choice");
         out += ",\"low\":" + std::to_string(row.low) + ",\"high\":" + std::to_string(row.high) +
@@ -291,9 +291,9 @@ EMSCRIPTEN_KEEPALIVE const char* TessalineCurveCounts()
 
 /// Starts a colour curve: the image and the job as TessalineReduce takes them, prepared once
 /// (stages 2 to 4). Returns a ReduceResult; then TessalineCurveAt for each count.
-EMSCRIPTEN_KEEPALIVE int TessalineCurveStart(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
-                                             const int* values, int valueCount, const std::uint8_t* kept,
-                                             int keptCount)
+EMSCRIPTEN_KEEPALIVE int TessalineCurveStart(const std::uint8_t* rgba, std::uint32_t width,
+                                             std::uint32_t height, const int* values, int valueCount,
+                                             const std::uint8_t* kept, int keptCount)
 {
     CurveState& curve = Curve();
     curve = CurveState{};
@@ -333,7 +333,8 @@ EMSCRIPTEN_KEEPALIVE int TessalineCurveAt(std::uint32_t colours)
         ReduceSettings job;
         static_cast<ReduceOptions&>(job) = curve.job; // every option; the curve has no user weights
         job.maxColours = colours;
-        result.code = FinishReduction(job, copy, curve.working.Empty() ? curve.source : curve.working, result.image);
+        result.code =
+            FinishReduction(job, copy, curve.working.Empty() ? curve.source : curve.working, result.image);
         CompleteResult(result, curve.source);
     } catch (const std::bad_alloc&) {
         result = WebResult{};

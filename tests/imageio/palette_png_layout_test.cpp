@@ -45,9 +45,12 @@ TEST(PalettePngLayoutTest, HeadChunksAndRowsAreTheWritersOwn)
         std::uint32_t width, height, paletteSize, transparentCount;
         double gamma;
     };
-    const Case cases[] = {{7, 3, 2, 0, 0.45454999804496765}, {9, 4, 3, 2, 0.45454999804496765},
-                          {5, 5, 16, 16, 1.0 / 2.2},         {13, 2, 17, 0, 0.0},
-                          {31, 6, 256, 200, 0.45454999804496765}, {1, 1, 1, 1, 0.8}};
+    const Case cases[] = {{7, 3, 2, 0, 0.45454999804496765},
+                          {9, 4, 3, 2, 0.45454999804496765},
+                          {5, 5, 16, 16, 1.0 / 2.2},
+                          {13, 2, 17, 0, 0.0},
+                          {31, 6, 256, 200, 0.45454999804496765},
+                          {1, 1, 1, 1, 0.8}};
     for (const Case& c : cases) {
         const IndexedImage image = MakeResult(c.width, c.height, c.paletteSize, c.transparentCount, c.gamma);
         const std::string label = std::to_string(c.paletteSize) + " entries, " +
