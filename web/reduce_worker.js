@@ -69,12 +69,15 @@ function DecodeWithWebGl(bitmap) {
 // What the browser's decoding drops from a PNG that the desktop would use: 16-bit samples, a
 // colour profile, a gamma other than the one results are written with. Read from the chunk list
 // alone (lengths and types up to the image data); other formats say nothing.
-async function PngNotes(file) {
+// Also gives a PNG's size from its header, so that one too large is refused before the browser
+// decodes it. Null for other files.
+async function PngHead(file) {
     const head = new Uint8Array(await file.slice(0, 1 << 16).arrayBuffer());
     const signature = [137, 80, 78, 71, 13, 10, 26, 10];
     if (head.length < 33 || signature.some((b, i) => head[i] !== b))
-        return [];
+        return null;
     const view = new DataView(head.buffer);
+    const width = view.getUint32(16), height = view.getUint32(20);
     const notes = [];
     if (head[24] === 16)
         notes.push('16bit');
@@ -89,7 +92,7 @@ async function PngNotes(file) {
             notes.push('gamma');
         at += 12 + length;
     }
-    return notes;
+    return { width, height, notes };
 }
 
 // Copies a request's image, settings values and locked colours into the module's memory, calls
@@ -176,8 +179,13 @@ onmessage = async event => {
     try {
         if (message.type === 'decode') {
             self.maxPixels = message.maxPixels;
+            const png = await PngHead(message.file);
+            if (png && png.width * png.height > self.maxPixels) {
+                postMessage({ type: 'decoded', id: message.id, width: png.width, height: png.height, tooLarge: true });
+                return;
+            }
             const decoded = await Decode(message.file);
-            decoded.notes = await PngNotes(message.file);
+            decoded.notes = png ? png.notes : [];
             postMessage({ type: 'decoded', id: message.id, ...decoded }, decoded.rgba ? [decoded.rgba.buffer] : []);
         } else if (message.type === 'curve') {
             postMessage({ type: 'curve', id: message.id, ...(await MeasureCurve(message)) });

@@ -336,7 +336,7 @@ describe('the web page', { skip }, () => {
         AssertSameResult(await DownloadedPng(), NativeResult(['--colours', '16']), 'curve point 16');
     });
 
-    test('a damaged file gives a Japanese message and the page keeps working', async () => {
+    test('a damaged or too large file gives a Japanese message and the page keeps working', async () => {
         const bytes = readFileSync(card);
         for (const [name, damaged] of [['cut.png', bytes.subarray(0, bytes.length / 2)],
                                        ['noise.png', Buffer.from('not an image at all')]]) {
@@ -345,6 +345,14 @@ describe('the web page', { skip }, () => {
             assert.equal(state, 'failed', name);
             assert.match(status, new RegExp(`読み込めません : ${name.replace('.', '\\.')} \\(画像として読めません`), name);
         }
+        // A PNG whose header claims 100 megapixels is refused before anything is decoded.
+        const huge = Buffer.from(bytes.subarray(0, 33));
+        huge.writeUInt32BE(10000, 16);
+        huge.writeUInt32BE(10000, 20);
+        await Drop('huge.png', huge);
+        const { state, status } = await Settled();
+        assert.equal(state, 'failed');
+        assert.match(status, /読み込めません : huge\.png \(画像が大きすぎます \(10000 x 10000 画素\)。このページで扱えるのは 50 メガ画素までです\)/);
         await Drop('card.png', bytes);
         assert.equal((await Settled()).state, 'done');
         assert.deepEqual(problems, []);
