@@ -13,8 +13,6 @@ const Texts = {
     download: '保存',
     downloadZip: 'まとめて保存 (ZIP)',
     zoom: '表示拡大率',
-    source: '元画像',
-    result: '結果',
     blink: '元画像',
     difference: '差分',
     elapsed: ms => `処理時間 : ${ms} ms `,
@@ -30,7 +28,6 @@ const Texts = {
     tooLarge: (w, h, limit) =>
         `画像が大きすぎます (${w} x ${h} 画素)。このページで扱えるのは ${Math.round(limit / 1e6)} メガ画素までです`,
     outOfMemory: 'メモリが足りません。小さな画像で試すか、デスクトップ版をお使いください',
-    workerFailed: '減色処理が異常終了しました',
     notExact: 'このブラウザーでは WebGL が使えないため、半透明の画素の色がわずかに変わることがあります',
     limits: 'ブラウザーが画像を読みます: 16 ビット PNG は 8 ビットに、カラープロファイルと gAMA は無視されます (デスクトップ版は適用します)。' +
             'JPEG の色はブラウザーの復号によりデスクトップ版とわずかに違うことがあります。',
@@ -47,10 +44,7 @@ const Texts = {
     curveSizeAxis: 'サイズ',
     curvePsnrAxis: 'PSNR',
     curvePoint: p => `${p.colours} 色 : ${Texts.fileSize(p.bytes)} | ${Texts.psnr(p.psnr)} | 最大誤差 ${p.maxError}`,
-    palette: 'パレット',
     lockedEntry: '  [固定]',
     lockTip: '右クリックでその色を固定 (次のプレビューでもそのまま残します)',
-    batch: count => `${count} 件`,
-    batchDone: (saved, failed) => `一括処理終了 : ${saved} 件完了、${failed} 件失敗`,
     noWebAssembly: 'このブラウザーは WebAssembly に対応していないため動きません',
 };
