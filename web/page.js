@@ -486,6 +486,7 @@ function Start() {
     $('download-zip').textContent = Texts.downloadZip;
     $('zoom-text').textContent = Texts.zoom + ' ';
     $('blink-text').textContent = Texts.blink;
+    $('blink').parentElement.title = Texts.blinkTip;
     $('difference-text').textContent = Texts.difference;
     $('drop-hint').textContent = Texts.dropHere;
     $('limits').textContent = Texts.limits;
@@ -517,6 +518,23 @@ function Start() {
     $('zoom').addEventListener('change', DrawViews);
     $('blink').addEventListener('change', () => { $('difference').checked = false; DrawViews(); });
     $('difference').addEventListener('change', () => { $('blink').checked = false; DrawViews(); });
+    // As in the window: the source shows in the result's place while the space bar is held.
+    const holdSource = held => {
+        if (!page.resultImage || $('blink').checked === held)
+            return;
+        $('blink').checked = held;
+        DrawViews();
+    };
+    document.addEventListener('keydown', event => {
+        if (event.code === 'Space' && !event.repeat && !(event.target instanceof HTMLInputElement)) {
+            event.preventDefault();
+            holdSource(true);
+        }
+    });
+    document.addEventListener('keyup', event => {
+        if (event.code === 'Space')
+            holdSource(false);
+    });
     document.addEventListener('dragover', event => { event.preventDefault(); document.body.classList.add('dragging'); });
     document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
     document.addEventListener('drop', event => {

@@ -14,6 +14,7 @@ const Texts = {
     downloadZip: 'まとめて保存 (ZIP)',
     zoom: '表示拡大率',
     blink: '元画像',
+    blinkTip: '結果の位置に元画像を表示します (スペースキーを押している間も)',
     difference: '差分',
     elapsed: ms => `処理時間 : ${ms} ms `,
     psnr: psnr => (psnr === null ? '∞ dB' : `${psnr.toFixed(1)} dB`),

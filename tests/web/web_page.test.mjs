@@ -189,6 +189,26 @@ describe('the web page', { skip }, () => {
         assert.match(await page.$eval('#figures', f => f.textContent), /dB \| \d+ 色 \| 最大誤差 \d+ \| \d+ (B|KB)/);
     });
 
+    test('the space bar shows the source in the result\'s place, 差分 the errors', async () => {
+        const pixels = id => page.evaluate(id => {
+            const canvas = document.getElementById(id);
+            return Array.from(canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data);
+        }, id);
+        const source = await pixels('source-canvas');
+        const result = await pixels('result-canvas');
+        assert.notDeepEqual(result, source);
+        await page.keyboard.down('Space');
+        assert.deepEqual(await pixels('result-canvas'), source);
+        await page.keyboard.up('Space');
+        assert.deepEqual(await pixels('result-canvas'), result);
+        await page.click('#difference');
+        const errors = await pixels('result-canvas');
+        assert.ok(errors.every((v, i) => i % 4 !== 3 || v === 255), 'the heat map is opaque');
+        assert.notDeepEqual(errors, result);
+        await page.click('#difference');
+        assert.deepEqual(await pixels('result-canvas'), result);
+    });
+
     test('the plain module (for browsers without SIMD) gives the same result', async () => {
         const plain = await browser.newPage();
         plain.on('pageerror', error => problems.push(error.message));
