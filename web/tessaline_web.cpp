@@ -5,6 +5,7 @@
 
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -185,9 +186,10 @@ void AppendResultJson(WebResult& result)
 // and its palette strip.
 void BuildJob(const int* values, const std::uint8_t* kept, int keptCount, ReduceSettings& job)
 {
+    // Held to each row's range, as the panel's controls and the CLI's parser hold them.
     SettingValues settingValues;
     for (const SettingRow& row : SettingRows())
-        settingValues[row.key] = values[static_cast<int>(row.key)];
+        settingValues[row.key] = std::clamp(values[static_cast<int>(row.key)], row.low, row.high);
     PaletteRequest request;
     for (int i = 0; i < keptCount; ++i)
         AddDistinct(request.kept, {kept[4 * i], kept[4 * i + 1], kept[4 * i + 2], kept[4 * i + 3]});
