@@ -108,29 +108,51 @@ std::uint32_t PivotKey(const HistogramItem* items, std::uint32_t count)
 // weight never exceeds half. A weighted quickselect: each round partitions the open range into
 // greater, equal and smaller keys and keeps only the group the crossing lies in, so a split costs
 // time linear in the box.
+// The groups of a three-way partition of items[low, high): keys above the pivot in [low,
+// greaterEnd), equal keys in [greaterEnd, smallerBegin), smaller keys from smallerBegin on.
+struct ThreeWaySplit
+{
+    std::uint32_t greaterEnd;
+    std::uint32_t smallerBegin;
+};
+
+// Partitions items[low, high) around the key `pivot`, calling seen(item, isGreater) for every item
+// whose key is greater than or equal to it, in the order they are met. One routine for both
+// quickselects, so that they arrange the items alike.
+template <class Seen>
+ThreeWaySplit PartitionThreeWay(HistogramItem* items, std::uint32_t low, std::uint32_t high,
+                                std::uint32_t pivot, const Seen& seen)
+{
+    std::uint32_t greaterEnd = low, i = low, smallerBegin = high;
+    while (i < smallerBegin) {
+        const std::uint32_t key = items[i].sortValue;
+        if (key > pivot) {
+            seen(items[i], true);
+            if (greaterEnd != i)
+                std::swap(items[greaterEnd], items[i]);
+            ++greaterEnd;
+            ++i;
+        } else if (key < pivot) {
+            std::swap(items[i], items[--smallerBegin]);
+        } else {
+            seen(items[i], false);
+            ++i;
+        }
+    }
+    return {greaterEnd, smallerBegin};
+}
+
 std::uint32_t SelectByWeight(HistogramItem* items, std::uint32_t count, std::uint32_t low, double before,
                              double half)
 {
     std::uint32_t high = count;
     while (low < high) {
-        const std::uint32_t pivot = PivotKey(items + low, high - low);
-        std::uint32_t greaterEnd = low, i = low, smallerBegin = high;
         double greater = 0.0, equal = 0.0;
-        while (i < smallerBegin) {
-            const std::uint32_t key = items[i].sortValue;
-            if (key > pivot) {
-                greater += items[i].colourWeight;
-                if (greaterEnd != i)
-                    std::swap(items[greaterEnd], items[i]);
-                ++greaterEnd;
-                ++i;
-            } else if (key < pivot) {
-                std::swap(items[i], items[--smallerBegin]);
-            } else {
-                equal += items[i].colourWeight;
-                ++i;
-            }
-        }
+        const auto [greaterEnd, smallerBegin] =
+            PartitionThreeWay(items, low, high, PivotKey(items + low, high - low),
+                              [&greater, &equal](const HistogramItem& item, bool isGreater) {
+                                  (isGreater ? greater : equal) += item.colourWeight;
+                              });
         if (before + greater > half) {
             high = greaterEnd; // never empty here: the pivot's own group is left out
             continue;
@@ -149,6 +171,27 @@ std::uint32_t SelectByWeight(HistogramItem* items, std::uint32_t count, std::uin
         low = smallerBegin;
     }
     return count;
+}
+
+// Rearranges items[0, count) so that items[m] is the item of rank m by descending sortValue, every
+// item before it ranks before it or with it, and every item after it ranks after it or with it:
+// std::nth_element's contract. Our own three-way quickselect rather than the standard library's,
+// whose arrangement of the items (and, among equal keys, its choice of items[m]) differs from one
+// library to the next; the arrangement decides the median colour and the order of later sums, so
+// the same image gives the same palette with every compiler, the WebAssembly build's included.
+void SelectRank(HistogramItem* items, std::uint32_t count, std::uint32_t m)
+{
+    std::uint32_t low = 0, high = count;
+    while (high - low > 1) {
+        const auto [greaterEnd, smallerBegin] = PartitionThreeWay(
+            items, low, high, PivotKey(items + low, high - low), [](const HistogramItem&, bool) {});
+        if (m < greaterEnd)
+            high = greaterEnd;
+        else if (m >= smallerBegin)
+            low = smallerBegin;
+        else
+            return; // items[m] has the pivot's key, as do its neighbours up to the other groups
+    }
 }
 
 double AdjustedWeightSum(const HistogramItem* items, std::uint32_t n)
@@ -431,7 +474,7 @@ BoxSplit SplitItems(const ColourBox& box, HistogramItem* items, float minOpacity
 
     // Only the median rank (and its neighbour for an even count) needs to be in place.
     const std::uint32_t m = (count - 1) / 2;
-    std::nth_element(items, items + m, items + count, RanksBefore());
+    SelectRank(items, count, m);
     FloatPixel median;
     if (count % 2 == 1) {
         median = items[m].colour;

@@ -11,7 +11,9 @@
 namespace tessaline {
 namespace {
 
-constexpr float OpacityPenalty = 1.0f / 1024.0f; // the search's own penalty for translucent entries
+// [[maybe_unused]] here and below: read by the SSE2 forms alone, which a build without SSE2 leaves out.
+// The search's own penalty for translucent entries.
+[[maybe_unused]] constexpr float OpacityPenalty = 1.0f / 1024.0f;
 
 std::size_t RoundUpToFour(std::size_t n)
 {
@@ -26,7 +28,7 @@ constexpr float LaneBound = 1e18f;
 constexpr float PaddingChannel = 1e30f;
 
 // Heads with at most this many (padded) candidates are scanned through a score buffer on the stack.
-constexpr std::uint32_t MaxBufferedCandidates = 256;
+[[maybe_unused]] constexpr std::uint32_t MaxBufferedCandidates = 256;
 
 bool WithinLaneBound(float value)
 {
@@ -41,8 +43,8 @@ bool WithinLaneBound(float value)
 // the absolute ones cover scores that underflow.
 constexpr double ReachShrink = 1.0 - 1e-5;
 constexpr double ReachFloor = 1e-18;
-constexpr double BoundShrink = 1.0 - 1e-4;
-constexpr double BoundFloor = 1e-30;
+[[maybe_unused]] constexpr double BoundShrink = 1.0 - 1e-4;
+[[maybe_unused]] constexpr double BoundFloor = 1e-30;
 
 // A lower bound on sqrt of the exact difference whose float form is `difference`.
 double ReachBelow(float difference)
@@ -52,7 +54,7 @@ double ReachBelow(float difference)
 
 // A positive `value` as a float no smaller than it: rounding to float moves it by less than the
 // 1e-6 added.
-float FloatAbove(double value)
+[[maybe_unused]] float FloatAbove(double value)
 {
     return static_cast<float>(value * (1.0 + 1e-6));
 }

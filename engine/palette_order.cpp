@@ -1,6 +1,7 @@
 #include "engine/palette_order.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -20,8 +21,9 @@ float SortKey(const PaletteEntry& entry)
 
 void SortByPopularity(PaletteEntry* first, PaletteEntry* last)
 {
-    std::sort(first, last,
-              [](const PaletteEntry& x, const PaletteEntry& y) { return SortKey(x) < SortKey(y); });
+    // Stable: entries of equal popularity keep their order, whatever the standard library.
+    std::stable_sort(first, last,
+                     [](const PaletteEntry& x, const PaletteEntry& y) { return SortKey(x) < SortKey(y); });
 }
 
 } // namespace
@@ -82,6 +84,39 @@ void StorePaletteBytes(IndexedImage& output, Palette& palette)
         // Diffuse later against the colour the file will really hold.
         palette[i].colour = scaledBack ? scaledBack->Convert(rgba.data()) : ToFloatPixel(rgba.data(), gamma);
     }
+}
+
+void SettleTransparentRun(IndexedImage& output, Palette& palette, bool lastIndexTransparent)
+{
+    if (lastIndexTransparent)
+        return;
+    std::uint32_t run = std::min<std::uint32_t>({output.transparentCount, palette.count, 256});
+    std::array<std::uint8_t, 256> origin; // origin[slot]: the index the slot's entry had before
+    for (std::uint32_t i = 0; i < 256; ++i)
+        origin[i] = static_cast<std::uint8_t>(i);
+    const std::uint32_t before = run;
+    for (std::uint32_t i = 0; i < run;) {
+        if (output.paletteAlpha[i] != 255) {
+            ++i;
+            continue;
+        }
+        // The last translucent entry takes the slot; the opaque one leaves the run. The slot is
+        // checked again, since the entry moved in may be opaque too.
+        --run;
+        std::swap(palette[i], palette[run]);
+        std::swap(output.paletteAlpha[i], output.paletteAlpha[run]);
+        for (int c = 0; c < 3; ++c)
+            std::swap(output.paletteRgb[3 * i + c], output.paletteRgb[3 * run + c]);
+        std::swap(origin[i], origin[run]);
+    }
+    if (run == before)
+        return;
+    output.transparentCount = run;
+    std::array<std::uint8_t, 256> moved;
+    for (std::uint32_t slot = 0; slot < 256; ++slot)
+        moved[origin[slot]] = static_cast<std::uint8_t>(slot);
+    for (std::uint8_t& index : output.pixels)
+        index = moved[index];
 }
 
 } // namespace tessaline

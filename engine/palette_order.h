@@ -20,7 +20,7 @@ inline bool IsFullyTransparent(const FloatPixel& colour)
 }
 
 /// Reorders `palette` in place: translucent entries first, each group by ascending popularity
-/// (order among equal popularities undefined). Sets `paletteSize` = count and `transparentCount` =
+/// (equal popularities keep their order). Sets `paletteSize` = count and `transparentCount` =
 /// the number of translucent entries. With `lastIndexTransparent` and a fully transparent entry, the
 /// first such entry goes last, the others are sorted before it and `transparentCount` = count.
 /// The palette must hold at most 256 entries.
@@ -30,5 +30,13 @@ void OrderPalette(IndexedImage& output, Palette& palette, bool lastIndexTranspar
 /// output gamma, and snaps each entry's colour to what those bytes stand for. Popularities stay;
 /// slots from count to 255 are not touched.
 void StorePaletteBytes(IndexedImage& output, Palette& palette);
+
+/// After StorePaletteBytes: moves every entry of the first `transparentCount` whose alpha byte came
+/// out 255 (the plain remap's averaging can carry an entry judged translucent to opaque) behind
+/// the translucent ones, and lowers `transparentCount`, so that the transparency chunk holds no
+/// opaque entry. The entries' colours and bytes move together, and the indices already in
+/// `pixels` follow them. Leaves a palette ordered with `lastIndexTransparent` alone: its chunk
+/// must reach the last entry.
+void SettleTransparentRun(IndexedImage& output, Palette& palette, bool lastIndexTransparent);
 
 } // namespace tessaline

@@ -118,6 +118,7 @@ int FinishChosen(const ReduceSettings& settings, PreparedReduction& prepared, co
 
     StorePaletteBytes(output, palette);
     kept.StoreBytes(output, palette);
+    SettleTransparentRun(output, palette, settings.lastIndexTransparent != 0);
     Report(settings, StageDitheredRemap);
 
     if (settings.dither)

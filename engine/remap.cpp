@@ -221,7 +221,7 @@ float RemapPlain(const RgbaImage& input, IndexedImage& output, Palette& palette,
     const std::int64_t width = input.width;
     const std::int64_t height = input.height;
     // In 64 bits: a 32-bit product of a huge image's sides wraps and would run it on one thread.
-    const std::int64_t pixelCount = width * height;
+    [[maybe_unused]] const std::int64_t pixelCount = width * height; // read by the pragma alone
     double distanceSum = 0.0;
     std::int64_t searched = 0;
 #pragma omp parallel for if (pixelCount > ParallelThreshold) schedule(static) reduction(+ : distanceSum, searched)
@@ -263,7 +263,7 @@ void RefineDitherMap(const IndexedImage& output, float* ditherMap)
     if (width <= 1)
         return;
     // Each row writes only its own levels and reads the output, so rows may run in any order.
-    const bool parallel = static_cast<std::uint64_t>(width * height) >= ParallelImagePixels;
+    [[maybe_unused]] const bool parallel = static_cast<std::uint64_t>(width * height) >= ParallelImagePixels;
 #pragma omp parallel for if (parallel) schedule(static)
     for (std::int64_t y = 0; y < height; ++y) {
         const std::uint8_t* row = output.rows[y];

@@ -50,7 +50,9 @@ struct SplitAhead::Slot
 SplitScratch CreateSplitScratch(std::uint32_t size)
 {
     SplitScratch scratch;
-    scratch.storage = std::make_unique_for_overwrite<std::byte[]>(std::size_t{size} * sizeof(HistogramItem));
+    // Left uninitialised (as make_unique_for_overwrite would, which older standard libraries lack):
+    // every item is written before it is read.
+    scratch.storage.reset(new std::byte[std::size_t{size} * sizeof(HistogramItem)]);
     scratch.items = reinterpret_cast<HistogramItem*>(scratch.storage.get());
     scratch.size = size;
     return scratch;

@@ -9,6 +9,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "imageio/palette_png_layout.h"
+
 namespace tessaline {
 
 namespace {
@@ -68,31 +70,6 @@ void KeepZlibWhenSmaller(const std::vector<std::uint8_t>& raw, std::vector<std::
 }
 
 } // namespace
-
-std::vector<std::uint8_t> PackImageRows(const IndexedImage& image, int bitDepth)
-{
-    const std::size_t width = image.width;
-    const std::size_t rowBytes = (width * static_cast<std::size_t>(bitDepth) + 7) / 8;
-    std::vector<std::uint8_t> raw((1 + rowBytes) * image.height);
-    std::uint8_t* out = raw.data();
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        const std::uint8_t* row = image.rows[y];
-        *out++ = 0; // filter type none
-        if (bitDepth == 8) {
-            std::copy(row, row + width, out);
-        } else {
-            const unsigned mask = (1u << bitDepth) - 1;
-            const int perByte = 8 / bitDepth;
-            for (std::size_t x = 0; x < width; ++x) {
-                const unsigned value = bitDepth == 1 ? (row[x] != 0) : (row[x] & mask);
-                const int shift = 8 - bitDepth * (1 + static_cast<int>(x % perByte));
-                out[x / perByte] |= static_cast<std::uint8_t>(value << shift);
-            }
-        }
-        out += rowBytes;
-    }
-    return raw;
-}
 
 std::vector<std::uint8_t> DeflateImageData(const IndexedImage& image, int bitDepth,
                                            PngCompression compression)

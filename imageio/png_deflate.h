@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/colour_model.h"
+#include "imageio/palette_png_layout.h" // PackImageRows: the rows the stream holds
 
 namespace tessaline {
 
@@ -26,9 +27,5 @@ enum class PngCompression : int {
 /// std::runtime_error should libdeflate fail to compress).
 std::vector<std::uint8_t> DeflateImageData(const IndexedImage& image, int bitDepth,
                                            PngCompression compression);
-
-/// The rows as they go into the stream: per row a 0 filter byte, then the packed indices. Indices
-/// are packed as libpng packs them: at depth 1 any non-zero index is 1, at 2 and 4 the low bits.
-std::vector<std::uint8_t> PackImageRows(const IndexedImage& image, int bitDepth);
 
 } // namespace tessaline

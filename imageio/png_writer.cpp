@@ -98,8 +98,12 @@ int WritePng(const IndexedImage& image, const PngSink& sink, PngEncoding encodin
 
     png_set_write_fn(png, sink.io, sink.write, sink.flush);
     const int bitDepth = PaletteBitDepth(image.paletteSize, encoding.eightBitIndices);
-    if (image.gamma > 0.0)
-        png_set_gAMA(png, info, image.gamma);
+    if (image.gamma > 0.0) {
+        const auto fixed = PngGammaFixed(image.gamma);
+        if (!fixed)
+            return PngWriteFailed; // libpng would drop the chunk with a warning: a wrong file
+        png_set_gAMA_fixed(png, info, static_cast<png_fixed_point>(*fixed));
+    }
     png_set_IHDR(png, info, image.width, image.height, bitDepth, PNG_COLOR_TYPE_PALETTE,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
 
@@ -128,19 +132,6 @@ int WritePng(const IndexedImage& image, const PngSink& sink, PngEncoding encodin
 }
 
 } // namespace
-
-int PaletteBitDepth(std::uint32_t paletteSize, bool eightBitIndices)
-{
-    if (eightBitIndices)
-        return 8;
-    if (paletteSize <= 2)
-        return 1;
-    if (paletteSize <= 4)
-        return 2;
-    if (paletteSize <= 16)
-        return 4;
-    return 8;
-}
 
 int WritePngStream(const IndexedImage& image, std::FILE* stream, PngEncoding encoding,
                    const ImageMetadata* metadata)

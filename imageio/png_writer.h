@@ -9,6 +9,7 @@
 
 #include "engine/colour_model.h"
 #include "imageio/image_metadata.h"
+#include "imageio/palette_png_layout.h"
 #include "imageio/png_deflate.h"
 #include "settings/setting_table.h"
 
@@ -78,8 +79,5 @@ std::vector<std::uint8_t> EncodePng(const IndexedImage& image,
 /// Writes bytes EncodePng made to `path` the way WritePngFile writes (temporary, then rename), so
 /// a result encoded once is saved without compressing it again. PngWriteFailed for empty bytes.
 int WritePngBytes(const std::vector<std::uint8_t>& bytes, const std::filesystem::path& path);
-
-/// The PNG bit depth for a palette of `paletteSize` entries: 1, 2, 4 or 8 (8 with `eightBitIndices`).
-int PaletteBitDepth(std::uint32_t paletteSize, bool eightBitIndices = false);
 
 } // namespace tessaline

@@ -14,12 +14,16 @@ packages=(
     clang libclang-rt-dev libomp-dev valgrind strace
     help2man librsvg2-bin man-db
     lintian desktop-file-utils appstream bash-completion
+    emscripten node-acorn chromium
 )
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The web page's browser tests install puppeteer-core with npm; a Node.js from elsewhere brings its
+# own npm, which Debian's package would fight.
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: once in the optimised build, then again under
+# Sets up, builds and runs every test: once in the optimised build (with the web page in headless
+# chromium, tests/web), then again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and last the Debian package's check. Used by CI
 # and by the README's test command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 jobs=$(nproc)
+
+echo "== web page (WebAssembly), for the browser tests of the release pass"
+scripts/build_web.sh
 
 echo "== release build and tests"
 cmake --preset release >/dev/null

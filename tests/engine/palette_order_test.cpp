@@ -1,9 +1,12 @@
 #include "engine/palette_order.h"
 
+#include <array>
 #include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "engine/result_figures.h"
 
 namespace tessaline {
 namespace {
@@ -186,6 +189,60 @@ TEST(PaletteOrderTest, SnappingMovesGreyToItsByteValue)
     EXPECT_EQ(output.paletteRgb[3], 0);
     EXPECT_EQ(palette[1].colour.a, 0.0f);
     EXPECT_EQ(palette[1].colour.r, 0.0f);
+}
+
+// The plain remap's averaging can carry an entry judged translucent to an alpha byte of 255: such
+// entries leave the transparency run, and every pixel still shows the colour it showed (an oracle on
+// the stored image), whatever the mix of entries that move and entries that move in.
+TEST(PaletteOrderTest, EntriesStoredOpaqueLeaveTheTransparencyRun)
+{
+    const std::vector<std::vector<float>> cases = {
+        {0.5f, 0.999f, 0.2f, 1.0f, 1.0f},  // one in the middle
+        {0.999f, 0.998f, 0.3f, 1.0f},      // the first two, and the run's last moves in
+        {0.5f, 0.3f, 0.9985f, 1.0f, 1.0f}, // the run's last
+        {0.999f, 0.9995f, 1.0f},           // the whole run
+        {0.5f, 0.3f, 1.0f},                // nothing to move
+    };
+    for (const std::vector<float>& alphas : cases) {
+        for (const bool lastTransparent : {false, true}) {
+            SCOPED_TRACE(testing::PrintToString(alphas) + (lastTransparent ? ", transparent last" : ""));
+            Palette palette = MakePalette(alphas, std::vector<float>(alphas.size(), 1.0f));
+            IndexedImage output;
+            output.width = 7;
+            output.height = 5;
+            output.gamma = InternalGamma;
+            output.pixels.resize(35);
+            for (std::size_t i = 0; i < output.pixels.size(); ++i)
+                output.pixels[i] = static_cast<std::uint8_t>((i * 3) % alphas.size());
+            output.paletteSize = palette.count;
+            // As OrderPalette judged them before the averaging: every entry but the opaque tail.
+            std::uint32_t judged = 0;
+            while (judged < alphas.size() && alphas[judged] < 1.0f)
+                ++judged;
+            output.transparentCount = lastTransparent ? palette.count : judged;
+            StorePaletteBytes(output, palette);
+            std::vector<std::array<std::uint8_t, 4>> shown;
+            for (const std::uint8_t index : output.pixels)
+                shown.push_back(StoredRgba(output, index));
+            const std::uint32_t countBefore = output.transparentCount;
+
+            SettleTransparentRun(output, palette, lastTransparent);
+
+            if (lastTransparent) {
+                EXPECT_EQ(output.transparentCount, countBefore);
+            } else {
+                for (std::uint32_t i = 0; i < output.transparentCount; ++i)
+                    EXPECT_LT(output.paletteAlpha[i], 255) << "entry " << i;
+                for (std::uint32_t i = output.transparentCount; i < palette.count; ++i)
+                    EXPECT_EQ(output.paletteAlpha[i], 255) << "entry " << i;
+            }
+            for (std::size_t i = 0; i < output.pixels.size(); ++i)
+                EXPECT_EQ(StoredRgba(output, output.pixels[i]), shown[i]) << "pixel " << i;
+            for (std::uint32_t i = 0; i < palette.count; ++i)
+                EXPECT_EQ(ToRgba(palette[i].colour, InternalGamma)[3], output.paletteAlpha[i])
+                    << "entry " << i;
+        }
+    }
 }
 
 } // namespace
