@@ -20,6 +20,7 @@
 #include "engine/progress_ui_interface.h"
 #include "engine/reduce_pipeline.h"
 #include "engine/reduce_settings.h"
+#include "engine/vector_width.h"
 #include "imageio/png_reader.h"
 #include "imageio/png_writer.h"
 
@@ -93,8 +94,7 @@ Timing RunOnce(const RgbaImage& source, bool dither, const std::filesystem::path
             std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
             std::exit(1);
         }
-    } else
-    {
+    } else {
         (void)file;
         input = source.Clone();
     }
@@ -171,10 +171,12 @@ void PrintRow(const std::string& name, std::uint64_t pixels, bool dither, const 
 int main(int argc, char** argv)
 {
     ProcessorHasSse2 = ProcessorSupportsSse2();
+    // TESSALINE_VECTOR_WIDTH ("sse2", "avx2", "avx512") narrows the width, to time each.
+    VectorWidthInUse = ChooseVectorWidth(std::getenv("TESSALINE_VECTOR_WIDTH"));
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string only = argc > 2 ? argv[2] : ""; // run only images whose name contains this
-    std::printf("SSE2 %s, %d OpenMP threads, fastest of %d runs, ms per stage\n",
-                ProcessorHasSse2 ? "on" : "off", MaxThreads(), runs);
+    std::printf("SSE2 %s (%s), %d OpenMP threads, fastest of %d runs, ms per stage\n",
+                ProcessorHasSse2 ? "on" : "off", VectorWidthName(VectorWidthInUse), MaxThreads(), runs);
     PrintHeader();
 
     for (const bench::PhotoLikeSize& size : bench::PhotoLikeSizes) {

@@ -15,7 +15,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-for preset in fast default best; do
+for preset in fast balanced default best; do
     "$cli" --quiet --preset "$preset" "$@" --output-dir "$work/$preset" --report "$work/$preset.jsonl" \
         "$images"/photo-*.png
 done
@@ -23,7 +23,7 @@ echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 python3 - "$work" <<'PY'
 import json, os, sys
 work = sys.argv[1]
-rows = {p: [json.loads(l) for l in open(os.path.join(work, p + ".jsonl"))] for p in ("fast", "default", "best")}
+rows = {p: [json.loads(l) for l in open(os.path.join(work, p + ".jsonl"))] for p in ("fast", "balanced", "default", "best")}
 names = [os.path.basename(r["input"]) for r in rows["default"]]
 print("| photo | " + " | ".join(f"{p} ms | {p} PSNR" for p in rows) + " |")
 print("|---" * (1 + 2 * len(rows)) + "|")

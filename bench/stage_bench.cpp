@@ -12,9 +12,10 @@
 #include "engine/colour_model.h"
 #include "engine/contrast_map.h"
 #include "engine/histogram.h"
+#include "engine/median_cut.h"
 #include "engine/parallel.h"
 #include "engine/reduce_settings.h"
-#include "engine/median_cut.h"
+#include "engine/vector_width.h"
 #include "engine/voronoi.h"
 
 namespace {
@@ -47,10 +48,13 @@ Histogram CopyHistogram(const Histogram& from)
 int main(int argc, char** argv)
 {
     ProcessorHasSse2 = ProcessorSupportsSse2();
+    // TESSALINE_VECTOR_WIDTH ("sse2", "avx2", "avx512") narrows the width, to time each.
+    VectorWidthInUse = ChooseVectorWidth(std::getenv("TESSALINE_VECTOR_WIDTH"));
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const ReduceSettings settings; // the panel's defaults: 256 colours, 49 feedback trials
-    std::printf("SSE2 %s, %d OpenMP threads, fastest of %d runs (median cut: of %d)\n",
-                ProcessorHasSse2 ? "on" : "off", MaxThreads(), runs, std::max(1, runs / 2));
+    std::printf("SSE2 %s (%s), %d OpenMP threads, fastest of %d runs (median cut: of %d)\n",
+                ProcessorHasSse2 ? "on" : "off", VectorWidthName(VectorWidthInUse), MaxThreads(), runs,
+                std::max(1, runs / 2));
     std::printf("%-8s %9s %9s %10s %10s %12s %10s %11s\n", "size", "pixels", "colours", "maps ms", "histo ms",
                 "maps+histo", "mcut ms", "voronoi ms");
 
@@ -78,7 +82,8 @@ int main(int argc, char** argv)
                                            settings.targetError, settings.feedbackTrials, &error);
                                    }));
         }
-        const double voronoiMs = FastestMs(runs, [&] { VoronoiIteration(working, palette, settings.minOpacity); });
+        const double voronoiMs =
+            FastestMs(runs, [&] { VoronoiIteration(working, palette, settings.minOpacity); });
         std::printf("%-8s %9llu %9u %10.2f %10.2f %12.2f", size.name,
                     static_cast<unsigned long long>(std::uint64_t{image.width} * image.height),
                     histogram.size, mapsMs, histogramMs, mapsMs + histogramMs);

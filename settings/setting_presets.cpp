@@ -15,6 +15,18 @@ constexpr std::array<std::pair<Setting, int>, 5> Fast = {{
     {Setting::Convergence, 16},
 }};
 
+// The default's histogram with four feedback trials instead of 49 and three refinement passes
+// instead of seven: on the shared photographs the later trials buy 0.01 dB or less and the later
+// passes 0.05 to 0.07, while the coarse histogram start of Fast costs 0.3 to 0.5. About half the
+// default's processor time; without dithering, the preset that wins the plain photograph.
+constexpr std::array<std::pair<Setting, int>, 5> Balanced = {{
+    {Setting::FastHistogram, 0},
+    {Setting::Histogram, 10},
+    {Setting::Feedback, 4},
+    {Setting::Voronoi, 3},
+    {Setting::Convergence, 22},
+}};
+
 // The panel's start-up state for the same rows.
 constexpr std::array<std::pair<Setting, int>, 5> Default = {{
     {Setting::FastHistogram, 0},
@@ -34,8 +46,11 @@ constexpr std::array<std::pair<Setting, int>, 5> Best = {{
     {Setting::Convergence, 22},
 }};
 
-const std::array<SettingPreset, 3> Presets = {{
+const std::array<SettingPreset, 4> Presets = {{
     {"fast", "fewer feedback trials and refinement passes, a coarser histogram start", Fast},
+    {"balanced",
+     "four feedback trials, three refinement passes: within 0.1 dB of the default in half its time",
+     Balanced},
     {"default", "the settings panel's start-up values", Default},
     {"best", "the default passes over the largest histogram", Best},
 }};

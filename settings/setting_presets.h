@@ -15,7 +15,7 @@ namespace tessaline {
 
 struct SettingPreset
 {
-    const char* name;    ///< as the command line spells it: "fast", "default", "best"
+    const char* name;    ///< as the command line spells it: "fast", "balanced", "default", "best"
     const char* summary; ///< one line for --help
     std::span<const std::pair<Setting, int>> values;
 };
@@ -29,7 +29,7 @@ const SettingPreset* FindPreset(std::string_view name);
 /// Sets the preset's rows in `values`.
 void ApplyPreset(const SettingPreset& preset, SettingValues& values);
 
-/// "fast, default, best".
+/// "fast, balanced, default, best".
 std::string PresetNames();
 
 } // namespace tessaline

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <system_error>
 
 #include "engine/parallel.h"
+#include "engine/vector_width.h"
 #include "worker/team_size.h"
 
 namespace tessaline {
@@ -23,6 +25,10 @@ ReduceThread::ReduceThread(ProgressUIInterface* ui, ReduceFunction reduce) : ui(
     // Written only when it changes: reductions already running on other workers read the flag.
     if (const bool sse2 = ProcessorSupportsSse2(); ProcessorHasSse2 != sse2)
         ProcessorHasSse2 = sse2;
+    // TESSALINE_VECTOR_WIDTH ("sse2", "avx2", "avx512") narrows the width, to compare or to time them.
+    if (const VectorWidth width = ChooseVectorWidth(std::getenv("TESSALINE_VECTOR_WIDTH"));
+        VectorWidthInUse != width)
+        VectorWidthInUse = width;
 }
 
 ReduceThread::~ReduceThread()

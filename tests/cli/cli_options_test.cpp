@@ -142,6 +142,15 @@ TEST(CliOptionsTest, PresetsSetRowsTogetherAndFlagsWin)
     EXPECT_LT(fast[Setting::Voronoi], SettingValues()[Setting::Voronoi]);
     EXPECT_EQ(fast[Setting::Colours], 16);
     EXPECT_EQ(Parse({"--preset", "fastest", "a.png"}).action, CliAction::UsageError);
+    // Balanced is the default with fewer feedback trials and refinement passes only, and a preset
+    // after it undoes it.
+    SettingValues balanced = Parse({"--preset", "balanced", "a.png"}).options.settings;
+    EXPECT_LT(balanced[Setting::Feedback], SettingValues()[Setting::Feedback]);
+    EXPECT_LT(balanced[Setting::Voronoi], SettingValues()[Setting::Voronoi]);
+    balanced[Setting::Feedback] = SettingValues()[Setting::Feedback];
+    balanced[Setting::Voronoi] = SettingValues()[Setting::Voronoi];
+    EXPECT_EQ(balanced, SettingValues());
+    EXPECT_EQ(Parse({"--preset", "balanced", "--preset", "default", "a.png"}).options.settings, SettingValues());
 }
 
 TEST(CliOptionsTest, BatchOptions)

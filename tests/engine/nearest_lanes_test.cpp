@@ -5,10 +5,12 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/vector_width.h"
 #include "tests/engine/palette_test_data.h"
 
 namespace tessaline {
@@ -16,6 +18,48 @@ namespace {
 
 using testing::RandomPalette;
 using testing::Sse2Scope;
+
+// One way a query can run: the scalar search, or SSE2 and the lanes at one width.
+struct SearchPath
+{
+    bool sse2 = false;
+    VectorWidth width = VectorWidth::Sse2;
+};
+
+// The scalar search and every width this build and processor have, widest last.
+std::vector<SearchPath> SearchPaths()
+{
+    std::vector<SearchPath> paths{SearchPath{false, VectorWidth::Sse2}};
+    if (!ProcessorSupportsSse2())
+        return paths;
+    for (const VectorWidth width : {VectorWidth::Sse2, VectorWidth::Avx2, VectorWidth::Avx512}) {
+        if (width <= ProcessorVectorWidth())
+            paths.push_back(SearchPath{true, width});
+    }
+    return paths;
+}
+
+// Runs the lanes built in its lifetime on `path`.
+class SearchPathScope
+{
+public:
+    explicit SearchPathScope(SearchPath path) : sse2(path.sse2), saved(VectorWidthInUse)
+    {
+        VectorWidthInUse = path.width;
+    }
+    ~SearchPathScope() { VectorWidthInUse = saved; }
+    SearchPathScope(const SearchPathScope&) = delete;
+    SearchPathScope& operator=(const SearchPathScope&) = delete;
+
+private:
+    Sse2Scope sse2;
+    VectorWidth saved;
+};
+
+std::string PathName(SearchPath path)
+{
+    return path.sse2 ? VectorWidthName(path.width) : "scalar";
+}
 
 bool SameBits(float x, float y)
 {
@@ -45,32 +89,33 @@ FloatPixel Query(std::mt19937& random, const Palette& palette)
 TEST(NearestLanesTest, AnswersExactlyAsFindNearest)
 {
     // In the even metric and in one of scaled channels, which the index takes from the palette.
-    for (const auto& [sse2, scales] : {std::pair{false, EvenChannels}, std::pair{true, EvenChannels},
-                                       std::pair{false, PerceptualChannels}, std::pair{true, PerceptualChannels}}) {
-        const Sse2Scope scope(sse2);
-        for (const std::uint32_t count : {1u, 2u, 3u, 5u, 16u, 63u, 200u, 256u}) {
-            Palette palette = RandomPalette(count, count * 3 + 1);
-            palette.scales = scales;
-            if (count >= 16) {
-                // A snapshot subset as median cut attaches, so the heads come from it.
-                palette.subset = std::make_unique<Palette>(RandomPalette(count / 5, count));
-            }
-            NearestIndex index = BuildNearestIndex(palette);
-            const NearestLanes lanes = BuildNearestLanes(index);
-            std::mt19937 random(count);
-            for (int i = 0; i < 4000; ++i) {
-                const FloatPixel q = Query(random, palette);
-                for (const float minOpacity : {1.0f, 0.5f}) {
-                    float expectedDifference = -7.0f, difference = -7.0f;
-                    const std::uint32_t expected = FindNearest(index, q, minOpacity, &expectedDifference);
-                    ASSERT_EQ(FindNearestLanes(lanes, q, minOpacity, &difference), expected)
-                        << count << " " << i;
-                    ASSERT_TRUE(SameBits(difference, expectedDifference)) << count << " " << i;
-                    ASSERT_EQ(FindNearestLanes(lanes, q, minOpacity, nullptr), expected);
+    for (const SearchPath path : SearchPaths()) {
+        SCOPED_TRACE(PathName(path));
+        const SearchPathScope scope(path);
+        for (const ChannelScales scales : {EvenChannels, PerceptualChannels})
+            for (const std::uint32_t count : {1u, 2u, 3u, 5u, 16u, 63u, 200u, 256u}) {
+                Palette palette = RandomPalette(count, count * 3 + 1);
+                palette.scales = scales;
+                if (count >= 16) {
+                    // A snapshot subset as median cut attaches, so the heads come from it.
+                    palette.subset = std::make_unique<Palette>(RandomPalette(count / 5, count));
                 }
+                NearestIndex index = BuildNearestIndex(palette);
+                const NearestLanes lanes = BuildNearestLanes(index);
+                std::mt19937 random(count);
+                for (int i = 0; i < 4000; ++i) {
+                    const FloatPixel q = Query(random, palette);
+                    for (const float minOpacity : {1.0f, 0.5f}) {
+                        float expectedDifference = -7.0f, difference = -7.0f;
+                        const std::uint32_t expected = FindNearest(index, q, minOpacity, &expectedDifference);
+                        ASSERT_EQ(FindNearestLanes(lanes, q, minOpacity, &difference), expected)
+                            << count << " " << i;
+                        ASSERT_TRUE(SameBits(difference, expectedDifference)) << count << " " << i;
+                        ASSERT_EQ(FindNearestLanes(lanes, q, minOpacity, nullptr), expected);
+                    }
+                }
+                ReleaseNearestIndex(index);
             }
-            ReleaseNearestIndex(index);
-        }
     }
 }
 
@@ -83,7 +128,8 @@ void ExpectSameAnswers(const Palette& palette, const std::vector<FloatPixel>& qu
         for (const float minOpacity : {1.0f, 0.5f}) {
             float expectedDifference = -7.0f, difference = -7.0f;
             const std::uint32_t expected = FindNearest(index, queries[i], minOpacity, &expectedDifference);
-            ASSERT_EQ(FindNearestLanes(lanes, queries[i], minOpacity, &difference), expected) << "query " << i;
+            ASSERT_EQ(FindNearestLanes(lanes, queries[i], minOpacity, &difference), expected)
+                << "query " << i;
             ASSERT_TRUE(SameBits(difference, expectedDifference)) << "query " << i;
         }
     }
@@ -94,8 +140,9 @@ TEST(NearestLanesTest, EqualScoresGoToTheEarliestCandidate)
 {
     // Each colour three times over: every query against an exact colour ties three ways, and the
     // buffered scan must pick the candidate the plain scan keeps.
-    for (const bool sse2 : {false, true}) {
-        const Sse2Scope scope(sse2);
+    for (const SearchPath path : SearchPaths()) {
+        SCOPED_TRACE(PathName(path));
+        const SearchPathScope scope(path);
         const Palette distinct = RandomPalette(60, 5);
         Palette palette = CreatePalette(180);
         for (std::uint32_t j = 0; j < 180; ++j)
@@ -116,8 +163,9 @@ TEST(NearestLanesTest, HugeOrInfiniteChannelsTakeTheCheckedScan)
     // must still get FindNearest's answers, padding candidates included.
     const float huge = 3e30f;
     const float infinity = std::numeric_limits<float>::infinity();
-    for (const bool sse2 : {false, true}) {
-        const Sse2Scope scope(sse2);
+    for (const SearchPath path : SearchPaths()) {
+        SCOPED_TRACE(PathName(path));
+        const SearchPathScope scope(path);
         std::mt19937 random(9);
         Palette tame = RandomPalette(37, 10);
         std::vector<FloatPixel> queries;
@@ -190,8 +238,9 @@ TEST(NearestLanesTest, StoppingTheScanEarlyKeepsEveryAnswer)
 {
     // The lanes stop scanning a head once no later candidate can score lower; that must never change
     // the entry or the difference, whatever the palette and the query.
-    for (const bool sse2 : {false, true}) {
-        const Sse2Scope scope(sse2);
+    for (const SearchPath path : SearchPaths()) {
+        SCOPED_TRACE(PathName(path));
+        const SearchPathScope scope(path);
         for (const std::uint32_t count : {1u, 2u, 7u, 49u, 64u, 255u, 256u}) {
             for (int variant = 0; variant < 6; ++variant) {
                 std::mt19937 random(count * 31 + std::uint32_t(variant));
@@ -211,7 +260,8 @@ TEST(NearestLanesTest, StoppingTheScanEarlyKeepsEveryAnswer)
                         const std::uint32_t expected = FindNearest(index, q, minOpacity, &expectedDifference);
                         ASSERT_EQ(FindNearestLanes(lanes, q, minOpacity, &difference), expected)
                             << count << " " << variant << " " << i;
-                        ASSERT_TRUE(SameBits(difference, expectedDifference)) << count << " " << variant << " " << i;
+                        ASSERT_TRUE(SameBits(difference, expectedDifference))
+                            << count << " " << variant << " " << i;
                     }
                 }
                 ReleaseNearestIndex(index);
