@@ -106,8 +106,15 @@ void PlainDither(const RgbaImage& input, IndexedImage& output, const Palette& pa
                 const std::uint32_t plain = output.rows[y][x];
                 if (useDitherMap && plain < palette.count && ColourDifference(palette[plain].colour, key) < keep[plain])
                     choice = plain;
-                else
-                    choice = FindNearest(index, key, minOpacity, nullptr);
+                else {
+                    // An answer more than 1/64 off is checked against every entry.
+                    float answered = 0.0f;
+                    float nearest = 0.0f;
+                    choice = FindNearest(index, key, minOpacity, &answered);
+                    const std::uint32_t checked = FindNearestOfAll(palette, key, minOpacity, &nearest);
+                    if (answered > 1.0f / 64.0f && nearest < answered)
+                        choice = checked;
+                }
             }
             output.rows[y][x] = static_cast<std::uint8_t>(choice);
             const FloatPixel& chosen = palette[choice].colour;
