@@ -24,8 +24,8 @@ constexpr double AllowedBlurredLossDb = 1.5;
 constexpr std::uint32_t StrayCheckedFrom = 16; // below, dithering between far entries is the point
 constexpr int StrayMarginLevels = 64;
 // A flat patch of a far entry strays in thousands of pixels. Where the source lies beyond the
-// palette's colours a few single pixels still stray by a little more than the margin (at most 10
-// of photo-kleiber's 393,216 at 20 to 28 colours): the error carried there cannot be paid back.
+// palette's colours a few single pixels still stray by a little more than the margin (at most 7 of
+// photo-kleiber's 393,216 at any count): the error carried there cannot be paid back.
 constexpr std::uint64_t StrayPixelsPerMillion = 100;
 
 struct PhotoCounts
