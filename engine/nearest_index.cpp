@@ -149,6 +149,24 @@ std::uint32_t FindNearest(const NearestIndex& index, const FloatPixel& colour, f
     return FindNearestPlain(index, colour, colour.a > minOpacity, difference);
 }
 
+std::uint32_t FindNearestOfAll(const Palette& palette, const FloatPixel& colour, float minOpacity,
+                               float* difference)
+{
+    const bool opaqueQuery = colour.a > minOpacity;
+    std::uint32_t best = 0;
+    float bestScore = Score(colour, palette[0].colour, opaqueQuery, palette.scales);
+    for (std::uint32_t i = 1; i < palette.count; ++i) {
+        const float score = Score(colour, palette[i].colour, opaqueQuery, palette.scales);
+        if (score < bestScore) {
+            bestScore = score;
+            best = i;
+        }
+    }
+    if (difference)
+        *difference = bestScore;
+    return best;
+}
+
 void ReleaseNearestIndex(NearestIndex& index)
 {
     index.heads.reset();

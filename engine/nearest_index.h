@@ -39,6 +39,12 @@ NearestIndex BuildNearestIndex(const Palette& palette);
 std::uint32_t FindNearest(const NearestIndex& index, const FloatPixel& colour, float minOpacity,
                           float* difference);
 
+/// What FindNearest approximates: the entry of `palette` (its colours as they are now) with the
+/// lowest score, every entry scored as a head scores its candidates (the opacity penalty included);
+/// the first of equal scores wins. The palette must hold at least one entry. Read-only.
+std::uint32_t FindNearestOfAll(const Palette& palette, const FloatPixel& colour, float minOpacity,
+                               float* difference);
+
 void ReleaseNearestIndex(NearestIndex& index);
 
 } // namespace tessaline

@@ -20,6 +20,9 @@ namespace tessaline {
 namespace {
 
 constexpr float TransparentAlpha = 0.00390625f; // 1/256: below it a pixel is not searched
+// A nearest-entry answer whose ColourDifference exceeds this (about 32 levels in one channel) is checked
+// against every entry before the dithered remap diffuses its error.
+constexpr float FarAnswer = 1.0f / 64.0f;
 
 // The index over a palette, its lane copy for the per-pixel queries, and the entry transparent
 // pixels take. Not copied: the lanes point into this index.
@@ -144,6 +147,25 @@ struct DitherRow
     std::uint32_t transparentIndex;
 };
 
+// The entry a diffused colour takes. The index answers from the candidates of the first head whose
+// radius holds the colour, and its last head lacks the entries earlier heads claimed. Where the
+// source lies beyond the palette's colours, the carried error pushes the diffused colour further
+// out, past every head's radius, and that last head can answer with an entry far off while a near
+// one exists. Its large error then pushes the next pixels' colours further out still, so they get
+// the same far entry, and a whole region does, the error rows carrying it down from row to row. An
+// answer that far is checked against every entry; a nearer one ends the loop where it would start.
+// Nearer answers stand as they are, so results that never meet a far answer stay as they were.
+std::uint32_t NearestForDiffusion(const DitherRow& row, const FloatPixel& key)
+{
+    float difference = 0.0f;
+    const std::uint32_t answer = FindNearestLanes(*row.lanes, key, row.minOpacity, &difference);
+    if (!(difference > FarAnswer))
+        return answer;
+    float nearest = 0.0f;
+    const std::uint32_t checked = FindNearestOfAll(*row.palette, key, row.minOpacity, &nearest);
+    return nearest < difference ? checked : answer;
+}
+
 // One row in the direction of `Step` (1: left to right, -1: right to left). Pixel x takes seven
 // sixteenths of the error of the pixel before it in its own cell x + 1 and pushes its own error on
 // to the next pixel's cell and, three, five and one sixteenths, to the cells below behind it, under
@@ -182,7 +204,7 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
                         : ColourDifference(palette[plain].colour, key)) < row.keep[plain])
                 choice = plain;
             else
-                choice = FindNearestLanes(*row.lanes, key, row.minOpacity, nullptr);
+                choice = NearestForDiffusion(row, key);
         }
         row.target[x] = static_cast<std::uint8_t>(choice);
 

@@ -28,7 +28,9 @@ void RefineDitherMap(const IndexedImage& output, float* ditherMap);
 /// process-wide random source reseeded with 12345, so equal input always gives equal output. With
 /// `useDitherMap` the output must hold RemapPlain's indices for the same palette: a pixel keeps its
 /// plain index while the diffused colour stays within a quarter of that entry's distance to its
-/// nearest neighbour in the palette. Stops before the next row once `cancel` is set.
+/// nearest neighbour in the palette. Otherwise it takes the entry the nearest index answers, or,
+/// when that answer is more than 1/64 off, the nearest of every entry if that one is nearer still.
+/// Stops before the next row once `cancel` is set.
 void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& palette, float minOpacity,
                    const float* ditherMap, bool useDitherMap, const CancelFlag* cancel = nullptr);
 

@@ -18,22 +18,6 @@ struct FigureSums
     int maxError = 0;
 };
 
-/// Source levels at the internal gamma: the identity unless the image came with another gamma.
-std::array<std::uint8_t, 256> LevelsAtInternalGamma(double gamma)
-{
-    std::array<std::uint8_t, 256> levels{};
-    const float imageGamma = static_cast<float>(gamma);
-    for (int v = 0; v < 256; ++v) {
-        if (imageGamma == InternalGamma || !(imageGamma > 0.0f)) {
-            levels[v] = static_cast<std::uint8_t>(v);
-            continue;
-        }
-        const double e = double(InternalGamma) / imageGamma;
-        levels[v] = static_cast<std::uint8_t>(std::lround(255.0 * std::pow(v / 255.0, e)));
-    }
-    return levels;
-}
-
 bool RowsCover(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t*>& rows,
                std::size_t pixelBytes, std::size_t bufferBytes)
 {
@@ -53,6 +37,21 @@ double Psnr(double mse)
 }
 
 } // namespace
+
+std::array<std::uint8_t, 256> LevelsAtInternalGamma(double gamma)
+{
+    std::array<std::uint8_t, 256> levels{};
+    const float imageGamma = static_cast<float>(gamma);
+    for (int v = 0; v < 256; ++v) {
+        if (imageGamma == InternalGamma || !(imageGamma > 0.0f)) {
+            levels[v] = static_cast<std::uint8_t>(v);
+            continue;
+        }
+        const double e = double(InternalGamma) / imageGamma;
+        levels[v] = static_cast<std::uint8_t>(std::lround(255.0 * std::pow(v / 255.0, e)));
+    }
+    return levels;
+}
 
 std::optional<ResultFigures> MeasureResult(const RgbaImage& source, const IndexedImage& result,
                                            std::vector<std::uint8_t>* errors)

@@ -71,6 +71,10 @@ inline int PixelError(const std::uint8_t* x, const std::uint8_t* y)
     return worst;
 }
 
+/// Source levels at the internal gamma, one per 8-bit level of an image with `gamma`: the identity
+/// unless the image came with another gamma (or none that makes sense).
+std::array<std::uint8_t, 256> LevelsAtInternalGamma(double gamma);
+
 /// Measures `result` against `source` (the pixels as loaded, before any alpha raise): every figure
 /// but pngBytes. A source whose gamma is not InternalGamma is brought to it first, as the pipeline
 /// does, so equal colours compare equal. Parallel above ParallelThreshold pixels; the figures do not

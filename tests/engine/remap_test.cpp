@@ -1,6 +1,7 @@
 #include "engine/remap.h"
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <utility>
 #include <vector>
@@ -106,8 +107,15 @@ void PlainDither(const RgbaImage& input, IndexedImage& output, const Palette& pa
                 const std::uint32_t plain = output.rows[y][x];
                 if (useDitherMap && plain < palette.count && ColourDifference(palette[plain].colour, key) < keep[plain])
                     choice = plain;
-                else
-                    choice = FindNearest(index, key, minOpacity, nullptr);
+                else {
+                    // An answer more than 1/64 off is checked against every entry.
+                    float answered = 0.0f;
+                    float nearest = 0.0f;
+                    choice = FindNearest(index, key, minOpacity, &answered);
+                    const std::uint32_t checked = FindNearestOfAll(palette, key, minOpacity, &nearest);
+                    if (answered > 1.0f / 64.0f && nearest < answered)
+                        choice = checked;
+                }
             }
             output.rows[y][x] = static_cast<std::uint8_t>(choice);
             const FloatPixel& chosen = palette[choice].colour;
@@ -448,6 +456,48 @@ TEST(RemapTest, AlphaDrivenBelowZeroTakesTheTransparentEntry)
     IndexedImage output = OutputFor(input);
     RemapDithered(input, output, palette, 1.0f, nullptr, false);
     EXPECT_EQ(output.pixels, (std::vector<std::uint8_t>{0, 1}));
+}
+
+TEST(RemapTest, AFlatAreaBeyondThePaletteNeverSettlesOnAFarEntry)
+{
+    // A colour beyond every head's radius is answered by the last head, which lacks the entries
+    // earlier heads claimed. Seeded opaque palettes are searched for such a colour whose answer is
+    // far while another entry lies at less than half that difference.
+    std::mt19937 random(7);
+    int found = 0;
+    for (std::uint32_t seed = 1; seed < 400 && found < 3; ++seed) {
+        const Palette palette = RandomPalette(24, seed, 0);
+        const NearestIndex index = BuildNearestIndex(palette);
+        std::array<std::uint8_t, 4> rgba{};
+        float answered = 0.0f;
+        float nearest = 0.0f;
+        bool far = false;
+        for (int attempt = 0; attempt < 16 && !far; ++attempt) {
+            rgba = {std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random()), 255};
+            const FloatPixel colour = ToFloatPixel(rgba.data(), InternalGamma);
+            FindNearest(index, colour, 1.0f, &answered);
+            FindNearestOfAll(palette, colour, 1.0f, &nearest);
+            far = answered > 1.0f / 16.0f && nearest < 0.5f * answered;
+        }
+        if (!far)
+            continue;
+        ++found;
+        SCOPED_TRACE(seed);
+        // Dithered, the area's mean colour must come at least as near the source as the nearest
+        // entry does; a patch of the far answer's entry would leave it about that far off.
+        const RgbaImage input = FlatImage(48, 32, rgba);
+        IndexedImage output = OutputFor(input);
+        RemapDithered(input, output, palette, 1.0f, nullptr, false);
+        double sum[4] = {};
+        for (const std::uint8_t entry : output.pixels) {
+            const FloatPixel& colour = palette[entry].colour;
+            sum[0] += colour.a, sum[1] += colour.r, sum[2] += colour.g, sum[3] += colour.b;
+        }
+        const double n = double(output.pixels.size());
+        const FloatPixel mean{float(sum[0] / n), float(sum[1] / n), float(sum[2] / n), float(sum[3] / n)};
+        EXPECT_LE(ColourDifference(mean, ToFloatPixel(rgba.data(), InternalGamma)), nearest * 1.01f + 1e-4f);
+    }
+    EXPECT_EQ(found, 3); // the search must find its cases, or nothing was checked
 }
 
 TEST(RemapTest, DitheredIndicesStayInsideThePalette)
