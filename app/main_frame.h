@@ -24,6 +24,7 @@
 #include "engine/colour_model.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/result_figures.h"
+#include "app/reduced_copies.h"
 #include "imageio/colour_profile.h"
 #include "imageio/output_files.h"
 #include "worker/reduce_thread.h"
@@ -38,6 +39,7 @@ class QSplitter;
 namespace tessaline {
 
 class BatchOutcomes;
+class CBackgroundTask;
 class CBatchListDialog;
 class CColourCurveView;
 class CCompareBar;
@@ -56,6 +58,8 @@ class CMainFrame : public QMainWindow, public ProgressUIInterface
 public:
     /// The height of the settings panel's strip, in pixels.
     static constexpr int PanelHeight = 210;
+    /// The width of the progress bar with its stop button; the message keeps the rest.
+    static constexpr int ProgressWidth = 180;
 
     /// `reduce` is the reduction each ReduceThread runs; tests may hand in a stand-in.
     explicit CMainFrame(ReduceFunction reduce = &ReducePipeline, QWidget* parent = nullptr);
@@ -174,6 +178,7 @@ private:
     void OnSave();
     void OnClearWeight();
     void OnUseWeight();
+    void OnWorkerFinished(std::uint32_t elapsedMs, int resultCode);
     void OnReductionFinished(std::uint32_t elapsedMs, int resultCode);
     void SetReducing(bool on);
     void PlaceProgress();
@@ -239,6 +244,11 @@ private:
     QString resultSummary; ///< the status bar's time and figures of the result on show
     std::vector<std::uint8_t> resultPng;
     QImage differenceBitmap; ///< made when first shown for a result
+    /// Makes the result's bitmap and its reduced copies off the UI thread once the worker has
+    /// reported; the result is shown when they are ready.
+    CBackgroundTask* resultPreparer = nullptr;
+    QImage preparedBitmap;
+    ReducedCopies preparedCopies;
     bool sourceKeyHeld = false;
     bool stopRequested = false;  ///< the running reduction is being stopped
     bool closeRequested = false; ///< close once the running reduction has stopped

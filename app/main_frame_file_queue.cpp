@@ -18,6 +18,8 @@
 
 #include "app/batch_list_dialog.h"
 #include "app/batch_outcomes.h"
+#include "app/compare_bar.h"
+#include "app/palette_strip.h"
 #include "app/failure_texts.h"
 #include "app/file_dialogs.h"
 #include "app/file_loader.h"
@@ -237,25 +239,15 @@ void CMainFrame::OnLoaded(LoadedFile file)
         LoadNextPending();
         return;
     }
-    // Shown only with its weight map: running out of memory for it makes the file unreadable
-    // like any other failure, and what was on show stays.
-    QImage weights(file.bitmap.size(), QImage::Format_ARGB32);
-    if (weights.isNull()) {
-        SetReducing(false);
-        NoteFailure(texts::LoadFailedText(name, texts::OutOfMemory()),
-                    texts::LoadFailedDetail(texts::OutOfMemory()));
-        emit loadFinished(false);
-        LoadNextPending();
-        return;
-    }
-    weights.fill(Qt::transparent);
     source = std::move(file.image);
     sourcePath = file.path;
     ++loadCount;
+    // Colours locked in one image's palette do not belong in the next one's.
+    compareBar->Strip()->ClearLocks();
     sourceProfile = std::move(file.profile);
-    sourceView->SetBitmap(std::move(file.bitmap));
+    sourceView->SetBitmap(std::move(file.bitmap), std::move(file.reduced));
     viewState->SetPosition(QPoint(0, 0));         // a new image is seen from its top-left
-    sourceView->SetWeightMap(std::move(weights)); // earlier painting belonged to the earlier image
+    sourceView->SetWeightMap(std::move(file.weights)); // earlier painting belonged to the earlier image
     setWindowTitle(texts::WindowTitleFor(DisplayName(sourcePath.filename())));
     if (panel->ZoomFits())
         ApplyZoom();

@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/background_task.h"
 #include "app/batch_outcomes.h"
 #include "app/colour_curve_view.h"
 #include "app/compare_bar.h"
@@ -69,8 +70,8 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     sourceView->SetViewState(viewState);
     resultView->SetViewState(viewState);
     sourceView->SetHint(texts::EmptySourceHint());
-    // A resize goes to the right pane: the left keeps its width.
-    viewSplitter->setStretchFactor(0, 0);
+    // A resize (maximising) is shared by the two panes, so both grow with the window.
+    viewSplitter->setStretchFactor(0, 1);
     viewSplitter->setStretchFactor(1, 1);
     layout->addWidget(viewSplitter, 1);
     // The difference legend stands beside the bar, below the views, so that it never hides a
@@ -99,8 +100,8 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     resize(screen ? FirstWindowSize(preferred, screen->availableSize(), QSize()) : preferred);
     viewSplitter->setSizes({width() / 2, width() - width() / 2});
 
-    // Laid over the status bar while a reduction runs, hidden otherwise, with the stop button
-    // at its right end.
+    // Laid over the right end of the status bar while a file loads or reduces, hidden otherwise,
+    // with the stop button at its right end.
     progressBar = new QProgressBar(statusBar());
     progressBar->setObjectName(QStringLiteral("progressBar"));
     progressBar->setRange(0, StageFinished);
@@ -123,6 +124,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     statusBar()->addPermanentWidget(batchListButton);
     connect(batchListButton, &QPushButton::clicked, this, &CMainFrame::OpenBatchList);
     outcomes = new BatchOutcomes(this);
+    resultPreparer = new CBackgroundTask(this);
     loader = new CFileLoader([this](LoadedFile file) { OnLoaded(std::move(file)); }, this);
 
     // Window-wide keys; the views offer the same actions on their context menus.
@@ -264,7 +266,8 @@ void CMainFrame::FitToScreen()
 
 void CMainFrame::PlaceProgress()
 {
-    // Over the messages, leaving the file list's place and the batch list's button in reach.
+    // At the right end, left of the file list's place and the batch list's button, so that the
+    // message (what loads, what joined the batch, what opens next) stays readable beside it.
     QRect bar = statusBar()->rect();
     if (QLayout* placed = statusBar()->layout())
         placed->activate(); // where the permanent widgets stand now, not before a show
@@ -272,6 +275,7 @@ void CMainFrame::PlaceProgress()
          {static_cast<QWidget*>(fileListLabel), static_cast<QWidget*>(batchListButton)})
         if (!permanent->isHidden())
             bar.setRight(std::min(bar.right(), permanent->x() - 4));
+    bar.setLeft(std::max(bar.left(), bar.right() - ProgressWidth));
     const int buttonWidth = std::min(stopButton->sizeHint().width(), bar.width() / 2);
     progressBar->setGeometry(bar.adjusted(0, 0, -buttonWidth, 0));
     stopButton->setGeometry(QRect(bar.right() - buttonWidth + 1, bar.top(), buttonWidth, bar.height()));
@@ -286,8 +290,6 @@ void CMainFrame::resizeEvent(QResizeEvent* event)
                               (narrow ? panelArea->horizontalScrollBar()->sizeHint().height() : 0));
     if (reducing || loading)
         PlaceProgress();
-    if (panel->ZoomFits())
-        ApplyZoom(); // the fit follows the window
     if (fitPending)
         FitToScreen();
 }

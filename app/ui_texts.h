@@ -74,6 +74,12 @@ inline QString PaletteStripTip()
 }
 /// Added to an entry's hover text while its colour is locked.
 inline QString LockedEntry() { return QStringLiteral("  [固定]"); }
+inline QString LockedCount(int count) { return QStringLiteral("固定 %1 色 ×").arg(count); }
+inline QString LockedCountTip(const QString& colours)
+{
+    return QStringLiteral("次の減色でそのまま残す色 (AARRGGBB) : %1\nクリックで固定をすべて解除します。新しい画像を開くと解除されます。")
+        .arg(colours);
+}
 inline QString LoadPalette() { return QStringLiteral("パレット読込"); }
 inline QString LoadPaletteTip()
 {
