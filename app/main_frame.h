@@ -30,6 +30,7 @@
 #include "worker/reduce_thread.h"
 
 class QAction;
+class QDockWidget;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -58,6 +59,10 @@ class CMainFrame : public QMainWindow, public ProgressUIInterface
 public:
     /// The height of the settings panel's strip, in pixels.
     static constexpr int PanelHeight = 210;
+    /// The settings dock's least height, and its first height in a window less than TallScreen high.
+    static constexpr int MinimumPanelHeight = 60;
+    static constexpr int CompactPanelHeight = 120;
+    static constexpr int TallScreen = 800;
     /// The width of the progress bar with its stop button; the message keeps the rest.
     static constexpr int ProgressWidth = 180;
 
@@ -108,6 +113,8 @@ public:
     const RgbaImage& Source() const { return source; }
     const IndexedImage& Result() const { return result; }
     CTopPanelView* Panel() const { return panel; }
+    /// The dock the settings panel stands in.
+    QDockWidget* SettingsDock() const { return settingsDock; }
     CImageView* SourceView() const { return sourceView; }
     CImageView* ResultView() const { return resultView; }
     QProgressBar* ProgressBar() const { return progressBar; }
@@ -202,6 +209,8 @@ private:
     QProgressBar* progressBar = nullptr;
     QPushButton* stopButton = nullptr;
     QScrollArea* panelArea = nullptr;
+    QDockWidget* settingsDock = nullptr;
+    QDockWidget* curveDock = nullptr;
     QAction* openAction = nullptr;
     QAction* saveAction = nullptr;
     QAction* stopAction = nullptr;

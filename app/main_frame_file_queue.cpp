@@ -8,11 +8,13 @@
 #include <QAction>
 #include <QByteArray>
 #include <QDragEnterEvent>
+#include <QDockWidget>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -282,6 +284,18 @@ CBatchListDialog* CMainFrame::OpenBatchList()
     if (!batchList) {
         batchList = new CBatchListDialog(outcomes, this);
         batchList->setObjectName(QStringLiteral("batchList"));
+        // Beside the window where the screen has room; otherwise over the settings panel (locked
+        // while a batch runs), never over the views.
+        const QRect frameRect = frameGeometry();
+        const QRect free = screen() ? screen()->availableGeometry() : QRect();
+        if (free.isValid() && frameRect.right() + batchList->width() > free.right()) {
+            const QRect over(settingsDock->mapToGlobal(QPoint(0, 0)), settingsDock->size());
+            batchList->resize(std::min(batchList->width(), over.width()),
+                              std::max(over.height(), batchList->minimumSizeHint().height()));
+            batchList->move(over.topLeft());
+        } else {
+            batchList->move(frameRect.right() + 1, frameRect.top());
+        }
     }
     batchList->show();
     batchList->raise();

@@ -28,6 +28,7 @@
 #include "app/image_view.h"
 #include "app/palette_choice.h"
 #include "app/palette_strip.h"
+#include "app/save_name.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "app/view_state.h"
@@ -40,24 +41,29 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     setWindowTitle(texts::WindowTitle());
     statusBar()->showMessage(texts::Ready());
 
-    // The panel keeps a fixed strip on top; below it the user may drag the divider between the
-    // source and result views.
+    // The settings stand in a dock across the top, which the user may close (its title bar's
+    // menu and F9 bring it back), float or move; below it the user may drag the divider between
+    // the source and result views.
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    panel = new CTopPanelView(central);
+    panel = new CTopPanelView(this);
     panel->setFixedHeight(PanelHeight);
-    // On a screen narrower than the panel its strip scrolls sideways, so that every control
-    // stays reachable; where it fits, nothing changes.
-    panelArea = new QScrollArea(central);
+    // On a screen narrower than the panel its strip scrolls sideways, and on a short one the dock
+    // may be made lower than the panel, which then scrolls up and down: every control stays
+    // reachable, and the views keep the height.
+    panelArea = new QScrollArea(this);
     panelArea->setObjectName(QStringLiteral("panelArea"));
     panelArea->setFrameShape(QFrame::NoFrame);
-    panelArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     panelArea->setWidgetResizable(true);
     panelArea->setWidget(panel);
-    panelArea->setFixedHeight(PanelHeight);
-    layout->addWidget(panelArea);
+    panelArea->setMinimumHeight(MinimumPanelHeight);
+    settingsDock = new QDockWidget(texts::SettingsDock(), this);
+    settingsDock->setObjectName(QStringLiteral("settingsDock"));
+    settingsDock->setAllowedAreas(Qt::TopDockWidgetArea | Qt::BottomDockWidgetArea);
+    settingsDock->setWidget(panelArea);
+    addDockWidget(Qt::TopDockWidgetArea, settingsDock);
     viewSplitter = new QSplitter(Qt::Horizontal, central);
     viewSplitter->setObjectName(QStringLiteral("viewSplitter"));
     viewSplitter->setChildrenCollapsible(false);
@@ -83,6 +89,14 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     compareBar->setObjectName(QStringLiteral("compareBar"));
     barRow->addWidget(compareBar, 1);
     paletteChoice = new CPaletteChoice(compareBar, this);
+    // Named after the image, as the result's save is: "photo.png" proposes "photo-palette-16.png".
+    paletteChoice->SetNameProposal([this]() -> std::filesystem::path {
+        if (sourcePath.empty() || result.Empty())
+            return {};
+        std::filesystem::path named = sourcePath.parent_path() / sourcePath.stem();
+        named += "-palette.png";
+        return SaveNameFor(named, static_cast<int>(result.paletteSize), sessionInputs);
+    });
     differenceLegend = new CDifferenceLegend(central);
     differenceLegend->setObjectName(QStringLiteral("differenceLegend"));
     differenceLegend->setFixedSize(differenceLegend->sizeHint());
@@ -151,7 +165,9 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     batchListAction = new QAction(texts::BatchListButton(), this);
     batchListAction->setShortcut(Qt::CTRL | Qt::Key_L);
     connect(batchListAction, &QAction::triggered, this, &CMainFrame::OpenBatchList);
-    addActions({openAction, saveAction, stopAction, nextAction, previousAction, batchListAction});
+    QAction* settingsAction = settingsDock->toggleViewAction();
+    settingsAction->setShortcut(Qt::Key_F9);
+    addActions({openAction, saveAction, stopAction, nextAction, previousAction, batchListAction, settingsAction});
     for (CImageView* view : {sourceView, resultView}) {
         view->addActions({openAction, saveAction});
         view->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -174,7 +190,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     // The colour curve in a dock below the views, shown while its button is down; a click on a
     // point moves 色数 there and reduces.
     curveView = new CColourCurveView(this);
-    auto* curveDock = new QDockWidget(texts::ColourCurve(), this);
+    curveDock = new QDockWidget(texts::ColourCurve(), this);
     curveDock->setObjectName(QStringLiteral("colourCurveDock"));
     curveDock->setWidget(curveView);
     addDockWidget(Qt::BottomDockWidgetArea, curveDock);
@@ -225,6 +241,16 @@ void CMainFrame::showEvent(QShowEvent* event)
     if (fitted)
         return;
     fitted = true;
+    // In a short window the curve stands beside the views rather than under them, and the panel
+    // starts lower (it scrolls), so that the views keep most of the height with every dock open.
+    if (height() < TallScreen) {
+        if (dockWidgetArea(curveDock) == Qt::BottomDockWidgetArea) {
+            const bool shown = curveDock->isVisible();
+            addDockWidget(Qt::RightDockWidgetArea, curveDock);
+            curveDock->setVisible(shown);
+        }
+        resizeDocks({settingsDock}, {CompactPanelHeight}, Qt::Vertical);
+    }
     // The space bar blinks at once, without a click into a view first.
     sourceView->setFocus(Qt::OtherFocusReason);
     // The window manager adds its frame only once the window is mapped; the fit waits for it
@@ -284,10 +310,6 @@ void CMainFrame::PlaceProgress()
 void CMainFrame::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    // Below the panel's width its strip grows by the scroll bar it then shows.
-    const bool narrow = width() < panel->minimumWidth();
-    panelArea->setFixedHeight(PanelHeight +
-                              (narrow ? panelArea->horizontalScrollBar()->sizeHint().height() : 0));
     if (reducing || loading)
         PlaceProgress();
     if (fitPending)

@@ -17,6 +17,7 @@ inline QString WindowTitle() { return QStringLiteral("Tessaline"); }
 /// The title while a file is shown: its name first, as window lists show it.
 inline QString WindowTitleFor(const QString& file) { return QStringLiteral("%1 - Tessaline").arg(file); }
 inline QString Ready() { return QStringLiteral("レディ"); }
+inline QString SettingsDock() { return QStringLiteral("設定 (F9)"); }
 inline QString ElapsedText(int ms) { return QString::asprintf("処理時間 : %d ms ", ms); }
 
 /// A file size as the status bar shows it: bytes below 1 KB, else whole KB (1024 bytes) or tenths of MB.

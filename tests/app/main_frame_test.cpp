@@ -16,6 +16,7 @@
 #include <QColorSpace>
 #include <QComboBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -39,11 +40,13 @@
 #endif
 
 #include "app/batch_list_dialog.h"
+#include "app/colour_curve_view.h"
 #include "app/batch_outcomes.h"
 #include "app/command_line.h"
 #include "app/compare_bar.h"
 #include "app/image_view.h"
 #include "app/main_frame.h"
+#include "app/palette_choice.h"
 #include "app/palette_strip.h"
 #include "app/top_panel_view.h"
 #include "engine/reduce_pipeline.h"
@@ -289,9 +292,43 @@ private slots:
         frame.resize(1900, 1040);
         QTRY_VERIFY(frame.SourceView()->Shrink() < small);
         QTRY_VERIFY(checkFit());
+        const int large = frame.SourceView()->Shrink();
         frame.resize(1024, 600);
-        QTRY_COMPARE(frame.SourceView()->Shrink(), small);
+        QTRY_VERIFY(frame.SourceView()->Shrink() > large);
         QTRY_VERIFY(checkFit());
+    }
+
+    // On a 1024 x 600 screen the views keep most of the window's height with the settings and
+    // the colour curve open; the settings dock folds away and comes back with F9.
+    void ViewsKeepTheHeightOnASmallScreen()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.resize(1024, 600);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.CompareBar()->CurveButton()->click();
+        QVERIFY(frame.SettingsDock()->isVisible());
+        QTRY_VERIFY(frame.CurveView()->isVisible());
+        QTRY_VERIFY2(frame.SourceView()->height() > frame.height() / 2,
+                     qPrintable(QStringLiteral("%1 of %2").arg(frame.SourceView()->height()).arg(frame.height())));
+        const int open = frame.SourceView()->height();
+        QTest::keyClick(&frame, Qt::Key_F9);
+        QTRY_VERIFY(frame.SourceView()->height() > open);
+        QTest::keyClick(&frame, Qt::Key_F9);
+        QTRY_VERIFY(frame.SettingsDock()->isVisible());
+    }
+
+    // パレット保存 proposes a name made from the image's, free and never an input.
+    void PaletteSaveIsNamedAfterTheImage()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        Drop(frame, {Write("海の写真.png", TestCard(40, 30))});
+        QVERIFY(WaitIdle(frame));
+        const std::filesystem::path proposed = frame.PaletteChoice()->ProposedName();
+        QCOMPARE(ToQString(proposed.filename()),
+                 QStringLiteral("海の写真-palette-%1.png").arg(frame.Result().paletteSize));
+        QCOMPARE(ToQString(proposed.parent_path()), folder.path());
     }
 
     // Colours locked in one image's palette are shown beside the strip while they hold and are
