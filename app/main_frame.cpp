@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QKeyEvent>
+#include <QWheelEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -65,6 +66,14 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
             UpdateResultView();
         }
         return true;
+    }
+    if (event->type() == QEvent::Wheel && (watched == sourceView->viewport() || watched == resultView->viewport())) {
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            if (const int delta = wheel->angleDelta().y(); delta != 0)
+                StepZoom(delta > 0 ? 1 : -1);
+            return true;
+        }
     }
     // The fit follows every change of the panes' size: the window's, maximising, the divider.
     if (event->type() == QEvent::Resize && (watched == sourceView || watched == resultView) && panel->ZoomFits())
@@ -290,6 +299,11 @@ void CMainFrame::OnPreview()
 void CMainFrame::OnZoom()
 {
     ApplyZoom();
+}
+
+void CMainFrame::StepZoom(int step)
+{
+    panel->StepZoom(step, viewState->Zoom(), viewState->Shrink());
 }
 
 void CMainFrame::ApplyZoom()

@@ -101,6 +101,9 @@ public:
     /// Sets both views to the panel's scale (a magnification, a reduction, or the fit that shows
     /// the source whole) and returns them to the origin.
     void OnZoom();
+    /// One step of the zoom list up (`step` > 0) or down from the scale on show, as Ctrl++ /
+    /// Ctrl+- and Ctrl+wheel do.
+    void StepZoom(int step);
     /// Offers a dialog for opening image files; the chosen files are taken as a drop.
     void OpenDialog();
     /// Ends the running reduction early (it reports ReduceCancelled), or drops the file being

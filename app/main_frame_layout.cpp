@@ -106,6 +106,9 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     setCentralWidget(central);
     sourceView->installEventFilter(this);
     resultView->installEventFilter(this);
+    sourceView->viewport()->installEventFilter(this);
+    resultView->viewport()->installEventFilter(this);
+    sourceView->setToolTip(texts::ZoomKeysTip());
 
     // The panel's width where the screen allows it, never more than the screen's free area; the
     // window manager's frame is known once the window is shown (showEvent fits it again).
@@ -165,6 +168,25 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     batchListAction = new QAction(texts::BatchListButton(), this);
     batchListAction->setShortcut(Qt::CTRL | Qt::Key_L);
     connect(batchListAction, &QAction::triggered, this, &CMainFrame::OpenBatchList);
+    // Zoom keys step through the zoom list; the views take Ctrl+wheel the same way.
+    const auto addKey = [this](const QKeySequence& key, auto slot) {
+        auto* action = new QAction(this);
+        action->setShortcut(key);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    addKey(QKeySequence::ZoomIn, [this] { StepZoom(1); });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_Equal), [this] { StepZoom(1); });
+    addKey(QKeySequence::ZoomOut, [this] { StepZoom(-1); });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_0), [this] { panel->SelectFit(); });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_1), [this] { panel->SelectActualSize(); });
+    addKey(QKeySequence(Qt::Key_F5), [this] {
+        if (!reducing && !loading)
+            OnPreview();
+    });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
     QAction* settingsAction = settingsDock->toggleViewAction();
     settingsAction->setShortcut(Qt::Key_F9);
     addActions({openAction, saveAction, stopAction, nextAction, previousAction, batchListAction, settingsAction});

@@ -83,6 +83,7 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     AddSliderGroup(Setting::Convergence, "1034", 204, "1030", 276, 78, texts::Large(), texts::Small());
     zoomList = new QComboBox(this);
     zoomList->setObjectName(QStringLiteral("1035"));
+    zoomList->setToolTip(texts::ZoomKeysTip());
     // A drop-down's template height includes its open list; the closed box is one control high.
     zoomList->setGeometry(DialogRect(276, 108, 48, 14));
     AddLabel(texts::Magnification(), 276, 96, 41, 8);
@@ -227,6 +228,44 @@ void CTopPanelView::ApplyContrastRule(bool checked)
         useUserWeight->setChecked(false);
     }
     emit useWeightChanged();
+}
+
+bool CTopPanelView::StepZoom(int step, int zoom, int shrink)
+{
+    // Scales compared as zoom / shrink without division: a / b against c / d is a*d against c*b.
+    int best = -1;
+    for (int i = 0; i < static_cast<int>(ZoomChoices.size()); ++i) {
+        const ZoomChoice& c = ZoomChoices[static_cast<std::size_t>(i)];
+        if (c.fit)
+            continue;
+        const long candidate = long(c.zoom) * shrink;
+        const long current = long(zoom) * c.shrink;
+        if (step > 0 ? candidate <= current : candidate >= current)
+            continue;
+        if (best < 0) {
+            best = i;
+            continue;
+        }
+        const ZoomChoice& b = ZoomChoices[static_cast<std::size_t>(best)];
+        const long versus = long(c.zoom) * b.shrink;
+        const long held = long(b.zoom) * c.shrink;
+        if (step > 0 ? versus < held : versus > held)
+            best = i; // the nearest one in the step's direction
+    }
+    if (best < 0)
+        return false;
+    zoomList->setCurrentIndex(best);
+    return true;
+}
+
+void CTopPanelView::SelectFit()
+{
+    zoomList->setCurrentIndex(static_cast<int>(ZoomChoices.size()) - 1);
+}
+
+void CTopPanelView::SelectActualSize()
+{
+    zoomList->setCurrentIndex(0);
 }
 
 int CTopPanelView::ZoomFactor() const { return ChoiceAt(zoomList->currentIndex()).zoom; }

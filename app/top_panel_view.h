@@ -41,6 +41,12 @@ public:
     int ZoomShrink() const;
     /// True for the fit entry ("全体表示"): the frame picks the scale that shows the image whole.
     bool ZoomFits() const;
+    /// Selects the list's next larger (`step` > 0) or smaller scale than `zoom` / `shrink` (the
+    /// scale on show, which a fit may have chosen off the list); false at either end.
+    bool StepZoom(int step, int zoom, int shrink);
+    /// Selects the fit entry, or x 1.
+    void SelectFit();
+    void SelectActualSize();
 
     /// Locks every control but the zoom list (a reduction runs and the job has read them all),
     /// or unlocks them, each control then as enabled as it was before.

@@ -18,6 +18,15 @@ inline QString WindowTitle() { return QStringLiteral("Tessaline"); }
 inline QString WindowTitleFor(const QString& file) { return QStringLiteral("%1 - Tessaline").arg(file); }
 inline QString Ready() { return QStringLiteral("レディ"); }
 inline QString SettingsDock() { return QStringLiteral("設定 (F9)"); }
+/// The window's keys, listed where the zoom is chosen and on the views.
+inline QString ZoomKeysTip()
+{
+    return QStringLiteral("拡大 : Ctrl++ / Ctrl+ホイール上、縮小 : Ctrl+- / Ctrl+ホイール下\n"
+                          "全体表示 : Ctrl+0、等倍 : Ctrl+1\n"
+                          "プレビュー : F5、保存 : Ctrl+S、開く : Ctrl+O、設定の表示 : F9\n"
+                          "元画像を見る : Space (押している間)、次 / 前のファイル : PageDown / PageUp\n"
+                          "中止 : Esc、一括処理の結果 : Ctrl+L、閉じる : Ctrl+W / Ctrl+Q");
+}
 inline QString ElapsedText(int ms) { return QString::asprintf("処理時間 : %d ms ", ms); }
 
 /// A file size as the status bar shows it: bytes below 1 KB, else whole KB (1024 bytes) or tenths of MB.

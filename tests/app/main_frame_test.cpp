@@ -318,6 +318,42 @@ private slots:
         QTRY_VERIFY(frame.SettingsDock()->isVisible());
     }
 
+    // Ctrl++ / Ctrl+- / Ctrl+wheel step through the zoom list from the scale on show, Ctrl+0
+    // fits, Ctrl+1 returns to x1, F5 reduces again.
+    void ZoomKeysAndPreviewKey()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.resize(1024, 600);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        Drop(frame, {Write("keys.png", TestCard(600, 500))});
+        QVERIFY(WaitIdle(frame));
+        CImageView* view = frame.SourceView();
+        QTest::keyClick(&frame, Qt::Key_Plus, Qt::ControlModifier);
+        QCOMPARE(view->Zoom(), 2);
+        const QPointF at(30, 30);
+        QWheelEvent up(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view->viewport(), &up);
+        QCOMPARE(view->Zoom(), 4);
+        QCOMPARE(view->ScrollPosition(), QPoint(0, 0)); // the wheel zoomed and did not scroll
+        QTest::keyClick(&frame, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(view->Zoom(), 2);
+        QTest::keyClick(&frame, Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(frame.Panel()->ZoomFits());
+        const int fitted = view->Shrink();
+        QVERIFY(fitted > 1);
+        QTest::keyClick(&frame, Qt::Key_Minus, Qt::ControlModifier);
+        QVERIFY(!frame.Panel()->ZoomFits());
+        QVERIFY(view->Shrink() > fitted);
+        QTest::keyClick(&frame, Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(view->Zoom(), 1);
+        QCOMPARE(view->Shrink(), 1);
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        QTest::keyClick(&frame, Qt::Key_F5);
+        QVERIFY(finished.count() > 0 || finished.wait(WaitMs));
+    }
+
     // パレット保存 proposes a name made from the image's, free and never an input.
     void PaletteSaveIsNamedAfterTheImage()
     {
