@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QKeyEvent>
+#include <QSettings>
 #include <QWheelEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -53,6 +54,10 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     }
     reduceThread.reset(); // its Run has returned: only the join is left
     pendingFiles.clear();
+    if (remembering) {
+        QSettings store;
+        Remember(store);
+    }
     event->accept();
 }
 

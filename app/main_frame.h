@@ -35,6 +35,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
+class QSettings;
 class QSplitter;
 
 namespace tessaline {
@@ -104,6 +105,12 @@ public:
     /// One step of the zoom list up (`step` > 0) or down from the scale on show, as Ctrl++ /
     /// Ctrl+- and Ctrl+wheel do.
     void StepZoom(int step);
+    /// The window's state between starts: the panel's settings, 自動保存, the zoom, the window's
+    /// geometry and docks, the last folder. RunWindow restores them at start and, with
+    /// remembering on, the window writes them when it closes.
+    void RestoreRemembered(QSettings& store);
+    void Remember(QSettings& store) const;
+    void SetRemembering(bool on) { remembering = on; }
     /// Offers a dialog for opening image files; the chosen files are taken as a drop.
     void OpenDialog();
     /// Ends the running reduction early (it reports ReduceCancelled), or drops the file being
@@ -262,6 +269,8 @@ private:
     QImage preparedBitmap;
     ReducedCopies preparedCopies;
     bool sourceKeyHeld = false;
+    bool remembering = false;         ///< write the state to Qt's settings store at close
+    std::filesystem::path lastFolder; ///< of the last image of an earlier start: the open dialog's
     bool stopRequested = false;  ///< the running reduction is being stopped
     bool closeRequested = false; ///< close once the running reduction has stopped
 };

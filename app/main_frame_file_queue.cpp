@@ -3,6 +3,7 @@
 #include "app/main_frame.h"
 
 #include <algorithm>
+#include <system_error>
 #include <vector>
 
 #include <QAction>
@@ -30,6 +31,8 @@
 #include "app/ui_texts.h"
 #include "app/view_state.h"
 #include "imageio/output_files.h"
+#include "imageio/qt_bitmap_reader.h"
+#include "jobs/folder_walk.h"
 
 namespace tessaline {
 
@@ -92,8 +95,21 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
             name = prefix / name;
         if (i == 0)
             prefix = name.parent_path();
-        sessionInputs.AddInput(name);
-        names.push_back(std::move(name));
+        // A folder stands for the images under it, in the order tessaline-cli -r takes them.
+        std::error_code error;
+        std::vector<WalkedFile> walked;
+        if (std::filesystem::is_directory(name, error))
+            WalkFolder(name, {}, QtBitmaps(), walked);
+        else
+            walked.push_back({std::move(name), {}, std::nullopt});
+        for (WalkedFile& file : walked) {
+            sessionInputs.AddInput(file.path);
+            names.push_back(std::move(file.path));
+        }
+    }
+    if (names.empty()) {
+        statusBar()->showMessage(texts::NoImagesInFolder());
+        return;
     }
 
     if (panel->AutoSaveChecked()) {
@@ -307,7 +323,7 @@ void CMainFrame::OpenDialog()
 {
     if (reducing || loading)
         return;
-    const QString folder = sourcePath.empty() ? QString() : ToQString(sourcePath.parent_path());
+    const QString folder = ToQString(sourcePath.empty() ? lastFolder : sourcePath.parent_path());
     const QStringList files =
         AskOpenFiles(this, texts::OpenTitle(), folder, {texts::ImageFilter(), texts::AllFilesFilter()});
     // Keys such as Esc go to the active window: make sure that is this one again.

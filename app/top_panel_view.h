@@ -56,6 +56,14 @@ public:
     /// state. The opacity slider stands at Ie6Opacity while the IE6 box is checked.
     SettingValues Values() const;
     bool UseUserWeightChecked() const;
+    /// Sets every setting row that has a control from `values` (sliders kept in their ranges;
+    /// the IE6 box's and the contrast map's rules applied as clicks would).
+    void SetValues(const SettingValues& values);
+    /// Every setting row back to its default, 自動保存 off and the zoom at x 1 ("初期設定に戻す").
+    void RestoreDefaults();
+    void SetAutoSave(bool on);
+    int ZoomIndex() const;
+    void SetZoomIndex(int index);
     /// Moves the slider of a slider row to `value` (kept in its range); its label follows.
     void SetSliderValue(Setting key, int value);
     bool AutoSaveChecked() const;

@@ -17,6 +17,7 @@ inline QString WindowTitle() { return QStringLiteral("Tessaline"); }
 /// The title while a file is shown: its name first, as window lists show it.
 inline QString WindowTitleFor(const QString& file) { return QStringLiteral("%1 - Tessaline").arg(file); }
 inline QString Ready() { return QStringLiteral("レディ"); }
+inline QString RestoreDefaults() { return QStringLiteral("初期設定に戻す"); }
 inline QString SettingsDock() { return QStringLiteral("設定 (F9)"); }
 /// The window's keys, listed where the zoom is chosen and on the views.
 inline QString ZoomKeysTip()
@@ -237,6 +238,7 @@ inline QString AddedToListText(int count)
 {
     return QStringLiteral("ほかの %1 件は一覧に入れました (PageDown で次へ)").arg(count);
 }
+inline QString NoImagesInFolder() { return QStringLiteral("フォルダに画像がありません"); }
 inline QString LoadingText(const QString& file) { return QStringLiteral("読み込み中 : %1").arg(file); }
 
 // Why the result view is empty.

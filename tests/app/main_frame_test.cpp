@@ -24,9 +24,12 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -352,6 +355,79 @@ private slots:
         QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
         QTest::keyClick(&frame, Qt::Key_F5);
         QVERIFY(finished.count() > 0 || finished.wait(WaitMs));
+    }
+
+    // A dropped folder adds the images under it in the order tessaline-cli -r takes them: name
+    // order, subfolders walked in place, hidden files and OUTPUT left out.
+    void DroppedFolderAddsItsImagesInWalkOrder()
+    {
+        const QString root = folder.filePath(QStringLiteral("photos"));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/b-sub")));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/OUTPUT")));
+        for (const char* name : {"photos/c.png", "photos/a.png", "photos/b-sub/z.png", "photos/.hidden.png",
+                                 "photos/OUTPUT/old.png"})
+            Write(QString::fromUtf8(name), TestCard(8, 8));
+        QFile notes(root + QStringLiteral("/notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("not an image") > 0);
+        notes.close();
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        Drop(frame, {root});
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(frame.FileListCount(), std::size_t{3});
+        QCOMPARE(frame.windowTitle(), QStringLiteral("a.png - Tessaline"));
+        for (const char* next : {"z.png - Tessaline", "c.png - Tessaline"}) {
+            frame.ShowNextFile();
+            QVERIFY(WaitIdle(frame));
+            QCOMPARE(frame.windowTitle(), QString::fromUtf8(next));
+        }
+        // A folder without images says so and changes nothing.
+        QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("empty"))));
+        Drop(frame, {folder.filePath(QStringLiteral("empty"))});
+        QCOMPARE(frame.FileListCount(), std::size_t{3});
+        QVERIFY(!frame.statusBar()->currentMessage().isEmpty());
+    }
+
+    // The panel's settings, 自動保存, the zoom and the docks come back at the next start (from a
+    // store of the tests' own); 初期設定に戻す puts the panel back to the table's defaults.
+    void SettingsAreRememberedAndDefaultsRestored()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings().clear();
+        {
+            CMainFrame frame(&ProbedReduce);
+            frame.SetRemembering(true);
+            frame.show();
+            Control<QSlider>(frame, "1017")->setValue(37);
+            Control<QSlider>(frame, "1028")->setValue(5);
+            Control<QCheckBox>(frame, "1003")->setChecked(true); // IE6: the opacity held at 238
+            Control<QCheckBox>(frame, "1024")->setChecked(false); // no contrast map
+            Control<QRadioButton>(frame, "1008")->setChecked(true);
+            Control<QCheckBox>(frame, "1021")->setChecked(true);
+            Control<QComboBox>(frame, "1035")->setCurrentIndex(3);
+            frame.SettingsDock()->hide();
+            QVERIFY(frame.close());
+        }
+        CMainFrame again(&ProbedReduce);
+        QSettings store;
+        again.RestoreRemembered(store);
+        again.show();
+        const SettingValues values = again.Panel()->Values();
+        QCOMPARE(values[Setting::Colours], 37);
+        QCOMPARE(values[Setting::Feedback], 5);
+        QCOMPARE(values[Setting::Ie6], 1);
+        QCOMPARE(values[Setting::Opacity], Ie6Opacity);
+        QCOMPARE(values[Setting::ContrastMap], 0);
+        QCOMPARE(values[Setting::Dither], 0);
+        QVERIFY(again.Panel()->AutoSaveChecked());
+        QCOMPARE(again.Panel()->ZoomFactor(), 8);
+        QVERIFY(!again.SettingsDock()->isVisible());
+
+        Control<QPushButton>(again, "1041")->click();
+        QCOMPARE(again.Panel()->Values(), SettingValues());
+        QVERIFY(!again.Panel()->AutoSaveChecked());
+        QCOMPARE(again.Panel()->ZoomFactor(), 1);
+        QSettings().clear();
     }
 
     // パレット保存 proposes a name made from the image's, free and never an input.
