@@ -63,7 +63,7 @@ public:
     /// The settings dock's least height, and its first height in a window less than TallScreen high.
     static constexpr int MinimumPanelHeight = 60;
     static constexpr int CompactPanelHeight = 120;
-    static constexpr int TallScreen = 800;
+    static constexpr int TallScreen = 700;
     /// The width of the progress bar with its stop button; the message keeps the rest.
     static constexpr int ProgressWidth = 180;
 
@@ -270,6 +270,7 @@ private:
     ReducedCopies preparedCopies;
     bool sourceKeyHeld = false;
     bool remembering = false;         ///< write the state to Qt's settings store at close
+    bool restoredDocks = false;       ///< the docks stand as the last start left them
     std::filesystem::path lastFolder; ///< of the last image of an earlier start: the open dialog's
     bool stopRequested = false;  ///< the running reduction is being stopped
     bool closeRequested = false; ///< close once the running reduction has stopped

@@ -265,13 +265,20 @@ void CMainFrame::showEvent(QShowEvent* event)
     fitted = true;
     // In a short window the curve stands beside the views rather than under them, and the panel
     // starts lower (it scrolls), so that the views keep most of the height with every dock open.
-    if (height() < TallScreen) {
-        if (dockWidgetArea(curveDock) == Qt::BottomDockWidgetArea) {
-            const bool shown = curveDock->isVisible();
-            addDockWidget(Qt::RightDockWidgetArea, curveDock);
-            curveDock->setVisible(shown);
+    // Otherwise the dock shows the whole panel (and the sideways scroll bar a narrow window needs).
+    if (!restoredDocks) {
+        if (height() < TallScreen) {
+            if (dockWidgetArea(curveDock) == Qt::BottomDockWidgetArea) {
+                const bool shown = curveDock->isVisible();
+                addDockWidget(Qt::RightDockWidgetArea, curveDock);
+                curveDock->setVisible(shown);
+            }
+            resizeDocks({settingsDock}, {CompactPanelHeight}, Qt::Vertical);
+        } else {
+            const int bar = width() < panel->minimumWidth() ? panelArea->horizontalScrollBar()->sizeHint().height() : 0;
+            const int title = std::max(settingsDock->height() - panelArea->height(), 0);
+            resizeDocks({settingsDock}, {PanelHeight + bar + title}, Qt::Vertical);
         }
-        resizeDocks({settingsDock}, {CompactPanelHeight}, Qt::Vertical);
     }
     // The space bar blinks at once, without a click into a view first.
     sourceView->setFocus(Qt::OtherFocusReason);

@@ -34,7 +34,7 @@ void CMainFrame::RestoreRemembered(QSettings& store)
     panel->SetAutoSave(store.value(QStringLiteral("panel/auto-save"), false).toBool());
     panel->SetZoomIndex(store.value(QStringLiteral("view/zoom"), 0).toInt());
     restoreGeometry(store.value(QStringLiteral("window/geometry")).toByteArray());
-    restoreState(store.value(QStringLiteral("window/docks")).toByteArray());
+    restoredDocks = restoreState(store.value(QStringLiteral("window/docks")).toByteArray());
     lastFolder = ToPath(store.value(QStringLiteral("files/last-folder")).toString());
 }
 
