@@ -54,10 +54,8 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     }
     reduceThread.reset(); // its Run has returned: only the join is left
     pendingFiles.clear();
-    if (remembering) {
-        QSettings store;
-        Remember(store);
-    }
+    if (remembering)
+        Remember(*OpenWindowStore());
     event->accept();
 }
 

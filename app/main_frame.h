@@ -276,6 +276,9 @@ private:
     bool closeRequested = false; ///< close once the running reduction has stopped
 };
 
+/// The window's own settings store (~/.config/Tessaline/Tessaline.conf on Linux).
+std::unique_ptr<QSettings> OpenWindowStore();
+
 /// The first window's size on a screen whose available area (without desktop panels) is
 /// `available`, the window manager's frame taking `frame` (left+right, top+bottom) of it: the
 /// preferred size where it fits, else what is left. The views give up height first.

@@ -20,6 +20,11 @@ QString PanelKey(const SettingRow& row)
 
 } // namespace
 
+std::unique_ptr<QSettings> OpenWindowStore()
+{
+    return std::make_unique<QSettings>(QStringLiteral("Tessaline"), QStringLiteral("Tessaline"));
+}
+
 void CMainFrame::RestoreRemembered(QSettings& store)
 {
     // A value outside its row's range (an edited or older store) is left at the default.

@@ -10,10 +10,7 @@ namespace tessaline {
 int RunWindow(const QStringList& files, ReduceFunction reduce)
 {
     CMainFrame frame(reduce);
-    {
-        QSettings store;
-        frame.RestoreRemembered(store);
-    }
+    frame.RestoreRemembered(*OpenWindowStore());
     frame.SetRemembering(true);
     frame.show();
     if (!files.isEmpty()) {

@@ -393,7 +393,7 @@ private slots:
     void SettingsAreRememberedAndDefaultsRestored()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QSettings().clear();
+        OpenWindowStore()->clear();
         {
             CMainFrame frame(&ProbedReduce);
             frame.SetRemembering(true);
@@ -409,8 +409,7 @@ private slots:
             QVERIFY(frame.close());
         }
         CMainFrame again(&ProbedReduce);
-        QSettings store;
-        again.RestoreRemembered(store);
+        again.RestoreRemembered(*OpenWindowStore());
         again.show();
         const SettingValues values = again.Panel()->Values();
         QCOMPARE(values[Setting::Colours], 37);
@@ -427,7 +426,7 @@ private slots:
         QCOMPARE(again.Panel()->Values(), SettingValues());
         QVERIFY(!again.Panel()->AutoSaveChecked());
         QCOMPARE(again.Panel()->ZoomFactor(), 1);
-        QSettings().clear();
+        OpenWindowStore()->clear();
     }
 
     // パレット保存 proposes a name made from the image's, free and never an input.

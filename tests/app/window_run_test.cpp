@@ -30,7 +30,7 @@ private slots:
     {
         // RunWindow remembers the window's state: in a store of the tests' own, not the user's.
         QStandardPaths::setTestModeEnabled(true);
-        QSettings().clear();
+        OpenWindowStore()->clear();
     }
 
     void FirstWindowFitsTheFreeAreaWithTheStatusBarInside()
