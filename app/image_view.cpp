@@ -74,27 +74,31 @@ void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& 
     painter.drawImage(destination, image, source);
 }
 
-void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area, const ReducedCopies* copies)
+void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area, const ReducedCopies* copies,
+                 int zoom)
 {
-    if (image.isNull() || area.isEmpty() || shrink < 1)
+    if (image.isNull() || area.isEmpty() || shrink < 1 || zoom < 1)
         return;
-    if (copies && copies->of == image.cacheKey() && !copies->Empty() && shrink >= 2) {
-        // The finest copy that is no finer than the view than needed: 1/level of the image.
-        std::size_t index = 0;
-        int level = 2;
-        while (index + 1 < copies->levels.size() && level * 2 <= shrink) {
-            ++index;
+    // Image pixels per document pixel.
+    const double factor = double(shrink) / zoom;
+    if (copies && copies->of == image.cacheKey() && factor > 1) {
+        // The finest picture no finer than needed: the image itself below 1/2, else the copy at
+        // 1/level with level the largest power of two not above the factor.
+        const QImage* copy = &image;
+        int level = 1;
+        for (std::size_t index = 0; index < copies->levels.size() && level * 2 <= factor; ++index) {
+            copy = &copies->levels[index];
             level *= 2;
         }
-        const QImage& copy = copies->levels[index];
-        // Document point p shows image point p * shrink, which is copy point p * shrink / level.
-        const double ratio = double(shrink) / level;
-        const QRect source =
-            QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio).toAlignedRect().intersected(copy.rect());
+        // Document point p shows image point p * factor, which is copy point p * factor / level.
+        const double ratio = factor / level;
+        const QRect source = QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio)
+                                 .toAlignedRect()
+                                 .intersected(copy->rect());
         if (source.isEmpty())
             return;
-        if (level == shrink) {
-            painter.drawImage(source.topLeft() * level / shrink, copy, source);
+        if (long(zoom) * level == shrink) {
+            painter.drawImage(source.topLeft() / ratio, *copy, source);
             return;
         }
         // In between, the copy is averaged down once more (QImage's smooth scaling averages
@@ -103,14 +107,16 @@ void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect
         const QSize size(std::max(1, int(std::lround(source.width() / ratio))),
                          std::max(1, int(std::lround(source.height() / ratio))));
         painter.drawImage(QPointF(source.topLeft()) / ratio,
-                          copy.copy(source).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+                          copy->copy(source).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         return;
     }
-    const QRect source = QRect(area.topLeft() * shrink, area.size() * shrink).intersected(image.rect());
+    const QRect source = QRectF(QPointF(area.topLeft()) * factor, QSizeF(area.size()) * factor)
+                             .toAlignedRect()
+                             .intersected(image.rect());
     if (source.isEmpty())
         return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter.drawImage(QRectF(QPointF(source.topLeft()) / shrink, QSizeF(source.size()) / shrink), image,
+    painter.drawImage(QRectF(QPointF(source.topLeft()) / factor, QSizeF(source.size()) / factor), image,
                       QRectF(source));
 }
 
@@ -382,7 +388,7 @@ void CImageView::paintEvent(QPaintEvent* event)
     const QRect shown = area.intersected(imageArea);
     FillCheckerboard(painter, shown, QPoint(0, 0));
     const auto paint = [&](const QImage& image, ReducedCopies* copies) {
-        if (shrink > 1 && copies && copies->of != image.cacheKey()) {
+        if (shrink > zoom && copies && copies->of != image.cacheKey()) {
             // Not made beforehand (a difference map, a bitmap handed in bare): made once now.
             try {
                 *copies = MakeReducedCopies(image);
@@ -390,8 +396,8 @@ void CImageView::paintEvent(QPaintEvent* event)
                 *copies = ReducedCopies(); // drawn sampled instead
             }
         }
-        if (shrink > 1)
-            PaintShrunk(painter, image, shrink, shown, copies);
+        if (shrink > zoom)
+            PaintShrunk(painter, image, shrink, shown, copies, zoom);
         else
             PaintZoomed(painter, image, zoom, shown);
     };

@@ -155,7 +155,8 @@ void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& 
 /// under it (exactly at 1/2, 1/4, 1/8...; in between, the nearest finer copy scaled smoothly),
 /// so thin lines and dithering read as they average. Without, the covered image pixels are drawn
 /// smoothly scaled down.
+/// `zoom` (below `shrink`) makes the scale zoom / shrink, a fit's reduction.
 void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area,
-                 const ReducedCopies* copies = nullptr);
+                 const ReducedCopies* copies = nullptr, int zoom = 1);
 
 } // namespace tessaline

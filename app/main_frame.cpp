@@ -324,10 +324,7 @@ void CMainFrame::ApplyZoom()
         const auto [zoom, shrink] = FitScale(sourceView->Bitmap().size(), room);
         if (zoom == viewState->Zoom() && shrink == viewState->Shrink())
             return; // a resize that keeps the fit keeps the place too
-        if (shrink > 1)
-            viewState->SetShrink(shrink);
-        else
-            viewState->SetZoom(zoom);
+        viewState->SetScale(zoom, shrink);
     } else if (panel->ZoomShrink() > 1) {
         viewState->SetShrink(panel->ZoomShrink());
     } else {

@@ -282,22 +282,27 @@ private slots:
                     view->horizontalScrollBar()->maximum() != 0 || view->verticalScrollBar()->maximum() != 0)
                     return false;
             }
-            // The largest scale that fits: one step finer would not.
+            // The largest scale that fits: reduced, the image fills the pane's width or height.
             const CImageView* view = frame.SourceView();
             const QSize room = view->viewport()->size();
-            if (view->Shrink() > 1)
-                return 900 / (view->Shrink() - 1) > room.width() || 700 / (view->Shrink() - 1) > room.height();
-            return 900 * (view->Zoom() + 1) > room.width() || 700 * (view->Zoom() + 1) > room.height();
+            const QSize shown((900 * view->Zoom() + view->Shrink() - 1) / view->Shrink(),
+                              (700 * view->Zoom() + view->Shrink() - 1) / view->Shrink());
+            const QSize other = frame.ResultView()->viewport()->size();
+            if (view->Shrink() == 1) // magnified in whole blocks: one more would not fit
+                return 900 * (view->Zoom() + 1) > room.width() || 700 * (view->Zoom() + 1) > room.height();
+            return shown.width() >= std::min(room.width(), other.width()) - 4 ||
+                   shown.height() >= std::min(room.height(), other.height()) - 4;
         };
+        const auto scale = [&frame] { return double(frame.SourceView()->Zoom()) / frame.SourceView()->Shrink(); };
         QTRY_VERIFY(checkFit());
-        const int small = frame.SourceView()->Shrink();
-        QVERIFY(small > 1);
+        const double small = scale();
+        QVERIFY(small < 1);
         frame.resize(1900, 1040);
-        QTRY_VERIFY(frame.SourceView()->Shrink() < small);
+        QTRY_VERIFY(scale() > small);
         QTRY_VERIFY(checkFit());
-        const int large = frame.SourceView()->Shrink();
+        const double large = scale();
         frame.resize(1024, 600);
-        QTRY_VERIFY(frame.SourceView()->Shrink() > large);
+        QTRY_VERIFY(scale() < large);
         QTRY_VERIFY(checkFit());
     }
 
@@ -344,11 +349,11 @@ private slots:
         QCOMPARE(view->Zoom(), 2);
         QTest::keyClick(&frame, Qt::Key_0, Qt::ControlModifier);
         QVERIFY(frame.Panel()->ZoomFits());
-        const int fitted = view->Shrink();
-        QVERIFY(fitted > 1);
+        const double fitted = double(view->Zoom()) / view->Shrink();
+        QVERIFY(fitted < 1);
         QTest::keyClick(&frame, Qt::Key_Minus, Qt::ControlModifier);
         QVERIFY(!frame.Panel()->ZoomFits());
-        QVERIFY(view->Shrink() > fitted);
+        QVERIFY(double(view->Zoom()) / view->Shrink() < fitted);
         QTest::keyClick(&frame, Qt::Key_1, Qt::ControlModifier);
         QCOMPARE(view->Zoom(), 1);
         QCOMPARE(view->Shrink(), 1);
@@ -1018,9 +1023,11 @@ private slots:
         QCOMPARE(frame.ResultView()->horizontalScrollBar()->maximum(), 0);
         zoom->setCurrentIndex(zoom->findText(QStringLiteral("全体表示")));
         const QSize room = frame.SourceView()->viewport()->size();
-        QVERIFY(600 / frame.SourceView()->Shrink() <= room.width() &&
-                500 / frame.SourceView()->Shrink() <= room.height());
-        QCOMPARE(frame.ResultView()->Shrink(), frame.SourceView()->Shrink());
+        const CImageView* fitted = frame.SourceView();
+        QVERIFY(600 * fitted->Zoom() / fitted->Shrink() <= room.width() &&
+                500 * fitted->Zoom() / fitted->Shrink() <= room.height());
+        QCOMPARE(frame.ResultView()->Shrink(), fitted->Shrink());
+        QCOMPARE(frame.ResultView()->Zoom(), fitted->Zoom());
     }
 
     void PaintedWeightReachesTheJobOnlyWhenSwitchedOn()
