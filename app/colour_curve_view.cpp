@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QHelpEvent>
 #include <QToolTip>
 
 #include "app/ui_texts.h"
@@ -306,18 +307,36 @@ void CColourCurveView::mousePressEvent(QMouseEvent* event)
     QWidget::mousePressEvent(event);
 }
 
+QString CColourCurveView::TipAt(QPoint position) const
+{
+    const int colours = CountAt(position);
+    for (const CurvePoint& point : points)
+        if (int(point.colours) == colours)
+            return texts::CurvePointTip(colours, point.figures.pngBytes, point.figures.psnr, point.figures.maxError);
+    return toolTip();
+}
+
+bool CColourCurveView::event(QEvent* event)
+{
+    // Qt asks for the hover text after a pause; over a point that is the point's figures, which
+    // the widget's own tip must not replace.
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        QToolTip::showText(help->globalPos(), TipAt(help->pos()), this);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void CColourCurveView::mouseMoveEvent(QMouseEvent* event)
 {
-    const int colours = CountAt(event->position().toPoint());
-    for (const CurvePoint& point : points)
-        if (int(point.colours) == colours) {
-            QToolTip::showText(event->globalPosition().toPoint(),
-                               texts::CurvePointTip(colours, point.figures.pngBytes, point.figures.psnr,
-                                                    point.figures.maxError),
-                               this);
-            setCursor(Qt::PointingHandCursor);
-            return;
-        }
+    const QPoint at = event->position().toPoint();
+    const QString tip = TipAt(at);
+    if (tip != toolTip()) {
+        QToolTip::showText(event->globalPosition().toPoint(), tip, this);
+        setCursor(Qt::PointingHandCursor);
+        return;
+    }
     unsetCursor();
     QToolTip::hideText();
 }

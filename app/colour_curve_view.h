@@ -43,6 +43,8 @@ public:
     int CountAt(QPoint position) const;
     /// Where the point of `colours` is drawn; null when it is not measured.
     QPointF PointPosition(int colours) const;
+    /// The hover text at `position`: the point's figures over a measured point, else the view's own.
+    QString TipAt(QPoint position) const;
 
 signals:
     /// A click on the point of `colours`.
@@ -51,6 +53,7 @@ signals:
     void curveFinished();
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

@@ -1,7 +1,10 @@
 #include "app/compare_bar.h"
 
+#include <vector>
+
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QStringList>
 
 #include "app/palette_strip.h"
 #include "app/ui_texts.h"
@@ -47,6 +50,21 @@ CCompareBar::CCompareBar(QWidget* parent) : QWidget(parent)
     layout->addWidget(differenceButton);
     layout->addWidget(curveButton);
     layout->addWidget(strip, 1);
+    // Locked colours go into every following reduction of this image, so they are never kept
+    // out of sight: the count stands beside the strip, even when no entry shows them.
+    locksButton = NewButton(QString(), QStringLiteral("locksButton"), this);
+    locksButton->hide();
+    layout->addWidget(locksButton);
+    connect(locksButton, &QPushButton::clicked, strip, &CPaletteStrip::ClearLocks);
+    connect(strip, &CPaletteStrip::locksChanged, this, [this] {
+        const std::vector<QRgb>& locked = strip->LockedColours();
+        QStringList names;
+        for (const QRgb c : locked)
+            names << QStringLiteral("#%1").arg(c, 8, 16, QLatin1Char('0')).toUpper();
+        locksButton->setText(texts::LockedCount(int(locked.size())));
+        locksButton->setToolTip(texts::LockedCountTip(names.join(QLatin1Char(' '))));
+        locksButton->setVisible(!locked.empty());
+    });
     layout->addWidget(loadPaletteButton);
     layout->addWidget(savePalette);
     layout->addWidget(saveWeights);

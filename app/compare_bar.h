@@ -29,6 +29,9 @@ public:
     /// Checkable: while checked the colour curve ("色数カーブ") is shown.
     QPushButton* CurveButton() const { return curveButton; }
 
+    /// Shown while colours are locked: how many, each listed in its tip; a click unlocks them all.
+    QPushButton* LocksButton() const { return locksButton; }
+
 signals:
     void sourceToggled(bool shown);
     void differenceToggled(bool shown);
@@ -44,6 +47,7 @@ private:
     QPushButton* curveButton = nullptr;
     CPaletteStrip* strip = nullptr;
     QPushButton* loadPaletteButton = nullptr;
+    QPushButton* locksButton = nullptr;
 };
 
 } // namespace tessaline

@@ -6,11 +6,14 @@
 #include <QIdentityProxyModel>
 #include <QLocale>
 
+#include "app/ui_texts.h"
+
 namespace tessaline {
 
 namespace {
 
-// The file system model's "date modified" column.
+// The file system model's "size" and "date modified" columns.
+constexpr int SizeColumn = 1;
 constexpr int DateColumn = 3;
 
 class LocalDates : public QIdentityProxyModel
@@ -23,6 +26,12 @@ public:
         if (index.column() == DateColumn && role == Qt::DisplayRole) {
             if (const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel()))
                 return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        }
+        // Qt's own size text is English ("12 bytes"); the status bar's units are used instead.
+        if (index.column() == SizeColumn && role == Qt::DisplayRole) {
+            if (const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+                files && !files->isDir(mapToSource(index)))
+                return texts::FileSizeText(static_cast<std::uint64_t>(files->size(mapToSource(index))));
         }
         return QIdentityProxyModel::data(index, role);
     }

@@ -21,9 +21,18 @@ void Decode(LoadedFile& file)
         file.bitmap = MakeSourceBitmap(file.image);
         if (file.bitmap.isNull())
             throw std::bad_alloc();
+        // Shown only with its weight map: no memory for it makes the file unreadable like any
+        // other failure.
+        file.weights = QImage(file.bitmap.size(), QImage::Format_ARGB32);
+        if (file.weights.isNull())
+            throw std::bad_alloc();
+        file.weights.fill(Qt::transparent);
+        file.reduced = MakeReducedCopies(file.bitmap);
     } catch (const std::bad_alloc&) {
         file.image.Release();
         file.bitmap = QImage();
+        file.weights = QImage();
+        file.reduced = ReducedCopies();
         file.whyNot = QStringLiteral("out of memory");
     }
 }

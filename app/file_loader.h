@@ -1,6 +1,7 @@
 #pragma once
 // app/file_loader.h: decodes one image file at a time on a thread of its own, so that a large
-// photograph (a second and more) never holds the window still. The result comes back on the UI
+// photograph (a second and more) never holds the window still; what the window draws of it is
+// prepared here too. The result comes back on the UI
 // thread, through a queued call, as a LoadedFile that the caller takes whole.
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <QString>
 
 #include "engine/colour_model.h"
+#include "app/reduced_copies.h"
 #include "imageio/colour_profile.h"
 
 namespace tessaline {
@@ -22,6 +24,10 @@ struct LoadedFile
     std::filesystem::path path;
     RgbaImage image;
     QImage bitmap;          ///< ARGB32 of the image; null when the load failed
+    /// Made beside the bitmap so that taking a large image in costs the window nothing: the
+    /// bitmap's area-averaged copies and a blank (fully transparent) weight map of its size.
+    ReducedCopies reduced;
+    QImage weights;
     QString whyNot;         ///< the loader's own (English) reason when it failed
     ProfileOutcome profile; ///< what became of an embedded colour profile
     bool Ok() const { return !bitmap.isNull(); }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <tuple>
 #include <utility>
 
 #include <QMouseEvent>
@@ -73,15 +74,49 @@ void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& 
     painter.drawImage(destination, image, source);
 }
 
-void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area)
+void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area, const ReducedCopies* copies,
+                 int zoom)
 {
-    if (image.isNull() || area.isEmpty() || shrink < 1)
+    if (image.isNull() || area.isEmpty() || shrink < 1 || zoom < 1)
         return;
-    const QRect source = QRect(area.topLeft() * shrink, area.size() * shrink).intersected(image.rect());
+    // Image pixels per document pixel.
+    const double factor = double(shrink) / zoom;
+    if (copies && copies->of == image.cacheKey() && factor > 1) {
+        // The finest picture no finer than needed: the image itself below 1/2, else the copy at
+        // 1/level with level the largest power of two not above the factor.
+        const QImage* copy = &image;
+        int level = 1;
+        for (std::size_t index = 0; index < copies->levels.size() && level * 2 <= factor; ++index) {
+            copy = &copies->levels[index];
+            level *= 2;
+        }
+        // Document point p shows image point p * factor, which is copy point p * factor / level.
+        const double ratio = factor / level;
+        const QRect source = QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio)
+                                 .toAlignedRect()
+                                 .intersected(copy->rect());
+        if (source.isEmpty())
+            return;
+        if (long(zoom) * level == shrink) {
+            painter.drawImage(source.topLeft() / ratio, *copy, source);
+            return;
+        }
+        // In between, the copy is averaged down once more (QImage's smooth scaling averages
+        // areas when it reduces, where the painter's would interpolate between samples). Only
+        // the covered part is scaled, so a paint costs what the view shows.
+        const QSize size(std::max(1, int(std::lround(source.width() / ratio))),
+                         std::max(1, int(std::lround(source.height() / ratio))));
+        painter.drawImage(QPointF(source.topLeft()) / ratio,
+                          copy->copy(source).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        return;
+    }
+    const QRect source = QRectF(QPointF(area.topLeft()) * factor, QSizeF(area.size()) * factor)
+                             .toAlignedRect()
+                             .intersected(image.rect());
     if (source.isEmpty())
         return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter.drawImage(QRectF(QPointF(source.topLeft()) / shrink, QSizeF(source.size()) / shrink), image,
+    painter.drawImage(QRectF(QPointF(source.topLeft()) / factor, QSizeF(source.size()) / factor), image,
                       QRectF(source));
 }
 
@@ -91,11 +126,6 @@ CImageView::CImageView(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     SetScrollSize(200, 200);
-    // Before the first image the steps are fixed ones, not fractions of the extent.
-    for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()}) {
-        bar->setSingleStep(10);
-        bar->setPageStep(100);
-    }
     // Every way of scrolling (arrows, pages, thumb, wheel, keyboard) ends in a new value.
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &CImageView::OnScrolled);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &CImageView::OnScrolled);
@@ -151,11 +181,6 @@ void CImageView::SetHint(const QString& text)
 void CImageView::SetScrollSize(int width, int height)
 {
     extent = QSize(std::max(width, 1), std::max(height, 1));
-    for (auto [bar, length] : {std::pair{horizontalScrollBar(), extent.width()},
-                               std::pair{verticalScrollBar(), extent.height()}}) {
-        bar->setSingleStep(std::max(length / 100, 1));
-        bar->setPageStep(std::max(length / 10, 1));
-    }
     UpdateScrollRanges();
     horizontalScrollBar()->setValue(0);
     verticalScrollBar()->setValue(0);
@@ -164,8 +189,14 @@ void CImageView::SetScrollSize(int width, int height)
 void CImageView::UpdateScrollRanges()
 {
     const QSize visible = viewport()->size();
-    horizontalScrollBar()->setRange(0, std::max(extent.width() - visible.width(), 0));
-    verticalScrollBar()->setRange(0, std::max(extent.height() - visible.height(), 0));
+    // Steps are screen distances, whatever the zoom: an arrow key or a wheel notch (three
+    // steps) moves a few lines of the screen, a page key one view less a step of overlap.
+    for (auto [bar, length, room] : {std::tuple{horizontalScrollBar(), extent.width(), visible.width()},
+                                     std::tuple{verticalScrollBar(), extent.height(), visible.height()}}) {
+        bar->setRange(0, std::max(length - room, 0));
+        bar->setSingleStep(ScrollStep);
+        bar->setPageStep(std::max(room - ScrollStep, ScrollStep));
+    }
 }
 
 QSize CImageView::DocumentSize() const
@@ -175,9 +206,10 @@ QSize CImageView::DocumentSize() const
     return QSize(scaled(bitmap.width()), scaled(bitmap.height()));
 }
 
-void CImageView::SetBitmap(QImage image)
+void CImageView::SetBitmap(QImage image, ReducedCopies reduced)
 {
     bitmap = std::move(image);
+    bitmapCopies = std::move(reduced);
     viewport()->update();
     if (bitmap.isNull())
         return;
@@ -229,8 +261,11 @@ void CImageView::ApplyScale(int z, int d)
     }
 }
 
-void CImageView::SetAlternate(QImage image)
+void CImageView::SetAlternate(QImage image, ReducedCopies reduced)
 {
+    // The same picture again (a difference map shown anew) keeps the copies made of it.
+    if (!reduced.Empty() || image.cacheKey() != alternateCopies.of)
+        alternateCopies = std::move(reduced);
     alternate = std::move(image);
     viewport()->update();
 }
@@ -352,18 +387,29 @@ void CImageView::paintEvent(QPaintEvent* event)
         painter.fillRect(outside, palette().color(QPalette::Window));
     const QRect shown = area.intersected(imageArea);
     FillCheckerboard(painter, shown, QPoint(0, 0));
-    const auto paint = [&](const QImage& image) {
-        if (shrink > 1)
-            PaintShrunk(painter, image, shrink, shown);
+    const auto paint = [&](const QImage& image, ReducedCopies* copies) {
+        if (shrink > zoom && copies && copies->of != image.cacheKey()) {
+            // Not made beforehand (a difference map, a bitmap handed in bare): made once now.
+            try {
+                *copies = MakeReducedCopies(image);
+            } catch (const std::bad_alloc&) {
+                *copies = ReducedCopies(); // drawn sampled instead
+            }
+        }
+        if (shrink > zoom)
+            PaintShrunk(painter, image, shrink, shown, copies, zoom);
         else
             PaintZoomed(painter, image, zoom, shown);
     };
     const bool showAlternate = alternate.size() == bitmap.size();
-    paint(showAlternate ? alternate : bitmap);
+    if (showAlternate)
+        paint(alternate, &alternateCopies);
+    else
+        paint(bitmap, &bitmapCopies);
     if (highlight.size() == bitmap.size())
-        paint(highlight);
+        paint(highlight, nullptr);
     if (weightVisible && !weightMap.isNull())
-        paint(weightMap);
+        paint(weightMap, nullptr);
 }
 
 void CImageView::PaintHint(QPainter& painter)

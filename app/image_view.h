@@ -15,6 +15,8 @@
 #include <QImage>
 #include <QString>
 
+#include "app/reduced_copies.h"
+
 class QPainter;
 
 namespace tessaline {
@@ -26,13 +28,20 @@ class CImageView : public QAbstractScrollArea
     Q_OBJECT
 
 public:
+    /// Screen pixels one arrow key moves the view (a wheel notch moves three).
+    static constexpr int ScrollStep = 20;
+
     explicit CImageView(QWidget* parent = nullptr);
 
     /// Shows `image` (ARGB32; a null image shows nothing). A new extent returns the view to the
     /// origin (with a view state: to the shared position); one of the same size keeps the scroll
     /// position.
-    void SetBitmap(QImage image);
+    /// `reduced` are the image's area-averaged copies when the caller made them (off the UI
+    /// thread); without them the view makes its own the first time it shows the image reduced.
+    void SetBitmap(QImage image, ReducedCopies reduced = {});
     const QImage& Bitmap() const { return bitmap; }
+    /// The bitmap's area-averaged copies, as far as they have been made.
+    const ReducedCopies& BitmapCopies() const { return bitmapCopies; }
 
     /// Magnification 1 or more; smaller factors are ignored. With an image, returns to the origin.
     /// With a view state the zoom goes through it, so every view observing it follows.
@@ -65,7 +74,7 @@ public:
     /// An image of the bitmap's size shown in its place (the source for a blink comparison, the
     /// difference heat map), at the same zoom and scroll; a null image shows the bitmap again.
     /// An image of another size is not shown.
-    void SetAlternate(QImage image);
+    void SetAlternate(QImage image, ReducedCopies reduced = {});
     const QImage& Alternate() const { return alternate; }
     /// An image of the bitmap's size drawn over whatever is shown (a highlight); null for none.
     void SetHighlight(QImage image);
@@ -113,6 +122,8 @@ private:
     QImage bitmap;
     QImage weightMap;
     QImage alternate;
+    ReducedCopies bitmapCopies;
+    ReducedCopies alternateCopies;
     QImage highlight;
     ViewState* state = nullptr;
     QString hint;
@@ -139,9 +150,13 @@ void FillCheckerboard(QPainter& painter, const QRect& rect);
 /// paint costs the same at every zoom.
 void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& area);
 
-/// The same for a reduced view, `area` in document coordinates of the image shrunk by `shrink`:
-/// the covered image pixels drawn smoothly scaled down, so that fine detail averages out instead
-/// of flickering between samples.
-void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area);
+/// The same for a reduced view, `area` in document coordinates of the image shrunk by `shrink`.
+/// With `copies` of this image, each document pixel shows the area average of the image pixels
+/// under it (exactly at 1/2, 1/4, 1/8...; in between, the nearest finer copy scaled smoothly),
+/// so thin lines and dithering read as they average. Without, the covered image pixels are drawn
+/// smoothly scaled down.
+/// `zoom` (below `shrink`) makes the scale zoom / shrink, a fit's reduction.
+void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area,
+                 const ReducedCopies* copies = nullptr, int zoom = 1);
 
 } // namespace tessaline

@@ -5,10 +5,13 @@
 #include <vector>
 
 #include <QKeyEvent>
+#include <QSettings>
+#include <QWheelEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 
+#include "app/background_task.h"
 #include "app/batch_outcomes.h"
 #include "app/colour_curve_view.h"
 #include "app/compare_bar.h"
@@ -36,6 +39,7 @@ CMainFrame::~CMainFrame()
     if (reduceThread)
         reduceThread->Cancel();
     reduceThread.reset();
+    resultPreparer->Wait(); // it reads the result
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -50,6 +54,8 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     }
     reduceThread.reset(); // its Run has returned: only the join is left
     pendingFiles.clear();
+    if (remembering)
+        Remember(*OpenWindowStore());
     event->accept();
 }
 
@@ -64,6 +70,17 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
         }
         return true;
     }
+    if (event->type() == QEvent::Wheel && (watched == sourceView->viewport() || watched == resultView->viewport())) {
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            if (const int delta = wheel->angleDelta().y(); delta != 0)
+                StepZoom(delta > 0 ? 1 : -1);
+            return true;
+        }
+    }
+    // The fit follows every change of the panes' size: the window's, maximising, the divider.
+    if (event->type() == QEvent::Resize && (watched == sourceView || watched == resultView) && panel->ZoomFits())
+        ApplyZoom();
     // Leaving the window while the key is down would leave the source on show.
     if (event->type() == QEvent::FocusOut && sourceKeyHeld) {
         sourceKeyHeld = false;
@@ -153,8 +170,32 @@ void CMainFrame::ReportProgress(int stage)
 void CMainFrame::ReportFinished(std::uint32_t elapsedMs, int resultCode)
 {
     // Arrives after every progress report it follows, so 12 is always the last position shown.
-    QMetaObject::invokeMethod(this, [this, elapsedMs, resultCode] { OnReductionFinished(elapsedMs, resultCode); },
+    QMetaObject::invokeMethod(this, [this, elapsedMs, resultCode] { OnWorkerFinished(elapsedMs, resultCode); },
                               Qt::QueuedConnection);
+}
+
+void CMainFrame::OnWorkerFinished(std::uint32_t elapsedMs, int resultCode)
+{
+    preparedBitmap = QImage();
+    preparedCopies = ReducedCopies();
+    if (resultCode != ReduceOk)
+        return OnReductionFinished(elapsedMs, resultCode);
+    // Turning a large result into what the views draw takes the better part of a second: it is
+    // done beside the UI thread, which keeps the window locked (reducing) until it is ready.
+    const auto prepare = [this] {
+        try {
+            preparedBitmap = MakeResultBitmap(result);
+            preparedCopies = MakeReducedCopies(preparedBitmap);
+        } catch (const std::bad_alloc&) {
+            preparedBitmap = QImage(); // said as out of memory
+            preparedCopies = ReducedCopies();
+        }
+    };
+    const auto show = [this, elapsedMs, resultCode] { OnReductionFinished(elapsedMs, resultCode); };
+    if (!resultPreparer->Start(prepare, show)) {
+        prepare();
+        show();
+    }
 }
 
 void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
@@ -166,7 +207,7 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
     differenceBitmap = QImage();
     QImage bitmap;
     if (resultCode == ReduceOk) {
-        bitmap = MakeResultBitmap(result);
+        bitmap = std::move(preparedBitmap);
         if (bitmap.isNull()) // no memory to show it: nothing unseen is saved either
             resultCode = ReduceOutOfMemory;
     }
@@ -182,7 +223,7 @@ void CMainFrame::OnReductionFinished(std::uint32_t elapsedMs, int resultCode)
                                  : texts::ElapsedText(static_cast<int>(elapsedMs))) +
                         texts::ProfileText(sourceProfile.convertedFrom, !sourceProfile.warning.empty());
         statusBar()->showMessage(resultSummary);
-        resultView->SetBitmap(std::move(bitmap));
+        resultView->SetBitmap(std::move(bitmap), std::move(preparedCopies));
         resultView->SetHint(QString());
         UpdateResultView();
         emit resultShown();
@@ -230,16 +271,18 @@ void CMainFrame::UpdateResultView()
 {
     // The source wins over the difference while both are asked for: a blink is brief.
     QImage shown;
+    ReducedCopies copies;
     bool difference = false;
     if (compareBar->SourceButton()->isChecked() || sourceKeyHeld) {
         shown = sourceView->Bitmap();
+        copies = sourceView->BitmapCopies();
     } else if (compareBar->DifferenceButton()->isChecked()) {
         if (differenceBitmap.isNull())
             differenceBitmap = MakeDifferenceBitmap(source, result);
         shown = differenceBitmap;
         difference = !shown.isNull();
     }
-    resultView->SetAlternate(shown);
+    resultView->SetAlternate(shown, std::move(copies));
     differenceLegend->setVisible(difference);
     resultView->viewport()->update();
 }
@@ -261,17 +304,27 @@ void CMainFrame::OnZoom()
     ApplyZoom();
 }
 
+void CMainFrame::StepZoom(int step)
+{
+    panel->StepZoom(step, viewState->Zoom(), viewState->Shrink());
+}
+
 void CMainFrame::ApplyZoom()
 {
-    // Both views follow, back at the origin.
-    if (panel->ZoomFits()) {
-        const auto [zoom, shrink] = FitScale(sourceView->Bitmap().size(), sourceView->viewport()->size());
+    // Both views follow, back at the origin. A fit leaves no room for scroll bars: it shows the
+    // whole image in the smaller of the two panes, bars switched off while it holds.
+    const bool fits = panel->ZoomFits();
+    for (CImageView* view : {sourceView, resultView}) {
+        const Qt::ScrollBarPolicy policy = fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded;
+        view->setHorizontalScrollBarPolicy(policy);
+        view->setVerticalScrollBarPolicy(policy);
+    }
+    if (fits) {
+        const QSize room = sourceView->maximumViewportSize().boundedTo(resultView->maximumViewportSize());
+        const auto [zoom, shrink] = FitScale(sourceView->Bitmap().size(), room);
         if (zoom == viewState->Zoom() && shrink == viewState->Shrink())
             return; // a resize that keeps the fit keeps the place too
-        if (shrink > 1)
-            viewState->SetShrink(shrink);
-        else
-            viewState->SetZoom(zoom);
+        viewState->SetScale(zoom, shrink);
     } else if (panel->ZoomShrink() > 1) {
         viewState->SetShrink(panel->ZoomShrink());
     } else {

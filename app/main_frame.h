@@ -24,20 +24,24 @@
 #include "engine/colour_model.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/result_figures.h"
+#include "app/reduced_copies.h"
 #include "imageio/colour_profile.h"
 #include "imageio/output_files.h"
 #include "worker/reduce_thread.h"
 
 class QAction;
+class QDockWidget;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
+class QSettings;
 class QSplitter;
 
 namespace tessaline {
 
 class BatchOutcomes;
+class CBackgroundTask;
 class CBatchListDialog;
 class CColourCurveView;
 class CCompareBar;
@@ -56,6 +60,12 @@ class CMainFrame : public QMainWindow, public ProgressUIInterface
 public:
     /// The height of the settings panel's strip, in pixels.
     static constexpr int PanelHeight = 210;
+    /// The settings dock's least height, and its first height in a window less than TallScreen high.
+    static constexpr int MinimumPanelHeight = 60;
+    static constexpr int CompactPanelHeight = 120;
+    static constexpr int TallScreen = 700;
+    /// The width of the progress bar with its stop button; the message keeps the rest.
+    static constexpr int ProgressWidth = 180;
 
     /// `reduce` is the reduction each ReduceThread runs; tests may hand in a stand-in.
     explicit CMainFrame(ReduceFunction reduce = &ReducePipeline, QWidget* parent = nullptr);
@@ -92,6 +102,15 @@ public:
     /// Sets both views to the panel's scale (a magnification, a reduction, or the fit that shows
     /// the source whole) and returns them to the origin.
     void OnZoom();
+    /// One step of the zoom list up (`step` > 0) or down from the scale on show, as Ctrl++ /
+    /// Ctrl+- and Ctrl+wheel do.
+    void StepZoom(int step);
+    /// The window's state between starts: the panel's settings, 自動保存, the zoom, the window's
+    /// geometry and docks, the last folder. RunWindow restores them at start and, with
+    /// remembering on, the window writes them when it closes.
+    void RestoreRemembered(QSettings& store);
+    void Remember(QSettings& store) const;
+    void SetRemembering(bool on) { remembering = on; }
     /// Offers a dialog for opening image files; the chosen files are taken as a drop.
     void OpenDialog();
     /// Ends the running reduction early (it reports ReduceCancelled), or drops the file being
@@ -104,6 +123,8 @@ public:
     const RgbaImage& Source() const { return source; }
     const IndexedImage& Result() const { return result; }
     CTopPanelView* Panel() const { return panel; }
+    /// The dock the settings panel stands in.
+    QDockWidget* SettingsDock() const { return settingsDock; }
     CImageView* SourceView() const { return sourceView; }
     CImageView* ResultView() const { return resultView; }
     QProgressBar* ProgressBar() const { return progressBar; }
@@ -174,6 +195,7 @@ private:
     void OnSave();
     void OnClearWeight();
     void OnUseWeight();
+    void OnWorkerFinished(std::uint32_t elapsedMs, int resultCode);
     void OnReductionFinished(std::uint32_t elapsedMs, int resultCode);
     void SetReducing(bool on);
     void PlaceProgress();
@@ -197,6 +219,8 @@ private:
     QProgressBar* progressBar = nullptr;
     QPushButton* stopButton = nullptr;
     QScrollArea* panelArea = nullptr;
+    QDockWidget* settingsDock = nullptr;
+    QDockWidget* curveDock = nullptr;
     QAction* openAction = nullptr;
     QAction* saveAction = nullptr;
     QAction* stopAction = nullptr;
@@ -239,10 +263,21 @@ private:
     QString resultSummary; ///< the status bar's time and figures of the result on show
     std::vector<std::uint8_t> resultPng;
     QImage differenceBitmap; ///< made when first shown for a result
+    /// Makes the result's bitmap and its reduced copies off the UI thread once the worker has
+    /// reported; the result is shown when they are ready.
+    CBackgroundTask* resultPreparer = nullptr;
+    QImage preparedBitmap;
+    ReducedCopies preparedCopies;
     bool sourceKeyHeld = false;
+    bool remembering = false;         ///< write the state to Qt's settings store at close
+    bool restoredDocks = false;       ///< the docks stand as the last start left them
+    std::filesystem::path lastFolder; ///< of the last image of an earlier start: the open dialog's
     bool stopRequested = false;  ///< the running reduction is being stopped
     bool closeRequested = false; ///< close once the running reduction has stopped
 };
+
+/// The window's own settings store (~/.config/Tessaline/Tessaline.conf on Linux).
+std::unique_ptr<QSettings> OpenWindowStore();
 
 /// The first window's size on a screen whose available area (without desktop panels) is
 /// `available`, the window manager's frame taking `frame` (left+right, top+bottom) of it: the

@@ -3,21 +3,26 @@
 #include "app/main_frame.h"
 
 #include <algorithm>
+#include <system_error>
 #include <vector>
 
 #include <QAction>
 #include <QByteArray>
 #include <QDragEnterEvent>
+#include <QDockWidget>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QUrl>
 
 #include "app/batch_list_dialog.h"
 #include "app/batch_outcomes.h"
+#include "app/compare_bar.h"
+#include "app/palette_strip.h"
 #include "app/failure_texts.h"
 #include "app/file_dialogs.h"
 #include "app/file_loader.h"
@@ -27,6 +32,8 @@
 #include "app/view_state.h"
 #include "imageio/input_names.h"
 #include "imageio/output_files.h"
+#include "imageio/qt_bitmap_reader.h"
+#include "jobs/folder_walk.h"
 
 namespace tessaline {
 
@@ -89,8 +96,21 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
             name = prefix / name;
         if (i == 0)
             prefix = name.parent_path();
-        sessionInputs.AddInput(name);
-        names.push_back(std::move(name));
+        // A folder stands for the images under it, in the order tessaline-cli -r takes them.
+        std::error_code error;
+        std::vector<WalkedFile> walked;
+        if (std::filesystem::is_directory(name, error))
+            WalkFolder(name, {}, QtBitmaps(), walked);
+        else
+            walked.push_back({std::move(name), {}, std::nullopt});
+        for (WalkedFile& file : walked) {
+            sessionInputs.AddInput(file.path);
+            names.push_back(std::move(file.path));
+        }
+    }
+    if (names.empty()) {
+        statusBar()->showMessage(texts::NoImagesInFolder());
+        return;
     }
 
     if (panel->AutoSaveChecked()) {
@@ -238,25 +258,15 @@ void CMainFrame::OnLoaded(LoadedFile file)
         LoadNextPending();
         return;
     }
-    // Shown only with its weight map: running out of memory for it makes the file unreadable
-    // like any other failure, and what was on show stays.
-    QImage weights(file.bitmap.size(), QImage::Format_ARGB32);
-    if (weights.isNull()) {
-        SetReducing(false);
-        NoteFailure(texts::LoadFailedText(name, texts::OutOfMemory()),
-                    texts::LoadFailedDetail(texts::OutOfMemory()));
-        emit loadFinished(false);
-        LoadNextPending();
-        return;
-    }
-    weights.fill(Qt::transparent);
     source = std::move(file.image);
     sourcePath = file.path;
     ++loadCount;
+    // Colours locked in one image's palette do not belong in the next one's.
+    compareBar->Strip()->ClearLocks();
     sourceProfile = std::move(file.profile);
-    sourceView->SetBitmap(std::move(file.bitmap));
+    sourceView->SetBitmap(std::move(file.bitmap), std::move(file.reduced));
     viewState->SetPosition(QPoint(0, 0));         // a new image is seen from its top-left
-    sourceView->SetWeightMap(std::move(weights)); // earlier painting belonged to the earlier image
+    sourceView->SetWeightMap(std::move(file.weights)); // earlier painting belonged to the earlier image
     setWindowTitle(texts::WindowTitleFor(DisplayName(sourcePath.filename())));
     if (panel->ZoomFits())
         ApplyZoom();
@@ -291,6 +301,18 @@ CBatchListDialog* CMainFrame::OpenBatchList()
     if (!batchList) {
         batchList = new CBatchListDialog(outcomes, this);
         batchList->setObjectName(QStringLiteral("batchList"));
+        // Beside the window where the screen has room; otherwise over the settings panel (locked
+        // while a batch runs), never over the views.
+        const QRect frameRect = frameGeometry();
+        const QRect free = screen() ? screen()->availableGeometry() : QRect();
+        if (free.isValid() && frameRect.right() + batchList->width() > free.right()) {
+            const QRect over(settingsDock->mapToGlobal(QPoint(0, 0)), settingsDock->size());
+            batchList->resize(std::min(batchList->width(), over.width()),
+                              std::max(over.height(), batchList->minimumSizeHint().height()));
+            batchList->move(over.topLeft());
+        } else {
+            batchList->move(frameRect.right() + 1, frameRect.top());
+        }
     }
     batchList->show();
     batchList->raise();
@@ -302,7 +324,7 @@ void CMainFrame::OpenDialog()
 {
     if (reducing || loading)
         return;
-    const QString folder = sourcePath.empty() ? QString() : ToQString(sourcePath.parent_path());
+    const QString folder = ToQString(sourcePath.empty() ? lastFolder : sourcePath.parent_path());
     const QStringList files =
         AskOpenFiles(this, texts::OpenTitle(), folder, {texts::ImageFilter(), texts::AllFilesFilter()});
     // Keys such as Esc go to the active window: make sure that is this one again.

@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/background_task.h"
 #include "app/batch_outcomes.h"
 #include "app/colour_curve_view.h"
 #include "app/compare_bar.h"
@@ -27,6 +28,7 @@
 #include "app/image_view.h"
 #include "app/palette_choice.h"
 #include "app/palette_strip.h"
+#include "app/save_name.h"
 #include "app/top_panel_view.h"
 #include "app/ui_texts.h"
 #include "app/view_state.h"
@@ -39,24 +41,29 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     setWindowTitle(texts::WindowTitle());
     statusBar()->showMessage(texts::Ready());
 
-    // The panel keeps a fixed strip on top; below it the user may drag the divider between the
-    // source and result views.
+    // The settings stand in a dock across the top, which the user may close (its title bar's
+    // menu and F9 bring it back), float or move; below it the user may drag the divider between
+    // the source and result views.
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    panel = new CTopPanelView(central);
+    panel = new CTopPanelView(this);
     panel->setFixedHeight(PanelHeight);
-    // On a screen narrower than the panel its strip scrolls sideways, so that every control
-    // stays reachable; where it fits, nothing changes.
-    panelArea = new QScrollArea(central);
+    // On a screen narrower than the panel its strip scrolls sideways, and on a short one the dock
+    // may be made lower than the panel, which then scrolls up and down: every control stays
+    // reachable, and the views keep the height.
+    panelArea = new QScrollArea(this);
     panelArea->setObjectName(QStringLiteral("panelArea"));
     panelArea->setFrameShape(QFrame::NoFrame);
-    panelArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     panelArea->setWidgetResizable(true);
     panelArea->setWidget(panel);
-    panelArea->setFixedHeight(PanelHeight);
-    layout->addWidget(panelArea);
+    panelArea->setMinimumHeight(MinimumPanelHeight);
+    settingsDock = new QDockWidget(texts::SettingsDock(), this);
+    settingsDock->setObjectName(QStringLiteral("settingsDock"));
+    settingsDock->setAllowedAreas(Qt::TopDockWidgetArea | Qt::BottomDockWidgetArea);
+    settingsDock->setWidget(panelArea);
+    addDockWidget(Qt::TopDockWidgetArea, settingsDock);
     viewSplitter = new QSplitter(Qt::Horizontal, central);
     viewSplitter->setObjectName(QStringLiteral("viewSplitter"));
     viewSplitter->setChildrenCollapsible(false);
@@ -69,8 +76,8 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     sourceView->SetViewState(viewState);
     resultView->SetViewState(viewState);
     sourceView->SetHint(texts::EmptySourceHint());
-    // A resize goes to the right pane: the left keeps its width.
-    viewSplitter->setStretchFactor(0, 0);
+    // A resize (maximising) is shared by the two panes, so both grow with the window.
+    viewSplitter->setStretchFactor(0, 1);
     viewSplitter->setStretchFactor(1, 1);
     layout->addWidget(viewSplitter, 1);
     // The difference legend stands beside the bar, below the views, so that it never hides a
@@ -82,6 +89,14 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     compareBar->setObjectName(QStringLiteral("compareBar"));
     barRow->addWidget(compareBar, 1);
     paletteChoice = new CPaletteChoice(compareBar, this);
+    // Named after the image, as the result's save is: "photo.png" proposes "photo-palette-16.png".
+    paletteChoice->SetNameProposal([this]() -> std::filesystem::path {
+        if (sourcePath.empty() || result.Empty())
+            return {};
+        std::filesystem::path named = sourcePath.parent_path() / sourcePath.stem();
+        named += "-palette.png";
+        return SaveNameFor(named, static_cast<int>(result.paletteSize), sessionInputs);
+    });
     differenceLegend = new CDifferenceLegend(central);
     differenceLegend->setObjectName(QStringLiteral("differenceLegend"));
     differenceLegend->setFixedSize(differenceLegend->sizeHint());
@@ -91,6 +106,9 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     setCentralWidget(central);
     sourceView->installEventFilter(this);
     resultView->installEventFilter(this);
+    sourceView->viewport()->installEventFilter(this);
+    resultView->viewport()->installEventFilter(this);
+    sourceView->setToolTip(texts::ZoomKeysTip());
 
     // The panel's width where the screen allows it, never more than the screen's free area; the
     // window manager's frame is known once the window is shown (showEvent fits it again).
@@ -99,8 +117,8 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     resize(screen ? FirstWindowSize(preferred, screen->availableSize(), QSize()) : preferred);
     viewSplitter->setSizes({width() / 2, width() - width() / 2});
 
-    // Laid over the status bar while a reduction runs, hidden otherwise, with the stop button
-    // at its right end.
+    // Laid over the right end of the status bar while a file loads or reduces, hidden otherwise,
+    // with the stop button at its right end.
     progressBar = new QProgressBar(statusBar());
     progressBar->setObjectName(QStringLiteral("progressBar"));
     progressBar->setRange(0, StageFinished);
@@ -123,6 +141,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     statusBar()->addPermanentWidget(batchListButton);
     connect(batchListButton, &QPushButton::clicked, this, &CMainFrame::OpenBatchList);
     outcomes = new BatchOutcomes(this);
+    resultPreparer = new CBackgroundTask(this);
     loader = new CFileLoader([this](LoadedFile file) { OnLoaded(std::move(file)); }, this);
 
     // Window-wide keys; the views offer the same actions on their context menus.
@@ -149,7 +168,28 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     batchListAction = new QAction(texts::BatchListButton(), this);
     batchListAction->setShortcut(Qt::CTRL | Qt::Key_L);
     connect(batchListAction, &QAction::triggered, this, &CMainFrame::OpenBatchList);
-    addActions({openAction, saveAction, stopAction, nextAction, previousAction, batchListAction});
+    // Zoom keys step through the zoom list; the views take Ctrl+wheel the same way.
+    const auto addKey = [this](const QKeySequence& key, auto slot) {
+        auto* action = new QAction(this);
+        action->setShortcut(key);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    addKey(QKeySequence::ZoomIn, [this] { StepZoom(1); });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_Equal), [this] { StepZoom(1); });
+    addKey(QKeySequence::ZoomOut, [this] { StepZoom(-1); });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_0), [this] { panel->SelectFit(); });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_1), [this] { panel->SelectActualSize(); });
+    addKey(QKeySequence(Qt::Key_F5), [this] {
+        if (!reducing && !loading)
+            OnPreview();
+    });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
+    addKey(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+    QAction* settingsAction = settingsDock->toggleViewAction();
+    settingsAction->setShortcut(Qt::Key_F9);
+    addActions({openAction, saveAction, stopAction, nextAction, previousAction, batchListAction, settingsAction});
     for (CImageView* view : {sourceView, resultView}) {
         view->addActions({openAction, saveAction});
         view->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -172,7 +212,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     // The colour curve in a dock below the views, shown while its button is down; a click on a
     // point moves 色数 there and reduces.
     curveView = new CColourCurveView(this);
-    auto* curveDock = new QDockWidget(texts::ColourCurve(), this);
+    curveDock = new QDockWidget(texts::ColourCurve(), this);
     curveDock->setObjectName(QStringLiteral("colourCurveDock"));
     curveDock->setWidget(curveView);
     addDockWidget(Qt::BottomDockWidgetArea, curveDock);
@@ -223,6 +263,23 @@ void CMainFrame::showEvent(QShowEvent* event)
     if (fitted)
         return;
     fitted = true;
+    // In a short window the curve stands beside the views rather than under them, and the panel
+    // starts lower (it scrolls), so that the views keep most of the height with every dock open.
+    // Otherwise the dock shows the whole panel (and the sideways scroll bar a narrow window needs).
+    if (!restoredDocks) {
+        if (height() < TallScreen) {
+            if (dockWidgetArea(curveDock) == Qt::BottomDockWidgetArea) {
+                const bool shown = curveDock->isVisible();
+                addDockWidget(Qt::RightDockWidgetArea, curveDock);
+                curveDock->setVisible(shown);
+            }
+            resizeDocks({settingsDock}, {CompactPanelHeight}, Qt::Vertical);
+        } else {
+            const int bar = width() < panel->minimumWidth() ? panelArea->horizontalScrollBar()->sizeHint().height() : 0;
+            const int title = std::max(settingsDock->height() - panelArea->height(), 0);
+            resizeDocks({settingsDock}, {PanelHeight + bar + title}, Qt::Vertical);
+        }
+    }
     // The space bar blinks at once, without a click into a view first.
     sourceView->setFocus(Qt::OtherFocusReason);
     // The window manager adds its frame only once the window is mapped; the fit waits for it
@@ -264,7 +321,8 @@ void CMainFrame::FitToScreen()
 
 void CMainFrame::PlaceProgress()
 {
-    // Over the messages, leaving the file list's place and the batch list's button in reach.
+    // At the right end, left of the file list's place and the batch list's button, so that the
+    // message (what loads, what joined the batch, what opens next) stays readable beside it.
     QRect bar = statusBar()->rect();
     if (QLayout* placed = statusBar()->layout())
         placed->activate(); // where the permanent widgets stand now, not before a show
@@ -272,6 +330,7 @@ void CMainFrame::PlaceProgress()
          {static_cast<QWidget*>(fileListLabel), static_cast<QWidget*>(batchListButton)})
         if (!permanent->isHidden())
             bar.setRight(std::min(bar.right(), permanent->x() - 4));
+    bar.setLeft(std::max(bar.left(), bar.right() - ProgressWidth));
     const int buttonWidth = std::min(stopButton->sizeHint().width(), bar.width() / 2);
     progressBar->setGeometry(bar.adjusted(0, 0, -buttonWidth, 0));
     stopButton->setGeometry(QRect(bar.right() - buttonWidth + 1, bar.top(), buttonWidth, bar.height()));
@@ -280,14 +339,8 @@ void CMainFrame::PlaceProgress()
 void CMainFrame::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    // Below the panel's width its strip grows by the scroll bar it then shows.
-    const bool narrow = width() < panel->minimumWidth();
-    panelArea->setFixedHeight(PanelHeight +
-                              (narrow ? panelArea->horizontalScrollBar()->sizeHint().height() : 0));
     if (reducing || loading)
         PlaceProgress();
-    if (panel->ZoomFits())
-        ApplyZoom(); // the fit follows the window
     if (fitPending)
         FitToScreen();
 }

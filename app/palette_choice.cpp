@@ -100,11 +100,20 @@ void CPaletteChoice::OnLoadToggled(bool on)
     LoadPalette(ToPath(chosen));
 }
 
+std::filesystem::path CPaletteChoice::ProposedName() const
+{
+    std::filesystem::path name = proposal ? proposal() : std::filesystem::path();
+    if (name.empty())
+        return folder / ToPath(texts::PaletteFileName());
+    // The image's folder, unless palettes were loaded or saved elsewhere this session.
+    return folder.empty() ? name : folder / name.filename();
+}
+
 void CPaletteChoice::OnSaveRequested()
 {
     if (bar->Strip()->EntryCount() == 0)
         return;
-    const std::filesystem::path suggested = folder / ToPath(texts::PaletteFileName());
+    const std::filesystem::path suggested = ProposedName();
     const QString chosen = AskSaveFile(window, texts::SavePalette(), ToQString(suggested),
                                        {texts::PngFilter(), texts::GimpPaletteFilter()});
     if (!chosen.isEmpty())

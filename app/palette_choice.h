@@ -6,6 +6,7 @@
 // the window and the command line reach the engine through the same setting rows. UI thread only.
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include <QObject>
@@ -36,6 +37,11 @@ public:
     /// Writes the strip's entries (the result's palette) to the file; false, with a message, on failure.
     bool SavePalette(const std::filesystem::path& path);
 
+    /// Where the save dialog's proposal comes from: a name made from the image on show. Without
+    /// one (or an empty answer) the dialog proposes a generic name.
+    void SetNameProposal(std::function<std::filesystem::path()> propose) { proposal = std::move(propose); }
+    std::filesystem::path ProposedName() const;
+
     /// The palette fields of a job about to start: the loaded palette, else the locked colours.
     void Fill(ReduceSettings& job) const;
 
@@ -54,6 +60,7 @@ private:
     QWidget* window;
     std::vector<RgbaColour> given;
     std::filesystem::path folder; ///< of the last palette file loaded or saved: where dialogs start
+    std::function<std::filesystem::path()> proposal;
 };
 
 } // namespace tessaline

@@ -86,6 +86,15 @@ bool CPaletteStrip::IsLocked(int index) const
            std::find(locked.begin(), locked.end(), EntryColour(index)) != locked.end();
 }
 
+void CPaletteStrip::ClearLocks()
+{
+    if (locked.empty())
+        return;
+    locked.clear();
+    update();
+    emit locksChanged();
+}
+
 void CPaletteStrip::ToggleLock(int index)
 {
     if (index < 0 || index >= EntryCount())

@@ -42,6 +42,8 @@ public:
     /// Locks the colour of entry `index`, or unlocks it when locked, as a right click does.
     void ToggleLock(int index);
     bool IsLocked(int index) const;
+    /// Unlocks every colour (a new image's palette starts free), announcing it when any was locked.
+    void ClearLocks();
     /// The locked colours (straight-alpha ARGB) in the order they were locked.
     const std::vector<QRgb>& LockedColours() const { return locked; }
 

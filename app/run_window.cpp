@@ -1,6 +1,7 @@
 #include "app/run_window.h"
 
 #include <QApplication>
+#include <QSettings>
 
 #include "app/main_frame.h"
 
@@ -9,6 +10,8 @@ namespace tessaline {
 int RunWindow(const QStringList& files, ReduceFunction reduce)
 {
     CMainFrame frame(reduce);
+    frame.RestoreRemembered(*OpenWindowStore());
+    frame.SetRemembering(true);
     frame.show();
     if (!files.isEmpty()) {
         // Once the window is up, as a drop onto it would come.

@@ -83,6 +83,7 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     AddSliderGroup(Setting::Convergence, "1034", 204, "1030", 276, 78, texts::Large(), texts::Small());
     zoomList = new QComboBox(this);
     zoomList->setObjectName(QStringLiteral("1035"));
+    zoomList->setToolTip(texts::ZoomKeysTip());
     // A drop-down's template height includes its open list; the closed box is one control high.
     zoomList->setGeometry(DialogRect(276, 108, 48, 14));
     AddLabel(texts::Magnification(), 276, 96, 41, 8);
@@ -92,6 +93,8 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     QPushButton* clearWeight = AddButton("1039", texts::ClearWeight(), 336, 108, 50, 16);
     // Above the buttons, right of the zoom list's caption.
     AddSettingBox(Setting::Tune, "1040", 336, 96, 110, 10);
+    // Under the convergence slider's right end, right of the perceptual box.
+    QPushButton* defaults = AddButton("1041", texts::RestoreDefaults(), 450, 94, 66, 12);
 
     for (const ZoomChoice& choice : ZoomChoices)
         zoomList->addItem(choice.fit             ? texts::FitEntry()
@@ -115,6 +118,7 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     connect(save, &QPushButton::clicked, this, &CTopPanelView::saveRequested);
     connect(preview, &QPushButton::clicked, this, &CTopPanelView::previewRequested);
     connect(clearWeight, &QPushButton::clicked, this, &CTopPanelView::clearWeightRequested);
+    connect(defaults, &QPushButton::clicked, this, &CTopPanelView::RestoreDefaults);
     connect(zoomList, &QComboBox::currentIndexChanged, this, &CTopPanelView::zoomChanged);
 }
 
@@ -229,6 +233,44 @@ void CTopPanelView::ApplyContrastRule(bool checked)
     emit useWeightChanged();
 }
 
+bool CTopPanelView::StepZoom(int step, int zoom, int shrink)
+{
+    // Scales compared as zoom / shrink without division: a / b against c / d is a*d against c*b.
+    int best = -1;
+    for (int i = 0; i < static_cast<int>(ZoomChoices.size()); ++i) {
+        const ZoomChoice& c = ZoomChoices[static_cast<std::size_t>(i)];
+        if (c.fit)
+            continue;
+        const long candidate = long(c.zoom) * shrink;
+        const long current = long(zoom) * c.shrink;
+        if (step > 0 ? candidate <= current : candidate >= current)
+            continue;
+        if (best < 0) {
+            best = i;
+            continue;
+        }
+        const ZoomChoice& b = ZoomChoices[static_cast<std::size_t>(best)];
+        const long versus = long(c.zoom) * b.shrink;
+        const long held = long(b.zoom) * c.shrink;
+        if (step > 0 ? versus < held : versus > held)
+            best = i; // the nearest one in the step's direction
+    }
+    if (best < 0)
+        return false;
+    zoomList->setCurrentIndex(best);
+    return true;
+}
+
+void CTopPanelView::SelectFit()
+{
+    zoomList->setCurrentIndex(static_cast<int>(ZoomChoices.size()) - 1);
+}
+
+void CTopPanelView::SelectActualSize()
+{
+    zoomList->setCurrentIndex(0);
+}
+
 int CTopPanelView::ZoomFactor() const { return ChoiceAt(zoomList->currentIndex()).zoom; }
 int CTopPanelView::ZoomShrink() const { return ChoiceAt(zoomList->currentIndex()).shrink; }
 bool CTopPanelView::ZoomFits() const { return ChoiceAt(zoomList->currentIndex()).fit; }
@@ -252,6 +294,45 @@ void CTopPanelView::SetLocked(bool locked)
         control->setEnabled(false);
         lockedControls.emplace_back(control);
     }
+}
+
+void CTopPanelView::SetValues(const SettingValues& values)
+{
+    for (const SettingRow& row : SettingRows()) {
+        if (row.key == Setting::Opacity || row.key == Setting::Ie6)
+            continue; // below, in the order the IE6 rule needs
+        if (QSlider* slider = sliders[Index(row.key)])
+            slider->setValue(values[row.key]);
+        else if (QAbstractButton* button = buttons[Index(row.key)]) {
+            if (row.key == Setting::Dither) // the "floyd" button of a pair: the other takes the off state
+                (values.On(row.key) ? button : findChild<QRadioButton*>(QStringLiteral("1008")))->setChecked(true);
+            else
+                button->setChecked(values.On(row.key));
+        }
+    }
+    ie6->setChecked(values.On(Setting::Ie6));
+    if (!values.On(Setting::Ie6))
+        sliders[Index(Setting::Opacity)]->setValue(values[Setting::Opacity]);
+    // The user-weight box is switched off with the contrast map: set it again once that is on.
+    if (values.On(Setting::ContrastMap))
+        useUserWeight->setChecked(values.On(Setting::UseUserWeight));
+    UpdateLabels();
+}
+
+void CTopPanelView::RestoreDefaults()
+{
+    SetValues(SettingValues());
+    autoSave->setChecked(false);
+    zoomList->setCurrentIndex(0);
+}
+
+void CTopPanelView::SetAutoSave(bool on) { autoSave->setChecked(on); }
+int CTopPanelView::ZoomIndex() const { return zoomList->currentIndex(); }
+
+void CTopPanelView::SetZoomIndex(int index)
+{
+    if (index >= 0 && index < zoomList->count())
+        zoomList->setCurrentIndex(index);
 }
 
 void CTopPanelView::SetSliderValue(Setting key, int value)

@@ -41,6 +41,12 @@ public:
     int ZoomShrink() const;
     /// True for the fit entry ("全体表示"): the frame picks the scale that shows the image whole.
     bool ZoomFits() const;
+    /// Selects the list's next larger (`step` > 0) or smaller scale than `zoom` / `shrink` (the
+    /// scale on show, which a fit may have chosen off the list); false at either end.
+    bool StepZoom(int step, int zoom, int shrink);
+    /// Selects the fit entry, or x 1.
+    void SelectFit();
+    void SelectActualSize();
 
     /// Locks every control but the zoom list (a reduction runs and the job has read them all),
     /// or unlocks them, each control then as enabled as it was before.
@@ -50,6 +56,14 @@ public:
     /// state. The opacity slider stands at Ie6Opacity while the IE6 box is checked.
     SettingValues Values() const;
     bool UseUserWeightChecked() const;
+    /// Sets every setting row that has a control from `values` (sliders kept in their ranges;
+    /// the IE6 box's and the contrast map's rules applied as clicks would).
+    void SetValues(const SettingValues& values);
+    /// Every setting row back to its default, 自動保存 off and the zoom at x 1 ("初期設定に戻す").
+    void RestoreDefaults();
+    void SetAutoSave(bool on);
+    int ZoomIndex() const;
+    void SetZoomIndex(int index);
     /// Moves the slider of a slider row to `value` (kept in its range); its label follows.
     void SetSliderValue(Setting key, int value);
     bool AutoSaveChecked() const;

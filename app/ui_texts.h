@@ -17,6 +17,17 @@ inline QString WindowTitle() { return QStringLiteral("Tessaline"); }
 /// The title while a file is shown: its name first, as window lists show it.
 inline QString WindowTitleFor(const QString& file) { return QStringLiteral("%1 - Tessaline").arg(file); }
 inline QString Ready() { return QStringLiteral("レディ"); }
+inline QString RestoreDefaults() { return QStringLiteral("初期設定に戻す"); }
+inline QString SettingsDock() { return QStringLiteral("設定 (F9)"); }
+/// The window's keys, listed where the zoom is chosen and on the views.
+inline QString ZoomKeysTip()
+{
+    return QStringLiteral("拡大 : Ctrl++ / Ctrl+ホイール上、縮小 : Ctrl+- / Ctrl+ホイール下\n"
+                          "全体表示 : Ctrl+0、等倍 : Ctrl+1\n"
+                          "プレビュー : F5、保存 : Ctrl+S、開く : Ctrl+O、設定の表示 : F9\n"
+                          "元画像を見る : Space (押している間)、次 / 前のファイル : PageDown / PageUp\n"
+                          "中止 : Esc、一括処理の結果 : Ctrl+L、閉じる : Ctrl+W / Ctrl+Q");
+}
 inline QString ElapsedText(int ms) { return QString::asprintf("処理時間 : %d ms ", ms); }
 
 /// A file size as the status bar shows it: bytes below 1 KB, else whole KB (1024 bytes) or tenths of MB.
@@ -74,6 +85,12 @@ inline QString PaletteStripTip()
 }
 /// Added to an entry's hover text while its colour is locked.
 inline QString LockedEntry() { return QStringLiteral("  [固定]"); }
+inline QString LockedCount(int count) { return QStringLiteral("固定 %1 色 ×").arg(count); }
+inline QString LockedCountTip(const QString& colours)
+{
+    return QStringLiteral("次の減色でそのまま残す色 (AARRGGBB) : %1\nクリックで固定をすべて解除します。新しい画像を開くと解除されます。")
+        .arg(colours);
+}
 inline QString LoadPalette() { return QStringLiteral("パレット読込"); }
 inline QString LoadPaletteTip()
 {
@@ -221,6 +238,7 @@ inline QString AddedToListText(int count)
 {
     return QStringLiteral("ほかの %1 件は一覧に入れました (PageDown で次へ)").arg(count);
 }
+inline QString NoImagesInFolder() { return QStringLiteral("フォルダに画像がありません"); }
 inline QString LoadingText(const QString& file) { return QStringLiteral("読み込み中 : %1").arg(file); }
 
 // Why the result view is empty.

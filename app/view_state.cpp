@@ -1,6 +1,7 @@
 #include "app/view_state.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace tessaline {
 
@@ -22,6 +23,15 @@ void ViewState::SetShrink(int d)
     Announce();
 }
 
+void ViewState::SetScale(int z, int d)
+{
+    if (z < 1 || d < 1)
+        return;
+    zoom = z;
+    shrink = d;
+    Announce();
+}
+
 void ViewState::Announce()
 {
     position = QPoint(0, 0);
@@ -37,9 +47,16 @@ std::pair<int, int> FitScale(QSize image, QSize viewport, int maxZoom)
         const int zoom = std::min(viewport.width() / image.width(), viewport.height() / image.height());
         return {std::clamp(zoom, 1, maxZoom), 1};
     }
-    const auto divisor = [](int length, int room) { return (length + room - 1) / room; };
-    return {1,
-            std::max(divisor(image.width(), viewport.width()), divisor(image.height(), viewport.height()))};
+    // ceil(length * zoom / Steps) <= room holds for zoom = floor(room * Steps / length).
+    constexpr long long Steps = 256;
+    const long long zoom = std::min(viewport.width() * Steps / image.width(), viewport.height() * Steps / image.height());
+    if (zoom < 1) {
+        // More than 256 times the viewport: the smallest whole shrink that fits.
+        const auto divisor = [](int length, int room) { return (length + room - 1) / room; };
+        return {1, std::max(divisor(image.width(), viewport.width()), divisor(image.height(), viewport.height()))};
+    }
+    const long long common = std::gcd(zoom, Steps);
+    return {int(zoom / common), int(Steps / common)};
 }
 
 void ViewState::SetPosition(QPoint p)

@@ -1,13 +1,12 @@
 #include "cli/batch_inputs.h"
 
-#include <algorithm>
 #include <system_error>
 
 #include "cli/bitmap_plugin_loader.h"
 #include "cli/cli_options.h"
-#include "imageio/image_loader.h"
 #include "imageio/input_names.h"
 #include "imageio/output_files.h"
+#include "jobs/folder_walk.h"
 
 namespace fs = std::filesystem;
 
@@ -15,67 +14,20 @@ namespace tessaline {
 
 namespace {
 
-bool Hidden(const fs::path& name)
+// A walked folder's files as inputs: a folder that could not be read fails with its reason.
+void AddWalked(std::vector<BatchInput>& inputs, const fs::path& folder, const fs::path& outputDir)
 {
-    const auto text = name.native();
-    return !text.empty() && text[0] == '.';
+    std::vector<WalkedFile> walked;
+    WalkFolder(folder, outputDir, PluginBitmaps(), walked);
+    for (WalkedFile& file : walked)
+        inputs.push_back({ToQString(file.path), file.path, std::move(file.subfolder), false, std::move(file.walkError)});
 }
-
-class Walker
-{
-public:
-    Walker(std::vector<BatchInput>& found, const fs::path& outputDir) : found(found)
-    {
-        if (!outputDir.empty())
-            skipFolder = IdentityOf(outputDir);
-    }
-
-    void Walk(const fs::path& folder, const fs::path& subfolder)
-    {
-        std::error_code error;
-        std::vector<fs::directory_entry> entries;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-            entries.push_back(*it);
-        if (error) {
-            found.push_back({ToQString(folder), folder, subfolder, false,
-                             "cannot read the folder: " + QString::fromStdString(error.message())});
-            return;
-        }
-        // Name order, byte by byte: the same list on every run, whatever the directory's own order.
-        std::sort(entries.begin(), entries.end(),
-                  [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
-        for (const fs::directory_entry& entry : entries) {
-            const fs::path name = entry.path().filename();
-            if (Hidden(name))
-                continue;
-            std::error_code statusError;
-            if (entry.is_directory(statusError)) {
-                // A link to a folder could lead back up the tree; OUTPUT holds results of earlier runs.
-                if (entry.is_symlink(statusError) || name == "OUTPUT")
-                    continue;
-                if (skipFolder && IdentityOf(entry.path()) == skipFolder)
-                    continue;
-                Walk(entry.path(), subfolder / name);
-            } else if (LooksLikeImageFile(entry.path(), PluginBitmaps()) ||
-                       (entry.is_regular_file(statusError) && WhyNotAnInput(entry.path()))) {
-                // A file that cannot be opened may well be an image: it fails with its reason,
-                // as it would when named directly, rather than vanish from the batch.
-                found.push_back({ToQString(entry.path()), entry.path(), subfolder, false, std::nullopt});
-            }
-        }
-    }
-
-private:
-    std::vector<BatchInput>& found;
-    std::optional<FileIdentity> skipFolder;
-};
 
 } // namespace
 
 std::vector<BatchInput> ExpandInputs(const QStringList& arguments, bool recursive, const fs::path& outputDir)
 {
     std::vector<BatchInput> inputs;
-    Walker walker(inputs, outputDir);
     for (const QString& argument : arguments) {
         if (argument == CliStandardStream) {
             inputs.push_back({argument, {}, {}, true, std::nullopt});
@@ -84,7 +36,7 @@ std::vector<BatchInput> ExpandInputs(const QStringList& arguments, bool recursiv
         const fs::path path = ToPath(argument);
         std::error_code error;
         if (recursive && fs::is_directory(path, error))
-            walker.Walk(path, {});
+            AddWalked(inputs, path, outputDir);
         else
             inputs.push_back({argument, path, {}, false, std::nullopt});
     }

@@ -14,6 +14,10 @@ command -v xvfb-run >/dev/null || scripts/bootstrap.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target tessaline tessaline-screenshot -j2
 
+# The window as a first start shows it, whatever settings this machine's user has kept.
+XDG_CONFIG_HOME="$(mktemp -d)"
+export XDG_CONFIG_HOME
+trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 # 96 dpi keeps the panel's dialog-unit layout at the size it was drawn for.
 xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" \
     build/release/tests/app/tessaline-screenshot "$output" ${2:+"$2"} ${3:+"$3"}

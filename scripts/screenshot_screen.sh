@@ -30,6 +30,8 @@ if [ -z "$image" ]; then
 fi
 batch_folder="$(mktemp -d)"
 trap 'rm -rf "$batch_folder"' EXIT
+# The window as a first start shows it, whatever settings this machine's user has kept.
+export XDG_CONFIG_HOME="$batch_folder/.config"
 if [ -n "$batch_output" ]; then
     cp "$image" "$batch_folder/card.png"
     cp tests/data/hostile/huge_dimensions.png "$batch_folder/huge.png"

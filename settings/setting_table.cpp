@@ -36,8 +36,6 @@ constexpr const char* CompressionChoices[] = {"default", "max"};
 // The panel shows the row as a check box: checked is the second choice.
 constexpr const char* TuneChoices[] = {"default", "perceptual"};
 
-// The panel counts the trials from one, the engine from zero.
-int FeedbackShown(int position) { return position + 1; }
 int HistogramShown(int position) { return static_cast<int>(HistogramLimit(position)); }
 int ConvergenceShown(int position) { return ConvergenceDenominator(position); }
 
@@ -85,8 +83,10 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
                job.maxHistogramEntries = HistogramLimit(v[Setting::Histogram]);
            },
            "histogram", "G", "Histogram size G, {range}: {histogram} colours."),
+    // One number everywhere: the panel's label, --feedback and the job all give the trials the
+    // median cut runs (0: one cut, never scored).
     Slider(Setting::Feedback, "feedback", 0, 49, 49, "メディアンカットフィードバックループ試行回数", "%2d",
-           FeedbackShown,
+           nullptr,
            [](const SettingValues& v, ReduceSettings& job) { job.feedbackTrials = v[Setting::Feedback]; },
            "feedback", "N", "Median-cut feedback trials, {range}."),
     Slider(Setting::Voronoi, "voronoi", 0, 7, 7, "ボロノイ分割繰り返し回数", "%1d", nullptr,

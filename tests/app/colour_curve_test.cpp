@@ -2,12 +2,14 @@
 // its points equal to what the window's own reduction gives at those counts, and a click on a
 // point setting 色数 and reducing.
 
+#include <QHelpEvent>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 #include <QUrl>
 
 #include "app/colour_curve_view.h"
@@ -74,6 +76,12 @@ private slots:
         // A click on the point of 16 colours sets 色数 and reduces at it, without a new curve.
         const QPointF at = curve->PointPosition(16);
         QVERIFY(!at.isNull());
+        // The hover text Qt asks for after a pause is the point's own, not the view's.
+        QHelpEvent help(QEvent::ToolTip, at.toPoint(), curve->mapToGlobal(at.toPoint()));
+        QCoreApplication::sendEvent(curve, &help);
+        QVERIFY(QToolTip::text().contains(QStringLiteral("16")));
+        QVERIFY(QToolTip::text() != curve->toolTip());
+        QCOMPARE(curve->TipAt(QPoint(0, 0)), curve->toolTip());
         finished.clear();
         QTest::mouseClick(curve, Qt::LeftButton, Qt::NoModifier, at.toPoint());
         QCOMPARE(frame.Panel()->findChild<QSlider*>(QStringLiteral("1017"))->value(), 16);

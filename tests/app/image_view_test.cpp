@@ -16,6 +16,10 @@
 using tessaline::CImageView;
 using tessaline::FillCheckerboard;
 using tessaline::ViewState;
+using tessaline::HalveByArea;
+using tessaline::MakeReducedCopies;
+using tessaline::PaintShrunk;
+using tessaline::ReducedCopies;
 
 namespace {
 
@@ -90,16 +94,82 @@ private slots:
         QCOMPARE(view.horizontalScrollBar()->maximum(), 0);
     }
 
+    // Steps are screen distances at every zoom: an arrow key moves a step, a wheel notch three
+    // (a few screen lines), a page key a view less a step; never a fraction of the image.
+    void ScrollStepsAreScreenDistances()
+    {
+        CImageView view;
+        view.resize(300, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.SetBitmap(Gradient(1200, 900));
+        for (const int zoom : {1, 32}) {
+            view.SetZoom(zoom);
+            QScrollBar* vertical = view.verticalScrollBar();
+            QCOMPARE(vertical->singleStep(), CImageView::ScrollStep);
+            QCOMPARE(vertical->pageStep(), view.viewport()->height() - CImageView::ScrollStep);
+            QCOMPARE(view.horizontalScrollBar()->pageStep(), view.viewport()->width() - CImageView::ScrollStep);
+
+            QTest::keyClick(&view, Qt::Key_Down);
+            QCOMPARE(vertical->value(), CImageView::ScrollStep);
+            QTest::keyClick(&view, Qt::Key_PageDown);
+            QCOMPARE(vertical->value(), view.viewport()->height());
+            vertical->setValue(0);
+            const QPointF at(50, 50);
+            QWheelEvent notch(at, view.viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(view.viewport(), &notch);
+            QVERIFY(vertical->value() > 0);
+            QVERIFY2(vertical->value() <= 3 * CImageView::ScrollStep, qPrintable(QString::number(vertical->value())));
+        }
+    }
+
+    // At x1/2, x1/4 and x1/8 every view pixel is the area average of the image pixels under it,
+    // so one-pixel lines on a chart become an even grey instead of dots.
+    void ReducedViewsShowTheAreaAverage()
+    {
+        QImage chart(96, 96, QImage::Format_ARGB32);
+        for (int y = 0; y < chart.height(); ++y)
+            for (int x = 0; x < chart.width(); ++x) {
+                const bool ink = x % 2 == 0 || (y % 3 == 0 && x > 48); // lines of one pixel
+                chart.setPixel(x, y, ink ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+            }
+        const ReducedCopies copies = MakeReducedCopies(chart);
+        for (const int shrink : {2, 4, 8}) {
+            const int side = chart.width() / shrink;
+            QImage drawn(side, side, QImage::Format_ARGB32_Premultiplied);
+            drawn.fill(Qt::red);
+            {
+                QPainter painter(&drawn);
+                PaintShrunk(painter, chart, shrink, drawn.rect(), &copies);
+            }
+            int worst = 0;
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x) {
+                    int sum = 0;
+                    for (int v = 0; v < shrink; ++v)
+                        for (int u = 0; u < shrink; ++u)
+                            sum += qGreen(chart.pixel(x * shrink + u, y * shrink + v));
+                    const int error = std::abs(qGreen(drawn.pixel(x, y)) - sum / (shrink * shrink));
+                    worst = std::max(worst, error);
+                }
+            QVERIFY2(worst <= 1, qPrintable(QStringLiteral("x1/%1: %2").arg(shrink).arg(worst)));
+        }
+        // Transparent pixels lend no colour to their neighbours' average.
+        QImage half(2, 2, QImage::Format_ARGB32);
+        half.fill(Qt::transparent);
+        half.setPixel(0, 0, qRgba(200, 40, 40, 255));
+        const QImage averaged = HalveByArea(half);
+        QCOMPARE(qAlpha(averaged.pixel(0, 0)), 64);
+        QVERIFY(std::abs(qRed(qUnpremultiply(averaged.pixel(0, 0))) - 200) <= 2); // premultiplied rounding
+    }
+
     void ScrollSizesFollowTheImageAndZoom()
     {
         CImageView view;
         view.resize(100, 100);
         view.show();
-        QCOMPARE(view.horizontalScrollBar()->singleStep(), 10);
-        QCOMPARE(view.horizontalScrollBar()->pageStep(), 100);
         view.SetBitmap(Gradient(300, 500));
-        QCOMPARE(view.horizontalScrollBar()->singleStep(), 3);
-        QCOMPARE(view.verticalScrollBar()->pageStep(), 50);
         const int visibleWidth = view.viewport()->width();
         QCOMPARE(view.horizontalScrollBar()->maximum(), 300 - visibleWidth);
 
@@ -126,9 +196,9 @@ private slots:
         }
         QVERIFY(QTest::qWaitForWindowExposed(&left));
         left.horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QCOMPARE(right.horizontalScrollBar()->value(), 10);
+        QCOMPARE(right.horizontalScrollBar()->value(), CImageView::ScrollStep);
         right.verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        QCOMPARE(left.verticalScrollBar()->value(), 100);
+        QCOMPARE(left.verticalScrollBar()->value(), right.verticalScrollBar()->pageStep());
         left.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
         QCOMPARE(right.verticalScrollBar()->value(), right.verticalScrollBar()->maximum());
 
@@ -142,7 +212,7 @@ private slots:
         QVERIFY(right.verticalScrollBar()->value() < right.verticalScrollBar()->maximum());
         QCOMPARE(left.ScrollPosition(), right.ScrollPosition());
         QTest::keyClick(&left, Qt::Key_Right);
-        QCOMPARE(left.horizontalScrollBar()->value(), 310);
+        QCOMPARE(left.horizontalScrollBar()->value(), 300 + CImageView::ScrollStep);
         QCOMPARE(right.ScrollPosition(), left.ScrollPosition());
 
         // A smaller image clamps the position for its own view only.

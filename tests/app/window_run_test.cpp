@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,6 +26,13 @@ class WindowRunTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        // RunWindow remembers the window's state: in a store of the tests' own, not the user's.
+        QStandardPaths::setTestModeEnabled(true);
+        OpenWindowStore()->clear();
+    }
+
     void FirstWindowFitsTheFreeAreaWithTheStatusBarInside()
     {
         // The preferred size where it fits; otherwise the free area less the frame.
