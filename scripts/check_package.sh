@@ -168,7 +168,7 @@ completion_check()
         expect "auto " tessaline-cli --colours ""
         expect "folder photo.png " tessaline-cli --quiet ""
         expect "folder run.jsonl " tessaline-cli --report ""
-        expect "best default fast " tessaline-cli --preset ""
+        expect "balanced best default fast " tessaline-cli --preset ""
         expect "default perceptual " tessaline-cli --tune ""
         expect "default max " tessaline-cli --compression ""
         expect "perceptual " tessaline-cli --tune p
