@@ -107,7 +107,11 @@ int CMainFrame::StartReduction()
     reduceThread.reset();
     try {
         reduceThread = std::make_unique<ReduceThread>(this, reduce);
-        reduceThread->encode = [](const IndexedImage& image) { return EncodePng(image); }; // the size in the status bar is the saved file's
+        // The size in the status bar is the saved file's: every save writes these bytes, with the
+        // source's metadata when メタデータを保持 asks for it, as tessaline-cli --keep-metadata does.
+        std::shared_ptr<const ImageMetadata> kept = values.On(Setting::KeepMetadata) ? sourceMetadata : nullptr;
+        resultMetadata = kept;
+        reduceThread->encode = [kept](const IndexedImage& image) { return EncodePng(image, {}, kept.get()); };
         BuildReduceJob(*reduceThread, values, weights.isNull() ? nullptr : &weights, source, result);
         paletteChoice->Fill(reduceThread->job);
     } catch (const std::bad_alloc&) {

@@ -26,6 +26,7 @@
 #include "engine/result_figures.h"
 #include "app/reduced_copies.h"
 #include "imageio/colour_profile.h"
+#include "imageio/image_metadata.h"
 #include "imageio/output_files.h"
 #include "worker/reduce_thread.h"
 
@@ -238,6 +239,9 @@ private:
     /// that fails to load leaves it alone, so a save never proposes the failed file's name.
     std::filesystem::path sourcePath;
     ProfileOutcome sourceProfile; ///< what became of the source's colour profile, for the status bar
+    /// The source's EXIF, XMP, text and density, written into the result with メタデータを保持.
+    std::shared_ptr<const ImageMetadata> sourceMetadata;
+    std::shared_ptr<const ImageMetadata> resultMetadata; ///< what the result's file carries, or null
     std::unique_ptr<ReduceThread> reduceThread;
     std::deque<PendingFile> pendingFiles;
     /// The files taken in without automatic saving, in drop order, and the one on show.

@@ -264,6 +264,7 @@ void CMainFrame::OnLoaded(LoadedFile file)
     // Colours locked in one image's palette do not belong in the next one's.
     compareBar->Strip()->ClearLocks();
     sourceProfile = std::move(file.profile);
+    sourceMetadata = std::make_shared<const ImageMetadata>(std::move(file.metadata));
     sourceView->SetBitmap(std::move(file.bitmap), std::move(file.reduced));
     viewState->SetPosition(QPoint(0, 0));         // a new image is seen from its top-left
     sourceView->SetWeightMap(std::move(file.weights)); // earlier painting belonged to the earlier image

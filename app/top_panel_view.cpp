@@ -95,6 +95,10 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     AddSettingBox(Setting::Tune, "1040", 336, 96, 110, 10);
     // Under the convergence slider's right end, right of the perceptual box.
     QPushButton* defaults = AddButton("1041", texts::RestoreDefaults(), 450, 94, 66, 12);
+    // What a 自動保存 batch does beyond each file's own reduction: beside 自動保存, and in the
+    // strip under it, the panel's last free row.
+    AddSettingBox(Setting::SharedPalette, "1042", 574, 114, 60, 10);
+    AddSettingBox(Setting::KeepMetadata, "1043", 522, 124, 100, 9);
 
     for (const ZoomChoice& choice : ZoomChoices)
         zoomList->addItem(choice.fit             ? texts::FitEntry()

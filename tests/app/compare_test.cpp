@@ -316,6 +316,39 @@ private slots:
         QCOMPARE(frame.SourceView()->WeightMap(), painted);
         QVERIFY(!frame.SaveWeights(folder.filePath(QStringLiteral("no-such-folder/w.png")).toStdU16String()));
     }
+
+    // メタデータを保持 carries the source's text into the result exactly as --keep-metadata does;
+    // unticked, the result is the bare image, as the default run writes it.
+    void KeptMetadataMatchesTheCli()
+    {
+        const QString cli = QStringLiteral(TESSALINE_CLI);
+        if (!QFile::exists(cli))
+            QSKIP("tessaline-cli is not built");
+        QImage card = TestCard(64, 48);
+        card.setText(QStringLiteral("Comment"), QStringLiteral("kept beside the image"));
+        const QString image = Write(QStringLiteral("noted.png"), card);
+        const auto runCli = [&](const QStringList& extra, const QString& out) {
+            QProcess process;
+            process.start(cli, QStringList{QStringLiteral("--quiet")} + extra + QStringList{QStringLiteral("-o"), out, image});
+            return process.waitForFinished(WaitMs) && process.exitCode() == 0;
+        };
+        const QString kept = folder.filePath(QStringLiteral("noted-kept.png"));
+        const QString bare = folder.filePath(QStringLiteral("noted-bare.png"));
+        QVERIFY(runCli({QStringLiteral("--keep-metadata")}, kept));
+        QVERIFY(runCli({}, bare));
+        QVERIFY(FileBytes(kept).contains("tEXtComment"));
+
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QVERIFY(LoadAndReduce(frame, image));
+        QCOMPARE(Bytes(frame.ResultPng()), FileBytes(bare));
+        frame.Panel()->findChild<QCheckBox*>(QStringLiteral("1043"))->setChecked(true);
+        QVERIFY(frame.Panel()->Values().On(Setting::KeepMetadata));
+        QVERIFY(Preview(frame));
+        QCOMPARE(Bytes(frame.ResultPng()), FileBytes(kept));
+    }
 };
 
 QTEST_MAIN(CompareTest)
