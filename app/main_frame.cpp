@@ -40,6 +40,8 @@ CMainFrame::~CMainFrame()
         reduceThread->Cancel();
     reduceThread.reset();
     resultPreparer->Wait(); // it reads the result
+    sharedCancel.store(true);
+    sharedChooser->Wait(); // it writes the shared palette
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -114,6 +116,7 @@ int CMainFrame::StartReduction()
         reduceThread->encode = [kept](const IndexedImage& image) { return EncodePng(image, {}, kept.get()); };
         BuildReduceJob(*reduceThread, values, weights.isNull() ? nullptr : &weights, source, result);
         paletteChoice->Fill(reduceThread->job);
+        FillSharedPalette(reduceThread->job);
     } catch (const std::bad_alloc&) {
         AbandonReduction(); // no memory for the job or its weights: nothing was started
         return 0;
@@ -143,6 +146,8 @@ void CMainFrame::StopReduction()
     pendingFiles.clear();
     if (reduceThread && reducing)
         reduceThread->Cancel();
+    if (choosingShared)
+        sharedCancel.store(true);
     statusBar()->showMessage(texts::StoppingText());
 }
 

@@ -21,7 +21,9 @@
 
 #include <QMainWindow>
 
+#include "engine/cancel_flag.h"
 #include "engine/colour_model.h"
+#include "engine/palette_colours.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/result_figures.h"
 #include "app/reduced_copies.h"
@@ -202,6 +204,12 @@ private:
     void PlaceProgress();
     void AbandonReduction();
     void SaveAutomatically();
+    /// 共有パレット: reads the batch's queued files for the one palette they all take, off the UI
+    /// thread, then loads the first. The window stays locked (loading) meanwhile; Stop ends it.
+    void ChooseSharedPalette();
+    void OnSharedPaletteChosen();
+    /// Gives the job the batch's shared palette, when the batch has one.
+    void FillSharedPalette(ReduceSettings& job) const;
     bool WriteResult(const std::filesystem::path& target, const QString& shownName);
     /// Ends the batch (if one runs) with its counts; `stopped` when the user stopped it.
     void EndOfQueue(bool stopped = false);
@@ -272,6 +280,15 @@ private:
     CBackgroundTask* resultPreparer = nullptr;
     QImage preparedBitmap;
     ReducedCopies preparedCopies;
+    /// The palette every file of the running 自動保存 batch takes (共有パレット), empty when each
+    /// file's palette is its own; chosen by `sharedChooser` into `chosenShared`, read only once
+    /// it has reported.
+    std::vector<RgbaColour> sharedPalette;
+    std::vector<RgbaColour> chosenShared;
+    bool sharedFailedForMemory = false;
+    CBackgroundTask* sharedChooser = nullptr;
+    CancelFlag sharedCancel{false};
+    bool choosingShared = false;
     bool sourceKeyHeld = false;
     bool remembering = false;         ///< write the state to Qt's settings store at close
     bool restoredDocks = false;       ///< the docks stand as the last start left them
