@@ -116,7 +116,7 @@ int CMainFrame::StartReduction()
         reduceThread->encode = [kept](const IndexedImage& image) { return EncodePng(image, {}, kept.get()); };
         BuildReduceJob(*reduceThread, values, weights.isNull() ? nullptr : &weights, source, result);
         paletteChoice->Fill(reduceThread->job);
-        FillSharedPalette(reduceThread->job);
+        resultOnSharedPalette = FillSharedPalette(reduceThread->job);
     } catch (const std::bad_alloc&) {
         AbandonReduction(); // no memory for the job or its weights: nothing was started
         return 0;

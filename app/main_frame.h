@@ -208,8 +208,8 @@ private:
     /// thread, then loads the first. The window stays locked (loading) meanwhile; Stop ends it.
     void ChooseSharedPalette();
     void OnSharedPaletteChosen();
-    /// Gives the job the batch's shared palette, when the batch has one.
-    void FillSharedPalette(ReduceSettings& job) const;
+    /// Gives the job the batch's shared palette, when the batch has one; true when it did.
+    bool FillSharedPalette(ReduceSettings& job) const;
     bool WriteResult(const std::filesystem::path& target, const QString& shownName);
     /// Ends the batch (if one runs) with its counts; `stopped` when the user stopped it.
     void EndOfQueue(bool stopped = false);
@@ -289,6 +289,9 @@ private:
     CBackgroundTask* sharedChooser = nullptr;
     CancelFlag sharedCancel{false};
     bool choosingShared = false;
+    /// The result on show was reduced onto a batch's shared palette: パレット保存 proposes to
+    /// save it beside the results.
+    bool resultOnSharedPalette = false;
     bool sourceKeyHeld = false;
     bool remembering = false;         ///< write the state to Qt's settings store at close
     bool restoredDocks = false;       ///< the docks stand as the last start left them

@@ -93,7 +93,12 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     paletteChoice->SetNameProposal([this]() -> std::filesystem::path {
         if (sourcePath.empty() || result.Empty())
             return {};
-        std::filesystem::path named = sourcePath.parent_path() / sourcePath.stem();
+        // A batch's shared palette belongs to all its results: it is proposed beside them, as
+        // tessaline-cli --save-palette writes it; an image's own palette beside the image.
+        const std::filesystem::path folder = resultOnSharedPalette
+                                                 ? DestinationFor(OutputRule{}, sourcePath).file.parent_path()
+                                                 : sourcePath.parent_path();
+        std::filesystem::path named = folder / sourcePath.stem();
         named += "-palette.png";
         return SaveNameFor(named, static_cast<int>(result.paletteSize), sessionInputs);
     });

@@ -77,13 +77,14 @@ void CMainFrame::OnSharedPaletteChosen()
     LoadNextPending();
 }
 
-void CMainFrame::FillSharedPalette(ReduceSettings& job) const
+bool CMainFrame::FillSharedPalette(ReduceSettings& job) const
 {
     if (!batchActive || sharedPalette.empty())
-        return;
+        return false;
     SettingValues values;
     values[Setting::GivenPalette] = 1;
     FillPaletteRequest(values, PaletteRequest{sharedPalette, {}}, job);
+    return true;
 }
 
 } // namespace tessaline

@@ -375,8 +375,10 @@ private slots:
             cliFiles << Write(QStringLiteral("cli/") + name, card);
         }
         QProcess process;
+        const QString cliPalette = folder.filePath(QStringLiteral("cli/shared-palette.png"));
         process.start(cli, QStringList{QStringLiteral("--quiet"), QStringLiteral("--shared-palette"),
-                                       QStringLiteral("--colours"), QStringLiteral("8")} + cliFiles);
+                                       QStringLiteral("--save-palette"), cliPalette, QStringLiteral("--colours"),
+                                       QStringLiteral("8")} + cliFiles);
         QVERIFY(process.waitForFinished(WaitMs));
         QCOMPARE(process.exitCode(), 0);
 
@@ -410,6 +412,11 @@ private slots:
             QVERIFY(palette.isEmpty() || plte == palette);
             palette = plte;
         }
+        // パレット保存 proposes the shared palette beside the results, and writes the CLI's file.
+        const std::filesystem::path proposal = frame.PaletteChoice()->ProposedName();
+        QCOMPARE(proposal.parent_path(), DestinationFor(OutputRule{}, ToPath(windowFiles[2])).file.parent_path());
+        QVERIFY(frame.PaletteChoice()->SavePalette(proposal));
+        QCOMPARE(FileBytes(ToQString(proposal)), FileBytes(cliPalette));
         // Unticked, each file has its own palette again (the first file's own colours differ).
         frame.Panel()->findChild<QCheckBox*>(QStringLiteral("1042"))->setChecked(false);
         QVERIFY(LoadAndReduce(frame, windowFiles[0]));
