@@ -306,5 +306,6 @@ inline QString High() { return QStringLiteral("高"); }
 inline QString ZoomEntry(int factor) { return QStringLiteral("x %1").arg(factor); }
 inline QString ShrinkEntry(int divisor) { return QStringLiteral("x 1/%1").arg(divisor); }
 inline QString FitEntry() { return QStringLiteral("全体表示"); }
+inline QString DotEntry() { return QStringLiteral("ドット等倍"); }
 
 } // namespace tessaline::texts

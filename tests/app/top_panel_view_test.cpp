@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "app/top_panel_view.h"
+#include "app/view_state.h"
 
 using tessaline::CTopPanelView;
 
@@ -115,7 +116,8 @@ private slots:
                                      "x 1/2",
                                      "x 1/4",
                                      "x 1/8",
-                                     QStringLiteral("全体表示")};
+                                     QStringLiteral("全体表示"),
+                                     QStringLiteral("ドット等倍")};
         QCOMPARE(zoom->count(), entries.size());
         for (int i = 0; i < entries.size(); ++i)
             QCOMPARE(zoom->itemText(i), entries[i]);
@@ -134,6 +136,12 @@ private slots:
         }
         zoom->setCurrentIndex(10);
         QVERIFY(panel.ZoomFits());
+        zoom->setCurrentIndex(11); // ドット等倍: the screen's whole scale (1 here), never a fit
+        QVERIFY(!panel.ZoomFits());
+        QCOMPARE(panel.ZoomFactor(), 1);
+        QCOMPARE(panel.ZoomShrink(), tessaline::DotShrink(panel.devicePixelRatioF()));
+        panel.SelectFit();
+        QCOMPARE(zoom->currentIndex(), 10);
         zoom->setCurrentIndex(-1);
         QCOMPARE(panel.ZoomFactor(), 1);
         QCOMPARE(panel.ZoomShrink(), 1);
