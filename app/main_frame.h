@@ -62,7 +62,7 @@ class CMainFrame : public QMainWindow, public ProgressUIInterface
 
 public:
     /// The height of the settings panel's strip, in pixels.
-    static constexpr int PanelHeight = 210;
+    static constexpr int PanelHeight = 210; ///< or the panel's own least height, when that is more
     /// The settings dock's least height, and its first height in a window less than TallScreen high.
     static constexpr int MinimumPanelHeight = 60;
     static constexpr int CompactPanelHeight = 120;

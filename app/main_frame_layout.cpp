@@ -49,7 +49,8 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     panel = new CTopPanelView(this);
-    panel->setFixedHeight(PanelHeight);
+    // Never lower than the panel's own layout, so its last row (メタデータを保持) is not cut off.
+    panel->setFixedHeight(std::max(PanelHeight, panel->minimumHeight()));
     // On a screen narrower than the panel its strip scrolls sideways, and on a short one the dock
     // may be made lower than the panel, which then scrolls up and down: every control stays
     // reachable, and the views keep the height.
@@ -283,7 +284,7 @@ void CMainFrame::showEvent(QShowEvent* event)
         } else {
             const int bar = width() < panel->minimumWidth() ? panelArea->horizontalScrollBar()->sizeHint().height() : 0;
             const int title = std::max(settingsDock->height() - panelArea->height(), 0);
-            resizeDocks({settingsDock}, {PanelHeight + bar + title}, Qt::Vertical);
+            resizeDocks({settingsDock}, {panel->height() + bar + title}, Qt::Vertical);
         }
     }
     // The space bar blinks at once, without a click into a view first.
