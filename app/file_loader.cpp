@@ -16,7 +16,7 @@ namespace {
 void Decode(LoadedFile& file)
 {
     try {
-        if (!LoadImageFile(file.image, file.path, QtBitmaps(), &file.whyNot, {&file.profile}))
+        if (!LoadImageFile(file.image, file.path, QtBitmaps(), &file.whyNot, {&file.profile, &file.metadata}))
             return;
         file.bitmap = MakeSourceBitmap(file.image);
         if (file.bitmap.isNull())
@@ -30,6 +30,7 @@ void Decode(LoadedFile& file)
         file.reduced = MakeReducedCopies(file.bitmap);
     } catch (const std::bad_alloc&) {
         file.image.Release();
+        file.metadata = ImageMetadata();
         file.bitmap = QImage();
         file.weights = QImage();
         file.reduced = ReducedCopies();

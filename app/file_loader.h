@@ -15,6 +15,7 @@
 #include "engine/colour_model.h"
 #include "app/reduced_copies.h"
 #include "imageio/colour_profile.h"
+#include "imageio/image_metadata.h"
 
 namespace tessaline {
 
@@ -30,6 +31,9 @@ struct LoadedFile
     QImage weights;
     QString whyNot;         ///< the loader's own (English) reason when it failed
     ProfileOutcome profile; ///< what became of an embedded colour profile
+    /// What メタデータを保持 carries into the result; gathered always, since the box may be
+    /// ticked after the load and the image reduced again.
+    ImageMetadata metadata;
     bool Ok() const { return !bitmap.isNull(); }
 };
 

@@ -75,12 +75,25 @@ void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& 
 }
 
 void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area, const ReducedCopies* copies,
-                 int zoom)
+                 int zoom, double deviceRatio)
 {
     if (image.isNull() || area.isEmpty() || shrink < 1 || zoom < 1)
         return;
-    // Image pixels per document pixel.
+    // Image pixels per document pixel, and per device pixel.
     const double factor = double(shrink) / zoom;
+    const double perDevice = factor / std::max(1.0, deviceRatio);
+    if (perDevice == 1.0) {
+        // One image pixel per device pixel: drawn as it is, so dithering is seen as it is.
+        const QRect source = QRectF(QPointF(area.topLeft()) * factor, QSizeF(area.size()) * factor)
+                                 .toAlignedRect()
+                                 .intersected(image.rect());
+        if (source.isEmpty())
+            return;
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(QRectF(QPointF(source.topLeft()) / factor, QSizeF(source.size()) / factor), image,
+                          QRectF(source));
+        return;
+    }
     if (copies && copies->of == image.cacheKey() && factor > 1) {
         // The finest picture no finer than needed: the image itself below 1/2, else the copy at
         // 1/level with level the largest power of two not above the factor.
@@ -397,7 +410,7 @@ void CImageView::paintEvent(QPaintEvent* event)
             }
         }
         if (shrink > zoom)
-            PaintShrunk(painter, image, shrink, shown, copies, zoom);
+            PaintShrunk(painter, image, shrink, shown, copies, zoom, viewport()->devicePixelRatioF());
         else
             PaintZoomed(painter, image, zoom, shown);
     };

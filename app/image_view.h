@@ -156,7 +156,10 @@ void PaintZoomed(QPainter& painter, const QImage& image, int zoom, const QRect& 
 /// so thin lines and dithering read as they average. Without, the covered image pixels are drawn
 /// smoothly scaled down.
 /// `zoom` (below `shrink`) makes the scale zoom / shrink, a fit's reduction.
+/// `deviceRatio` is the painter's device pixels per document pixel: where one image pixel falls on
+/// exactly one device pixel (ドット等倍 on a scaled screen) the image itself is drawn pixel for
+/// pixel, nothing averaged or interpolated.
 void PaintShrunk(QPainter& painter, const QImage& image, int shrink, const QRect& area,
-                 const ReducedCopies* copies = nullptr, int zoom = 1);
+                 const ReducedCopies* copies = nullptr, int zoom = 1, double deviceRatio = 1.0);
 
 } // namespace tessaline

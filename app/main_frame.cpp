@@ -40,6 +40,8 @@ CMainFrame::~CMainFrame()
         reduceThread->Cancel();
     reduceThread.reset();
     resultPreparer->Wait(); // it reads the result
+    sharedCancel.store(true);
+    sharedChooser->Wait(); // it writes the shared palette
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -107,9 +109,14 @@ int CMainFrame::StartReduction()
     reduceThread.reset();
     try {
         reduceThread = std::make_unique<ReduceThread>(this, reduce);
-        reduceThread->encode = [](const IndexedImage& image) { return EncodePng(image); }; // the size in the status bar is the saved file's
+        // The size in the status bar is the saved file's: every save writes these bytes, with the
+        // source's metadata when メタデータを保持 asks for it, as tessaline-cli --keep-metadata does.
+        std::shared_ptr<const ImageMetadata> kept = values.On(Setting::KeepMetadata) ? sourceMetadata : nullptr;
+        resultMetadata = kept;
+        reduceThread->encode = [kept](const IndexedImage& image) { return EncodePng(image, {}, kept.get()); };
         BuildReduceJob(*reduceThread, values, weights.isNull() ? nullptr : &weights, source, result);
         paletteChoice->Fill(reduceThread->job);
+        resultOnSharedPalette = FillSharedPalette(reduceThread->job);
     } catch (const std::bad_alloc&) {
         AbandonReduction(); // no memory for the job or its weights: nothing was started
         return 0;
@@ -139,6 +146,8 @@ void CMainFrame::StopReduction()
     pendingFiles.clear();
     if (reduceThread && reducing)
         reduceThread->Cancel();
+    if (choosingShared)
+        sharedCancel.store(true);
     statusBar()->showMessage(texts::StoppingText());
 }
 

@@ -21,11 +21,14 @@
 
 #include <QMainWindow>
 
+#include "engine/cancel_flag.h"
 #include "engine/colour_model.h"
+#include "engine/palette_colours.h"
 #include "engine/progress_ui_interface.h"
 #include "engine/result_figures.h"
 #include "app/reduced_copies.h"
 #include "imageio/colour_profile.h"
+#include "imageio/image_metadata.h"
 #include "imageio/output_files.h"
 #include "worker/reduce_thread.h"
 
@@ -59,7 +62,7 @@ class CMainFrame : public QMainWindow, public ProgressUIInterface
 
 public:
     /// The height of the settings panel's strip, in pixels.
-    static constexpr int PanelHeight = 210;
+    static constexpr int PanelHeight = 210; ///< or the panel's own least height, when that is more
     /// The settings dock's least height, and its first height in a window less than TallScreen high.
     static constexpr int MinimumPanelHeight = 60;
     static constexpr int CompactPanelHeight = 120;
@@ -201,6 +204,12 @@ private:
     void PlaceProgress();
     void AbandonReduction();
     void SaveAutomatically();
+    /// 共有パレット: reads the batch's queued files for the one palette they all take, off the UI
+    /// thread, then loads the first. The window stays locked (loading) meanwhile; Stop ends it.
+    void ChooseSharedPalette();
+    void OnSharedPaletteChosen();
+    /// Gives the job the batch's shared palette, when the batch has one; true when it did.
+    bool FillSharedPalette(ReduceSettings& job) const;
     bool WriteResult(const std::filesystem::path& target, const QString& shownName);
     /// Ends the batch (if one runs) with its counts; `stopped` when the user stopped it.
     void EndOfQueue(bool stopped = false);
@@ -238,6 +247,9 @@ private:
     /// that fails to load leaves it alone, so a save never proposes the failed file's name.
     std::filesystem::path sourcePath;
     ProfileOutcome sourceProfile; ///< what became of the source's colour profile, for the status bar
+    /// The source's EXIF, XMP, text and density, written into the result with メタデータを保持.
+    std::shared_ptr<const ImageMetadata> sourceMetadata;
+    std::shared_ptr<const ImageMetadata> resultMetadata; ///< what the result's file carries, or null
     std::unique_ptr<ReduceThread> reduceThread;
     std::deque<PendingFile> pendingFiles;
     /// The files taken in without automatic saving, in drop order, and the one on show.
@@ -268,6 +280,18 @@ private:
     CBackgroundTask* resultPreparer = nullptr;
     QImage preparedBitmap;
     ReducedCopies preparedCopies;
+    /// The palette every file of the running 自動保存 batch takes (共有パレット), empty when each
+    /// file's palette is its own; chosen by `sharedChooser` into `chosenShared`, read only once
+    /// it has reported.
+    std::vector<RgbaColour> sharedPalette;
+    std::vector<RgbaColour> chosenShared;
+    bool sharedFailedForMemory = false;
+    CBackgroundTask* sharedChooser = nullptr;
+    CancelFlag sharedCancel{false};
+    bool choosingShared = false;
+    /// The result on show was reduced onto a batch's shared palette: パレット保存 proposes to
+    /// save it beside the results.
+    bool resultOnSharedPalette = false;
     bool sourceKeyHeld = false;
     bool remembering = false;         ///< write the state to Qt's settings store at close
     bool restoredDocks = false;       ///< the docks stand as the last start left them

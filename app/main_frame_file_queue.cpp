@@ -22,6 +22,7 @@
 #include "app/batch_list_dialog.h"
 #include "app/batch_outcomes.h"
 #include "app/compare_bar.h"
+#include "app/palette_choice.h"
 #include "app/palette_strip.h"
 #include "app/failure_texts.h"
 #include "app/file_dialogs.h"
@@ -116,7 +117,9 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
     if (panel->AutoSaveChecked()) {
         // A drop outside a batch starts a new one; only its own files are protected. A drop
         // during one joins it.
-        if (!batchActive) {
+        const bool newBatch = !batchActive;
+        if (newBatch) {
+            sharedPalette.clear();
             droppedFiles = ProtectedFiles();
             outcomes->Clear();
             batchActive = true;
@@ -135,6 +138,10 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
             // Its turn comes when the file worked on now is done.
             PlaceProgress();
             statusBar()->showMessage(texts::AddedToBatchText(int(names.size())));
+        } else if (newBatch && panel->Values().On(Setting::SharedPalette) && !paletteChoice->HasGivenPalette()) {
+            // A loaded palette is every result's already; otherwise one is chosen from the whole
+            // batch first. Files dropped while it runs take the same palette.
+            ChooseSharedPalette();
         } else {
             LoadNextPending();
         }
@@ -264,6 +271,7 @@ void CMainFrame::OnLoaded(LoadedFile file)
     // Colours locked in one image's palette do not belong in the next one's.
     compareBar->Strip()->ClearLocks();
     sourceProfile = std::move(file.profile);
+    sourceMetadata = std::make_shared<const ImageMetadata>(std::move(file.metadata));
     sourceView->SetBitmap(std::move(file.bitmap), std::move(file.reduced));
     viewState->SetPosition(QPoint(0, 0));         // a new image is seen from its top-left
     sourceView->SetWeightMap(std::move(file.weights)); // earlier painting belonged to the earlier image
@@ -294,6 +302,7 @@ void CMainFrame::EndOfQueue(bool stopped)
         statusBar()->showMessage(texts::BatchSummaryText(saved, failed));
     batchActive = false;
     currentOutcomeRow = -1;
+    sharedPalette.clear();
 }
 
 CBatchListDialog* CMainFrame::OpenBatchList()

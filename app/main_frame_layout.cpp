@@ -49,7 +49,8 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     panel = new CTopPanelView(this);
-    panel->setFixedHeight(PanelHeight);
+    // Never lower than the panel's own layout, so its last row (メタデータを保持) is not cut off.
+    panel->setFixedHeight(std::max(PanelHeight, panel->minimumHeight()));
     // On a screen narrower than the panel its strip scrolls sideways, and on a short one the dock
     // may be made lower than the panel, which then scrolls up and down: every control stays
     // reachable, and the views keep the height.
@@ -93,7 +94,12 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     paletteChoice->SetNameProposal([this]() -> std::filesystem::path {
         if (sourcePath.empty() || result.Empty())
             return {};
-        std::filesystem::path named = sourcePath.parent_path() / sourcePath.stem();
+        // A batch's shared palette belongs to all its results: it is proposed beside them, as
+        // tessaline-cli --save-palette writes it; an image's own palette beside the image.
+        const std::filesystem::path folder = resultOnSharedPalette
+                                                 ? DestinationFor(OutputRule{}, sourcePath).file.parent_path()
+                                                 : sourcePath.parent_path();
+        std::filesystem::path named = folder / sourcePath.stem();
         named += "-palette.png";
         return SaveNameFor(named, static_cast<int>(result.paletteSize), sessionInputs);
     });
@@ -142,6 +148,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     connect(batchListButton, &QPushButton::clicked, this, &CMainFrame::OpenBatchList);
     outcomes = new BatchOutcomes(this);
     resultPreparer = new CBackgroundTask(this);
+    sharedChooser = new CBackgroundTask(this);
     loader = new CFileLoader([this](LoadedFile file) { OnLoaded(std::move(file)); }, this);
 
     // Window-wide keys; the views offer the same actions on their context menus.
@@ -277,7 +284,7 @@ void CMainFrame::showEvent(QShowEvent* event)
         } else {
             const int bar = width() < panel->minimumWidth() ? panelArea->horizontalScrollBar()->sizeHint().height() : 0;
             const int title = std::max(settingsDock->height() - panelArea->height(), 0);
-            resizeDocks({settingsDock}, {PanelHeight + bar + title}, Qt::Vertical);
+            resizeDocks({settingsDock}, {panel->height() + bar + title}, Qt::Vertical);
         }
     }
     // The space bar blinks at once, without a click into a view first.

@@ -58,7 +58,7 @@ void CMainFrame::SaveAutomatically()
 bool CMainFrame::WriteResult(const std::filesystem::path& target, const QString& shownName)
 {
     // The bytes the status bar's size was taken from, so the saved file has exactly that size.
-    const int written = resultPng.empty() ? WritePngFile(result, target) : WritePngBytes(resultPng, target);
+    const int written = resultPng.empty() ? WritePngFile(result, target, {}, resultMetadata.get()) : WritePngBytes(resultPng, target);
     if (written == PngWriteOk)
         return true;
     const QString reason = WriteFailureReason(target);

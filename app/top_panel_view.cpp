@@ -14,20 +14,25 @@
 #include <QSlider>
 
 #include "app/ui_texts.h"
+#include "app/view_state.h"
 
 namespace tessaline {
 
 namespace {
 
-// The zoom list in list order: the magnifications, then the reductions, then the fit.
+// The zoom list in list order: the magnifications, then the reductions, then the fit, then
+// ドット等倍 (one image pixel per device pixel: its reduction is the screen's scale).
 struct ZoomChoice
 {
     int zoom = 1;
     int shrink = 1;
     bool fit = false;
+    bool device = false;
 };
-constexpr std::array<ZoomChoice, 11> ZoomChoices = {{{1}, {2}, {4}, {8}, {12}, {16}, {32}, {1, 2}, {1, 4}, {1, 8},
-                                                     {1, 1, true}}};
+constexpr std::array<ZoomChoice, 12> ZoomChoices = {{{1}, {2}, {4}, {8}, {12}, {16}, {32}, {1, 2}, {1, 4}, {1, 8},
+                                                     {1, 1, true}, {1, 1, false, true}}};
+constexpr int FitIndex = 10;
+static_assert(ZoomChoices[FitIndex].fit);
 
 ZoomChoice ChoiceAt(int index)
 {
@@ -95,9 +100,14 @@ CTopPanelView::CTopPanelView(QWidget* parent) : QWidget(parent)
     AddSettingBox(Setting::Tune, "1040", 336, 96, 110, 10);
     // Under the convergence slider's right end, right of the perceptual box.
     QPushButton* defaults = AddButton("1041", texts::RestoreDefaults(), 450, 94, 66, 12);
+    // What a 自動保存 batch does beyond each file's own reduction: beside 自動保存, and in the
+    // strip under it, the panel's last free row.
+    AddSettingBox(Setting::SharedPalette, "1042", 574, 114, 60, 10);
+    AddSettingBox(Setting::KeepMetadata, "1043", 522, 124, 100, 9);
 
     for (const ZoomChoice& choice : ZoomChoices)
         zoomList->addItem(choice.fit             ? texts::FitEntry()
+                          : choice.device     ? texts::DotEntry()
                           : choice.shrink > 1 ? texts::ShrinkEntry(choice.shrink)
                                               : texts::ZoomEntry(choice.zoom));
     zoomList->setCurrentIndex(0);
@@ -239,8 +249,8 @@ bool CTopPanelView::StepZoom(int step, int zoom, int shrink)
     int best = -1;
     for (int i = 0; i < static_cast<int>(ZoomChoices.size()); ++i) {
         const ZoomChoice& c = ZoomChoices[static_cast<std::size_t>(i)];
-        if (c.fit)
-            continue;
+        if (c.fit || c.device)
+            continue; // not a scale of their own
         const long candidate = long(c.zoom) * shrink;
         const long current = long(zoom) * c.shrink;
         if (step > 0 ? candidate <= current : candidate >= current)
@@ -263,7 +273,7 @@ bool CTopPanelView::StepZoom(int step, int zoom, int shrink)
 
 void CTopPanelView::SelectFit()
 {
-    zoomList->setCurrentIndex(static_cast<int>(ZoomChoices.size()) - 1);
+    zoomList->setCurrentIndex(FitIndex);
 }
 
 void CTopPanelView::SelectActualSize()
@@ -272,7 +282,11 @@ void CTopPanelView::SelectActualSize()
 }
 
 int CTopPanelView::ZoomFactor() const { return ChoiceAt(zoomList->currentIndex()).zoom; }
-int CTopPanelView::ZoomShrink() const { return ChoiceAt(zoomList->currentIndex()).shrink; }
+int CTopPanelView::ZoomShrink() const
+{
+    const ZoomChoice choice = ChoiceAt(zoomList->currentIndex());
+    return choice.device ? DotShrink(devicePixelRatioF()) : choice.shrink;
+}
 bool CTopPanelView::ZoomFits() const { return ChoiceAt(zoomList->currentIndex()).fit; }
 
 void CTopPanelView::SetLocked(bool locked)

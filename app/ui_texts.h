@@ -199,6 +199,16 @@ inline QString BatchStoppedText(int saved, int failed)
 }
 /// Files added to a running batch.
 inline QString AddedToBatchText(int count) { return QStringLiteral("一括処理に %1 件追加しました").arg(count); }
+// 共有パレット: the batch's files are read once for the palette before the first is reduced.
+inline QString ChoosingSharedPaletteText(int count)
+{
+    return QStringLiteral("共有パレットを選んでいます : %1 件").arg(count);
+}
+inline QString SharedPaletteFailedText(const QString& reason)
+{
+    return QStringLiteral("共有パレットを選べません : %1").arg(reason);
+}
+inline QString NoReadableImage() { return QStringLiteral("読み込める画像がありません"); }
 
 // The batch list: every file of a batch with what became of it.
 inline QString BatchListButton() { return QStringLiteral("一括処理の結果"); }
@@ -296,5 +306,6 @@ inline QString High() { return QStringLiteral("高"); }
 inline QString ZoomEntry(int factor) { return QStringLiteral("x %1").arg(factor); }
 inline QString ShrinkEntry(int divisor) { return QStringLiteral("x 1/%1").arg(divisor); }
 inline QString FitEntry() { return QStringLiteral("全体表示"); }
+inline QString DotEntry() { return QStringLiteral("ドット等倍"); }
 
 } // namespace tessaline::texts

@@ -1,6 +1,7 @@
 #include "app/view_state.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace tessaline {
@@ -37,6 +38,12 @@ void ViewState::Announce()
     position = QPoint(0, 0);
     emit zoomChanged(zoom);
     emit positionChanged(position);
+}
+
+int DotShrink(double deviceRatio)
+{
+    const double whole = std::round(deviceRatio);
+    return whole >= 1.0 && whole <= 8.0 && std::abs(deviceRatio - whole) < 1e-6 ? static_cast<int>(whole) : 1;
 }
 
 std::pair<int, int> FitScale(QSize image, QSize viewport, int maxZoom)

@@ -56,4 +56,9 @@ private:
 /// fills the viewport's width or height. Returned as (zoom, shrink).
 std::pair<int, int> FitScale(QSize image, QSize viewport, int maxZoom = 32);
 
+/// The reduction at which one image pixel is one device pixel on a screen of `deviceRatio`
+/// device pixels per view pixel: the ratio itself when it is a whole number, else 1 (no whole
+/// reduction matches a fractional scale; x 1 is then the closest to it without averaging).
+int DotShrink(double deviceRatio);
+
 } // namespace tessaline

@@ -1,13 +1,11 @@
 #include "cli/palette_run.h"
 
-#include <new>
+#include <filesystem>
 
 #include "cli/bitmap_plugin_loader.h"
-#include "engine/shared_palette.h"
-#include "imageio/image_loader.h"
 #include "imageio/input_names.h"
 #include "imageio/palette_file.h"
-#include "worker/reduce_thread.h"
+#include "jobs/shared_palette_choice.h"
 
 namespace tessaline {
 
@@ -45,32 +43,15 @@ std::optional<QString> PaletteRun::ReadFiles()
 
 bool PaletteRun::ChooseShared(const std::vector<BatchInput>& inputs, const WeightAlpha* weights)
 {
-    SharedPaletteBuilder builder;
-    ReduceThread holder(nullptr); // only its job is used: the job each input's reduction starts from
-    IndexedImage unused;
-    for (const BatchInput& input : inputs) {
-        if (input.standardInput || input.walkError)
-            continue;
-        RgbaImage image;
-        if (!LoadImageFile(image, input.path, PluginBitmaps()))
-            continue;
-        const WeightAlpha* fitting =
-            weights && weights->width == image.width && weights->height == image.height ? weights : nullptr;
-        try {
-            BuildReduceJob(holder, values, fitting, image, unused);
-            FillPaletteRequest(values, request, holder.job);
-            holder.job.progress = nullptr;
-            builder.Add(holder.job, image);
-        } catch (const std::bad_alloc&) {
-            continue; // the input reports its own lack of memory later
-        }
-    }
-    holder.job.userWeights.reset();
-    if (builder.ImageCount() == 0)
+    std::vector<std::filesystem::path> paths;
+    for (const BatchInput& input : inputs)
+        if (!input.standardInput && !input.walkError)
+            paths.push_back(input.path);
+    request.given = ChooseSharedPalette(paths, values, request, weights, PluginBitmaps());
+    if (request.given.empty())
         return false;
-    request.given = builder.Choose(holder.job);
     values[Setting::GivenPalette] = 1;
-    return !request.given.empty();
+    return true;
 }
 
 void PaletteRun::Fill(ReduceSettings& job) const

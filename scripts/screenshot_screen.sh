@@ -3,10 +3,9 @@
 # with the openbox window manager, so the window has a title bar as on a desktop), with
 # ImageMagick's import:
 #   OUTPUT           the window with IMAGE reduced;
-#   BATCH_OUTPUT     (when set) the batch list after a batch with failures: 自動保存 is checked,
-#                    Ctrl+O opens every image of a folder made for it (good photos, a damaged PNG,
-#                    one too large, a file that is no image), and the status bar's button opens
-#                    the list.
+#   BATCH_OUTPUT     (when set) the batch list after a batch with failures: a second start with
+#                    自動保存 on in its settings store takes a folder made for it (good photos, a
+#                    damaged PNG, one too large, a file that is no image), and Ctrl+L opens the list.
 # Usage: scripts/screenshot_screen.sh [WIDTHxHEIGHT] [OUTPUT.png] [IMAGE]
 # Defaults: 1024x600, docs/screenshot-1024x600.png, the project's test card. WAIT_SECONDS (default
 # 15) is how long a reduction (or the batch) is given.
@@ -49,26 +48,24 @@ xvfb-run -a -s "-screen 0 ${size}x24 -dpi 96" bash -c '
     xdotool search --sync --name "Tessaline$" >/dev/null
     sleep "${WAIT_SECONDS:-15}"
     import -window root "$2"
+    kill "$app"
+    wait "$app" || true
     if [ -n "$3" ]; then
-        window=$(xdotool search --name "Tessaline$" | tail -1)
-        # 自動保存, the last box of the right-hand column (where it stands at 96 dpi); then the
-        # open dialog takes the folder, and every file in it.
-        xdotool mousemove --window "$window" 790 193 click 1
-        xdotool key ctrl+o
-        sleep 2
-        xdotool type --delay 30 "$4/"
-        xdotool key Return
-        sleep 1
-        # The dialog stands centred over the window: its first file row, then all of them.
-        xdotool mousemove 380 152 click 1
-        sleep 0.5
-        xdotool key ctrl+a Return
+        # A second start with 自動保存 set in the settings store, so the batch does
+        # not depend on where the box stands in the settings dock (the compact dock of a short
+        # screen scrolls it out of view); the folder named on the command line is taken like a
+        # drop, every image in it in the order tessaline-cli -r takes them.
+        mkdir -p "$XDG_CONFIG_HOME/Tessaline"
+        printf "[panel]\nauto-save=true\n" >"$XDG_CONFIG_HOME/Tessaline/Tessaline.conf"
+        build/release/app/tessaline "$4" &
+        app=$!
+        window=$(xdotool search --sync --name "Tessaline$" | tail -1)
         sleep "${WAIT_SECONDS:-15}"
-        xdotool key ctrl+l
+        xdotool windowactivate --sync "$window" key ctrl+l
         sleep 2
         import -window root "$3"
+        kill "$app"
     fi
-    kill "$app"
 ' screenshot "$image" "$output" "$batch_output" "$batch_folder"
 echo "screenshot: $output"
 [ -z "$batch_output" ] || echo "screenshot: $batch_output"

@@ -115,7 +115,7 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
            "it. Repeatable."),
     Switch(Setting::KeepFrom, "keep-from", false, "", nullptr, CliForm::OnWithFileName, "keep-from", "FILE",
            "Keep every colour of a palette file (as --palette reads it) exactly in the palette."),
-    Switch(Setting::SharedPalette, "shared-palette", false, "", nullptr, CliForm::SetsOn, "shared-palette",
+    Switch(Setting::SharedPalette, "shared-palette", false, "共有パレット", nullptr, CliForm::SetsOn, "shared-palette",
            nullptr, "Choose one palette from all inputs together and reduce each onto it: every output has "
            "the same palette."),
     // The metric every stage compares colours by: even channel weights, or the eye's.
@@ -132,8 +132,8 @@ constexpr std::array<SettingRow, SettingCount> Rows = {
                nullptr, CompressionChoices, CliForm::Value, "compression", "LEVEL", nullptr,
                "PNG compression: \"default\" (fast) or \"max\" (the smallest file, several times slower to "
                "write); the image is the same."},
-    // What the PNG writer carries from the source beside the image: no job field, no panel control.
-    Switch(Setting::KeepMetadata, "keep-metadata", false, "", nullptr, CliForm::SetsOn, "keep-metadata", nullptr,
+    // What the PNG writer carries from the source beside the image: no job field.
+    Switch(Setting::KeepMetadata, "keep-metadata", false, "メタデータを保持", nullptr, CliForm::SetsOn, "keep-metadata", nullptr,
            "Carry the source's EXIF (orientation reset to 1 where the pixels were turned), XMP, text and pixel "
            "density (pHYs) into the result; by default nothing but the image is written."),
     // How the PNG writer packs the indices: no job field, no panel control.

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QMimeData>
 #include <QProcess>
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include "app/batch_outcomes.h"
 #include "app/compare_bar.h"
 #include "app/difference_legend.h"
 #include "app/image_view.h"
@@ -28,6 +30,8 @@
 #include "app/ui_texts.h"
 #include "engine/result_figures.h"
 #include "imageio/compare_bitmaps.h"
+#include "imageio/input_names.h"
+#include "imageio/output_files.h"
 #include "tests/app/drop_files.h"
 
 using namespace tessaline;
@@ -315,6 +319,108 @@ private slots:
         QVERIFY(!frame.LoadWeights(small.toStdU16String()));
         QCOMPARE(frame.SourceView()->WeightMap(), painted);
         QVERIFY(!frame.SaveWeights(folder.filePath(QStringLiteral("no-such-folder/w.png")).toStdU16String()));
+    }
+
+    // メタデータを保持 carries the source's text into the result exactly as --keep-metadata does;
+    // unticked, the result is the bare image, as the default run writes it.
+    void KeptMetadataMatchesTheCli()
+    {
+        const QString cli = QStringLiteral(TESSALINE_CLI);
+        if (!QFile::exists(cli))
+            QSKIP("tessaline-cli is not built");
+        QImage card = TestCard(64, 48);
+        card.setText(QStringLiteral("Comment"), QStringLiteral("kept beside the image"));
+        const QString image = Write(QStringLiteral("noted.png"), card);
+        const auto runCli = [&](const QStringList& extra, const QString& out) {
+            QProcess process;
+            process.start(cli, QStringList{QStringLiteral("--quiet")} + extra + QStringList{QStringLiteral("-o"), out, image});
+            return process.waitForFinished(WaitMs) && process.exitCode() == 0;
+        };
+        const QString kept = folder.filePath(QStringLiteral("noted-kept.png"));
+        const QString bare = folder.filePath(QStringLiteral("noted-bare.png"));
+        QVERIFY(runCli({QStringLiteral("--keep-metadata")}, kept));
+        QVERIFY(runCli({}, bare));
+        QVERIFY(FileBytes(kept).contains("tEXtComment"));
+
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QVERIFY(LoadAndReduce(frame, image));
+        QCOMPARE(Bytes(frame.ResultPng()), FileBytes(bare));
+        frame.Panel()->findChild<QCheckBox*>(QStringLiteral("1043"))->setChecked(true);
+        QVERIFY(frame.Panel()->Values().On(Setting::KeepMetadata));
+        QVERIFY(Preview(frame));
+        QCOMPARE(Bytes(frame.ResultPng()), FileBytes(kept));
+    }
+
+    // 共有パレット in a 自動保存 batch writes what tessaline-cli --shared-palette writes for the same
+    // files, byte for byte (so one PLTE, tRNS and the same indices), and every result carries the
+    // one palette; unticked, a file has its own palette again.
+    void SharedPaletteBatchMatchesTheCli()
+    {
+        const QString cli = QStringLiteral(TESSALINE_CLI);
+        if (!QFile::exists(cli))
+            QSKIP("tessaline-cli is not built");
+        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("win")) && QDir(folder.path()).mkpath(QStringLiteral("cli")));
+        QStringList windowFiles;
+        QStringList cliFiles;
+        for (int i = 0; i < 3; ++i) {
+            QImage card = TestCard(40 + 8 * i, 30 + 4 * i);
+            for (int y = 0; y < card.height(); ++y) // each file its own colours
+                for (int x = 0; x < 12; ++x)
+                    card.setPixel(x, y, qRgba(255 * (i == 0), 255 * (i == 1), 255 * (i == 2), 255));
+            const QString name = QStringLiteral("frame%1.png").arg(i);
+            windowFiles << Write(QStringLiteral("win/") + name, card);
+            cliFiles << Write(QStringLiteral("cli/") + name, card);
+        }
+        QProcess process;
+        const QString cliPalette = folder.filePath(QStringLiteral("cli/shared-palette.png"));
+        process.start(cli, QStringList{QStringLiteral("--quiet"), QStringLiteral("--shared-palette"),
+                                       QStringLiteral("--save-palette"), cliPalette, QStringLiteral("--colours"),
+                                       QStringLiteral("8")} + cliFiles);
+        QVERIFY(process.waitForFinished(WaitMs));
+        QCOMPARE(process.exitCode(), 0);
+
+        CMainFrame frame;
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        frame.Panel()->findChild<QSlider*>(QStringLiteral("1017"))->setValue(8);
+        frame.Panel()->findChild<QCheckBox*>(QStringLiteral("1021"))->setChecked(true);
+        frame.Panel()->findChild<QCheckBox*>(QStringLiteral("1042"))->setChecked(true);
+        QVERIFY(frame.Panel()->Values().On(Setting::SharedPalette));
+        QCOMPARE(frame.Panel()->Values()[Setting::Colours], 8);
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString& file : windowFiles)
+            urls << QUrl::fromLocalFile(file);
+        mime.setUrls(urls);
+        apptest::DropMime(frame, mime);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.Reducing() && frame.PendingCount() == 0, WaitMs);
+        QCOMPARE(frame.Outcomes()->Count(BatchOutcomes::State::Saved), 3);
+
+        QByteArray palette;
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray mine = FileBytes(ToQString(DestinationFor(OutputRule{}, ToPath(windowFiles[i])).file));
+            const QByteArray theirs = FileBytes(ToQString(DestinationFor(OutputRule{}, ToPath(cliFiles[i])).file));
+            QVERIFY(!mine.isEmpty());
+            QCOMPARE(mine, theirs);
+            const qsizetype at = mine.indexOf("PLTE");
+            QVERIFY(at > 4);
+            const QByteArray plte = mine.mid(at - 4, 12 + mine.at(at - 1));
+            QVERIFY(palette.isEmpty() || plte == palette);
+            palette = plte;
+        }
+        // パレット保存 proposes the shared palette beside the results, and writes the CLI's file.
+        const std::filesystem::path proposal = frame.PaletteChoice()->ProposedName();
+        QCOMPARE(proposal.parent_path(), DestinationFor(OutputRule{}, ToPath(windowFiles[2])).file.parent_path());
+        QVERIFY(frame.PaletteChoice()->SavePalette(proposal));
+        QCOMPARE(FileBytes(ToQString(proposal)), FileBytes(cliPalette));
+        // Unticked, each file has its own palette again (the first file's own colours differ).
+        frame.Panel()->findChild<QCheckBox*>(QStringLiteral("1042"))->setChecked(false);
+        QVERIFY(LoadAndReduce(frame, windowFiles[0]));
+        QVERIFY(!Bytes(frame.ResultPng()).contains(palette));
     }
 };
 

@@ -164,6 +164,33 @@ private slots:
         QVERIFY(std::abs(qRed(qUnpremultiply(averaged.pixel(0, 0))) - 200) <= 2); // premultiplied rounding
     }
 
+    // ドット等倍: on a device of two pixels per view pixel the reduction by 2 shows every image
+    // pixel as exactly one device pixel (a one-pixel dither checker stays a checker, not grey);
+    // the list's entry asks for that reduction where the screen's scale is whole, x1 elsewhere.
+    void DotForDotShowsEachImagePixelOnOneDevicePixel()
+    {
+        QImage chart(40, 30, QImage::Format_ARGB32);
+        for (int y = 0; y < chart.height(); ++y)
+            for (int x = 0; x < chart.width(); ++x)
+                chart.setPixel(x, y, (x + y) % 2 ? qRgb(0, 0, 0) : qRgb(250, 240 - 3 * y, 5 * x));
+        const ReducedCopies copies = MakeReducedCopies(chart);
+        QImage device(chart.size(), QImage::Format_ARGB32_Premultiplied);
+        device.setDevicePixelRatio(2.0);
+        device.fill(Qt::red);
+        {
+            QPainter painter(&device);
+            PaintShrunk(painter, chart, 2, QRect(0, 0, 20, 15), &copies, 1, 2.0);
+        }
+        for (int y = 0; y < chart.height(); ++y)
+            for (int x = 0; x < chart.width(); ++x)
+                QCOMPARE(device.pixel(x, y), chart.pixel(x, y));
+        QCOMPARE(tessaline::DotShrink(2.0), 2);
+        QCOMPARE(tessaline::DotShrink(3.0), 3);
+        QCOMPARE(tessaline::DotShrink(1.0), 1);
+        QCOMPARE(tessaline::DotShrink(1.5), 1);
+        QCOMPARE(tessaline::DotShrink(1.25), 1);
+    }
+
     void ScrollSizesFollowTheImageAndZoom()
     {
         CImageView view;

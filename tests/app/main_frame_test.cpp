@@ -247,7 +247,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&frame));
         QCOMPARE(frame.windowTitle(), QStringLiteral("Tessaline"));
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("レディ"));
-        QCOMPARE(frame.Panel()->height(), 210);
+        // 210 pixels, or more where the font's dialog units need it: no control is cut off.
+        QCOMPARE(frame.Panel()->height(), std::max(210, frame.Panel()->minimumHeight()));
+        for (const QWidget* control : frame.Panel()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            QVERIFY2(control->geometry().bottom() < frame.Panel()->height(), qPrintable(control->objectName()));
         QVERIFY(frame.ProgressBar()->isHidden());
         QCOMPARE(frame.ProgressBar()->minimum(), 0);
         QCOMPARE(frame.ProgressBar()->maximum(), 12);
@@ -1218,6 +1221,44 @@ private slots:
         QVERIFY(WaitIdle(frame));
         QVERIFY(QFile::exists(folder.filePath("OUTPUT/b.png")));
         QVERIFY(frame.statusBar()->currentMessage().startsWith(QStringLiteral("処理時間 : ")));
+    }
+
+    // A 共有パレット batch reads its files for the palette first, the window locked: Esc then
+    // ends the batch before any file is reduced or saved; a batch whose files cannot be read has
+    // no palette and says so instead of reducing each onto its own.
+    void SharedPaletteBatchStopsAndFailsAsABatch()
+    {
+        CMainFrame frame(&ProbedReduce);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        Control<QCheckBox>(frame, "1021")->setChecked(true);
+        Control<QCheckBox>(frame, "1042")->setChecked(true);
+        QSignalSpy finished(&frame, &CMainFrame::reductionFinished);
+        const QString sub = folder.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkpath(sub));
+        const QStringList files = {Write("shared/a.png", TestCard(20, 20)), Write("shared/b.png", TestCard(21, 20))};
+        Drop(frame, files);
+        QVERIFY(frame.Reducing());
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("共有パレットを選んでいます : 2 件"));
+        QVERIFY(!Control<QCheckBox>(frame, "1042")->isEnabled()); // the panel is locked meanwhile
+        QTest::keyClick(&frame, Qt::Key_Escape);
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("中止しました : 0 件保存、0 件失敗"));
+        QVERIFY(!QDir(sub + QStringLiteral("/OUTPUT")).exists());
+
+        const QString junk = folder.filePath(QStringLiteral("shared/junk.png"));
+        {
+            QFile file(junk);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("no image here");
+        }
+        Drop(frame, {junk});
+        QVERIFY(WaitIdle(frame));
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 QStringLiteral("共有パレットを選べません : 読み込める画像がありません"));
+        QVERIFY(Control<QCheckBox>(frame, "1042")->isEnabled());
     }
 
     void FileArgumentsAreTakenLikeADrop()

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "app/top_panel_view.h"
+#include "app/view_state.h"
 
 using tessaline::CTopPanelView;
 
@@ -86,7 +87,9 @@ private slots:
                               {"1025", "ディザーマップを使用する", true},
                               {"1026", "ヒストグラムの収束を早める", false},
                               {"1038", "ユーザーウェイトを使用する", false},
-                              {"1040", "知覚的な色差を使用する", false}};
+                              {"1040", "知覚的な色差を使用する", false},
+                              {"1042", "共有パレット", false},
+                              {"1043", "メタデータを保持", false}};
         for (const Case& c : cases) {
             auto* box = Control<QCheckBox>(panel, c.id);
             QCOMPARE(box->text(), QString::fromUtf8(c.caption));
@@ -113,7 +116,8 @@ private slots:
                                      "x 1/2",
                                      "x 1/4",
                                      "x 1/8",
-                                     QStringLiteral("全体表示")};
+                                     QStringLiteral("全体表示"),
+                                     QStringLiteral("ドット等倍")};
         QCOMPARE(zoom->count(), entries.size());
         for (int i = 0; i < entries.size(); ++i)
             QCOMPARE(zoom->itemText(i), entries[i]);
@@ -132,6 +136,12 @@ private slots:
         }
         zoom->setCurrentIndex(10);
         QVERIFY(panel.ZoomFits());
+        zoom->setCurrentIndex(11); // ドット等倍: the screen's whole scale (1 here), never a fit
+        QVERIFY(!panel.ZoomFits());
+        QCOMPARE(panel.ZoomFactor(), 1);
+        QCOMPARE(panel.ZoomShrink(), tessaline::DotShrink(panel.devicePixelRatioF()));
+        panel.SelectFit();
+        QCOMPARE(zoom->currentIndex(), 10);
         zoom->setCurrentIndex(-1);
         QCOMPARE(panel.ZoomFactor(), 1);
         QCOMPARE(panel.ZoomShrink(), 1);
@@ -238,6 +248,14 @@ private slots:
         QVERIFY(weightBox.width() >= Control<QCheckBox>(panel, "1038")->sizeHint().width());
         QVERIFY(weightBox.right() < panel.DialogRect(0, 0, CTopPanelView::DialogWidthDu, 1).width() + 40);
         QVERIFY(panel.DialogRect(0, 0, 4, 8).width() > 0);
+        // The batch's two boxes found room: inside the panel, over no other control.
+        for (const char* id : {"1042", "1043"}) {
+            const QRect box = Control<QCheckBox>(panel, id)->geometry();
+            QVERIFY(box.bottom() < panel.minimumHeight());
+            for (QWidget* other : panel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (other->objectName() != QLatin1String(id) && other->isVisible() && !other->objectName().isEmpty())
+                    QVERIFY2(!other->geometry().intersects(box), qPrintable(other->objectName() + " under " + id));
+        }
         // Tab order is template order: IE6 box first, then the radio buttons, then Save.
         QWidget* ie6 = Control<QCheckBox>(panel, "1003");
         QList<QWidget*> order;
@@ -249,7 +267,7 @@ private slots:
         }
         const QStringList expected = {"1003", "1007", "1008", "1012", "1017", "1018", "1021", "1022",
                                       "1023", "1024", "1025", "1026", "1027", "1028", "1029", "1030",
-                                      "1035", "1037", "1038", "1039", "1040", "1041"};
+                                      "1035", "1037", "1038", "1039", "1040", "1041", "1042", "1043"};
         QStringList ids;
         for (QWidget* w : order)
             if (!w->objectName().isEmpty())
