@@ -35,6 +35,10 @@ CBatchListDialog::CBatchListDialog(BatchOutcomes* outcomes, QWidget* parent)
     table->horizontalHeader()->setStretchLastSection(true);
     table->setColumnWidth(BatchOutcomes::FileColumn, 300);
     table->setColumnWidth(BatchOutcomes::StateColumn, 70);
+    // A list squeezed into a short space is no list: five rows stay in sight wherever it opens.
+    table->setMinimumHeight(table->horizontalHeader()->sizeHint().height() +
+                            VisibleRows * table->verticalHeader()->defaultSectionSize() +
+                            2 * table->frameWidth());
     layout->addWidget(table);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);

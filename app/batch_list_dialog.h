@@ -25,6 +25,9 @@ public:
     void Copy();
     QTableView* Table() const { return table; }
 
+    /// Rows the list always has room for, however little space the window leaves it.
+    static constexpr int VisibleRows = 5;
+
 private:
     BatchOutcomes* outcomes;
     QTableView* table = nullptr;

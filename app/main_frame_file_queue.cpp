@@ -311,7 +311,7 @@ CBatchListDialog* CMainFrame::OpenBatchList()
         batchList = new CBatchListDialog(outcomes, this);
         batchList->setObjectName(QStringLiteral("batchList"));
         // Beside the window where the screen has room; otherwise over the settings panel (locked
-        // while a batch runs), never over the views.
+        // while a batch runs), reaching down over the views only as far as its five rows need.
         const QRect frameRect = frameGeometry();
         const QRect free = screen() ? screen()->availableGeometry() : QRect();
         if (free.isValid() && frameRect.right() + batchList->width() > free.right()) {

@@ -31,6 +31,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QHeaderView>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -889,6 +890,9 @@ private slots:
     void BatchListHoldsEveryFileWithItsOutcome()
     {
         CMainFrame frame(&ProbedReduce);
+        // A short window as wide as the screen: the settings start compact and the list finds no
+        // room beside the window, so it opens over the panel.
+        frame.resize(frame.screen()->availableGeometry().width(), 480);
         frame.show();
         Control<QCheckBox>(frame, "1021")->setChecked(true);
         const QString broken = folder.filePath("broken.jpg");
@@ -909,6 +913,9 @@ private slots:
         Drop(frame, files);
         CBatchListDialog* list = frame.OpenBatchList();
         QVERIFY(list->isVisible() && !list->isModal());
+        // However short the space over the panel, five rows are in sight.
+        QVERIFY(list->Table()->viewport()->height() >=
+                CBatchListDialog::VisibleRows * list->Table()->verticalHeader()->defaultSectionSize());
         QCOMPARE(frame.Outcomes()->Files(), 5);
         QCOMPARE(list->SelectedText().count(QStringLiteral("待機中")), 5);
         Release();
