@@ -181,6 +181,7 @@ float CompositeGap(const FloatPixel& x, const FloatPixel& y, const ChannelScales
 
 // More than 64 levels further from the source than its nearest entry is: a pixel that strays.
 constexpr float StrayGap = 64.0f / 255.0f;
+constexpr std::uint32_t StrayCheckedFrom = 16; // entries in the palette
 
 // The entry a pixel takes when the one chosen for its diffused colour would stray from its source.
 // Where the source lies beyond the palette's colours (a sky darker and bluer than any entry), the
@@ -188,9 +189,13 @@ constexpr float StrayGap = 64.0f / 255.0f;
 // nearest entry of the pulled colour can lie far on the other side (a brown): that single pixel
 // then strays. The entry nearest the source, in the same largest-channel measure, takes its place,
 // and the error carried on is measured from it. A choice within the gap of the source stands as it
-// is, so results where no pixel strays stay as they were.
+// is, so results where no pixel strays stay as they were. Below 16 entries the entries lie far
+// apart and dithering between far ones is how the local average is kept (on a two-entry palette
+// the guard would undo most of the dithering), so such palettes are left alone.
 std::uint32_t KeepNearTheSource(const Palette& palette, const FloatPixel& source, std::uint32_t choice)
 {
+    if (palette.count < StrayCheckedFrom)
+        return choice;
     const float gap = CompositeGap(source, palette[choice].colour, palette.scales);
     if (!(gap > StrayGap))
         return choice;

@@ -59,7 +59,7 @@ float CompositeGap(const FloatPixel& x, const FloatPixel& y)
 }
 
 // Without `keepNearTheSource`, the loop as it was before a choice straying more than 64 levels
-// further from the source than the source's nearest entry gave way to that entry.
+// further from the source than the source's nearest entry gave way to that entry (from 16 entries).
 void PlainDither(const RgbaImage& input, IndexedImage& output, const Palette& palette, float minOpacity,
                  const float* ditherMap, bool useDitherMap, bool keepNearTheSource = true)
 {
@@ -127,7 +127,7 @@ void PlainDither(const RgbaImage& input, IndexedImage& output, const Palette& pa
                     const std::uint32_t checked = FindNearestOfAll(palette, key, minOpacity, &nearest);
                     if (answered > 1.0f / 64.0f && nearest < answered)
                         choice = checked;
-                    if (keepNearTheSource) {
+                    if (keepNearTheSource && palette.count >= 16) {
                         std::uint32_t nearSource = 0;
                         for (std::uint32_t i = 1; i < palette.count; ++i)
                             if (CompositeGap(pixel, palette[i].colour) < CompositeGap(pixel, palette[nearSource].colour))
@@ -530,10 +530,14 @@ TEST(RemapTest, ASourceBeyondThePaletteNeverTakesAnEntryFarFromIt)
         const Sse2Scope scope(sse2);
         const std::array<std::uint8_t, 4> sky{34, 103, 154, 255}, blue{59, 124, 179, 255}, brown{75, 69, 61, 255};
         const RgbaImage input = FlatImage(40, 24, sky);
-        Palette palette = CreatePalette(3);
+        // Fourteen light greys, that the source is nowhere near, make up the 16 entries the guard needs.
+        Palette palette = CreatePalette(16);
         palette[0].colour = ToFloatPixel(blue.data(), InternalGamma);
         palette[1].colour = ToFloatPixel(brown.data(), InternalGamma);
-        palette[2].colour = Straight(1.0f, 1.0f, 1.0f, 1.0f);
+        for (std::uint32_t i = 2; i < 16; ++i) {
+            const float grey = 0.7f + 0.02f * float(i);
+            palette[i].colour = Straight(1.0f, grey, grey, grey);
+        }
         const FloatPixel source = ToFloatPixel(sky.data(), InternalGamma);
         ASSERT_GT(CompositeGap(source, palette[1].colour) - CompositeGap(source, palette[0].colour), 64.0f / 255.0f);
 
