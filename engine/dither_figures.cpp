@@ -94,7 +94,7 @@ std::optional<std::uint64_t> StrayPixels(const RgbaImage& source, const IndexedI
 
     const std::uint32_t width = source.width;
     const std::int64_t height = source.height;
-    const std::int64_t pixelCount = std::int64_t{width} * height;
+    [[maybe_unused]] const std::int64_t pixelCount = std::int64_t{width} * height; // read by the pragma alone
     std::uint64_t stray = 0;
 #pragma omp parallel for if (pixelCount > ParallelThreshold) schedule(static) reduction(+ : stray)
     for (std::int64_t y = 0; y < height; ++y) {

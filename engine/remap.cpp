@@ -1,6 +1,7 @@
 #include "engine/remap.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -166,6 +167,50 @@ std::uint32_t NearestForDiffusion(const DitherRow& row, const FloatPixel& key)
     return nearest < difference ? checked : answer;
 }
 
+// How far apart two premultiplied colours look in the largest channel, composited over black and
+// over white, in the unscaled units of the space (1 is 255 levels).
+float CompositeGap(const FloatPixel& x, const FloatPixel& y, const ChannelScales& scales)
+{
+    const float alpha = x.a - y.a;
+    const float channels[3] = {(x.r - y.r) / scales.r, (x.g - y.g) / scales.g, (x.b - y.b) / scales.b};
+    float worst = 0.0f;
+    for (const float c : channels)
+        worst = std::max({worst, std::abs(c), std::abs(c - alpha)});
+    return worst;
+}
+
+// More than 64 levels further from the source than its nearest entry is: a pixel that strays.
+constexpr float StrayGap = 64.0f / 255.0f;
+constexpr std::uint32_t StrayCheckedFrom = 16; // entries in the palette
+
+// The entry a pixel takes when the one chosen for its diffused colour would stray from its source.
+// Where the source lies beyond the palette's colours (a sky darker and bluer than any entry), the
+// error carried there is a large multiple of the pixel's distance to its nearest entry, and the
+// nearest entry of the pulled colour can lie far on the other side (a brown): that single pixel
+// then strays. The entry nearest the source, in the same largest-channel measure, takes its place,
+// and the error carried on is measured from it. A choice within the gap of the source stands as it
+// is, so results where no pixel strays stay as they were. Below 16 entries the entries lie far
+// apart and dithering between far ones is how the local average is kept (on a two-entry palette
+// the guard would undo most of the dithering), so such palettes are left alone.
+std::uint32_t KeepNearTheSource(const Palette& palette, const FloatPixel& source, std::uint32_t choice)
+{
+    if (palette.count < StrayCheckedFrom)
+        return choice;
+    const float gap = CompositeGap(source, palette[choice].colour, palette.scales);
+    if (!(gap > StrayGap))
+        return choice;
+    std::uint32_t nearest = choice;
+    float nearestGap = gap;
+    for (std::uint32_t i = 0; i < palette.count; ++i) {
+        const float candidate = CompositeGap(source, palette[i].colour, palette.scales);
+        if (candidate < nearestGap) {
+            nearest = i;
+            nearestGap = candidate;
+        }
+    }
+    return gap - nearestGap > StrayGap ? nearest : choice;
+}
+
 // One row in the direction of `Step` (1: left to right, -1: right to left). Pixel x takes seven
 // sixteenths of the error of the pixel before it in its own cell x + 1 and pushes its own error on
 // to the next pixel's cell and, three, five and one sixteenths, to the cells below behind it, under
@@ -204,7 +249,7 @@ void DiffuseRow(const DitherRow& row, const FloatPixelTable& toFloat)
                         : ColourDifference(palette[plain].colour, key)) < row.keep[plain])
                 choice = plain;
             else
-                choice = NearestForDiffusion(row, key);
+                choice = KeepNearTheSource(palette, ToPixel(pixel), NearestForDiffusion(row, key));
         }
         row.target[x] = static_cast<std::uint8_t>(choice);
 

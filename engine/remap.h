@@ -30,6 +30,8 @@ void RefineDitherMap(const IndexedImage& output, float* ditherMap);
 /// plain index while the diffused colour stays within a quarter of that entry's distance to its
 /// nearest neighbour in the palette. Otherwise it takes the entry the nearest index answers, or,
 /// when that answer is more than 1/64 off, the nearest of every entry if that one is nearer still.
+/// From 16 entries, an entry more than 64 levels (largest channel, over black and over white)
+/// further from the pixel's source than the source's nearest entry gives way to that entry.
 /// Stops before the next row once `cancel` is set.
 void RemapDithered(const RgbaImage& input, IndexedImage& output, const Palette& palette, float minOpacity,
                    const float* ditherMap, bool useDitherMap, const CancelFlag* cancel = nullptr);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <random>
 #include <utility>
 #include <vector>
@@ -48,8 +49,19 @@ RgbaImage FlatImage(std::uint32_t width, std::uint32_t height, std::array<std::u
 
 // The error diffusion written plainly, one channel and one statement at a time, against the index
 // itself: the remap's own loop must give these indices bit for bit.
+// Largest channel of two premultiplied colours' difference, composited over black and over white.
+float CompositeGap(const FloatPixel& x, const FloatPixel& y)
+{
+    float worst = 0.0f;
+    for (const float c : {x.r - y.r, x.g - y.g, x.b - y.b})
+        worst = std::max({worst, std::abs(c), std::abs(c - (x.a - y.a))});
+    return worst;
+}
+
+// Without `keepNearTheSource`, the loop as it was before a choice straying more than 64 levels
+// further from the source than the source's nearest entry gave way to that entry (from 16 entries).
 void PlainDither(const RgbaImage& input, IndexedImage& output, const Palette& palette, float minOpacity,
-                 const float* ditherMap, bool useDitherMap)
+                 const float* ditherMap, bool useDitherMap, bool keepNearTheSource = true)
 {
     NearestIndex index = BuildNearestIndex(palette);
     const std::uint32_t transparentIndex = FindNearest(index, FloatPixel{}, minOpacity, nullptr);
@@ -115,6 +127,15 @@ void PlainDither(const RgbaImage& input, IndexedImage& output, const Palette& pa
                     const std::uint32_t checked = FindNearestOfAll(palette, key, minOpacity, &nearest);
                     if (answered > 1.0f / 64.0f && nearest < answered)
                         choice = checked;
+                    if (keepNearTheSource && palette.count >= 16) {
+                        std::uint32_t nearSource = 0;
+                        for (std::uint32_t i = 1; i < palette.count; ++i)
+                            if (CompositeGap(pixel, palette[i].colour) < CompositeGap(pixel, palette[nearSource].colour))
+                                nearSource = i;
+                        if (CompositeGap(pixel, palette[choice].colour) - CompositeGap(pixel, palette[nearSource].colour) >
+                            64.0f / 255.0f)
+                            choice = nearSource;
+                    }
                 }
             }
             output.rows[y][x] = static_cast<std::uint8_t>(choice);
@@ -498,6 +519,38 @@ TEST(RemapTest, AFlatAreaBeyondThePaletteNeverSettlesOnAFarEntry)
         EXPECT_LE(ColourDifference(mean, ToFloatPixel(rgba.data(), InternalGamma)), nearest * 1.01f + 1e-4f);
     }
     EXPECT_EQ(found, 3); // the search must find its cases, or nothing was checked
+}
+
+TEST(RemapTest, ASourceBeyondThePaletteNeverTakesAnEntryFarFromIt)
+{
+    // A sky darker and bluer than its nearest entry: the error carried there pulls the diffused
+    // colour so far that its own nearest entry is a brown, more than 64 levels further from the
+    // source than the blue is. Those pixels keep the blue; the rest dither as they did.
+    for (const bool sse2 : {false, true}) {
+        const Sse2Scope scope(sse2);
+        const std::array<std::uint8_t, 4> sky{34, 103, 154, 255}, blue{59, 124, 179, 255}, brown{75, 69, 61, 255};
+        const RgbaImage input = FlatImage(40, 24, sky);
+        // Fourteen light greys, that the source is nowhere near, make up the 16 entries the guard needs.
+        Palette palette = CreatePalette(16);
+        palette[0].colour = ToFloatPixel(blue.data(), InternalGamma);
+        palette[1].colour = ToFloatPixel(brown.data(), InternalGamma);
+        for (std::uint32_t i = 2; i < 16; ++i) {
+            const float grey = 0.7f + 0.02f * float(i);
+            palette[i].colour = Straight(1.0f, grey, grey, grey);
+        }
+        const FloatPixel source = ToFloatPixel(sky.data(), InternalGamma);
+        ASSERT_GT(CompositeGap(source, palette[1].colour) - CompositeGap(source, palette[0].colour), 64.0f / 255.0f);
+
+        IndexedImage before = OutputFor(input);
+        IndexedImage expected = OutputFor(input);
+        IndexedImage output = OutputFor(input);
+        PlainDither(input, before, palette, 1.0f, nullptr, false, false);
+        PlainDither(input, expected, palette, 1.0f, nullptr, false);
+        RemapDithered(input, output, palette, 1.0f, nullptr, false);
+        EXPECT_GT(std::count(before.pixels.begin(), before.pixels.end(), 1), 0); // the case arises
+        EXPECT_EQ(output.pixels, expected.pixels);
+        EXPECT_EQ(std::count(output.pixels.begin(), output.pixels.end(), 1), 0);
+    }
 }
 
 TEST(RemapTest, DitheredIndicesStayInsideThePalette)
