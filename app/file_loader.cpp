@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <new>
-#include <system_error>
 
 #include "imageio/bitmap_bridge.h"
 #include "imageio/image_loader.h"
@@ -44,40 +43,13 @@ CFileLoader::CFileLoader(Receiver receiver, QObject* parent) : QObject(parent), 
 {
 }
 
-CFileLoader::~CFileLoader()
-{
-    if (worker.joinable())
-        worker.join(); // the queued delivery dies with this object
-}
-
 bool CFileLoader::Start(const std::filesystem::path& path)
 {
-    if (busy)
+    if (task.Busy())
         return false;
-    if (worker.joinable())
-        worker.join(); // finished: its delivery has run
     auto file = std::make_shared<LoadedFile>();
     file->path = path;
-    try {
-        worker = std::thread([this, file] {
-            Decode(*file);
-            QMetaObject::invokeMethod(
-                this,
-                [this, file] {
-                    if (worker.joinable())
-                        worker.join(); // its last step was this call: the join is immediate
-                    busy = false;
-                    receiver(std::move(*file));
-                },
-                Qt::QueuedConnection);
-        });
-    } catch (const std::system_error&) {
-        return false;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    busy = true;
-    return true;
+    return task.Start([file] { Decode(*file); }, [this, file] { receiver(std::move(*file)); });
 }
 
 } // namespace tessaline

@@ -6,14 +6,14 @@
 
 #include <filesystem>
 #include <functional>
-#include <thread>
 
 #include <QImage>
 #include <QObject>
 #include <QString>
 
-#include "engine/colour_model.h"
+#include "app/background_task.h"
 #include "app/reduced_copies.h"
+#include "engine/colour_model.h"
 #include "imageio/colour_profile.h"
 #include "imageio/image_metadata.h"
 
@@ -46,19 +46,18 @@ public:
 
     /// `receiver` is called on the UI thread with every finished load.
     explicit CFileLoader(Receiver receiver, QObject* parent = nullptr);
-    /// Waits for a load still running (a decoder cannot be interrupted); its file is dropped.
-    ~CFileLoader() override;
+    /// A load still running is waited for by the task (a decoder cannot be interrupted); its file
+    /// is dropped.
 
     /// Starts decoding `path`. False, starting nothing, while another load runs or when no
     /// thread can be started.
     bool Start(const std::filesystem::path& path);
     /// True from Start until the receiver has been called.
-    bool Busy() const { return busy; }
+    bool Busy() const { return task.Busy(); }
 
 private:
     Receiver receiver;
-    std::thread worker;
-    bool busy = false;
+    CBackgroundTask task; ///< after the receiver, so that it is joined first
 };
 
 } // namespace tessaline
