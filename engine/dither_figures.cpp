@@ -24,7 +24,12 @@ bool Comparable(const RgbaImage& source, const IndexedImage& result)
            source.pixels.size() >= 4 * pixels && result.pixels.size() >= pixels;
 }
 
-// Each channel of `plane` (three floats per pixel) replaced by its mean over the box around the
+// The colour channels composited over black, then over white: what a viewer sees of a pixel on
+// either background. Premultiplied colour alone is the view over black, blind to alpha: a result
+// that traded a translucent pixel's alpha for darker colour would score as exact.
+constexpr int Channels = 6;
+
+// Each channel of `plane` (Channels floats per pixel) replaced by its mean over the box around the
 // pixel, the box cut at the edges: rows first, then columns.
 void BoxBlur(std::vector<float>& plane, std::uint32_t width, std::uint32_t height)
 {
@@ -40,12 +45,13 @@ void BoxBlur(std::vector<float>& plane, std::uint32_t width, std::uint32_t heigh
     };
     for (std::int64_t y = 0; y < height; ++y)
         for (std::int64_t x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                rows[(y * width + x) * 3 + c] = mean(&plane[y * width * 3], width, 3, x, c);
+            for (int c = 0; c < Channels; ++c)
+                rows[(y * width + x) * Channels + c] = mean(&plane[y * width * Channels], width, Channels, x, c);
     for (std::int64_t y = 0; y < height; ++y)
         for (std::int64_t x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                plane[(y * width + x) * 3 + c] = mean(&rows[x * 3], height, std::int64_t{width} * 3, y, c);
+            for (int c = 0; c < Channels; ++c)
+                plane[(y * width + x) * Channels + c] =
+                    mean(&rows[x * Channels], height, std::int64_t{width} * Channels, y, c);
 }
 
 } // namespace
@@ -57,16 +63,22 @@ std::optional<double> BlurredPsnr(const RgbaImage& source, const IndexedImage& r
     const std::array<std::uint8_t, 256> levels = LevelsAtInternalGamma(source.gamma);
     const std::uint32_t width = source.width;
     const std::uint32_t height = source.height;
-    std::vector<float> before(std::size_t{width} * height * 3);
+    std::vector<float> before(std::size_t{width} * height * Channels);
     std::vector<float> after(before.size());
+    const auto composite = [](float level, std::uint8_t alpha, float background) {
+        return level * float(alpha) / 255.0f + background * float(255 - alpha) / 255.0f;
+    };
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
             const std::uint8_t* in = source.rows[y] + 4 * std::size_t{x};
             const std::array<std::uint8_t, 4> out = StoredRgba(result, result.rows[y][x]);
-            const std::size_t at = (std::size_t{y} * width + x) * 3;
+            const std::size_t at = (std::size_t{y} * width + x) * Channels;
             for (int c = 0; c < 3; ++c) {
-                before[at + c] = float(levels[in[c]]) * float(in[3]) / 255.0f;
-                after[at + c] = float(out[c]) * float(out[3]) / 255.0f;
+                for (const float background : {0.0f, 255.0f}) {
+                    const std::size_t channel = at + c + (background > 0.0f ? 3 : 0);
+                    before[channel] = composite(float(levels[in[c]]), in[3], background);
+                    after[channel] = composite(float(out[c]), out[3], background);
+                }
             }
         }
     }

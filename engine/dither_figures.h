@@ -13,8 +13,9 @@
 namespace tessaline {
 
 /// The PSNR in dB between source and result after both are blurred with a 5 x 5 box (cut at the
-/// image's edges) on premultiplied R, G, B: infinity when the blurred images are equal. Nullopt
-/// when the two differ in size or either lacks its rows. Allocates two float copies of the image.
+/// image's edges) on R, G, B composited over black and over white (for an opaque image, its
+/// premultiplied R, G, B): infinity when the blurred images are equal. Nullopt when the two differ
+/// in size or either lacks its rows. Allocates two float copies of the image, six floats a pixel.
 std::optional<double> BlurredPsnr(const RgbaImage& source, const IndexedImage& result);
 
 /// The pixels that stray: those whose result is more than `marginLevels` further from their source

@@ -56,6 +56,17 @@ TEST(DitherFiguresTest, BlurredPsnrSeesTheLocalAveragesAndStrayPixelsTheFarOnes)
     std::fill(black.result.pixels.begin(), black.result.pixels.end(), 1);
     EXPECT_NEAR(*BlurredPsnr(black.source, black.result), 20.0 * std::log10(255.0 / 128.0), 1e-6);
 
+    // Black turned transparent: over black nothing differs, over white every channel is 255 levels
+    // off, and the figure sees both backgrounds: 10 log10(2) dB. An opaque result scores as its
+    // premultiplied colours (the all-black case above).
+    GreyCase cleared;
+    for (std::size_t i = 0; i < cleared.source.pixels.size(); i += 4)
+        std::fill_n(&cleared.source.pixels[i], 3, std::uint8_t{0});
+    cleared.result.paletteAlpha[0] = 0;
+    cleared.result.transparentCount = 1;
+    cleared.result.paletteRgb = {}; // entry 0 black, transparent: the first, covered by tRNS
+    EXPECT_NEAR(*BlurredPsnr(cleared.source, cleared.result), 10.0 * std::log10(2.0), 1e-6);
+
     // Seven far pixels among near ones.
     GreyCase few;
     for (std::uint32_t x = 0; x < 7; ++x)

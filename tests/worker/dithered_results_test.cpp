@@ -1,9 +1,12 @@
-// Dithered results of the shared photographs against their undithered twins (the same palette):
+// Dithered results of the shared photographs and translucent icons against their undithered twins
+// (the same palette):
 // error diffusion exists to keep the local averages, so blurred, a dithered result must look at
 // least about as much like its source as the undithered one does; and with enough entries hardly a
 // pixel may stray far from its source when its palette holds a near entry. The counts are those where
 // the diffusion once formed flat patches of a far entry or left single pixels of a far entry where
-// the source lies beyond the palette's colours, plus a seeded sample.
+// the source lies beyond the palette's colours, and the icons' two-colour palettes of translucent
+// greys, where the diffusion trades the view over black for the view over white; plus a seeded
+// sample.
 
 #include <gtest/gtest.h>
 
@@ -25,7 +28,7 @@ constexpr double AllowedBlurredLossDb = 1.5;
 constexpr std::uint32_t StrayCheckedFrom = 16; // below, dithering between far entries is the point
 constexpr int StrayMarginLevels = 64;
 
-struct PhotoCounts
+struct ImageCounts
 {
     const char* name;
     std::vector<std::uint32_t> counts; ///< where patches or stray pixels formed
@@ -34,19 +37,21 @@ struct PhotoCounts
 TEST(DitheredResultsTest, KeepTheLocalAveragesAndNoPixelStrays)
 {
     const std::string images = std::string(TESSALINE_SHARED_DIR) + "/testdata/images/";
-    const PhotoCounts photos[] = {
+    const ImageCounts photos[] = {
         {"photo-fossa.png", {5, 24}},
         {"photo-painting-colors.png", {6}},
         {"photo-kleiber.png", {20, 32}},
+        {"icon-user-trash.png", {2}},
+        {"icon-user-trash-full.png", {2}},
     };
     std::mt19937 random(32);
-    bool anyPhoto = false;
-    for (const PhotoCounts& photo : photos) {
+    bool anyImage = false;
+    for (const ImageCounts& photo : photos) {
         SCOPED_TRACE(photo.name);
         RgbaImage source;
         if (ReadPngFile(source, images + photo.name) != 0)
             continue;
-        anyPhoto = true;
+        anyImage = true;
         std::vector<std::uint32_t> counts = photo.counts;
         counts.push_back(2 + random() % 63); // one more count from 2 to 64
 
@@ -76,8 +81,8 @@ TEST(DitheredResultsTest, KeepTheLocalAveragesAndNoPixelStrays)
             }
         }
     }
-    if (!anyPhoto)
-        GTEST_SKIP() << "no shared photographs in " << images;
+    if (!anyImage)
+        GTEST_SKIP() << "no shared images in " << images;
 }
 
 } // namespace
