@@ -42,6 +42,8 @@ CMainFrame::~CMainFrame()
     resultPreparer->Wait(); // it reads the result
     sharedCancel.store(true);
     sharedChooser->Wait(); // it writes the shared palette
+    stopWalking.store(true);
+    folderWalker->Wait(); // it reads the stop flag
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

@@ -12,6 +12,7 @@
 // scroll and zoom. Widgets are touched on the UI thread only: the worker's and the loader's
 // reports are queued to it.
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -83,8 +84,11 @@ public:
     /// Takes dropped paths in. With "自動保存" checked all of them join the batch queue; otherwise
     /// they become the file list and the first is loaded (while a file is worked on, they join
     /// the list and the first of them is loaded next). A later name that is not absolute is taken
-    /// relative to the first name's folder.
+    /// relative to the first name's folder. A dropped folder is walked off the UI thread; drops
+    /// made meanwhile wait and are taken in their order after it.
     void OnDropFiles(const QStringList& paths);
+    /// True while dropped folders are walked or drops wait behind such a walk.
+    bool WalkingFolders() const;
     /// Starts loading the next queued file (its reduction follows the load); at the end of the
     /// queue, ends the batch.
     void LoadNextPending();
@@ -186,6 +190,8 @@ private:
         int listIndex = -1;
         int outcomeRow = -1;
     };
+    void TakeNextDrop();
+    void TakeDroppedFiles(std::vector<std::filesystem::path> names);
     void StartLoad(PendingFile file);
     void OnLoaded(LoadedFile file);
     void ShowListFile(int index);
@@ -252,6 +258,10 @@ private:
     std::shared_ptr<const ImageMetadata> resultMetadata; ///< what the result's file carries, or null
     std::unique_ptr<ReduceThread> reduceThread;
     std::deque<PendingFile> pendingFiles;
+    /// Drops not taken in yet: the first is being walked when `folderWalker` is busy.
+    std::deque<std::vector<std::filesystem::path>> waitingDrops;
+    CBackgroundTask* folderWalker = nullptr;
+    std::atomic<bool> stopWalking{false};
     /// The files taken in without automatic saving, in drop order, and the one on show.
     std::vector<std::filesystem::path> fileList;
     int filePosition = -1;

@@ -3,6 +3,8 @@
 #include "app/main_frame.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -88,8 +90,7 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
 {
     if (paths.isEmpty())
         return;
-    const bool busy = reducing || loading;
-    std::vector<std::filesystem::path> names;
+    std::vector<std::filesystem::path> dropped;
     std::filesystem::path prefix;
     for (int i = 0; i < paths.size(); ++i) {
         std::filesystem::path name = ToPath(paths[i]);
@@ -97,18 +98,82 @@ void CMainFrame::OnDropFiles(const QStringList& paths)
             name = prefix / name;
         if (i == 0)
             prefix = name.parent_path();
-        // A folder stands for the images under it, in the order tessaline-cli -r takes them.
-        std::error_code error;
-        std::vector<WalkedFile> walked;
-        if (std::filesystem::is_directory(name, error))
-            WalkFolder(name, {}, QtBitmaps(), walked);
-        else
-            walked.push_back({std::move(name), {}, std::nullopt});
-        for (WalkedFile& file : walked) {
-            sessionInputs.AddInput(file.path);
-            names.push_back(std::move(file.path));
-        }
+        dropped.push_back(std::move(name));
     }
+    waitingDrops.push_back(std::move(dropped));
+    if (!folderWalker->Busy())
+        TakeNextDrop();
+}
+
+bool CMainFrame::WalkingFolders() const
+{
+    return folderWalker->Busy() || !waitingDrops.empty();
+}
+
+void CMainFrame::TakeNextDrop()
+{
+    while (!waitingDrops.empty()) {
+        std::vector<std::filesystem::path> dropped = std::move(waitingDrops.front());
+        waitingDrops.pop_front();
+        const bool hasFolder = std::any_of(dropped.begin(), dropped.end(), [](const std::filesystem::path& name) {
+            std::error_code error;
+            return std::filesystem::is_directory(name, error);
+        });
+        if (!hasFolder) {
+            TakeDroppedFiles(std::move(dropped));
+            continue;
+        }
+        // A folder stands for the images under it, in the order tessaline-cli -r takes them. A
+        // big tree takes long to walk (every file's first bytes are read), so the walk runs off
+        // the UI thread and the window stays responsive meanwhile.
+        struct Walk
+        {
+            std::vector<std::filesystem::path> dropped;
+            std::vector<std::filesystem::path> names;
+            bool outOfMemory = false;
+        };
+        auto walk = std::make_shared<Walk>();
+        walk->dropped = std::move(dropped);
+        const auto work = [walk, stop = &stopWalking] {
+            try {
+                for (const std::filesystem::path& name : walk->dropped) {
+                    std::error_code error;
+                    if (!std::filesystem::is_directory(name, error)) {
+                        walk->names.push_back(name);
+                        continue;
+                    }
+                    std::vector<WalkedFile> walked;
+                    WalkFolder(name, {}, QtBitmaps(), walked, stop);
+                    for (WalkedFile& file : walked)
+                        walk->names.push_back(std::move(file.path));
+                }
+            } catch (const std::bad_alloc&) {
+                walk->names.clear();
+                walk->outOfMemory = true;
+            }
+        };
+        const auto done = [this, walk] {
+            if (walk->outOfMemory)
+                statusBar()->showMessage(texts::OutOfMemory());
+            else
+                TakeDroppedFiles(std::move(walk->names));
+            TakeNextDrop();
+        };
+        statusBar()->showMessage(texts::WalkingFolderText());
+        if (folderWalker->Start(work, done))
+            return;
+        // No thread to be had: the walk runs here, as it must run somewhere.
+        work();
+        done();
+        return;
+    }
+}
+
+void CMainFrame::TakeDroppedFiles(std::vector<std::filesystem::path> names)
+{
+    const bool busy = reducing || loading;
+    for (const std::filesystem::path& name : names)
+        sessionInputs.AddInput(name);
     if (names.empty()) {
         statusBar()->showMessage(texts::NoImagesInFolder());
         return;

@@ -149,6 +149,7 @@ CMainFrame::CMainFrame(ReduceFunction reduce, QWidget* parent) : QMainWindow(par
     outcomes = new BatchOutcomes(this);
     resultPreparer = new CBackgroundTask(this);
     sharedChooser = new CBackgroundTask(this);
+    folderWalker = new CBackgroundTask(this);
     loader = new CFileLoader([this](LoadedFile file) { OnLoaded(std::move(file)); }, this);
 
     // Window-wide keys; the views offer the same actions on their context menus.

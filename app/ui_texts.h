@@ -249,6 +249,7 @@ inline QString AddedToListText(int count)
     return QStringLiteral("ほかの %1 件は一覧に入れました (PageDown で次へ)").arg(count);
 }
 inline QString NoImagesInFolder() { return QStringLiteral("フォルダに画像がありません"); }
+inline QString WalkingFolderText() { return QStringLiteral("フォルダ内の画像を探しています…"); }
 inline QString LoadingText(const QString& file) { return QStringLiteral("読み込み中 : %1").arg(file); }
 
 // Why the result view is empty.

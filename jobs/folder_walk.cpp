@@ -22,8 +22,9 @@ bool Hidden(const fs::path& name)
 class Walker
 {
 public:
-    Walker(std::vector<WalkedFile>& found, const fs::path& skip, BitmapReader& bitmaps)
-        : found(found), bitmaps(bitmaps)
+    Walker(std::vector<WalkedFile>& found, const fs::path& skip, BitmapReader& bitmaps,
+           const std::atomic<bool>* stop)
+        : found(found), bitmaps(bitmaps), stop(stop)
     {
         if (!skip.empty())
             skipFolder = IdentityOf(skip);
@@ -43,6 +44,8 @@ public:
         std::sort(entries.begin(), entries.end(),
                   [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
         for (const fs::directory_entry& entry : entries) {
+            if (stop && stop->load(std::memory_order_relaxed))
+                return;
             const fs::path name = entry.path().filename();
             if (Hidden(name))
                 continue;
@@ -66,15 +69,16 @@ public:
 private:
     std::vector<WalkedFile>& found;
     BitmapReader& bitmaps;
+    const std::atomic<bool>* stop;
     std::optional<FileIdentity> skipFolder;
 };
 
 } // namespace
 
 void WalkFolder(const fs::path& folder, const fs::path& skipFolder, BitmapReader& bitmaps,
-                std::vector<WalkedFile>& found)
+                std::vector<WalkedFile>& found, const std::atomic<bool>* stop)
 {
-    Walker(found, skipFolder, bitmaps).Walk(folder, {});
+    Walker(found, skipFolder, bitmaps, stop).Walk(folder, {});
 }
 
 } // namespace tessaline

@@ -6,6 +6,7 @@
 // extension, and a file that cannot be opened is taken too (it then fails with its reason, as
 // when named directly).
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -24,9 +25,9 @@ struct WalkedFile
 };
 
 /// Appends the files under `folder` to `found` in walk order. `skipFolder` (may be empty) is
-/// never walked into; `bitmaps` tells image files by their content. Never throws but
-/// std::bad_alloc.
+/// never walked into; `bitmaps` tells image files by their content. Once `stop` (may be null) is
+/// set the walk ends where it is, leaving `found` short. Never throws but std::bad_alloc.
 void WalkFolder(const std::filesystem::path& folder, const std::filesystem::path& skipFolder, BitmapReader& bitmaps,
-                std::vector<WalkedFile>& found);
+                std::vector<WalkedFile>& found, const std::atomic<bool>* stop = nullptr);
 
 } // namespace tessaline

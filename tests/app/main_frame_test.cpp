@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -52,6 +53,7 @@
 #include "app/main_frame.h"
 #include "app/palette_choice.h"
 #include "app/palette_strip.h"
+#include "app/ui_texts.h"
 #include "app/top_panel_view.h"
 #include "engine/reduce_pipeline.h"
 #include "imageio/input_names.h"
@@ -208,7 +210,8 @@ bool ShowsItsBitmap(CImageView* view)
 // Waits until the frame is idle with nothing queued.
 bool WaitIdle(CMainFrame& frame)
 {
-    return QTest::qWaitFor([&] { return !frame.Reducing() && frame.PendingCount() == 0; }, WaitMs);
+    return QTest::qWaitFor(
+        [&] { return !frame.WalkingFolders() && !frame.Reducing() && frame.PendingCount() == 0; }, WaitMs);
 }
 
 } // namespace
@@ -394,8 +397,26 @@ private slots:
         // A folder without images says so and changes nothing.
         QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("empty"))));
         Drop(frame, {folder.filePath(QStringLiteral("empty"))});
+        QVERIFY(WaitIdle(frame));
         QCOMPARE(frame.FileListCount(), std::size_t{3});
-        QVERIFY(!frame.statusBar()->currentMessage().isEmpty());
+        QCOMPARE(frame.statusBar()->currentMessage(), texts::NoImagesInFolder());
+
+        // The walk runs off the UI thread: a file dropped while it runs is taken after the
+        // folder's images (it joins the list during their first load and comes next), not before.
+        const QString single = Write(QStringLiteral("single.png"), TestCard(8, 8));
+        CMainFrame later(&ProbedReduce);
+        later.show();
+        Drop(later, {root});
+        QVERIFY(later.WalkingFolders()); // its end is reported through the event loop
+        Drop(later, {single});
+        QVERIFY(WaitIdle(later));
+        QCOMPARE(later.FileListCount(), std::size_t{4});
+        QCOMPARE(later.windowTitle(), QStringLiteral("single.png - Tessaline"));
+
+        // A window closed during a walk stops it and waits for it.
+        auto closing = std::make_unique<CMainFrame>(&ProbedReduce);
+        Drop(*closing, {root});
+        closing.reset();
     }
 
     // The panel's settings, 自動保存, the zoom and the docks come back at the next start (from a
